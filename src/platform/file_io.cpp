@@ -1,0 +1,143 @@
+#include "platform/file_io.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarlo {
+
+namespace {
+
+[[noreturn]] void throwFileError(const QString& path, int code) {
+    const QString reason = systemErrorText(code);
+    throw FileError(QStringLiteral("ファイル \"%1\". %2").arg(path, reason), path, code, reason);
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { close(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    int close() {
+        int rc = 0;
+        if (fd_ >= 0) rc = ::close(fd_);
+        fd_ = -1;
+        return rc;
+    }
+
+private:
+    int fd_;
+};
+
+int openForReading(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throwFileError(path, errno);
+    return fd;
+}
+
+mode_t currentUmask() {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+}  // namespace
+
+QString systemErrorText(int code) {
+    char buffer[256];
+    // GNU strerror_r may return a static string instead of filling the buffer.
+    const char* text = strerror_r(code, buffer, sizeof buffer);
+    return QString::fromLocal8Bit(text);
+}
+
+QByteArray readFilePrefix(const QString& path, qint64 maxBytes) {
+    FileDescriptor fd(openForReading(path));
+    QByteArray bytes;
+    char chunk[65536];
+    while (bytes.size() < maxBytes) {
+        const qint64 want = std::min<qint64>(sizeof chunk, maxBytes - bytes.size());
+        const ssize_t got = ::read(fd.get(), chunk, static_cast<size_t>(want));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throwFileError(path, errno);
+        }
+        if (got == 0) break;
+        bytes.append(chunk, got);
+    }
+    return bytes;
+}
+
+QByteArray readFileBytes(const QString& path) {
+    return readFilePrefix(path, std::numeric_limits<qint64>::max());
+}
+
+void writeFileAtomically(const QString& path, const QByteArray& bytes) {
+    const QByteArray target = QFile::encodeName(path);
+    struct stat existing {};
+    const bool exists = ::stat(target.constData(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) throwFileError(path, EISDIR);
+    if (exists && ::access(target.constData(), W_OK) != 0) throwFileError(path, errno);
+    // A file nobody may write is read-only for root too, as it is on Windows.
+    if (exists && (existing.st_mode & 0222) == 0) throwFileError(path, EACCES);
+
+    QByteArray temp = target + ".tarlo-XXXXXX";
+    const int raw = ::mkstemp(temp.data());
+    if (raw < 0) throwFileError(path, errno);
+    FileDescriptor fd(raw);
+    auto fail = [&](int code) {
+        fd.close();
+        ::unlink(temp.constData());
+        throwFileError(path, code);
+    };
+    const mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~currentUmask());
+    if (::fchmod(fd.get(), mode) != 0) fail(errno);
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd.get(), bytes.constData() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(errno);
+        }
+        written += n;
+    }
+    if (::fsync(fd.get()) != 0) fail(errno);
+    if (fd.close() != 0) fail(errno);
+    if (::rename(temp.constData(), target.constData()) != 0) fail(errno);
+}
+
+FileReader::FileReader(const QString& path) : path_(path), fd_(openForReading(path)) {}
+
+FileReader::~FileReader() {
+    ::close(fd_);
+}
+
+QByteArray FileReader::read(qint64 maxBytes) {
+    QByteArray bytes(static_cast<qsizetype>(maxBytes), Qt::Uninitialized);
+    for (;;) {
+        const ssize_t got = ::read(fd_, bytes.data(), static_cast<size_t>(maxBytes));
+        if (got >= 0) {
+            bytes.truncate(got);
+            return bytes;
+        }
+        if (errno != EINTR) throwFileError(path_, errno);
+    }
+}
+
+bool isExistingFile(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() && !info.isDir();
+}
+
+bool isExistingFolder(const QString& path) {
+    return QFileInfo(path).isDir();
+}
+
+}  // namespace tarlo

@@ -1,0 +1,46 @@
+// Whole-file reads and crash-safe whole-file writes, with the system's error
+// number and text kept, because the user-facing messages quote them.
+#pragma once
+
+#include "platform/error.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace tarlo {
+
+// The system's text for an error number, in the user's language where the
+// system has it.
+QString systemErrorText(int code);
+
+// Reads the whole file; throws FileError (code = errno) when it cannot.
+QByteArray readFileBytes(const QString& path);
+
+// Reads at most maxBytes from the start of the file.
+QByteArray readFilePrefix(const QString& path, qint64 maxBytes);
+
+// Replaces the file's content with bytes: written to a temporary file beside
+// it and renamed over it, so an interrupted write leaves the old content
+// whole. A target the user may not write (a read-only file) is refused, as
+// writing it in place would be. Throws FileError.
+void writeFileAtomically(const QString& path, const QByteArray& bytes);
+
+// A file open for reading in pieces, for reads that stop early (a header).
+class FileReader {
+public:
+    explicit FileReader(const QString& path);  // throws FileError
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    // Up to maxBytes; an empty result at the end of the file. Throws FileError.
+    QByteArray read(qint64 maxBytes);
+
+private:
+    QString path_;
+    int fd_;
+};
+
+bool isExistingFile(const QString& path);   // a file, not a folder
+bool isExistingFolder(const QString& path);
+
+}  // namespace tarlo

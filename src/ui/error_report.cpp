@@ -1,0 +1,35 @@
+#include "ui/error_report.h"
+
+#include "platform/error.h"
+#include "platform/program_folder.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+std::function<void(const QString&)>& errorSink() {
+    static std::function<void(const QString&)> sink;
+    return sink;
+}
+}  // namespace
+
+void setApplicationErrorSink(std::function<void(const QString&)> sink) {
+    errorSink() = std::move(sink);
+}
+
+QString messageOf(const std::exception& e) {
+    if (const auto* error = dynamic_cast<const tarlo::Error*>(&e)) return error->message();
+    if (dynamic_cast<const std::bad_alloc*>(&e)) return QStringLiteral("メモリが足りません");
+    return QString::fromLocal8Bit(e.what());
+}
+
+void reportApplicationError(const QString& message) {
+    const QString text = tarlo::applicationErrorText(message);
+    if (const auto& sink = errorSink()) {
+        sink(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, tarlo::applicationTitle(tarlo::executablePath()), text,
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}

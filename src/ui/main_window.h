@@ -1,0 +1,119 @@
+// The main window: result pane, SQL editor, tab strip of query files, the
+// column and table lists, the count label and the six buttons. Handlers
+// keep the names of the events they serve; the work is done in the core.
+#pragma once
+
+#include "platform/local_clock.h"
+#include "workspace/from_clause.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+class QLabel;
+class QListWidget;
+class QMenu;
+class QAction;
+class QPlainTextEdit;
+class QPushButton;
+class QFrame;
+class TabStrip;
+class Ttarlo2;
+
+class Ttarlo1 : public QWidget {
+    Q_OBJECT
+public:
+    struct Environment {
+        QString programFolder;                 // ends in "/"
+        std::shared_ptr<tarlo::Clock> clock;   // the local time for copy names
+    };
+    explicit Ttarlo1(Environment environment);
+    ~Ttarlo1() override;
+
+    void setNotePopup(Ttarlo2* popup) { tarlo2_ = popup; }
+    const QString& programFolder() const { return programFolder_; }
+
+    // Controls, with the names they are known by.
+    QPlainTextEdit* Memo1 = nullptr;    // result pane
+    QFrame* Panel1 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;    // SQL editor
+    QListWidget* ListBox1 = nullptr;    // column list
+    QFrame* Panel2 = nullptr;
+    TabStrip* tbc1 = nullptr;           // query tabs
+    QLabel* LblKENSUU = nullptr;        // count label
+    QMenu* PopupMenu1 = nullptr;
+    QAction* n1 = nullptr;              // "全＊"
+    QAction* n2 = nullptr;              // "！"
+    QListWidget* ListBox2 = nullptr;    // table list
+    QPushButton* BitBtn1 = nullptr;     // "！"
+    QPushButton* BitBtn2 = nullptr;     // "全＊"
+    QPushButton* BitBtn3 = nullptr;     // "下ｺﾋﾟ"
+    QPushButton* BitBtn4 = nullptr;     // "上ｺﾋﾟ"
+    QPushButton* BitBtn5 = nullptr;     // "上書"
+    QPushButton* BitBtn6 = nullptr;     // "別保存"
+    QTimer* Timer1 = nullptr;
+    QPushButton* Button1 = nullptr;     // "列名ｺﾋﾟｰ"
+
+    // What the hints of the editor and the count label hold.
+    const QString& currentQueryPath() const { return memo2Hint_; }
+    const QString& countLabelHint() const { return countLabelHint_; }
+    const tarlo::RecentTables& recentTables() const { return recentTables_; }
+    int restorePosition() const { return tbc1Tag_; }
+
+    // The frame width the window system gives (4 until the window is mapped).
+    int frameWidth() const;
+    void setFrameWidthForTesting(int width) { frameWidthOverride_ = width; }
+    // Outer bounds, frame included (client bounds grown by the frame before mapping).
+    QRect outerBounds() const;
+
+    void ScanQueryFiles(const QString& folder);
+    QString LoadQueryFile();
+    bool FieldListKousin();
+    void ReadTableHeader(const QString& tableName);
+    void SetResultTabStops();
+    void SetMemoMargins(QPlainTextEdit* memo, int top, int left, int right);
+    void applyStartupGeometry(int frameWidth);
+    void FormResize();
+    bool WMNCRButtonDown(int hitTestCode);
+    void WMExitSizeMove();
+
+public slots:
+    void tbc1Change();
+    void FormMouseWheel(int wheelDelta, QPointF globalPos);
+    void BitBtn3Click(QObject* sender);
+    void BitBtn5Click(QObject* sender);
+    void Timer1Timer();
+    void ListBox1MouseUp();
+    void Button1Click();
+    void BitBtn1MouseMove();
+    void tbc1MouseUp(Qt::MouseButton button, QPoint pos);
+    void n2Click(QObject* sender);
+    void n1Click();
+    void LblKENSUUClick();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+#ifdef Q_OS_WIN
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+#endif
+
+private:
+    void createControls();
+    void FormCreate();
+    void layoutAnchored();
+    void FormCloseQuery();
+
+    QString programFolder_;
+    std::shared_ptr<tarlo::Clock> clock_;
+    Ttarlo2* tarlo2_ = nullptr;
+    QString memo2Hint_;
+    QString countLabelHint_;
+    tarlo::RecentTables recentTables_;
+    int tbc1Tag_ = 0;
+    int rightColumnLeft_ = 738;  // design left of the right column, less the start-up shift
+    int frameWidthOverride_ = -1;
+    QTimer* sizeMoveSettled_ = nullptr;  // the end of a move or resize, which X11 does not report
+};

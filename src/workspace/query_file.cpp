@@ -1,0 +1,79 @@
+#include "workspace/query_file.h"
+
+#include "platform/collation.h"
+#include "platform/file_io.h"
+#include "workspace/text_lines.h"
+
+#include <QDir>
+#include <algorithm>
+
+namespace tarlo {
+
+namespace {
+const QString kPrefix = QStringLiteral("q~");
+const QString kExtension = QStringLiteral(".txt");
+}  // namespace
+
+bool isQueryFileName(const QString& fileName) {
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot >= 0 && fileName.mid(dot) == kExtension && fileName.startsWith(kPrefix);
+}
+
+QString queryNameOf(const QString& fileName) {
+    QString name = fileName.mid(kPrefix.size());
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0) name.truncate(dot);
+    return name;
+}
+
+QString queryFilePath(const QString& folder, const QString& queryName) {
+    return folder + kPrefix + queryName + kExtension;
+}
+
+std::optional<QStringList> scanQueryFiles(const QString& folder) {
+    const QDir dir(folder);
+    if (!isExistingFolder(folder)) return std::nullopt;
+    QStringList names;
+    const QStringList entries =
+        dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+    for (const QString& entry : entries)
+        if (isQueryFileName(entry)) names.append(queryNameOf(entry));
+    std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        return compareIgnoringCase(a, b) < 0;
+    });
+    return names;
+}
+
+QString lookupKey(const QStringList& lines, const QString& key) {
+    for (const QString& line : lines) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq < 0) continue;
+        if (equalsIgnoringCase(line.left(eq), key)) return line.mid(eq + 1);
+    }
+    return {};
+}
+
+QueryFile readQueryFile(const QString& path) {
+    QueryFile file;
+    if (!isExistingFile(path)) return file;
+    QByteArray bytes;
+    try {
+        bytes = readFileBytes(path);
+    } catch (const FileError& e) {
+        throw Error(QStringLiteral("ファイル \"%1\". %2 は開けません").arg(path, e.reason()));
+    }
+    // Reading stops at the first NUL: a byte in 8-bit text, a code unit in UTF-16.
+    const TextEncoding found = detectEncoding(bytes);
+    const bool wide = found == TextEncoding::Utf16LeWithBom || found == TextEncoding::Utf16BeWithBom;
+    if (!wide && bytes.contains('\0')) bytes.truncate(bytes.indexOf('\0'));
+    DecodedText decoded = decodeText(bytes);
+    if (wide && decoded.text.contains(QChar(0))) decoded.text.truncate(decoded.text.indexOf(QChar(0)));
+    file.exists = true;
+    file.encoding = decoded.encoding;
+    file.lines = splitLines(decoded.text);
+    file.caption = lookupKey(file.lines, QStringLiteral("caption"));
+    file.note = lookupKey(file.lines, QStringLiteral("note"));
+    return file;
+}
+
+}  // namespace tarlo

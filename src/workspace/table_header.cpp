@@ -1,0 +1,113 @@
+#include "workspace/table_header.h"
+
+#include "platform/error.h"
+#include "platform/file_io.h"
+#include "platform/text_encoding.h"
+#include "workspace/text_lines.h"
+
+#include <cerrno>
+
+namespace tarlo {
+
+namespace {
+
+constexpr char kEndOfFileMark = 26;
+
+bool isWide(TextEncoding e) {
+    return e == TextEncoding::Utf16LeWithBom || e == TextEncoding::Utf16BeWithBom;
+}
+
+// The first line as the old runtime read it: up to the first LF (without a
+// CR before it), the end of the file or code 26; a lone CR is left out.
+QString firstLineOf(FileReader& reader) {
+    QByteArray bytes = reader.read(65536);
+    const TextEncoding bom = detectEncoding(bytes.left(3));
+    const bool wide = isWide(bom);
+    auto lineEnded = [&] {
+        // LF and code 26 never occur inside a UTF-8 or CP932 character.
+        if (!wide) return bytes.contains('\n') || bytes.contains(kEndOfFileMark);
+        return decodeAs(bytes.left(bytes.size() & ~qsizetype(1)), bom).contains(QLatin1Char('\n'));
+    };
+    while (!lineEnded()) {
+        const QByteArray chunk = reader.read(65536);
+        if (chunk.isEmpty()) break;
+        bytes += chunk;
+    }
+    QString text;
+    if (wide) {
+        text = decodeAs(bytes, bom);
+    } else {
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            if (bytes[i] == '\n' || bytes[i] == kEndOfFileMark) { bytes.truncate(i); break; }
+        text = decodeText(bytes).text;
+    }
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (text[i] == QLatin1Char('\n') || text[i] == QChar(kEndOfFileMark)) { text.truncate(i); break; }
+    text.remove(QLatin1Char('\r'));
+    return text;
+}
+
+[[noreturn]] void throwRuntimeIoError(int code) {
+    switch (code) {
+    case ENOENT:
+    case ENOTDIR: throw Error(QStringLiteral("ファイルが見つかりません"));
+    case EACCES:
+    case EPERM:
+    case EISDIR: throw Error(QStringLiteral("ファイルへのアクセスが拒否されました"));
+    default: throw Error(QStringLiteral("I/O エラー (%1)").arg(code));
+    }
+}
+
+}  // namespace
+
+QStringList headerItems(const QString& line) {
+    QStringList items;
+    const QStringList names = line.split(QLatin1Char(','));
+    items.reserve(names.size());
+    int n = 1;
+    for (const QString& name : names)
+        items.append(QStringLiteral("F%1\t%2").arg(n++, 2, 10, QLatin1Char('0')).arg(trimControl(name)));
+    return items;
+}
+
+QStringList readTableHeader(const QString& path) {
+    if (path.size() > kMaxTablePathLength) {
+        throw Error(QStringLiteral("テーブルのパスが長すぎます (%1 文字、%2 文字まで): %3")
+                        .arg(path.size())
+                        .arg(kMaxTablePathLength)
+                        .arg(path));
+    }
+    QString line;
+    try {
+        FileReader reader(path);
+        line = firstLineOf(reader);
+    } catch (const FileError& e) {
+        throwRuntimeIoError(e.code());
+    }
+    return headerItems(line);
+}
+
+QString columnNameForCopy(const QString& item) {
+    if (trimControl(item).isEmpty()) return {};
+    QString name = item;
+    const qsizetype tab = name.indexOf(QLatin1Char('\t'));
+    if (tab >= 0) name.remove(0, tab + 1);
+    if (!name.startsWith(QLatin1Char('"'))) return name;
+
+    QString unquoted;
+    for (qsizetype i = 1; i < name.size(); ++i) {
+        if (name[i] != QLatin1Char('"')) {
+            unquoted += name[i];
+            continue;
+        }
+        if (i + 1 < name.size() && name[i + 1] == QLatin1Char('"')) {
+            unquoted += QLatin1Char('"');
+            ++i;
+            continue;
+        }
+        return unquoted.isEmpty() ? name : unquoted;
+    }
+    return name;  // never closed: copied as it stands
+}
+
+}  // namespace tarlo

@@ -1,0 +1,71 @@
+#include "platform/error.h"
+#include "support/temp_folder.h"
+#include "workspace/query_save.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+const QDateTime kDec7(QDate(2026, 12, 7), QTime(23, 35, 47));
+}
+
+TEST(QueryCopyName, StemOfFourBytesMonthAndTime) {
+    struct Case {
+        const char* current;
+        const char* copy;
+    } cases[] = {
+        {"/p/q~sales.txt", "/p/q~sa_Dec07_2335_47.txt"},
+        {"/p/q~a.txt", "/p/q~a_Dec07_2335_47.txt"},
+        {"/p/q~ab.txt", "/p/q~ab_Dec07_2335_47.txt"},
+        {"/p/q~x.y.txt", "/p/q~x._Dec07_2335_47.txt"},
+        {"/p/q~売上.txt", "/p/q~売_Dec07_2335_47.txt"},
+        {"/p/q~a売.txt", "/p/q~a_Dec07_2335_47.txt"},     // the fourth byte is inside 売: cut before it
+        {"/p/q~ｱｲｳ.txt", "/p/q~ｱｲ_Dec07_2335_47.txt"},   // half-width katakana is one byte
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tarlo::queryCopyPath(QString::fromUtf8(c.current), kDec7, kDec7), QString::fromUtf8(c.copy));
+}
+
+TEST(QueryCopyName, MonthFromTheFirstReadingTheRestFromTheSecond) {
+    const QDateTime first(QDate(2026, 11, 30), QTime(23, 59, 59));
+    const QDateTime second(QDate(2026, 12, 1), QTime(0, 0, 0));
+    EXPECT_EQ(tarlo::queryCopyPath("/p/q~sales.txt", first, second), QStringLiteral("/p/q~sa_Nov01_0000_00.txt"));
+}
+
+TEST(QuerySave, WritesCrLfInTheFilesOwnEncoding) {
+    TempFolder folder;
+    const QString path = folder.write("q~a.txt", "old");
+    tarlo::saveQueryText(path, "a\nb\rc\r\n", tarlo::TextEncoding::Utf8);
+    EXPECT_EQ(folder.read("q~a.txt"), QByteArray("a\r\nb\r\nc\r\n"));
+    tarlo::saveQueryText(path, "x", tarlo::TextEncoding::Utf8);
+    EXPECT_EQ(folder.read("q~a.txt"), QByteArray("x"));
+
+    const QString sjis = folder.write("q~s.txt", "caption=\x94\x84\x8f\xe3");
+    tarlo::saveQueryText(sjis, "caption=売上\n", tarlo::encodingOfFile(sjis));
+    EXPECT_EQ(folder.read("q~s.txt"), QByteArray("caption=\x94\x84\x8f\xe3\r\n"));
+
+    const QString bom = folder.write("q~b.txt", "\xEF\xBB\xBFx");
+    tarlo::saveQueryText(bom, "売", tarlo::encodingOfFile(bom));
+    EXPECT_EQ(folder.read("q~b.txt"), QByteArray("\xEF\xBB\xBF\xE5\xA3\xB2"));
+}
+
+TEST(QuerySave, FailuresWriteNothing) {
+    TempFolder folder;
+    const QString sjis = folder.write("q~s.txt", "caption=\x94\x84");
+    EXPECT_THROW(tarlo::saveQueryText(sjis, QString::fromUtf8("caf\u00e9"), tarlo::TextEncoding::Cp932),
+                 tarlo::Error);
+    EXPECT_EQ(folder.read("q~s.txt"), QByteArray("caption=\x94\x84"));
+
+    const QString locked = folder.write("q~ro.txt", "keep");
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    EXPECT_THROW(tarlo::saveQueryText(locked, "x", tarlo::TextEncoding::Ascii), tarlo::Error);
+    EXPECT_EQ(folder.read("q~ro.txt"), QByteArray("keep"));
+
+    const QString path = unwritableFolder() + QStringLiteral("q~x.txt");
+    try {
+        tarlo::saveQueryText(path, "x", tarlo::TextEncoding::Ascii);
+        FAIL() << "no error";
+    } catch (const tarlo::Error& e) {
+        EXPECT_TRUE(e.message().startsWith(QStringLiteral("ファイル \"%1\". ").arg(path))) << e.what();
+        EXPECT_TRUE(e.message().endsWith(QStringLiteral(" を作成できません"))) << e.what();
+    }
+}
