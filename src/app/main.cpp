@@ -1,5 +1,6 @@
 // Program entry: the single-instance guard, the two windows, the event loop.
 #include "app/application.h"
+#include "app/termination.h"
 
 #include "platform/bell.h"
 #include "platform/program_folder.h"
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
                               QStringLiteral("ウィンドウを作成できません: %1").arg(messageOf(e)));
         return 1;
     }
+    closeOnTerminationRequest(tarlo1.get());
     tarlo1->show();
     const int rc = app.exec();
     tarlo2.reset();  // the popup refers to the main window's bounds; it goes first

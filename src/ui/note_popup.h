@@ -6,11 +6,13 @@
 #include <QWidget>
 
 class QLabel;
+class Ttarlo1;
 
 class Ttarlo2 : public QWidget {
     Q_OBJECT
 public:
-    explicit Ttarlo2(QWidget* mainWindow);
+    // Placed against the main window's bounds at creation.
+    explicit Ttarlo2(const Ttarlo1* mainWindow);
 
     // Sets both texts; shows the popup when either is non-empty, hides it
     // otherwise. Showing brings it up where it last was, activated.

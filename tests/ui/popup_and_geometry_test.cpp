@@ -1,0 +1,168 @@
+#include "ui/accelerator_text.h"
+#include "ui/window_layout.h"
+#include "window_fixture.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+
+TEST(NotePopupLayout, PlacedByTheMainWindowsLowerRightCorner) {
+    EXPECT_EQ(layout::notePopupPosition(QRect(44, 14, 899, 610), 4), QPoint(713, 522));
+    EXPECT_EQ(layout::notePopupPosition(QRect(1500, 900, 899, 610), 8), QPoint(2169, 1404)) << "never kept on screen";
+}
+
+TEST(NotePopupLayout, AmpersandIsAnAcceleratorMarker) {
+    EXPECT_EQ(acceleratorDisplayText("&File && Edit"), QStringLiteral("File & Edit"));
+    EXPECT_EQ(acceleratorRichText("&File && <b>"), QStringLiteral("<u>F</u>ile &amp; &lt;b&gt;"));
+    EXPECT_EQ(acceleratorDisplayText("end&"), QStringLiteral("end"));
+}
+
+TEST(WindowLayout, WidthsFollowTheOuterWidth) {
+    EXPECT_EQ(layout::editorWidth(899), 787);
+    EXPECT_EQ(layout::tabStripWidth(899), 749);
+    EXPECT_EQ(layout::editorWidth(700), 588);
+    EXPECT_EQ(layout::tabStripWidth(700), 550);
+    EXPECT_EQ(layout::rightColumnShift(4), 0);
+    EXPECT_EQ(layout::rightColumnShift(3), 0);
+    EXPECT_EQ(layout::rightColumnShift(8), 6);
+}
+
+namespace {
+
+class Popup : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        folder.writeText("q~n.txt", "select 1;\nnote=only a note\n");
+        folder.writeText("q~c.txt", "select 1;\ncaption=only a caption\n");
+        folder.writeText("q~x.txt", "select 1;\n");
+        open();
+    }
+};
+
+}  // namespace
+
+TEST_F(Popup, HasItsDesignedLook) {
+    EXPECT_EQ(popup->size(), QSize(342, 116));
+    EXPECT_TRUE(popup->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(popup->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_NEAR(popup->windowOpacity(), 225.0 / 255.0, 0.01);
+    EXPECT_EQ(popup->Label1->geometry(), QRect(0, 0, 342, 22));
+    EXPECT_EQ(popup->Label2->geometry(), QRect(10, 22, 322, 94));
+    EXPECT_EQ(popup->palette().color(QPalette::Window), QColor(203, 203, 235));
+    EXPECT_EQ(popup->Label1->palette().color(QPalette::Window), QColor(223, 223, 255));
+    EXPECT_EQ(popup->pos(), layout::notePopupPosition(window->outerBounds(), 4));
+}
+
+TEST_F(Popup, ShowsForACaptionOrANoteAndKeepsItsPlace) {
+    choose(0);  // c: caption only
+    EXPECT_TRUE(popup->isVisible());
+    EXPECT_EQ(popup->caption(), QStringLiteral("only a caption"));
+    popup->move(100, 100);  // dropped there by the user
+    choose(1);              // n: note only
+    EXPECT_TRUE(popup->isVisible());
+    EXPECT_EQ(popup->caption(), QString());
+    EXPECT_EQ(popup->note(), QStringLiteral("only a note"));
+    EXPECT_EQ(popup->pos(), QPoint(100, 100));
+    choose(2);
+    EXPECT_FALSE(popup->isVisible());
+    choose(0);
+    EXPECT_EQ(popup->pos(), QPoint(100, 100)) << "showing does not re-place it";
+}
+
+TEST_F(Popup, RightButtonStartsNoDrag) {
+    EXPECT_FALSE(popup->Label1MouseDown(Qt::RightButton, QPointF(5, 5)));
+    EXPECT_TRUE(popup->Label1MouseDown(Qt::LeftButton, QPointF(5, 5)));
+}
+
+TEST_F(Popup, HiddenPopupFollowsTheMainWindowAfterAMove) {
+    choose(0);
+    popup->move(100, 100);
+    window->setFrameWidthForTesting(4);
+    window->WMExitSizeMove();
+    EXPECT_EQ(popup->pos(), QPoint(100, 100)) << "a visible popup stays";
+    choose(2);
+    window->move(200, 50);
+    window->WMExitSizeMove();
+    EXPECT_EQ(popup->pos(), layout::notePopupPosition(window->outerBounds(), 4));
+}
+
+namespace {
+class Geometry : public WindowTest {};
+}
+
+TEST_F(Geometry, DesignLayoutAndResizeRule) {
+    open();
+    window->show();
+    EXPECT_EQ(window->Memo2->geometry(), QRect(50, 0, 787, 170));
+    EXPECT_EQ(window->tbc1->geometry(), QRect(80, 2, 749, 26));
+    EXPECT_EQ(window->BitBtn1->geometry(), QRect(428, 146, 52, 22));
+    EXPECT_EQ(window->ListBox1->geometry(), QRect(738, 10, 145, 201));
+    EXPECT_EQ(window->Memo1->geometry(), QRect(0, 0, 726, 385));
+    window->resize(700 - 8, 600);
+    EXPECT_EQ(window->Memo2->width(), 588);
+    EXPECT_EQ(window->tbc1->width(), 550);
+    EXPECT_EQ(window->ListBox1->x(), 692 - 153);
+    EXPECT_EQ(window->BitBtn4->x(), 692 - (891 - 587));
+    EXPECT_EQ(window->Memo1->height(), 600 - 196);
+}
+
+TEST_F(Geometry, RightColumnShiftsOnlyForWideFrames) {
+    open();
+    window->applyStartupGeometry(8);
+    for (QWidget* w : {static_cast<QWidget*>(window->ListBox1), static_cast<QWidget*>(window->ListBox2),
+                       static_cast<QWidget*>(window->Button1), static_cast<QWidget*>(window->LblKENSUU)})
+        EXPECT_EQ(w->x(), 732) << w->objectName().toStdString();
+    EXPECT_EQ(window->LblKENSUU->palette().color(QPalette::Window), QColor(183, 225, 185));
+    EXPECT_EQ(window->LblKENSUU->palette().color(QPalette::WindowText), QColor(43, 65, 35));
+}
+
+TEST_F(Geometry, MarginsStayAfterAResize) {
+    open();
+    window->show();
+    window->resize(1000, 700);
+    struct Exposed : QPlainTextEdit {
+        using QPlainTextEdit::viewportMargins;
+    };
+    EXPECT_EQ(static_cast<Exposed*>(window->Memo2)->viewportMargins(), QMargins(8, 6, 53, 2));
+    EXPECT_EQ(static_cast<Exposed*>(window->Memo1)->viewportMargins(), QMargins(2, 3, 3, 2));
+}
+
+TEST_F(Geometry, CopyButtonsCopyTheirOwnPane) {
+    open();
+    window->Memo2->setPlainText("sql\nline");
+    window->Memo1->setPlainText("result");
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    window->BitBtn3Click(window->BitBtn3);
+    EXPECT_EQ(clipboard->text(), QStringLiteral("sql\r\nline"));
+    window->BitBtn3Click(window->BitBtn4);
+    EXPECT_EQ(clipboard->text(), QStringLiteral("result"));
+    window->Memo1->clear();
+    window->BitBtn3Click(window->BitBtn4);
+    EXPECT_EQ(clipboard->text(), QString());
+    window->BitBtn3Click(window->BitBtn5);  // any other button copies nothing
+    EXPECT_EQ(clipboard->text(), QString());
+}
+
+TEST_F(Geometry, HoverOverRunButtonTakesTheFocus) {
+    open();
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    window->Memo2->setFocus();
+    ASSERT_TRUE(window->Memo2->hasFocus());
+    QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), QPointF(3, 3), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(window->BitBtn1, &move);
+    EXPECT_TRUE(window->BitBtn1->hasFocus());
+}
+
+TEST_F(Geometry, RightClickOnTheTitleBarMinimises) {
+    open();
+    window->show();
+    EXPECT_FALSE(window->WMNCRButtonDown(17));  // the sizing frame: nothing
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_TRUE(window->WMNCRButtonDown(2));
+    EXPECT_TRUE(window->isMinimized());
+}
