@@ -1,0 +1,139 @@
+#include "query/csv_reader.h"
+
+#include "platform/error.h"
+#include "platform/text_encoding.h"
+
+#include <QStringDecoder>
+
+#include <cstring>
+#include <limits>
+
+namespace tarlo::query {
+
+namespace {
+
+bool startsWith(const std::string& s, const char* prefix, size_t n) {
+    return s.size() >= n && std::memcmp(s.data(), prefix, n) == 0;
+}
+
+std::string decodeWith(QStringDecoder& decoder, const std::string& bytes, size_t from) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    constexpr size_t kChunk = 1 << 20;  // in pieces, so no whole-file UTF-16 copy is ever held
+    for (size_t at = from; at < bytes.size(); at += kChunk) {
+        const QByteArrayView piece(bytes.data() + at, static_cast<qsizetype>(std::min(kChunk, bytes.size() - at)));
+        const QByteArray utf8 = QString(decoder.decode(piece)).toUtf8();
+        out.append(utf8.constData(), static_cast<size_t>(utf8.size()));
+    }
+    return out;
+}
+
+// Codes that end an unquoted field.
+struct Stops {
+    bool table[256] = {};
+    Stops() { table[static_cast<unsigned char>(',')] = table['\r'] = table['\n'] = true; }
+};
+const Stops kStops;
+
+}  // namespace
+
+std::string decodeToUtf8(std::string bytes) {
+    if (startsWith(bytes, "\xEF\xBB\xBF", 3)) return bytes.substr(3);
+    if (startsWith(bytes, "\xFF\xFE", 2)) {
+        QStringDecoder decoder(QStringConverter::Utf16LE);
+        return decodeWith(decoder, bytes, 2);
+    }
+    if (startsWith(bytes, "\xFE\xFF", 2)) {
+        QStringDecoder decoder(QStringConverter::Utf16BE);
+        return decodeWith(decoder, bytes, 2);
+    }
+    if (isValidUtf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))) return bytes;
+    QStringDecoder decoder("Shift_JIS");
+    return decodeWith(decoder, bytes, 0);
+}
+
+CsvData parseCsv(std::string utf8, const QString& path, const ParseProgress& progress) {
+    if (utf8.size() >= std::numeric_limits<uint32_t>::max()) {
+        throw Error(QStringLiteral("ファイル \"%1\" が大きすぎます (4 GB まで)。").arg(path));
+    }
+    CsvData data;
+    data.text = std::move(utf8);
+    char* const base = data.text.data();
+    const char* const end = base + data.text.size();
+
+    // An upper bound of the field count spares the vector's regrowth peaks.
+    size_t separators = 1;
+    for (const char* p = base; p < end; ++p) separators += (*p == ',' || *p == '\n' || *p == '\r');
+    data.fields.reserve(separators);
+
+    char* p = base;
+    uint32_t line = 1;
+    const char* nextReport = base + (1 << 22);
+    while (p < end) {
+        if (progress && p >= nextReport) {
+            if (!progress(double(p - base) / double(end - base))) throw Cancelled{};
+            nextReport = p + (1 << 22);
+        }
+        const uint32_t first = static_cast<uint32_t>(data.fields.size());
+        const uint32_t recordLine = line;
+        bool quotedOnly = false;
+        for (;;) {
+            if (p < end && *p == '"') {
+                const uint32_t openLine = line;
+                char* out = p;
+                const char* in = p + 1;
+                for (;;) {
+                    const char* quote = static_cast<const char*>(std::memchr(in, '"', size_t(end - in)));
+                    if (!quote) {
+                        throw Error(QStringLiteral("ファイル \"%1\" の %2 行目: 引用符 (\") が閉じられていません。"
+                                                   "この行で開いた引用符がファイルの終わりまで続いています。")
+                                        .arg(path)
+                                        .arg(openLine));
+                    }
+                    for (const char* c = in; c < quote; ++c)
+                        line += (*c == '\n') || (*c == '\r' && (c + 1 == quote || c[1] != '\n'));
+                    const size_t n = size_t(quote - in);
+                    std::memmove(out, in, n);
+                    out += n;
+                    in = quote + 1;
+                    if (in < end && *in == '"') {
+                        *out++ = '"';
+                        ++in;
+                        continue;
+                    }
+                    break;
+                }
+                // Text after the closing quote is kept, not dropped.
+                while (in < end && !kStops.table[static_cast<unsigned char>(*in)]) *out++ = *in++;
+                data.fields.push_back({uint32_t(p - base), uint32_t(out - p)});
+                quotedOnly = data.fields.size() - first == 1;
+                p = const_cast<char*>(in);
+            } else {
+                char* start = p;
+                while (p < end && !kStops.table[static_cast<unsigned char>(*p)]) ++p;
+                data.fields.push_back({uint32_t(start - base), uint32_t(p - start)});
+                quotedOnly = false;
+            }
+            if (p == end) break;
+            if (*p == ',') {
+                ++p;
+                continue;
+            }
+            if (*p++ == '\r' && p < end && *p == '\n') ++p;
+            ++line;
+            break;
+        }
+        // A blank line holds no data: it is no row.
+        const bool blank = data.fields.size() - first == 1 && data.fields.back().length == 0 && !quotedOnly;
+        if (blank) {
+            data.fields.pop_back();
+            continue;
+        }
+        data.rowStart.push_back(first);
+        data.rowLine.push_back(recordLine);
+    }
+    data.rowStart.push_back(static_cast<uint32_t>(data.fields.size()));
+    return data;
+}
+
+}  // namespace tarlo::query
