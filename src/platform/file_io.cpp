@@ -131,6 +131,20 @@ QByteArray FileReader::read(qint64 maxBytes) {
     }
 }
 
+size_t FileReader::readInto(char* out, size_t n) {
+    for (;;) {
+        const ssize_t got = ::read(fd_, out, n);
+        if (got >= 0) return size_t(got);
+        if (errno != EINTR) throwFileError(path_, errno);
+    }
+}
+
+qint64 FileReader::size() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return qint64(info.st_size);
+}
+
 bool isExistingFile(const QString& path) {
     const QFileInfo info(path);
     return info.exists() && !info.isDir();

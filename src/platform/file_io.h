@@ -34,6 +34,9 @@ public:
     FileReader& operator=(const FileReader&) = delete;
     // Up to maxBytes; an empty result at the end of the file. Throws FileError.
     QByteArray read(qint64 maxBytes);
+    // Up to n bytes into out; 0 at the end of the file. Throws FileError.
+    size_t readInto(char* out, size_t n);
+    qint64 size() const;  // the file's length now, -1 when it has none
 
 private:
     QString path_;

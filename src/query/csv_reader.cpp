@@ -12,13 +12,13 @@ namespace tarlo::query {
 
 namespace {
 
-bool startsWith(const std::string& s, const char* prefix, size_t n) {
+bool startsWith(const TextBuffer& s, const char* prefix, size_t n) {
     return s.size() >= n && std::memcmp(s.data(), prefix, n) == 0;
 }
 
-std::string decodeWith(QStringDecoder& decoder, const std::string& bytes, size_t from) {
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 2);
+TextBuffer decodeWith(QStringDecoder& decoder, const TextBuffer& bytes, size_t from) {
+    TextBuffer out;
+    out.reserve(bytes.size() + bytes.size() / 2 + 16);
     constexpr size_t kChunk = 1 << 20;  // in pieces, so no whole-file UTF-16 copy is ever held
     for (size_t at = from; at < bytes.size(); at += kChunk) {
         const QByteArrayView piece(bytes.data() + at, static_cast<qsizetype>(std::min(kChunk, bytes.size() - at)));
@@ -37,8 +37,12 @@ const Stops kStops;
 
 }  // namespace
 
-std::string decodeToUtf8(std::string bytes) {
-    if (startsWith(bytes, "\xEF\xBB\xBF", 3)) return bytes.substr(3);
+TextBuffer decodeToUtf8(TextBuffer bytes) {
+    if (startsWith(bytes, "\xEF\xBB\xBF", 3)) {
+        std::memmove(bytes.data(), bytes.data() + 3, bytes.size() - 3);
+        bytes.resize(bytes.size() - 3);
+        return bytes;
+    }
     if (startsWith(bytes, "\xFF\xFE", 2)) {
         QStringDecoder decoder(QStringConverter::Utf16LE);
         return decodeWith(decoder, bytes, 2);
@@ -52,7 +56,7 @@ std::string decodeToUtf8(std::string bytes) {
     return decodeWith(decoder, bytes, 0);
 }
 
-CsvData parseCsv(std::string utf8, const QString& path, const ParseProgress& progress) {
+CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress) {
     if (utf8.size() >= std::numeric_limits<uint32_t>::max()) {
         throw Error(QStringLiteral("ファイル \"%1\" が大きすぎます (4 GB まで)。").arg(path));
     }

@@ -4,6 +4,8 @@
 // field is a slice of one buffer; quoted fields are unescaped in place.
 #pragma once
 
+#include "query/large_array.h"
+
 #include <QString>
 
 #include <atomic>
@@ -21,10 +23,10 @@ struct FieldRef {
 };
 
 struct CsvData {
-    std::string text;                // UTF-8 (no byte-order mark)
-    std::vector<FieldRef> fields;    // row-major, header row first
-    std::vector<uint32_t> rowStart;  // index of each row's first field, plus one past the last
-    std::vector<uint32_t> rowLine;   // the line each row starts on, for messages
+    TextBuffer text;                 // UTF-8 (no byte-order mark)
+    LargeArray<FieldRef> fields;     // row-major, header row first
+    LargeArray<uint32_t> rowStart;   // index of each row's first field, plus one past the last
+    LargeArray<uint32_t> rowLine;    // the line each row starts on, for messages
 
     size_t rowCount() const { return rowStart.empty() ? 0 : rowStart.size() - 1; }
     uint32_t fieldCount(size_t row) const { return rowStart[row + 1] - rowStart[row]; }
@@ -40,7 +42,7 @@ struct CsvData {
 
 // Turns the file's bytes into UTF-8: UTF-8 with or without a byte-order
 // mark, UTF-16 with one, otherwise CP932 when the bytes are not UTF-8.
-std::string decodeToUtf8(std::string bytes);
+TextBuffer decodeToUtf8(TextBuffer bytes);
 
 // Called now and then with the share of the text parsed; returning false
 // stops the parse (it then throws Cancelled).
@@ -50,6 +52,6 @@ struct Cancelled {};
 
 // Parses UTF-8 CSV text. Throws Error naming the file and line of an
 // unclosed quote. path is only used in messages.
-CsvData parseCsv(std::string utf8, const QString& path, const ParseProgress& progress = {});
+CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress = {});
 
 }  // namespace tarlo::query

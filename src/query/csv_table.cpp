@@ -7,27 +7,42 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tarlo::query {
 
 namespace {
 
-std::string readWholeFile(const QString& path) {
+TextBuffer readFileOnce(const QString& path) {
+    FileReader reader(path);
+    TextBuffer bytes;
+    const qint64 size = reader.size();
+    bytes.reserve(size > 0 ? size_t(size) + 1 : 65536);
+    for (;;) {
+        if (bytes.size() == bytes.capacity()) bytes.reserve(bytes.capacity() * 2);
+        const size_t got = reader.readInto(bytes.data() + bytes.size(), bytes.capacity() - bytes.size());
+        if (got == 0) break;
+        bytes.resize(bytes.size() + got);
+    }
+    return bytes;
+}
+
+TextBuffer readWholeFile(const QString& path) {
     // A file that changes while it is read is read again, so no run sees a
     // mixture of two versions.
     for (int attempt = 0; attempt < 3; ++attempt) {
         const QFileInfo before(path);
-        QByteArray bytes;
+        TextBuffer bytes;
         try {
-            bytes = readFileBytes(path);
+            bytes = readFileOnce(path);
         } catch (const FileError& e) {
             throw Error(QStringLiteral("テーブルのファイル \"%1\" を読めません: %2").arg(path, e.reason()));
         }
         const QFileInfo after(path);
         if (before.size() == after.size() && before.lastModified() == after.lastModified() &&
-            after.size() == bytes.size())
-            return std::string(bytes.constData(), size_t(bytes.size()));
+            after.size() == qint64(bytes.size()))
+            return bytes;
     }
     throw Error(QStringLiteral("テーブルのファイル \"%1\" が読み込み中に書き換えられています。").arg(path));
 }
@@ -55,7 +70,7 @@ std::shared_ptr<const CsvTable> CsvTable::load(const QString& path, const ParseP
 std::shared_ptr<const CsvTable> CsvTable::fromUtf8(std::string utf8, const QString& path) {
     auto table = std::shared_ptr<CsvTable>(new CsvTable);
     table->path_ = path;
-    table->data_ = parseCsv(std::move(utf8), path);
+    table->data_ = parseCsv(textBufferOf(utf8), path);
     table->describeColumns();
     return table;
 }
@@ -89,6 +104,7 @@ void CsvTable::describeColumns() {
     }
     for (const TypeInference& t : inference) types_.push_back(t.type());
     indexes_.resize(width);
+    orders_.resize(width);
 }
 
 std::string CsvTable::keyOfField(size_t column, std::string_view field) const {
@@ -104,6 +120,89 @@ std::string CsvTable::keyOfField(size_t column, std::string_view field) const {
     case ColumnType::Text: break;
     }
     return foldCase(field);
+}
+
+namespace {
+
+// Text: rank the distinct spellings once, then place rows by rank, so a
+// column of a few values costs one pass, not a full comparison sort.
+std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column) {
+    std::unordered_map<std::string_view, uint32_t> ids;
+    std::vector<std::string_view> spellings;
+    std::vector<uint32_t> idOfRow(table.rowCount());
+    size_t nulls = 0;
+    for (size_t r = 0; r < table.rowCount(); ++r) {
+        const auto f = table.field(r, column);
+        if (!f || f->empty()) {
+            idOfRow[r] = UINT32_MAX;
+            ++nulls;
+            continue;
+        }
+        const auto [it, added] = ids.try_emplace(*f, uint32_t(spellings.size()));
+        if (added) spellings.push_back(*f);
+        idOfRow[r] = it->second;
+    }
+    std::vector<uint32_t> byRank(spellings.size());
+    for (uint32_t i = 0; i < byRank.size(); ++i) byRank[i] = i;
+    std::sort(byRank.begin(), byRank.end(), [&](uint32_t a, uint32_t b) {
+        return compareIgnoringCase(spellings[a], spellings[b]) < 0;
+    });
+    std::vector<uint32_t> rankOfId(spellings.size());
+    for (uint32_t rank = 0; rank < byRank.size(); ++rank) rankOfId[byRank[rank]] = rank;
+    std::vector<uint32_t> start(spellings.size() + 1, 0);
+    for (const uint32_t id : idOfRow)
+        if (id != UINT32_MAX) ++start[rankOfId[id] + 1];
+    for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+    std::vector<uint32_t> order(table.rowCount());
+    size_t nextNull = 0;
+    for (uint32_t r = 0; r < idOfRow.size(); ++r) {
+        if (idOfRow[r] == UINT32_MAX) order[nextNull++] = r;
+        else order[nulls + start[rankOfId[idOfRow[r]]]++] = r;
+    }
+    return order;
+}
+
+template <typename Key>
+std::vector<uint32_t> orderByKey(const CsvTable& table, size_t column, Key keyOf) {
+    using K = decltype(keyOf(std::string_view()));
+    std::vector<std::pair<K, uint32_t>> keyed;
+    std::vector<uint32_t> order;
+    order.reserve(table.rowCount());
+    keyed.reserve(table.rowCount());
+    for (size_t r = 0; r < table.rowCount(); ++r) {
+        const auto f = table.field(r, column);
+        if (!f || f->empty()) order.push_back(uint32_t(r));  // nulls sort first
+        else keyed.emplace_back(keyOf(*f), uint32_t(r));
+    }
+    std::sort(keyed.begin(), keyed.end());
+    for (const auto& k : keyed) order.push_back(k.second);
+    return order;
+}
+
+}  // namespace
+
+const std::vector<uint32_t>& CsvTable::rowsInOrder(size_t column) const {
+    std::lock_guard lock(indexLock_);
+    std::unique_ptr<std::vector<uint32_t>>& order = orders_[column];
+    if (!order) {
+        switch (types_[column]) {
+        case ColumnType::Integer:
+            order = std::make_unique<std::vector<uint32_t>>(
+                orderByKey(*this, column, [](std::string_view f) { return parseInteger(f).value_or(0); }));
+            break;
+        case ColumnType::Real:
+            order = std::make_unique<std::vector<uint32_t>>(
+                orderByKey(*this, column, [](std::string_view f) { return parseReal(f).value_or(0); }));
+            break;
+        case ColumnType::Date:
+        case ColumnType::DateTime:
+            order = std::make_unique<std::vector<uint32_t>>(
+                orderByKey(*this, column, [](std::string_view f) { return parseDateTime(f); }));
+            break;
+        case ColumnType::Text: order = std::make_unique<std::vector<uint32_t>>(orderOfText(*this, column)); break;
+        }
+    }
+    return *order;
 }
 
 const std::vector<uint32_t>* CsvTable::rowsWithKey(size_t column, const std::string& key) const {

@@ -39,6 +39,10 @@ public:
 
     // The rows whose field in column has this key (see keyOfField).
     const std::vector<uint32_t>* rowsWithKey(size_t column, const std::string& key) const;
+    // All rows in ascending order of column as the engine compares its
+    // values (nulls first; text ignoring case). Built on first use.
+    const std::vector<uint32_t>& rowsInOrder(size_t column) const;
+
     // The key a field is indexed under: what equal values share.
     std::string keyOfField(size_t column, std::string_view field) const;
 
@@ -54,6 +58,7 @@ private:
     using Index = std::unordered_map<std::string, std::vector<uint32_t>>;
     mutable std::mutex indexLock_;
     mutable std::vector<std::unique_ptr<Index>> indexes_;
+    mutable std::vector<std::unique_ptr<std::vector<uint32_t>>> orders_;
 };
 
 }  // namespace tarlo::query

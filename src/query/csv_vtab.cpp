@@ -20,10 +20,14 @@ struct CsvCursor {
     size_t position = 0;                        // index into rows, or the row itself in a scan
     const std::vector<uint32_t>* rows = nullptr;  // an index lookup's rows
     bool scanning = true;
+    bool descending = false;
     bool empty = false;
     std::string scratch;
 
-    size_t row() const { return scanning ? position : (*rows)[position]; }
+    size_t row() const {
+        if (scanning) return position;
+        return (*rows)[descending ? rows->size() - 1 - position : position];
+    }
 };
 
 std::string quoted(const std::string& name) {
@@ -52,6 +56,14 @@ int xDisconnect(sqlite3_vtab* vtab) {
     return SQLITE_OK;
 }
 
+// idxNum: 0 a plain scan; kLookup | column an equality lookup; kOrdered |
+// column (| kDescending) a scan in the column's order, which spares the
+// engine its sort for ORDER BY and GROUP BY on one column.
+constexpr int kLookup = 1 << 20;
+constexpr int kOrdered = 1 << 21;
+constexpr int kDescending = 1 << 22;
+constexpr int kColumnMask = (1 << 20) - 1;
+
 int xBestIndex(sqlite3_vtab* base, sqlite3_index_info* info) {
     const auto* vtab = reinterpret_cast<CsvVtab*>(base);
     const double rows = double(std::max<size_t>(vtab->table->rowCount(), 1));
@@ -62,12 +74,22 @@ int xBestIndex(sqlite3_vtab* base, sqlite3_index_info* info) {
         const auto& c = info->aConstraint[i];
         if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0) continue;
         // Only a superset is returned: SQLite checks the constraint again.
-        info->idxNum = c.iColumn + 1;
+        info->idxNum = kLookup | c.iColumn;
         info->aConstraintUsage[i].argvIndex = 1;
         info->aConstraintUsage[i].omit = 0;
         info->estimatedCost = 20 + std::log2(rows);
         info->estimatedRows = 10;
-        break;
+        // Rows that share one key are in any column's order by that key.
+        // The fallback scan then keeps that order too.
+        if (info->nOrderBy == 1 && info->aOrderBy[0].iColumn == c.iColumn) {
+            info->orderByConsumed = 1;
+            info->idxNum |= kOrdered | (info->aOrderBy[0].desc ? kDescending : 0);
+        }
+        return SQLITE_OK;
+    }
+    if (info->nOrderBy == 1 && info->aOrderBy[0].iColumn >= 0) {
+        info->idxNum = kOrdered | (info->aOrderBy[0].desc ? kDescending : 0) | info->aOrderBy[0].iColumn;
+        info->orderByConsumed = 1;
     }
     return SQLITE_OK;
 }
@@ -125,17 +147,25 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char*, int argc, sqlite
     const CsvTable& table = *reinterpret_cast<CsvVtab*>(base->pVtab)->table;
     cursor->position = 0;
     cursor->scanning = true;
+    cursor->descending = false;
     cursor->empty = false;
-    if (idxNum > 0 && argc == 1) {
+    const size_t column = size_t(idxNum & kColumnMask);
+    if ((idxNum & kLookup) && argc == 1) {
         if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
             cursor->empty = true;  // "= NULL" is never true
             return SQLITE_OK;
         }
-        if (const auto key = lookupKey(table, size_t(idxNum - 1), argv[0])) {
-            cursor->rows = table.rowsWithKey(size_t(idxNum - 1), *key);
+        if (const auto key = lookupKey(table, column, argv[0])) {
+            cursor->rows = table.rowsWithKey(column, *key);
             cursor->scanning = false;
             cursor->empty = cursor->rows == nullptr;
+            return SQLITE_OK;
         }
+    }
+    if (idxNum & kOrdered) {
+        cursor->rows = &table.rowsInOrder(column);
+        cursor->scanning = false;
+        cursor->descending = (idxNum & kDescending) != 0;
     }
     return SQLITE_OK;
 }
