@@ -1,0 +1,65 @@
+// The command-line runner against the sqlite3 shell on the same data.
+#include "support/temp_folder.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ProcessRun {
+    int code;
+    QByteArray out;
+    QByteArray err;
+};
+
+ProcessRun runProcess(const QString& program, const QStringList& args, const QString& dir = {}) {
+    QProcess p;
+    if (!dir.isEmpty()) p.setWorkingDirectory(dir);
+    p.start(program, args);
+    p.waitForFinished(60000);
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+}  // namespace
+
+TEST(TarloQuery, PrintsRowsHeaderAndFailures) {
+    TempFolder folder;
+    folder.writeText("t.csv", "a,b,c\n1,,x\n2,y,\n");
+    folder.writeText("q~t.txt", "SELECT a, b, c FROM t#csv ORDER BY a;\r\ncaption=never sent;\r\n");
+    ProcessRun r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "--header", "-f", folder.file("q~t.txt")});
+    EXPECT_EQ(r.code, 0) << r.err.constData();
+    EXPECT_EQ(r.out, QByteArray("a\tb\tc\n1\t\tx\n2\ty\t\n"));
+
+    r = runProcess(TARLO_QUERY_BINARY, {"-e", "SELECT count(*) FROM t#csv"}, folder.path());
+    EXPECT_EQ(r.out, QByteArray("2\n"));
+
+    r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "-e", "SELECT * FROM none#csv"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(QString::fromUtf8(r.err).contains(QStringLiteral("none.csv"))) << r.err.constData();
+
+    EXPECT_EQ(runProcess(TARLO_QUERY_BINARY, {}).code, 2);
+    EXPECT_EQ(runProcess(TARLO_QUERY_BINARY, {"-e"}).code, 2);
+    EXPECT_EQ(runProcess(TARLO_QUERY_BINARY, {"-x"}).code, 2);
+}
+
+TEST(TarloQuery, AgreesWithTheSqliteShell) {
+    const QString shell = QStandardPaths::findExecutable("sqlite3");
+    if (shell.isEmpty()) GTEST_SKIP() << "no sqlite3 shell installed";
+    TempFolder folder;
+    QString csv = "id,city,n\n";
+    const char* cities[] = {"Tokyo", "Osaka", "Kobe"};
+    for (int i = 1; i <= 500; ++i) csv += QString("%1,%2,%3\n").arg(i).arg(cities[i % 3]).arg((i * 37) % 101);
+    folder.writeText("t.csv", csv);
+    for (const char* sql : {"SELECT city, count(*), sum(n), min(id) FROM t GROUP BY city ORDER BY city",
+                            "SELECT id, n FROM t WHERE n > 90 ORDER BY n DESC, id",
+                            "SELECT a.id, b.id FROM t a JOIN t b ON a.n = b.id WHERE a.id < 20 ORDER BY 1"}) {
+        const QString ours = QString(sql).replace(" t ", " t#csv ").replace(" t\n", " t#csv\n");
+        const ProcessRun mine = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "-e", ours});
+        const ProcessRun theirs = runProcess(shell, {"-cmd", ".import --csv " + folder.file("t.csv") + " t", "-cmd", ".mode tabs", ":memory:",
+                                              QString(sql).replace("FROM t ", "FROM (SELECT CAST(id AS INTEGER) id, city, CAST(n AS INTEGER) n FROM t) ")
+                                                  .replace("JOIN t ", "JOIN (SELECT CAST(id AS INTEGER) id, city, CAST(n AS INTEGER) n FROM t) ")});
+        EXPECT_EQ(mine.code, 0) << mine.err.constData();
+        EXPECT_EQ(mine.out, theirs.out) << sql << "\n" << theirs.err.constData();
+    }
+}
