@@ -11,7 +11,24 @@ std::function<void(const QString&)>& errorSink() {
     static std::function<void(const QString&)> sink;
     return sink;
 }
+std::function<void(const QString&)>& warningSink() {
+    static std::function<void(const QString&)> sink;
+    return sink;
+}
 }  // namespace
+
+void setWarningSink(std::function<void(const QString&)> sink) {
+    warningSink() = std::move(sink);
+}
+
+void showWarningBox(const QString& text) {
+    if (const auto& sink = warningSink()) {
+        sink(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("警告"), text, QMessageBox::Ok);
+    box.exec();  // without a parent the box stands centred on the screen
+}
 
 void setApplicationErrorSink(std::function<void(const QString&)> sink) {
     errorSink() = std::move(sink);

@@ -16,6 +16,11 @@ void setApplicationErrorSink(std::function<void(const QString&)> sink);
 
 QString messageOf(const std::exception& e);
 
+// The run's modal warning box: caption "警告", the warning icon, one "OK",
+// centred on the screen. Tests replace it with a recorder too.
+void showWarningBox(const QString& text);
+void setWarningSink(std::function<void(const QString&)> sink);
+
 template <typename Handler>
 void guarded(Handler&& handler) {
     try {

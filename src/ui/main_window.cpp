@@ -3,6 +3,10 @@
 #include "platform/collation.h"
 #include "ui/error_report.h"
 #include "ui/note_popup.h"
+#include "ui/result_view.h"
+#include "platform/bell.h"
+#include "query/run_texts.h"
+#include "query/statement_text.h"
 #include "ui/tab_strip.h"
 #include "ui/window_layout.h"
 #include "workspace/products_shortcut.h"
@@ -142,16 +146,11 @@ void Ttarlo1::createControls() {
     LblKENSUU->setAutoFillBackground(true);
     LblKENSUU->hide();
 
-    Memo1 = new QPlainTextEdit(this);
+    Memo1 = new ResultView(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setFont(designFont({"ＭＳ ゴシック", "MS Gothic", "IPAGothic", "Noto Sans Mono CJK JP"}, 12));
-    Memo1->setReadOnly(true);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setAttribute(Qt::WA_InputMethodEnabled, false);
-    Memo1->setFocusPolicy(Qt::ClickFocus);
-    Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -316,14 +315,17 @@ void Ttarlo1::SetResultTabStops() {
     Memo1->setTabStopDistance(dialogUnits(QFontMetricsF(Memo1->font()), 8));
 }
 
-void Ttarlo1::SetMemoMargins(QPlainTextEdit* memo, int top, int left, int right) {
-    memo->document()->setDocumentMargin(0);
+void Ttarlo1::SetMemoMargins(QWidget* memo, int top, int left, int right) {
+    const QMargins margins(left, top, right + 3, 2);
+    if (auto* pane = qobject_cast<ResultView*>(memo)) return pane->setTextMargins(margins);
+    auto* editor = qobject_cast<QPlainTextEdit*>(memo);
+    editor->document()->setDocumentMargin(0);
     // Viewport margins are inside the memo's border and scroll bars, like
     // the formatting rectangle they stand for.
     struct Exposed : QPlainTextEdit {
         using QPlainTextEdit::setViewportMargins;
     };
-    static_cast<Exposed*>(memo)->setViewportMargins(left, top, right + 3, 2);
+    static_cast<Exposed*>(editor)->setViewportMargins(margins);
 }
 
 void Ttarlo1::resizeEvent(QResizeEvent* event) {
@@ -437,9 +439,10 @@ void Ttarlo1::Button1Click() {
 void Ttarlo1::BitBtn3Click(QObject* sender) {
     const QString name = sender ? sender->objectName() : QString();
     const QChar which = name.size() >= 7 ? name.at(6) : QChar();
-    QPlainTextEdit* memo = which == QLatin1Char('3') ? Memo2 : which == QLatin1Char('4') ? Memo1 : nullptr;
-    if (!memo) return;
-    const QString text = tarlo::withCrLf(memo->toPlainText());
+    QString text;
+    if (which == QLatin1Char('3')) text = tarlo::withCrLf(Memo2->toPlainText());
+    else if (which == QLatin1Char('4')) text = Memo1->lines().joinedText();
+    else return;
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setText(text);
     if (clipboard->text() != text) throw tarlo::Error(QStringLiteral("クリップボードを開くことができません"));
@@ -458,8 +461,58 @@ void Ttarlo1::n1Click() {
     n2Click(nullptr);
 }
 
-void Ttarlo1::n2Click(QObject*) {
+QString Ttarlo1::GetStatementText() const {
+    return tarlo::query::statementOf(tarlo::withCrLf(Memo2->toPlainText()));
+}
+
+void Ttarlo1::n2Click(QObject* sender) {
     if (recentTables_.isEmpty()) return;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    // Whatever fails, the cursor comes back: a wait cursor left behind would
+    // tell the user something still runs.
+    struct CursorRestore {
+        bool active = true;
+        void release() {
+            if (active) QGuiApplication::restoreOverrideCursor();
+            active = false;
+        }
+        ~CursorRestore() { release(); }
+    } cursor;
+    ADOConnection1.open(programFolder_);
+
+    tarlo::query::ResultLines rows;
+    qulonglong rowCount = 0;
+    QStringList fieldNames;
+    try {
+        const QString statement = sender ? GetStatementText() : QStringLiteral("SELECT * FROM ") + recentTables_.top();
+        const std::unique_ptr<tarlo::query::Result> result = ADOConnection1.execute(statement + QStringLiteral("\r\n"));
+        resultFieldCount_ = result->fieldCount();
+        countLabelHint_ = QString::number(resultFieldCount_);
+        if (resultFieldCount_ > 0) {
+            for (; !result->atEnd(); result->next()) {
+                rows.startLine();
+                for (int f = 0; f < resultFieldCount_; ++f) {
+                    if (f > 0) rows.append("\t");
+                    rows.append(result->fieldUtf8(f));
+                }
+                ++rowCount;
+            }
+        }
+        LblKENSUU->setText(tarlo::query::groupedNumber(rowCount, QLocale::system().groupSeparator()) +
+                           QStringLiteral(" 件"));
+        for (int f = 0; f < resultFieldCount_; ++f) fieldNames << result->fieldName(f);
+    } catch (const tarlo::Error& e) {
+        lastErrorText_ = e.message();
+        tarlo::ringBell(8000, 45);
+        const qsizetype stop = lastErrorText_.indexOf(QStringLiteral("。"));
+        if (stop >= 0) lastErrorText_.truncate(stop);
+        showWarningBox(lastErrorText_ + QStringLiteral("  "));
+    }
+    cursor.release();
+    LblKENSUU->show();
+    setWindowTitle(tarlo::query::titleOfFields(fieldNames));
+    ADOConnection1.close();
+    Memo1->setLines(std::move(rows));
 }
 
 void Ttarlo1::LblKENSUUClick() {

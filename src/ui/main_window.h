@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/local_clock.h"
+#include "query/connection.h"
 #include "workspace/from_clause.h"
 
 #include <QTimer>
@@ -18,6 +19,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QFrame;
 class TabStrip;
+class ResultView;
 class Ttarlo2;
 
 class Ttarlo1 : public QWidget {
@@ -34,7 +36,7 @@ public:
     const QString& programFolder() const { return programFolder_; }
 
     // Controls, with the names they are known by.
-    QPlainTextEdit* Memo1 = nullptr;    // result pane
+    ResultView* Memo1 = nullptr;        // result pane
     QFrame* Panel1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;    // SQL editor
     QListWidget* ListBox1 = nullptr;    // column list
@@ -58,6 +60,8 @@ public:
     const QString& currentQueryPath() const { return memo2Hint_; }
     const QString& countLabelHint() const { return countLabelHint_; }
     const tarlo::RecentTables& recentTables() const { return recentTables_; }
+    const QString& lastErrorText() const { return lastErrorText_; }
+    QString GetStatementText() const;
     int restorePosition() const { return tbc1Tag_; }
 
     // The frame width the window system gives (4 until the window is mapped).
@@ -71,7 +75,7 @@ public:
     bool FieldListKousin();
     void ReadTableHeader(const QString& tableName);
     void SetResultTabStops();
-    void SetMemoMargins(QPlainTextEdit* memo, int top, int left, int right);
+    void SetMemoMargins(QWidget* memo, int top, int left, int right);
     void applyStartupGeometry(int frameWidth);
     void FormResize();
     bool WMNCRButtonDown(int hitTestCode);
@@ -116,4 +120,7 @@ private:
     int rightColumnLeft_ = 738;  // design left of the right column, less the start-up shift
     int frameWidthOverride_ = -1;
     QTimer* sizeMoveSettled_ = nullptr;  // the end of a move or resize, which X11 does not report
+    tarlo::query::Connection ADOConnection1;
+    QString lastErrorText_;
+    int resultFieldCount_ = 0;
 };

@@ -128,7 +128,7 @@ TEST_F(Geometry, MarginsStayAfterAResize) {
         using QPlainTextEdit::viewportMargins;
     };
     EXPECT_EQ(static_cast<Exposed*>(window->Memo2)->viewportMargins(), QMargins(8, 6, 53, 2));
-    EXPECT_EQ(static_cast<Exposed*>(window->Memo1)->viewportMargins(), QMargins(2, 3, 3, 2));
+    EXPECT_EQ(window->Memo1->textMargins(), QMargins(2, 3, 3, 2));
 }
 
 TEST_F(Geometry, CopyButtonsCopyTheirOwnPane) {

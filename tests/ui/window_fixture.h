@@ -7,6 +7,7 @@
 #include "ui/error_report.h"
 #include "ui/main_window.h"
 #include "ui/note_popup.h"
+#include "ui/result_view.h"
 #include "ui/tab_strip.h"
 
 #include <QListWidget>

@@ -1,0 +1,104 @@
+#include "platform/bell.h"
+#include "window_fixture.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+class Run : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        setWarningSink([this](const QString& text) { warnings.append(text); });
+        tarlo::setBellHandler([this](int hz, int ms) { bells.append(QString("%1/%2").arg(hz).arg(ms)); });
+        folder.writeText("t.csv", "id,name,note\n1,a,x\n2,,y\n3,c,z\n");
+        folder.writeText("wide.csv", "a,b,c,d,e,f,g\n1,2,3,4,5,6,7\n");
+        folder.writeText("q~t.txt", "SELECT id, name, note FROM t#csv ORDER BY id;\ncaption=never sent\n");
+        folder.writeText("q~w.txt", "select * from wide#csv");
+        open();
+    }
+    void TearDown() override {
+        setWarningSink(nullptr);
+        tarlo::setBellHandler(nullptr);
+        WindowTest::TearDown();
+    }
+    void runEditor(const QString& sql) {
+        window->Memo2->setPlainText(sql);
+        guarded([&] { window->n2Click(window->BitBtn1); });
+    }
+    QStringList warnings;
+    QStringList bells;
+};
+
+}  // namespace
+
+TEST_F(Run, NothingHappensWhileTheTableListIsEmpty) {
+    window->Memo2->setPlainText("SELECT 1;");
+    window->n2Click(window->BitBtn1);
+    window->n1Click();
+    EXPECT_TRUE(window->LblKENSUU->isHidden());
+    EXPECT_TRUE(window->Memo1->lines().empty());
+    EXPECT_TRUE(window->windowTitle().isEmpty());
+    EXPECT_TRUE(bells.isEmpty());
+    EXPECT_TRUE(warnings.isEmpty());
+}
+
+TEST_F(Run, RunsTheStatementUpToItsSemicolon) {
+    choose(0);
+    guarded([&] { window->n2Click(window->BitBtn1); });
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+    EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\ta\tx\n2\t\ty\n3\tc\tz")) << "a null gives two TABs";
+    EXPECT_EQ(window->LblKENSUU->text(), QStringLiteral("3 件"));
+    EXPECT_TRUE(window->LblKENSUU->isVisible() || !window->LblKENSUU->isHidden());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("id name note"));
+    EXPECT_EQ(window->countLabelHint(), QStringLiteral("3"));
+
+    runEditor("SELECT name FROM t#csv WHERE id = 3");  // no ";": the whole text
+    EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("c"));
+}
+
+TEST_F(Run, RunAllTakesTheTopTable) {
+    choose(1);
+    guarded([&] { window->n1Click(); });
+    EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\t2\t3\t4\t5\t6\t7"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("a b c d e f g"));
+    window->LblKENSUUClick();
+    EXPECT_EQ(window->LblKENSUU->text(), QStringLiteral("7 列"));
+}
+
+TEST_F(Run, FieldsWithoutRowsAndNamelessFields) {
+    choose(0);
+    runEditor("SELECT id, name FROM t#csv WHERE id > 99;");
+    EXPECT_EQ(window->LblKENSUU->text(), QStringLiteral("0 件"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("id name"));
+    EXPECT_TRUE(window->Memo1->lines().empty());
+    runEditor("SELECT id AS NoName, id AS NoName1, id AS \"\" FROM t#csv LIMIT 1;");
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("_0 1 _0"));
+}
+
+TEST_F(Run, AFailureBeepsWarnsAndKeepsTheCount) {
+    choose(0);
+    runEditor("SELECT id FROM t#csv;");
+    ASSERT_EQ(window->LblKENSUU->text(), QStringLiteral("3 件"));
+    runEditor("SELECT nope FROM t#csv;");
+    EXPECT_EQ(bells, QStringList{"8000/45"});
+    EXPECT_EQ(warnings, QStringList{"列 \"nope\" が見つかりません  "}) << "cut at the first 。, two blanks after";
+    EXPECT_EQ(window->lastErrorText(), QStringLiteral("列 \"nope\" が見つかりません"));
+    EXPECT_EQ(window->LblKENSUU->text(), QStringLiteral("3 件"));
+    EXPECT_TRUE(window->windowTitle().isEmpty());
+    EXPECT_TRUE(window->Memo1->lines().empty());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    runEditor("");  // an empty statement fails too
+    EXPECT_EQ(warnings.size(), 2);
+}
+
+TEST_F(Run, RowsReadBeforeAFailureStayInThePane) {
+    choose(0);
+    runEditor("SELECT CASE WHEN id < 3 THEN id ELSE abs(-9223372036854775807 - 1) END FROM t#csv ORDER BY id;");
+    EXPECT_EQ(warnings.size(), 1);
+    EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\n2"));
+    EXPECT_TRUE(window->windowTitle().isEmpty());
+}
