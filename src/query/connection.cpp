@@ -90,7 +90,7 @@ Connection::~Connection() {
 void Connection::open(const QString& folder) {
     close();
     folder_ = folder;
-    if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+    if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
         SQLITE_OK) {
         close();
         throw Error(QStringLiteral("SQL エンジンを開けません。"));

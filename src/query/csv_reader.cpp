@@ -79,7 +79,6 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
             nextReport = p + (1 << 22);
         }
         const uint32_t first = static_cast<uint32_t>(data.fields.size());
-        const uint32_t recordLine = line;
         bool quotedOnly = false;
         for (;;) {
             if (p < end && *p == '"') {
@@ -134,7 +133,6 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
             continue;
         }
         data.rowStart.push_back(first);
-        data.rowLine.push_back(recordLine);
     }
     data.rowStart.push_back(static_cast<uint32_t>(data.fields.size()));
     return data;

@@ -26,7 +26,6 @@ struct CsvData {
     TextBuffer text;                 // UTF-8 (no byte-order mark)
     LargeArray<FieldRef> fields;     // row-major, header row first
     LargeArray<uint32_t> rowStart;   // index of each row's first field, plus one past the last
-    LargeArray<uint32_t> rowLine;    // the line each row starts on, for messages
 
     size_t rowCount() const { return rowStart.empty() ? 0 : rowStart.size() - 1; }
     uint32_t fieldCount(size_t row) const { return rowStart[row + 1] - rowStart[row]; }
@@ -36,7 +35,7 @@ struct CsvData {
     }
     size_t memoryBytes() const {
         return text.capacity() + fields.capacity() * sizeof(FieldRef) +
-               (rowStart.capacity() + rowLine.capacity()) * sizeof(uint32_t);
+               rowStart.capacity() * sizeof(uint32_t);
     }
 };
 

@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <utility>
 
-#include <sys/mman.h>
+#include <sys/mman.h>  // mremap: Linux; another system needs its own growth here
 
 namespace tarlo::query {
 
@@ -46,15 +46,13 @@ public:
     void reserve(size_t n) {
         if (n <= capacity_) return;
         const size_t bytes = n * sizeof(T);
-        void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        // Growing moves page mappings, not bytes: no copy, no fresh faults.
+        void* p = data_ ? ::mremap(data_, capacity_ * sizeof(T), bytes, MREMAP_MAYMOVE)
+                        : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
         ::madvise(p, bytes, MADV_HUGEPAGE);
-        if (size_) std::memcpy(p, data_, size_ * sizeof(T));
-        const size_t keep = size_;
-        release();
         data_ = static_cast<T*>(p);
         capacity_ = n;
-        size_ = keep;
     }
     // New elements are zero (fresh pages) or whatever was there before a shrink.
     void resize(size_t n) {
