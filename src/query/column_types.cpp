@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <limits>
 
 namespace tarlo::query {
 
@@ -124,7 +125,9 @@ ValueShape shapeOf(std::string_view value) {
     const NumberShape number = numberShapeOf(value);
     if (number.valid) {
         if (value == "-0") return shape;  // the sign would be lost
-        shape.integer = !number.fraction && parseInteger(value).has_value();
+        // The smallest 64-bit value stands for null in an integer column.
+        const auto integer = number.fraction ? std::nullopt : parseInteger(value);
+        shape.integer = integer.has_value() && *integer != std::numeric_limits<int64_t>::min();
         shape.real = number.significantDigits <= 15;
         return shape;
     }

@@ -65,10 +65,37 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
     char* const base = data.text.data();
     const char* const end = base + data.text.size();
 
-    // An upper bound of the field count spares the vector's regrowth peaks.
-    size_t separators = 1;
-    for (const char* p = base; p < end; ++p) separators += (*p == ',' || *p == '\n' || *p == '\r');
-    data.fields.reserve(separators);
+    // The line count bounds the row count: each column is sized once.
+    size_t lines = 1;
+    for (const char* p = base; p < end; ++p) lines += (*p == '\n' || *p == '\r');
+
+    std::vector<FieldRef> record;
+    uint32_t recordLine = 1;
+    bool headerDone = false;
+    auto addRecord = [&] {
+        if (record.size() > kMaxColumns) {
+            throw Error(QStringLiteral("ファイル \"%1\" の %2 行目: 列が多すぎます (%3 列、%4 列まで)。")
+                            .arg(path)
+                            .arg(recordLine)
+                            .arg(record.size())
+                            .arg(kMaxColumns));
+        }
+        if (!headerDone) {
+            data.header = record;
+            headerDone = true;
+            for (size_t c = 0; c < record.size(); ++c) data.columns.emplace_back().cells.reserve(lines);
+            return;
+        }
+        // A row longer than any before it opens columns that start at that row.
+        while (data.columns.size() < record.size()) data.columns.emplace_back().firstRow = data.rows;
+        for (size_t c = 0; c < record.size(); ++c) {
+            CsvColumn& column = data.columns[c];
+            // Short rows in between hold nothing in this column.
+            while (column.firstRow + column.cells.size() < data.rows) column.cells.push_back({0, kMissing});
+            column.cells.push_back(record[c]);
+        }
+        ++data.rows;
+    };
 
     char* p = base;
     uint32_t line = 1;
@@ -78,7 +105,8 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
             if (!progress(double(p - base) / double(end - base))) throw Cancelled{};
             nextReport = p + (1 << 22);
         }
-        const uint32_t first = static_cast<uint32_t>(data.fields.size());
+        record.clear();
+        recordLine = line;
         bool quotedOnly = false;
         for (;;) {
             if (p < end && *p == '"') {
@@ -108,13 +136,13 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
                 }
                 // Text after the closing quote is kept, not dropped.
                 while (in < end && !kStops.table[static_cast<unsigned char>(*in)]) *out++ = *in++;
-                data.fields.push_back({uint32_t(p - base), uint32_t(out - p)});
-                quotedOnly = data.fields.size() - first == 1;
+                record.push_back({uint32_t(p - base), uint32_t(out - p)});
+                quotedOnly = record.size() == 1;
                 p = const_cast<char*>(in);
             } else {
                 char* start = p;
                 while (p < end && !kStops.table[static_cast<unsigned char>(*p)]) ++p;
-                data.fields.push_back({uint32_t(start - base), uint32_t(p - start)});
+                record.push_back({uint32_t(start - base), uint32_t(p - start)});
                 quotedOnly = false;
             }
             if (p == end) break;
@@ -127,14 +155,9 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
             break;
         }
         // A blank line holds no data: it is no row.
-        const bool blank = data.fields.size() - first == 1 && data.fields.back().length == 0 && !quotedOnly;
-        if (blank) {
-            data.fields.pop_back();
-            continue;
-        }
-        data.rowStart.push_back(first);
+        if (record.size() == 1 && record[0].length == 0 && !quotedOnly) continue;
+        addRecord();
     }
-    data.rowStart.push_back(static_cast<uint32_t>(data.fields.size()));
     return data;
 }
 

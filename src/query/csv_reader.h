@@ -2,16 +2,15 @@
 // commas, doubled quotes and line breaks, CR LF / LF / lone CR line ends, a
 // last line without a break). Decodes the file to UTF-8 first, so every
 // field is a slice of one buffer; quoted fields are unescaped in place.
+// Fields are stored column by column, so a query reads a column in order.
 #pragma once
 
 #include "query/large_array.h"
 
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,23 +18,37 @@ namespace tarlo::query {
 
 struct FieldRef {
     uint32_t offset;
-    uint32_t length;
+    uint32_t length;  // kMissing past the end of a short row
+};
+constexpr uint32_t kMissing = UINT32_MAX;
+
+// One column's fields, for the rows from firstRow on; rows outside hold
+// none (a column that a long row opened, or short rows at the end).
+struct CsvColumn {
+    size_t firstRow = 0;
+    LargeArray<FieldRef> cells;
+
+    FieldRef at(size_t row) const {
+        if (row < firstRow || row - firstRow >= cells.size()) return {0, kMissing};
+        return cells[row - firstRow];
+    }
 };
 
-struct CsvData {
-    TextBuffer text;                 // UTF-8 (no byte-order mark)
-    LargeArray<FieldRef> fields;     // row-major, header row first
-    LargeArray<uint32_t> rowStart;   // index of each row's first field, plus one past the last
+constexpr size_t kMaxColumns = 2000;  // the engine's own limit
 
-    size_t rowCount() const { return rowStart.empty() ? 0 : rowStart.size() - 1; }
-    uint32_t fieldCount(size_t row) const { return rowStart[row + 1] - rowStart[row]; }
-    std::string_view field(size_t row, uint32_t column) const {
-        const FieldRef& f = fields[rowStart[row] + column];
-        return {text.data() + f.offset, f.length};
+struct CsvData {
+    TextBuffer text;                  // UTF-8 (no byte-order mark)
+    std::vector<FieldRef> header;     // the first line's fields
+    std::vector<CsvColumn> columns;
+    size_t rows = 0;
+
+    bool present(size_t column, size_t row) const { return columns[column].at(row).length != kMissing; }
+    std::string_view field(size_t column, size_t row) const {
+        const FieldRef f = columns[column].at(row);
+        return f.length == kMissing ? std::string_view() : std::string_view(text.data() + f.offset, f.length);
     }
-    size_t memoryBytes() const {
-        return text.capacity() + fields.capacity() * sizeof(FieldRef) +
-               rowStart.capacity() * sizeof(uint32_t);
+    std::string_view headerField(size_t column) const {
+        return {text.data() + header[column].offset, header[column].length};
     }
 };
 

@@ -62,31 +62,45 @@ bool containsIgnoringCase(const std::vector<std::string>& names, const std::stri
 std::shared_ptr<const CsvTable> CsvTable::load(const QString& path, const ParseProgress& progress) {
     auto table = std::shared_ptr<CsvTable>(new CsvTable);
     table->path_ = path;
-    table->data_ = parseCsv(decodeToUtf8(readWholeFile(path)), path, progress);
-    table->describeColumns();
+    table->build(parseCsv(decodeToUtf8(readWholeFile(path)), path, progress));
     return table;
 }
 
-std::shared_ptr<const CsvTable> CsvTable::fromUtf8(std::string utf8, const QString& path) {
+std::shared_ptr<const CsvTable> CsvTable::fromUtf8(std::string_view utf8, const QString& path) {
     auto table = std::shared_ptr<CsvTable>(new CsvTable);
     table->path_ = path;
-    table->data_ = parseCsv(textBufferOf(utf8), path);
-    table->describeColumns();
+    table->build(parseCsv(textBufferOf(utf8), path));
     return table;
 }
 
-void CsvTable::describeColumns() {
-    size_t width = data_.rowCount() > 0 ? data_.fieldCount(0) : 0;
-    for (size_t r = 1; r < data_.rowCount(); ++r) width = std::max<size_t>(width, data_.fieldCount(r));
-    width = std::max<size_t>(width, 1);
+Cell CsvTable::nullCell(ColumnType type) {
+    Cell c;
+    switch (type) {
+    case ColumnType::Text: c.text = {0, kMissing}; break;
+    case ColumnType::Real: c.real = std::numeric_limits<double>::quiet_NaN(); break;
+    default: c.integer = kNullInteger; break;
+    }
+    return c;
+}
 
-    // Blank names, and the extra fields of rows longer than the header, are
+size_t CsvTable::memoryBytes() const {
+    size_t bytes = text_.capacity();
+    for (const Column& c : columns_) bytes += c.cells.capacity() * sizeof(Cell);
+    return bytes;
+}
+
+void CsvTable::build(CsvData data) {
+    rows_ = data.rows;
+    const size_t width = std::max<size_t>({data.header.size(), data.columns.size(), 1});
+    data.columns.resize(width);
+
+    // Blank names, and the columns of rows longer than the header, are
     // NoName, NoName1, ...; a repeated name gets the first free number.
     int blanks = 0;
     for (size_t c = 0; c < width; ++c) {
         std::string name;
-        if (data_.rowCount() > 0 && c < data_.fieldCount(0)) {
-            const std::string_view raw = data_.field(0, uint32_t(c));
+        if (c < data.header.size()) {
+            const std::string_view raw = data.headerField(c);
             name = trimControl(QString::fromUtf8(raw.data(), qsizetype(raw.size()))).toStdString();
         }
         const bool blank = name.empty();
@@ -97,29 +111,75 @@ void CsvTable::describeColumns() {
         names_.push_back(nameWithSuffix(base, n));
     }
 
-    std::vector<TypeInference> inference(width);
-    for (size_t r = 1; r < data_.rowCount(); ++r) {
-        const uint32_t n = data_.fieldCount(r);
-        for (uint32_t c = 0; c < n; ++c) inference[c].add(data_.field(r, c));
+    text_ = std::move(data.text);
+    for (CsvColumn& source : data.columns) {
+        TypeInference inference;
+        for (size_t i = 0; i < source.cells.size(); ++i) {
+            const FieldRef f = source.cells[i];
+            if (f.length != kMissing) inference.add({text_.data() + f.offset, f.length});
+        }
+        const ColumnType type = inference.type();
+        types_.push_back(type);
+        Column& column = columns_.emplace_back();
+        column.firstRow = source.firstRow;
+        column.cells = std::move(source.cells).reinterpretAs<Cell>();
+        LargeArray<Cell>& cells = column.cells;
+        if (type == ColumnType::Text) {
+            // Equal spellings share one slice, so a column of a few values
+            // stays in the cache however its rows are visited.
+            std::unordered_map<std::string_view, FieldRef> seen;
+            for (size_t i = 0; i < cells.size() && seen.size() < 4096; ++i) {
+                const FieldRef f = cells[i].text;
+                if (f.length == kMissing || f.length == 0) continue;
+                cells[i].text = seen.try_emplace(std::string_view(text_.data() + f.offset, f.length), f).first->second;
+            }
+            continue;
+        }
+        for (size_t i = 0; i < cells.size(); ++i) {
+            const FieldRef f = cells[i].text;
+            const std::string_view v = f.length == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset, f.length);
+            if (v.empty()) {
+                cells[i] = nullCell(type);
+            } else if (type == ColumnType::Integer) {
+                cells[i].integer = parseInteger(v).value_or(0);
+            } else if (type == ColumnType::Real) {
+                cells[i].real = parseReal(v).value_or(0);
+            } else {
+                cells[i].integer = parseDateTime(v);
+            }
+        }
     }
-    for (const TypeInference& t : inference) types_.push_back(t.type());
     indexes_.resize(width);
     orders_.resize(width);
 }
 
-std::string CsvTable::keyOfField(size_t column, std::string_view field) const {
-    switch (types_[column]) {
-    case ColumnType::Integer: return std::string(field);
-    case ColumnType::Real: {
-        char buffer[40];
-        const int n = std::snprintf(buffer, sizeof buffer, "%.17g", parseReal(field).value_or(0));
-        return std::string(buffer, size_t(n));
-    }
+std::string CsvTable::displayText(size_t row, size_t column) const {
+    const Cell c = cell(row, column);
+    const ColumnType type = types_[column];
+    if (isNull(type, c)) return {};
+    switch (type) {
+    case ColumnType::Integer: return std::to_string(c.integer);
+    case ColumnType::Real: return formatReal(c.real);
     case ColumnType::Date:
-    case ColumnType::DateTime: return std::to_string(parseDateTime(field));
+    case ColumnType::DateTime: return formatDateTime(c.integer, true);
     case ColumnType::Text: break;
     }
-    return foldCase(field);
+    return std::string(textOf(c));
+}
+
+std::string CsvTable::keyOf(size_t column, Cell c) const {
+    switch (types_[column]) {
+    case ColumnType::Integer:
+    case ColumnType::Date:
+    case ColumnType::DateTime: return std::to_string(c.integer);
+    case ColumnType::Real: {
+        char buffer[40];
+        const int n = std::snprintf(buffer, sizeof buffer, "%.17g", c.real);
+        return std::string(buffer, size_t(n));
+    }
+    case ColumnType::Text: break;
+    }
+    return foldCase(textOf(c));
 }
 
 namespace {
@@ -132,14 +192,15 @@ std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column) {
     std::vector<uint32_t> idOfRow(table.rowCount());
     size_t nulls = 0;
     for (size_t r = 0; r < table.rowCount(); ++r) {
-        const auto f = table.field(r, column);
-        if (!f || f->empty()) {
+        const Cell c = table.cell(r, column);
+        if (table.isNull(ColumnType::Text, c)) {
             idOfRow[r] = UINT32_MAX;
             ++nulls;
             continue;
         }
-        const auto [it, added] = ids.try_emplace(*f, uint32_t(spellings.size()));
-        if (added) spellings.push_back(*f);
+        const std::string_view text = table.textOf(c);
+        const auto [it, added] = ids.try_emplace(text, uint32_t(spellings.size()));
+        if (added) spellings.push_back(text);
         idOfRow[r] = it->second;
     }
     std::vector<uint32_t> byRank(spellings.size());
@@ -164,15 +225,16 @@ std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column) {
 
 template <typename Key>
 std::vector<uint32_t> orderByKey(const CsvTable& table, size_t column, Key keyOf) {
-    using K = decltype(keyOf(std::string_view()));
+    using K = decltype(keyOf(Cell{}));
+    const ColumnType type = table.columnTypes()[column];
     std::vector<std::pair<K, uint32_t>> keyed;
     std::vector<uint32_t> order;
     order.reserve(table.rowCount());
     keyed.reserve(table.rowCount());
     for (size_t r = 0; r < table.rowCount(); ++r) {
-        const auto f = table.field(r, column);
-        if (!f || f->empty()) order.push_back(uint32_t(r));  // nulls sort first
-        else keyed.emplace_back(keyOf(*f), uint32_t(r));
+        const Cell c = table.cell(r, column);
+        if (table.isNull(type, c)) order.push_back(uint32_t(r));  // nulls sort first
+        else keyed.emplace_back(keyOf(c), uint32_t(r));
     }
     std::sort(keyed.begin(), keyed.end());
     for (const auto& k : keyed) order.push_back(k.second);
@@ -187,17 +249,12 @@ const std::vector<uint32_t>& CsvTable::rowsInOrder(size_t column) const {
     if (!order) {
         switch (types_[column]) {
         case ColumnType::Integer:
-            order = std::make_unique<std::vector<uint32_t>>(
-                orderByKey(*this, column, [](std::string_view f) { return parseInteger(f).value_or(0); }));
-            break;
-        case ColumnType::Real:
-            order = std::make_unique<std::vector<uint32_t>>(
-                orderByKey(*this, column, [](std::string_view f) { return parseReal(f).value_or(0); }));
-            break;
         case ColumnType::Date:
         case ColumnType::DateTime:
-            order = std::make_unique<std::vector<uint32_t>>(
-                orderByKey(*this, column, [](std::string_view f) { return parseDateTime(f); }));
+            order = std::make_unique<std::vector<uint32_t>>(orderByKey(*this, column, [](Cell c) { return c.integer; }));
+            break;
+        case ColumnType::Real:
+            order = std::make_unique<std::vector<uint32_t>>(orderByKey(*this, column, [](Cell c) { return c.real; }));
             break;
         case ColumnType::Text: order = std::make_unique<std::vector<uint32_t>>(orderOfText(*this, column)); break;
         }
@@ -211,8 +268,8 @@ const std::vector<uint32_t>* CsvTable::rowsWithKey(size_t column, const std::str
     if (!index) {
         index = std::make_unique<Index>();
         for (size_t r = 0; r < rowCount(); ++r)
-            if (const auto f = field(r, column); f && !f->empty())
-                (*index)[keyOfField(column, *f)].push_back(uint32_t(r));
+            if (const Cell c = cell(r, column); !isNull(types_[column], c))
+                (*index)[keyOf(column, c)].push_back(uint32_t(r));
     }
     const auto it = index->find(key);
     return it == index->end() ? nullptr : &it->second;

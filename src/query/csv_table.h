@@ -1,6 +1,7 @@
-// A table file read into memory: its parsed fields, unique column names and
-// column types. Immutable once loaded, so runs and threads can share it; the
-// equality index of a column is built on first use (joins on a key).
+// A table file read into memory: unique column names, a type for each
+// column and its values stored column by column, numbers and dates parsed
+// once at load. Immutable once loaded, so runs and threads can share it;
+// a column's equality index and sort order are built on first use.
 #pragma once
 
 #include "query/column_types.h"
@@ -8,52 +9,82 @@
 
 #include <QString>
 
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace tarlo::query {
 
+// One value: the text slice of a text column, or the parsed value of a
+// number or date column. Nulls: a missing or empty slice, INT64_MIN, NaN, 0.
+union Cell {
+    FieldRef text;
+    int64_t integer;  // Integer; Date and DateTime as yyyymmddhhmmss
+    double real;
+};
+static_assert(sizeof(Cell) == sizeof(FieldRef));
+constexpr int64_t kNullInteger = std::numeric_limits<int64_t>::min();
+
 class CsvTable {
 public:
     // Reads and parses the file. Throws Error naming the file.
     static std::shared_ptr<const CsvTable> load(const QString& path, const ParseProgress& progress = {});
     // From text already decoded, for tests and the fuzzer.
-    static std::shared_ptr<const CsvTable> fromUtf8(std::string utf8, const QString& path);
+    static std::shared_ptr<const CsvTable> fromUtf8(std::string_view utf8, const QString& path);
 
     const QString& path() const { return path_; }
     const std::vector<std::string>& columnNames() const { return names_; }
     const std::vector<ColumnType>& columnTypes() const { return types_; }
     size_t columnCount() const { return names_.size(); }
-    size_t rowCount() const { return data_.rowCount() > 0 ? data_.rowCount() - 1 : 0; }
-    size_t memoryBytes() const { return data_.memoryBytes(); }
+    size_t rowCount() const { return rows_; }
+    size_t memoryBytes() const;
 
-    // The raw field of data row `row` (0-based); nullopt past a short row's end.
-    std::optional<std::string_view> field(size_t row, size_t column) const {
-        if (column >= data_.fieldCount(row + 1)) return std::nullopt;
-        return data_.field(row + 1, uint32_t(column));
+    Cell cell(size_t row, size_t column) const {
+        const Column& c = columns_[column];
+        if (row < c.firstRow || row - c.firstRow >= c.cells.size()) return nullCell(types_[column]);
+        return c.cells[row - c.firstRow];
     }
+    bool isNull(ColumnType type, Cell cell) const {
+        switch (type) {
+        case ColumnType::Text: return cell.text.length == 0 || cell.text.length == kMissing;
+        case ColumnType::Real: return std::isnan(cell.real);
+        case ColumnType::Integer:
+        case ColumnType::Date:
+        case ColumnType::DateTime: return cell.integer == kNullInteger;
+        }
+        return true;
+    }
+    std::string_view textOf(Cell cell) const { return {text_.data() + cell.text.offset, cell.text.length}; }
+    // The value as shown: numbers and dates formatted, text as in the file.
+    std::string displayText(size_t row, size_t column) const;
 
-    // The rows whose field in column has this key (see keyOfField).
+    // The rows whose value in column has this key (see keyOf).
     const std::vector<uint32_t>* rowsWithKey(size_t column, const std::string& key) const;
+    // The key a value is indexed under: what equal values share.
+    std::string keyOf(size_t column, Cell cell) const;
     // All rows in ascending order of column as the engine compares its
-    // values (nulls first; text ignoring case). Built on first use.
+    // values (nulls first; text ignoring case).
     const std::vector<uint32_t>& rowsInOrder(size_t column) const;
 
-    // The key a field is indexed under: what equal values share.
-    std::string keyOfField(size_t column, std::string_view field) const;
-
 private:
+    struct Column {
+        size_t firstRow = 0;
+        LargeArray<Cell> cells;
+    };
     CsvTable() = default;
-    void describeColumns();
+    void build(CsvData data);
+    static Cell nullCell(ColumnType type);
 
     QString path_;
-    CsvData data_;
+    TextBuffer text_;
+    size_t rows_ = 0;
     std::vector<std::string> names_;
     std::vector<ColumnType> types_;
+    std::vector<Column> columns_;
 
     using Index = std::unordered_map<std::string, std::vector<uint32_t>>;
     mutable std::mutex indexLock_;

@@ -185,24 +185,23 @@ int xEof(sqlite3_vtab_cursor* base) {
 int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
     auto* cursor = reinterpret_cast<CsvCursor*>(base);
     const CsvTable& table = *reinterpret_cast<CsvVtab*>(base->pVtab)->table;
-    const std::optional<std::string_view> field = table.field(cursor->row(), size_t(column));
-    if (!field || field->empty()) return SQLITE_OK;  // null
-    switch (table.columnTypes()[size_t(column)]) {
-    case ColumnType::Integer:
-        sqlite3_result_int64(ctx, parseInteger(*field).value_or(0));
-        break;
-    case ColumnType::Real:
-        sqlite3_result_double(ctx, parseReal(*field).value_or(0));
-        break;
+    const ColumnType type = table.columnTypes()[size_t(column)];
+    const Cell cell = table.cell(cursor->row(), size_t(column));
+    if (table.isNull(type, cell)) return SQLITE_OK;
+    switch (type) {
+    case ColumnType::Integer: sqlite3_result_int64(ctx, cell.integer); break;
+    case ColumnType::Real: sqlite3_result_double(ctx, cell.real); break;
     case ColumnType::Date:
     case ColumnType::DateTime:
-        cursor->scratch = formatDateTime(parseDateTime(*field), true);
+        cursor->scratch = formatDateTime(cell.integer, true);
         sqlite3_result_text(ctx, cursor->scratch.data(), int(cursor->scratch.size()), SQLITE_TRANSIENT);
         break;
-    case ColumnType::Text:
+    case ColumnType::Text: {
         // The table outlives every statement that reads it.
-        sqlite3_result_text(ctx, field->data(), int(field->size()), SQLITE_STATIC);
+        const std::string_view text = table.textOf(cell);
+        sqlite3_result_text(ctx, text.data(), int(text.size()), SQLITE_STATIC);
         break;
+    }
     }
     return SQLITE_OK;
 }

@@ -33,6 +33,24 @@ public:
         return *this;
     }
 
+    // The same pages seen as another element type of the same size, for
+    // converting a column's cells in place.
+    template <typename U>
+    LargeArray<U> reinterpretAs() && {
+        static_assert(sizeof(U) == sizeof(T));
+        LargeArray<U> out;
+        out.adopt(reinterpret_cast<U*>(data_), size_, capacity_);
+        data_ = nullptr;
+        size_ = capacity_ = 0;
+        return out;
+    }
+    void adopt(T* data, size_t size, size_t capacity) {
+        release();
+        data_ = data;
+        size_ = size;
+        capacity_ = capacity;
+    }
+
     T* data() { return data_; }
     const T* data() const { return data_; }
     size_t size() const { return size_; }
@@ -48,7 +66,7 @@ public:
         const size_t bytes = n * sizeof(T);
         // Growing moves page mappings, not bytes: no copy, no fresh faults.
         void* p = data_ ? ::mremap(data_, capacity_ * sizeof(T), bytes, MREMAP_MAYMOVE)
-                        : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+                        : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
         ::madvise(p, bytes, MADV_HUGEPAGE);
         data_ = static_cast<T*>(p);
