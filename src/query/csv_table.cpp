@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace tarlo::query {
 
@@ -124,17 +125,7 @@ void CsvTable::build(CsvData data) {
         column.firstRow = source.firstRow;
         column.cells = std::move(source.cells).reinterpretAs<Cell>();
         LargeArray<Cell>& cells = column.cells;
-        if (type == ColumnType::Text) {
-            // Equal spellings share one slice, so a column of a few values
-            // stays in the cache however its rows are visited.
-            std::unordered_map<std::string_view, FieldRef> seen;
-            for (size_t i = 0; i < cells.size() && seen.size() < 4096; ++i) {
-                const FieldRef f = cells[i].text;
-                if (f.length == kMissing || f.length == 0) continue;
-                cells[i].text = seen.try_emplace(std::string_view(text_.data() + f.offset, f.length), f).first->second;
-            }
-            continue;
-        }
+        if (type == ColumnType::Text) continue;
         for (size_t i = 0; i < cells.size(); ++i) {
             const FieldRef f = cells[i].text;
             const std::string_view v = f.length == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset, f.length);
@@ -149,8 +140,46 @@ void CsvTable::build(CsvData data) {
             }
         }
     }
+    compactText();
+    shareEqualSpellings();
     indexes_.resize(width);
     orders_.resize(width);
+}
+
+// Once numbers and dates are parsed their text is dead: the text columns'
+// slices move down over it, in file order, and the freed tail goes back.
+void CsvTable::compactText() {
+    std::vector<size_t> textColumns;
+    for (size_t c = 0; c < columns_.size(); ++c)
+        if (types_[c] == ColumnType::Text) textColumns.push_back(c);
+    size_t write = 0;
+    for (size_t r = 0; r < rows_; ++r) {
+        for (const size_t c : textColumns) {  // within a row, later fields lie further on
+            Column& column = columns_[c];
+            if (r < column.firstRow || r - column.firstRow >= column.cells.size()) continue;
+            FieldRef& f = column.cells[r - column.firstRow].text;
+            if (f.length == kMissing || f.length == 0) continue;
+            std::memmove(text_.data() + write, text_.data() + f.offset, f.length);
+            f.offset = uint32_t(write);
+            write += f.length;
+        }
+    }
+    text_.shrinkTo(write);
+}
+
+// Equal spellings share one slice, so a column of a few values stays in the
+// cache however its rows are visited.
+void CsvTable::shareEqualSpellings() {
+    for (size_t c = 0; c < columns_.size(); ++c) {
+        if (types_[c] != ColumnType::Text) continue;
+        LargeArray<Cell>& cells = columns_[c].cells;
+        std::unordered_map<std::string_view, FieldRef> seen;
+        for (size_t i = 0; i < cells.size() && seen.size() < 4096; ++i) {
+            const FieldRef f = cells[i].text;
+            if (f.length == kMissing || f.length == 0) continue;
+            cells[i].text = seen.try_emplace(std::string_view(text_.data() + f.offset, f.length), f).first->second;
+        }
+    }
 }
 
 std::string CsvTable::displayText(size_t row, size_t column) const {

@@ -77,6 +77,8 @@ private:
     };
     CsvTable() = default;
     void build(CsvData data);
+    void compactText();
+    void shareEqualSpellings();
     static Cell nullCell(ColumnType type);
 
     QString path_;

@@ -72,6 +72,16 @@ public:
         data_ = static_cast<T*>(p);
         capacity_ = n;
     }
+    // Gives the pages past n elements back to the system.
+    void shrinkTo(size_t n) {
+        if (n >= capacity_) return;
+        const size_t keep = std::max<size_t>(n * sizeof(T), 4096);
+        if (keep >= capacity_ * sizeof(T)) return;
+        void* p = ::mremap(data_, capacity_ * sizeof(T), keep, 0);
+        if (p == MAP_FAILED) return;  // keeping the pages is no fault
+        capacity_ = keep / sizeof(T);
+        size_ = std::min(size_, n);
+    }
     // New elements are zero (fresh pages) or whatever was there before a shrink.
     void resize(size_t n) {
         if (n > capacity_) reserve(std::max(n, capacity_ * 2));
