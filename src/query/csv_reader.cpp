@@ -16,7 +16,26 @@ bool startsWith(const TextBuffer& s, const char* prefix, size_t n) {
     return s.size() >= n && std::memcmp(s.data(), prefix, n) == 0;
 }
 
-TextBuffer decodeWith(QStringDecoder& decoder, const TextBuffer& bytes, size_t from) {
+void checkCancel(const ParseProgress& progress, double share) {
+    if (progress && !progress(share)) throw Cancelled{};
+}
+
+// Validated in pieces cut before a character's first byte, so a cancel is
+// heard within a few milliseconds even on a gigabyte.
+bool isValidUtf8InPieces(const TextBuffer& bytes, const ParseProgress& progress) {
+    constexpr size_t kPiece = size_t(16) << 20;
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (size_t at = 0; at < bytes.size();) {
+        size_t end = std::min(bytes.size(), at + kPiece);
+        while (end < bytes.size() && (b[end] & 0xC0) == 0x80) ++end;
+        if (!isValidUtf8(QByteArrayView(bytes.data() + at, qsizetype(end - at)))) return false;
+        checkCancel(progress, 0);
+        at = end;
+    }
+    return true;
+}
+
+TextBuffer decodeWith(QStringDecoder& decoder, const TextBuffer& bytes, size_t from, const ParseProgress& progress) {
     TextBuffer out;
     out.reserve(bytes.size() + bytes.size() / 2 + 16);
     constexpr size_t kChunk = 1 << 20;  // in pieces, so no whole-file UTF-16 copy is ever held
@@ -24,6 +43,7 @@ TextBuffer decodeWith(QStringDecoder& decoder, const TextBuffer& bytes, size_t f
         const QByteArrayView piece(bytes.data() + at, static_cast<qsizetype>(std::min(kChunk, bytes.size() - at)));
         const QByteArray utf8 = QString(decoder.decode(piece)).toUtf8();
         out.append(utf8.constData(), static_cast<size_t>(utf8.size()));
+        if ((at / kChunk) % 16 == 15) checkCancel(progress, 0);
     }
     return out;
 }
@@ -37,7 +57,7 @@ const Stops kStops;
 
 }  // namespace
 
-TextBuffer decodeToUtf8(TextBuffer bytes) {
+TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress) {
     if (startsWith(bytes, "\xEF\xBB\xBF", 3)) {
         std::memmove(bytes.data(), bytes.data() + 3, bytes.size() - 3);
         bytes.resize(bytes.size() - 3);
@@ -45,15 +65,15 @@ TextBuffer decodeToUtf8(TextBuffer bytes) {
     }
     if (startsWith(bytes, "\xFF\xFE", 2)) {
         QStringDecoder decoder(QStringConverter::Utf16LE);
-        return decodeWith(decoder, bytes, 2);
+        return decodeWith(decoder, bytes, 2, progress);
     }
     if (startsWith(bytes, "\xFE\xFF", 2)) {
         QStringDecoder decoder(QStringConverter::Utf16BE);
-        return decodeWith(decoder, bytes, 2);
+        return decodeWith(decoder, bytes, 2, progress);
     }
-    if (isValidUtf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))) return bytes;
+    if (isValidUtf8InPieces(bytes, progress)) return bytes;
     QStringDecoder decoder("Shift_JIS");
-    return decodeWith(decoder, bytes, 0);
+    return decodeWith(decoder, bytes, 0, progress);
 }
 
 CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress) {
@@ -67,7 +87,10 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
 
     // The line count bounds the row count: each column is sized once.
     size_t lines = 1;
-    for (const char* p = base; p < end; ++p) lines += (*p == '\n' || *p == '\r');
+    for (const char* p = base; p < end; ++p) {
+        lines += (*p == '\n' || *p == '\r');
+        if (((p - base) & ((1 << 26) - 1)) == 0) checkCancel(progress, 0);
+    }
 
     std::vector<FieldRef> record;
     uint32_t recordLine = 1;
@@ -102,7 +125,7 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
     const char* nextReport = base + (1 << 22);
     while (p < end) {
         if (progress && p >= nextReport) {
-            if (!progress(double(p - base) / double(end - base))) throw Cancelled{};
+            checkCancel(progress, double(p - base) / double(end - base));
             nextReport = p + (1 << 22);
         }
         record.clear();

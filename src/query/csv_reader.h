@@ -52,13 +52,13 @@ struct CsvData {
     }
 };
 
+// Called now and then with the share of the text parsed; returning false
+// stops the read or parse (it then throws Cancelled).
+using ParseProgress = std::function<bool(double share)>;
+
 // Turns the file's bytes into UTF-8: UTF-8 with or without a byte-order
 // mark, UTF-16 with one, otherwise CP932 when the bytes are not UTF-8.
-TextBuffer decodeToUtf8(TextBuffer bytes);
-
-// Called now and then with the share of the text parsed; returning false
-// stops the parse (it then throws Cancelled).
-using ParseProgress = std::function<bool(double share)>;
+TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress = {});
 
 struct Cancelled {};
 

@@ -15,28 +15,31 @@ namespace tarlo::query {
 
 namespace {
 
-TextBuffer readFileOnce(const QString& path) {
+TextBuffer readFileOnce(const QString& path, const ParseProgress& progress) {
     FileReader reader(path);
     TextBuffer bytes;
     const qint64 size = reader.size();
     bytes.reserve(size > 0 ? size_t(size) + 1 : 65536);
     for (;;) {
         if (bytes.size() == bytes.capacity()) bytes.reserve(bytes.capacity() * 2);
-        const size_t got = reader.readInto(bytes.data() + bytes.size(), bytes.capacity() - bytes.size());
+        // In pieces, so a cancel is heard while a large file is read.
+        const size_t want = std::min<size_t>(bytes.capacity() - bytes.size(), size_t(16) << 20);
+        const size_t got = reader.readInto(bytes.data() + bytes.size(), want);
         if (got == 0) break;
         bytes.resize(bytes.size() + got);
+        if (progress && !progress(0)) throw Cancelled{};
     }
     return bytes;
 }
 
-TextBuffer readWholeFile(const QString& path) {
+TextBuffer readWholeFile(const QString& path, const ParseProgress& progress) {
     // A file that changes while it is read is read again, so no run sees a
     // mixture of two versions.
     for (int attempt = 0; attempt < 3; ++attempt) {
         const QFileInfo before(path);
         TextBuffer bytes;
         try {
-            bytes = readFileOnce(path);
+            bytes = readFileOnce(path, progress);
         } catch (const FileError& e) {
             throw Error(QStringLiteral("テーブルのファイル \"%1\" を読めません: %2").arg(path, e.reason()));
         }
@@ -63,7 +66,7 @@ bool containsIgnoringCase(const std::vector<std::string>& names, const std::stri
 std::shared_ptr<const CsvTable> CsvTable::load(const QString& path, const ParseProgress& progress) {
     auto table = std::shared_ptr<CsvTable>(new CsvTable);
     table->path_ = path;
-    table->build(parseCsv(decodeToUtf8(readWholeFile(path)), path, progress));
+    table->build(parseCsv(decodeToUtf8(readWholeFile(path, progress), progress), path, progress));
     return table;
 }
 

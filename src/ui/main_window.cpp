@@ -29,6 +29,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyledItemDelegate>
+#include <QShortcut>
 #include <QWheelEvent>
 #include <QWindow>
 
@@ -135,6 +136,7 @@ Ttarlo1::Ttarlo1(Environment environment)
 }
 
 Ttarlo1::~Ttarlo1() {
+    stopWorker();
     qApp->removeEventFilter(this);
 }
 
@@ -219,6 +221,12 @@ void Ttarlo1::createControls() {
     Button1->setFont(windowFont());
     Button1->setFocusPolicy(Qt::NoFocus);
     Button1->setEnabled(false);
+
+    progressTimer_ = new QTimer(this);
+    progressTimer_->setInterval(200);
+    connect(progressTimer_, &QTimer::timeout, this, &Ttarlo1::showRunProgress);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &Ttarlo1::cancelRun);
 
     sizeMoveSettled_ = new QTimer(this);
     sizeMoveSettled_->setSingleShot(true);
@@ -466,53 +474,67 @@ QString Ttarlo1::GetStatementText() const {
 }
 
 void Ttarlo1::n2Click(QObject* sender) {
+    if (job_) return cancelRun();  // one run at a time: a second press stops the first
     if (recentTables_.isEmpty()) return;
+    const QString statement = sender ? GetStatementText() : QStringLiteral("SELECT * FROM ") + recentTables_.top();
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    // Whatever fails, the cursor comes back: a wait cursor left behind would
-    // tell the user something still runs.
-    struct CursorRestore {
-        bool active = true;
-        void release() {
-            if (active) QGuiApplication::restoreOverrideCursor();
-            active = false;
-        }
-        ~CursorRestore() { release(); }
-    } cursor;
-    ADOConnection1.open(programFolder_);
+    labelBeforeRun_ = LblKENSUU->text();
+    job_ = std::make_unique<tarlo::query::RunJob>(programFolder_, statement + QStringLiteral("\r\n"));
+    worker_ = std::thread([this, job = job_.get()] {
+        auto outcome = std::make_shared<tarlo::query::RunOutcome>(job->run());
+        QMetaObject::invokeMethod(this, [this, outcome] { finishRun(outcome); }, Qt::QueuedConnection);
+    });
+    runClock_.start();
+    progressTimer_->start();
+}
 
-    tarlo::query::ResultLines rows;
-    qulonglong rowCount = 0;
-    QStringList fieldNames;
-    try {
-        const QString statement = sender ? GetStatementText() : QStringLiteral("SELECT * FROM ") + recentTables_.top();
-        const std::unique_ptr<tarlo::query::Result> result = ADOConnection1.execute(statement + QStringLiteral("\r\n"));
-        resultFieldCount_ = result->fieldCount();
+void Ttarlo1::cancelRun() {
+    if (job_) job_->cancel();
+}
+
+void Ttarlo1::stopWorker() {
+    if (job_) job_->cancel();
+    if (worker_.joinable()) worker_.join();
+    job_.reset();
+    progressTimer_->stop();
+}
+
+// While a run takes long the count label tells how far it is.
+void Ttarlo1::showRunProgress() {
+    if (!job_ || runClock_.elapsed() < progressDelayMs_) return;
+    const tarlo::query::RunJob::Progress p = job_->progress();
+    const QString separator = QLocale::system().groupSeparator();
+    if (p.fileShare >= 0) LblKENSUU->setText(QStringLiteral("読込 %1%").arg(int(p.fileShare * 100)));
+    else LblKENSUU->setText(tarlo::query::groupedNumber(p.rows, separator) + QStringLiteral(" 行"));
+    LblKENSUU->show();
+}
+
+void Ttarlo1::finishRun(std::shared_ptr<tarlo::query::RunOutcome> outcome) {
+    using Status = tarlo::query::RunOutcome::Status;
+    stopWorker();
+    QGuiApplication::restoreOverrideCursor();
+    LblKENSUU->setText(labelBeforeRun_);
+    if (outcome->status == Status::Cancelled) {
+        if (labelBeforeRun_.isEmpty() && countLabelHint_.isEmpty()) LblKENSUU->hide();  // no run had shown it
+        return;
+    }
+    if (outcome->opened) {
+        resultFieldCount_ = outcome->fieldCount;
         countLabelHint_ = QString::number(resultFieldCount_);
-        if (resultFieldCount_ > 0) {
-            for (; !result->atEnd(); result->next()) {
-                rows.startLine();
-                for (int f = 0; f < resultFieldCount_; ++f) {
-                    if (f > 0) rows.append("\t");
-                    rows.append(result->fieldUtf8(f));
-                }
-                ++rowCount;
-            }
-        }
-        LblKENSUU->setText(tarlo::query::groupedNumber(rowCount, QLocale::system().groupSeparator()) +
-                           QStringLiteral(" 件"));
-        for (int f = 0; f < resultFieldCount_; ++f) fieldNames << result->fieldName(f);
-    } catch (const tarlo::Error& e) {
-        lastErrorText_ = e.message();
+    }
+    if (outcome->status == Status::Failed) {
+        lastErrorText_ = outcome->error;
         tarlo::ringBell(8000, 45);
         const qsizetype stop = lastErrorText_.indexOf(QStringLiteral("。"));
         if (stop >= 0) lastErrorText_.truncate(stop);
         showWarningBox(lastErrorText_ + QStringLiteral("  "));
+    } else {
+        LblKENSUU->setText(tarlo::query::groupedNumber(outcome->rowCount, QLocale::system().groupSeparator()) +
+                           QStringLiteral(" 件"));
     }
-    cursor.release();
     LblKENSUU->show();
-    setWindowTitle(tarlo::query::titleOfFields(fieldNames));
-    ADOConnection1.close();
-    Memo1->setLines(std::move(rows));
+    setWindowTitle(tarlo::query::titleOfFields(outcome->fieldNames));
+    Memo1->setLines(std::move(outcome->rows));
 }
 
 void Ttarlo1::LblKENSUUClick() {
@@ -575,6 +597,11 @@ void Ttarlo1::FormCloseQuery() {
 }
 
 void Ttarlo1::closeEvent(QCloseEvent* event) {
+    // Closing during a run cancels it; no thread outlives the window.
+    if (job_) {
+        stopWorker();
+        QGuiApplication::restoreOverrideCursor();
+    }
     // A window that cannot be closed would be worse than a missing shortcut.
     guarded([this] { FormCloseQuery(); });
     event->accept();

@@ -4,12 +4,14 @@
 #pragma once
 
 #include "platform/local_clock.h"
-#include "query/connection.h"
+#include "query/run_job.h"
 #include "workspace/from_clause.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <thread>
 
 class QLabel;
 class QListWidget;
@@ -62,6 +64,10 @@ public:
     const tarlo::RecentTables& recentTables() const { return recentTables_; }
     const QString& lastErrorText() const { return lastErrorText_; }
     QString GetStatementText() const;
+    bool isRunning() const { return job_ != nullptr; }
+    // Cancels the running statement: the pane, title and count stay as they were.
+    void cancelRun();
+    void setProgressDelayForTesting(int ms) { progressDelayMs_ = ms; }
     int restorePosition() const { return tbc1Tag_; }
 
     // The frame width the window system gives (4 until the window is mapped).
@@ -109,6 +115,9 @@ private:
     void FormCreate();
     void layoutAnchored();
     void FormCloseQuery();
+    void finishRun(std::shared_ptr<tarlo::query::RunOutcome> outcome);
+    void showRunProgress();
+    void stopWorker();
 
     QString programFolder_;
     std::shared_ptr<tarlo::Clock> clock_;
@@ -120,7 +129,13 @@ private:
     int rightColumnLeft_ = 738;  // design left of the right column, less the start-up shift
     int frameWidthOverride_ = -1;
     QTimer* sizeMoveSettled_ = nullptr;  // the end of a move or resize, which X11 does not report
-    tarlo::query::Connection ADOConnection1;
     QString lastErrorText_;
     int resultFieldCount_ = 0;
+    // The running statement: its job (with its own connection) on a worker thread.
+    std::unique_ptr<tarlo::query::RunJob> job_;
+    std::thread worker_;
+    QTimer* progressTimer_ = nullptr;
+    QElapsedTimer runClock_;
+    QString labelBeforeRun_;
+    int progressDelayMs_ = 500;  // short runs show no progress at all
 };

@@ -11,4 +11,6 @@ make_folder() {
   printf 'SELECT id, qty\r\nFROM sales#csv\r\nORDER BY id;\r\n' > "$dir/q~2ids.txt"
   printf 'SELECT nope FROM sales#csv;\r\n' > "$dir/q~3error.txt"
   printf 'SELECT *\r\nFROM big#csv\r\nWHERE id <= 10;\r\n' > "$dir/q~4big.txt"
+  "$generate" 3000000 "$dir/long.csv" 4
+  printf 'SELECT COUNT(*)\r\nFROM long#csv\r\n;\r\n' > "$dir/q~5long.txt"
 }

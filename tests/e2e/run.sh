@@ -211,6 +211,19 @@ else
   fail "8 a warning box 警告 appears"
 fi
 
+# 11. A long run keeps the window responding, and Esc cancels it unseen.
+before_title=$(xdotool getwindowname "$win")
+tab 5                                     # long.csv (3M rows) on top of the table list
+button all
+tab 2
+button copy_sql
+check "11 during a long run the window still answers clicks" wait_for 3 clipboard_is "$(tr -d '\r' < "$folder/q~2ids.txt")"
+check "11 ... while the run goes on" title_is "$before_title"
+shot 11-long-run
+xdotool key Escape
+sleep 3
+check "11 Esc cancels: the result never shows" title_is "$before_title"
+
 # 7. Close: PRODUCTS.url; then a read-only folder shows the error and still closes.
 wmctrl -i -c "$win"
 check "7 the window closes" wait_for 10 sh -c "! kill -0 $tarlo"

@@ -27,6 +27,7 @@ protected:
     void runEditor(const QString& sql) {
         window->Memo2->setPlainText(sql);
         guarded([&] { window->n2Click(window->BitBtn1); });
+        waitForRun();
     }
     QStringList warnings;
     QStringList bells;
@@ -38,6 +39,7 @@ TEST_F(Run, NothingHappensWhileTheTableListIsEmpty) {
     window->Memo2->setPlainText("SELECT 1;");
     window->n2Click(window->BitBtn1);
     window->n1Click();
+    EXPECT_FALSE(window->isRunning());
     EXPECT_TRUE(window->LblKENSUU->isHidden());
     EXPECT_TRUE(window->Memo1->lines().empty());
     EXPECT_TRUE(window->windowTitle().isEmpty());
@@ -48,6 +50,7 @@ TEST_F(Run, NothingHappensWhileTheTableListIsEmpty) {
 TEST_F(Run, RunsTheStatementUpToItsSemicolon) {
     choose(0);
     guarded([&] { window->n2Click(window->BitBtn1); });
+    waitForRun();
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
     EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\ta\tx\n2\t\ty\n3\tc\tz")) << "a null gives two TABs";
     EXPECT_EQ(window->LblKENSUU->text(), QStringLiteral("3 件"));
@@ -62,6 +65,7 @@ TEST_F(Run, RunsTheStatementUpToItsSemicolon) {
 TEST_F(Run, RunAllTakesTheTopTable) {
     choose(1);
     guarded([&] { window->n1Click(); });
+    waitForRun();
     EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\t2\t3\t4\t5\t6\t7"));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("a b c d e f g"));
     window->LblKENSUUClick();
@@ -101,4 +105,76 @@ TEST_F(Run, RowsReadBeforeAFailureStayInThePane) {
     EXPECT_EQ(warnings.size(), 1);
     EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\n2"));
     EXPECT_TRUE(window->windowTitle().isEmpty());
+}
+
+namespace {
+
+// A large table made once for the long-run tests.
+class LongRun : public Run {
+protected:
+    void SetUp() override {
+        Run::SetUp();
+        QString text = QStringLiteral("id,name,n\n");
+        text.reserve(40 << 20);
+        for (int i = 0; i < 1500000; ++i) text += QStringLiteral("%1,name%2,%3\n").arg(i).arg(i % 977).arg(i % 13);
+        folder.writeText("huge.csv", text);
+        folder.writeText("q~h.txt", "SELECT count(*)\nFROM huge#csv\n;");
+        window.reset();
+        popup.reset();
+        open();
+    }
+};
+
+}  // namespace
+
+TEST_F(LongRun, ReportsProgressCancelsAndKeepsThePreviousResult) {
+    choose(window->tbc1->tabs().indexOf("t"));
+    runEditor("SELECT id FROM t#csv;");
+    ASSERT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\n2\n3"));
+    const QString title = window->windowTitle();
+
+    choose(window->tbc1->tabs().indexOf("h"));  // huge.csv on top
+    window->setProgressDelayForTesting(0);
+    guarded([&] { window->n1Click(); });
+    ASSERT_TRUE(window->isRunning());
+    QElapsedTimer clock;
+    clock.start();
+    bool sawProgress = false;
+    while (window->isRunning() && clock.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        const QString label = window->LblKENSUU->text();
+        sawProgress = sawProgress || label.startsWith(QStringLiteral("読込")) || label.endsWith(QStringLiteral(" 行"));
+        if (sawProgress) break;
+    }
+    EXPECT_TRUE(sawProgress) << "a long run shows how far it is";
+    window->n1Click();  // a second press cancels, never starts a second run
+    waitForRun();
+    EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\n2\n3"));
+    EXPECT_EQ(window->windowTitle(), title);
+    EXPECT_EQ(window->LblKENSUU->text(), QStringLiteral("3 件"));
+    EXPECT_TRUE(warnings.isEmpty());
+    EXPECT_TRUE(bells.isEmpty());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(LongRun, ACancelRequestedLateNeverPaintsTheRows) {
+    choose(window->tbc1->tabs().indexOf("t"));
+    guarded([&] { window->n2Click(window->BitBtn1); });
+    window->cancelRun();  // whether or not the run had already ended
+    waitForRun();
+    EXPECT_TRUE(window->Memo1->lines().empty());
+    EXPECT_TRUE(window->windowTitle().isEmpty());
+}
+
+TEST_F(LongRun, ClosingDuringARunEndsItAtOnce) {
+    choose(window->tbc1->tabs().indexOf("h"));
+    guarded([&] { window->n1Click(); });
+    ASSERT_TRUE(window->isRunning());
+    QElapsedTimer clock;
+    clock.start();
+    window->close();
+    EXPECT_FALSE(window->isRunning());
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_TRUE(QFile::exists(folder.file("PRODUCTS.url")));
+    window.reset();  // and no thread outlives the window: the destructor would hang or crash
 }

@@ -10,6 +10,8 @@
 #include "ui/result_view.h"
 #include "ui/tab_strip.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <gtest/gtest.h>
@@ -42,6 +44,14 @@ protected:
     void choose(int index) {
         window->tbc1->setCurrentIndex(index);
         guarded([&] { window->tbc1Change(); });
+    }
+
+    // Runs are asynchronous: waits, bounded, until the window has shown one.
+    void waitForRun(int ms = 20000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (window->isRunning() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        ASSERT_FALSE(window->isRunning()) << "the run did not end";
     }
 
     QStringList items(QListWidget* list) const {
