@@ -188,9 +188,4 @@ std::string_view Result::fieldUtf8(int i) {
     }
 }
 
-QString Result::fieldText(int i) {
-    const std::string_view v = fieldUtf8(i);
-    return QString::fromUtf8(v.data(), qsizetype(v.size()));
-}
-
 }  // namespace tarlo::query

@@ -52,7 +52,6 @@ public:
     bool atEnd() const { return done_; }
     // The value as shown: empty for a null.
     std::string_view fieldUtf8(int i);
-    QString fieldText(int i);
     // Moves to the next row. Throws Error (the rows read so far stay valid).
     void next();
 

@@ -44,16 +44,4 @@ std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const Parse
     return table;
 }
 
-void TableCache::clear() {
-    std::lock_guard guard(lock_);
-    entries_.clear();
-}
-
-size_t TableCache::memoryInUse() const {
-    std::lock_guard guard(lock_);
-    size_t used = 0;
-    for (const Entry& e : entries_) used += e.table->memoryBytes();
-    return used;
-}
-
 }  // namespace tarlo::query

@@ -15,8 +15,6 @@ public:
     static TableCache& shared();
 
     std::shared_ptr<const CsvTable> get(const QString& path, const ParseProgress& progress = {});
-    void clear();
-    size_t memoryInUse() const;
 
 private:
     struct Entry {
