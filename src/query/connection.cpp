@@ -4,6 +4,8 @@
 #include <cstring>
 #include "query/column_types.h"
 #include "query/csv_vtab.h"
+#include "query/jet_dialect.h"
+#include "query/jet_functions.h"
 #include "query/sql_lexer.h"
 #include "query/table_cache.h"
 #include "query/table_references.h"
@@ -99,6 +101,7 @@ void Connection::open(const QString& folder) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 0);
     registerCsvModule(db_, &lookup_->find);
+    registerJetFunctions(db_);
 }
 
 void Connection::close() {
@@ -113,7 +116,7 @@ void Connection::interrupt() {
 
 std::unique_ptr<Result> Connection::execute(const QString& statement, const ParseProgress& progress) {
     if (!db_) throw Error(QStringLiteral("データソースが開いていません。"));
-    const RewrittenStatement rewritten = rewriteTableReferences(statement, folder_);
+    const RewrittenStatement rewritten = rewriteTableReferences(translateJetSql(statement), folder_);
 
     for (const TableReference& ref : rewritten.tables) {
         std::shared_ptr<const CsvTable> table = TableCache::shared().get(ref.path, progress);

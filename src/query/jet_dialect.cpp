@@ -1,0 +1,242 @@
+#include "query/jet_dialect.h"
+
+#include "platform/error.h"
+#include "query/column_types.h"
+#include "query/sql_lexer.h"
+
+#include <QDate>
+#include <QRegularExpression>
+
+namespace tarlo::query {
+
+namespace {
+
+bool isSymbol(const Token& t, const char* s) {
+    return t.kind == TokenKind::Symbol && t.text == QLatin1String(s);
+}
+
+bool significant(const Token& t) {
+    return t.kind != TokenKind::Space && t.kind != TokenKind::Comment;
+}
+
+QString quotedString(const QString& text) {
+    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+}
+
+// #2024/01/31#, #2024-01-31 10:00#, and the month-first #1/31/2024#.
+QString dateLiteral(const Token& t) {
+    const QString inner = t.text.mid(1, t.text.size() - 2).trimmed();
+    static const QRegularExpression yearFirst(QStringLiteral(R"(^(\d{4})[/-](\d{1,2})[/-](\d{1,2})(?:\s+(\d{1,2}):(\d{2})(?::(\d{2}))?)?$)"));
+    static const QRegularExpression monthFirst(QStringLiteral(R"(^(\d{1,2})[/-](\d{1,2})[/-](\d{4})(?:\s+(\d{1,2}):(\d{2})(?::(\d{2}))?)?$)"));
+    int y = 0, m = 0, d = 0;
+    QRegularExpressionMatch match = yearFirst.match(inner);
+    if (match.hasMatch()) {
+        y = match.captured(1).toInt(), m = match.captured(2).toInt(), d = match.captured(3).toInt();
+    } else if ((match = monthFirst.match(inner)).hasMatch()) {
+        m = match.captured(1).toInt(), d = match.captured(2).toInt(), y = match.captured(3).toInt();
+    }
+    const int hour = match.captured(4).toInt(), minute = match.captured(5).toInt(), second = match.captured(6).toInt();
+    if (!match.hasMatch() || !QDate::isValid(y, m, d) || hour > 23 || minute > 59 || second > 59)
+        throw Error(QStringLiteral("日付 %1 は正しい日付ではありません。").arg(t.text));
+    const int64_t packed = ((((int64_t(y) * 100 + m) * 100 + d) * 100 + hour) * 100 + minute) * 100 + second;
+    return quotedString(QString::fromStdString(formatDateTime(packed, true)));
+}
+
+class Translator {
+public:
+    explicit Translator(const QString& sql) : tokens_(tokenize(sql)) {}
+
+    QString run() {
+        rewriteSimpleTokens();
+        rewriteKeywordFunctions();
+        rewriteTop();
+        rewriteConditionals();
+        rewriteConcatenation();
+        QString out;
+        for (const Token& t : tokens_) out += t.text;
+        return out;
+    }
+
+private:
+    size_t next(size_t i) const {
+        while (i < tokens_.size() && !significant(tokens_[i])) ++i;
+        return i;
+    }
+
+    void rewriteSimpleTokens() {
+        for (Token& t : tokens_) {
+            if (t.kind == TokenKind::DoubleQuoted) t = {TokenKind::String, quotedString(unquotedText(t)), t.start};
+            else if (t.kind == TokenKind::DateLiteral) t = {TokenKind::String, dateLiteral(t), t.start};
+            else if (isKeyword(t, "TRUE")) t.text = QStringLiteral("-1");
+            else if (isKeyword(t, "FALSE")) t.text = QStringLiteral("0");
+            else if (isKeyword(t, "MOD")) t = {TokenKind::Symbol, QStringLiteral("%"), t.start};
+            else if (isKeyword(t, "DISTINCTROW")) t.text = QStringLiteral("DISTINCT");
+        }
+    }
+
+    // Left(, Right( and IsNull( are calls, though SQLite reads the words as keywords.
+    void rewriteKeywordFunctions() {
+        for (size_t i = 0; i < tokens_.size(); ++i) {
+            if (!isKeyword(tokens_[i], "LEFT") && !isKeyword(tokens_[i], "RIGHT") && !isKeyword(tokens_[i], "ISNULL"))
+                continue;
+            const size_t open = next(i + 1);
+            if (open < tokens_.size() && isSymbol(tokens_[open], "("))
+                tokens_[i].text = QStringLiteral("tarlo_") + tokens_[i].text.toLower();
+        }
+    }
+
+    // SELECT TOP n ... becomes SELECT ... LIMIT n, for the statement's own SELECT.
+    void rewriteTop() {
+        int depth = 0;
+        for (size_t i = 0; i < tokens_.size(); ++i) {
+            if (isSymbol(tokens_[i], "(")) ++depth;
+            if (isSymbol(tokens_[i], ")")) --depth;
+            if (!isKeyword(tokens_[i], "SELECT")) continue;
+            size_t top = next(i + 1);
+            if (top < tokens_.size() && (isKeyword(tokens_[top], "DISTINCT"))) top = next(top + 1);
+            if (top >= tokens_.size() || !isKeyword(tokens_[top], "TOP")) continue;
+            const size_t count = next(top + 1);
+            if (count >= tokens_.size() || tokens_[count].kind != TokenKind::Number)
+                throw Error(QStringLiteral("TOP の後に行数がありません。"));
+            const size_t after = next(count + 1);
+            if (after < tokens_.size() && isKeyword(tokens_[after], "PERCENT"))
+                throw Error(QStringLiteral("TOP %1 PERCENT はまだ使えません。").arg(tokens_[count].text));
+            if (depth != 0) throw Error(QStringLiteral("副問い合わせの TOP はまだ使えません。"));
+            const QString limit = QStringLiteral(" LIMIT ") + tokens_[count].text;
+            tokens_[top].text.clear();
+            tokens_[count].text.clear();
+            size_t end = tokens_.size();
+            while (end > 0 && (!significant(tokens_[end - 1]) || isSymbol(tokens_[end - 1], ";"))) --end;
+            tokens_.insert(tokens_.begin() + std::ptrdiff_t(end), Token{TokenKind::Word, limit, 0});
+            return;
+        }
+    }
+
+    // The arguments of a call whose "(" stands at open: token ranges split
+    // at the commas of its own depth; close is set to its ")".
+    std::vector<std::pair<size_t, size_t>> arguments(size_t open, size_t& close) const {
+        std::vector<std::pair<size_t, size_t>> args;
+        int depth = 0;
+        size_t start = open + 1;
+        for (size_t i = open; i < tokens_.size(); ++i) {
+            if (isSymbol(tokens_[i], "(")) ++depth;
+            else if (isSymbol(tokens_[i], ")") && --depth == 0) {
+                args.emplace_back(start, i);
+                close = i;
+                return args;
+            } else if (depth == 1 && isSymbol(tokens_[i], ",")) {
+                args.emplace_back(start, i);
+                start = i + 1;
+            }
+        }
+        throw Error(QStringLiteral("\"(\" が閉じられていません。"));
+    }
+
+    QString text(std::pair<size_t, size_t> range) const {
+        QString out;
+        for (size_t i = range.first; i < range.second; ++i) out += tokens_[i].text;
+        return out;
+    }
+
+    // IIf, Switch and Choose evaluate only the branch they return: CASE does too.
+    void rewriteConditionals() {
+        for (size_t i = tokens_.size(); i-- > 0;) {
+            const Token& t = tokens_[i];
+            const bool iif = isKeyword(t, "IIF"), sw = isKeyword(t, "SWITCH"), choose = isKeyword(t, "CHOOSE");
+            if (!iif && !sw && !choose) continue;
+            const size_t open = next(i + 1);
+            if (open >= tokens_.size() || !isSymbol(tokens_[open], "(")) continue;
+            size_t close = 0;
+            const auto args = arguments(open, close);
+            QString rewritten;
+            if (iif) {
+                if (args.size() != 3) throw Error(QStringLiteral("IIf の引数は 3 つです。"));
+                rewritten = QStringLiteral("(CASE WHEN %1 THEN %2 ELSE %3 END)").arg(text(args[0]), text(args[1]), text(args[2]));
+            } else if (sw) {
+                if (args.empty() || args.size() % 2 != 0) throw Error(QStringLiteral("Switch の引数は条件と値の組です。"));
+                rewritten = QStringLiteral("(CASE");
+                for (size_t a = 0; a < args.size(); a += 2)
+                    rewritten += QStringLiteral(" WHEN %1 THEN %2").arg(text(args[a]), text(args[a + 1]));
+                rewritten += QStringLiteral(" END)");
+            } else {
+                if (args.size() < 2) throw Error(QStringLiteral("Choose の引数が足りません。"));
+                rewritten = QStringLiteral("(CASE CAST(%1 AS INTEGER)").arg(text(args[0]));
+                for (size_t a = 1; a < args.size(); ++a) rewritten += QStringLiteral(" WHEN %1 THEN %2").arg(a).arg(text(args[a]));
+                rewritten += QStringLiteral(" END)");
+            }
+            tokens_[i].text = rewritten;
+            for (size_t k = i + 1; k <= close; ++k) tokens_[k].text.clear();
+        }
+    }
+
+    // Where an operand of "&" ends: it binds looser than arithmetic and
+    // tighter than comparisons and logic.
+    bool boundsOperand(const Token& t) const {
+        if (t.kind == TokenKind::Symbol)
+            for (const char* s : {",", "(", ")", ";", "=", "<", ">", "<=", ">=", "<>", "!=", "=="})
+                if (t.text == QLatin1String(s)) return true;
+        for (const char* k : {"SELECT", "FROM", "WHERE", "AND", "OR", "NOT", "AS", "ON", "WHEN", "THEN", "ELSE",
+                              "END", "CASE", "LIKE", "BETWEEN", "IN", "IS", "GROUP", "ORDER", "BY", "HAVING", "LIMIT",
+                              "UNION", "XOR", "DISTINCT", "ASC", "DESC"})
+            if (isKeyword(t, k)) return true;
+        return false;
+    }
+
+    // a & b & c becomes tarlo_concat(a, b, c): null counts as empty text.
+    void rewriteConcatenation() {
+        for (size_t i = 0; i < tokens_.size(); ++i) {
+            if (!isSymbol(tokens_[i], "&")) continue;
+            // Walk back to the start of the left operand at this depth.
+            size_t start = i;
+            int depth = 0;
+            while (start > 0) {
+                const Token& t = tokens_[start - 1];
+                if (isSymbol(t, ")")) ++depth;
+                else if (isSymbol(t, "(")) {
+                    if (depth == 0) break;
+                    --depth;
+                } else if (depth == 0 && significant(t) && boundsOperand(t)) break;
+                --start;
+            }
+            while (start < i && !significant(tokens_[start])) ++start;
+            std::vector<QString> operands;
+            QString current;
+            size_t k = start;
+            depth = 0;
+            for (; k < tokens_.size(); ++k) {
+                const Token& t = tokens_[k];
+                if (isSymbol(t, "(")) ++depth;
+                else if (isSymbol(t, ")")) {
+                    if (depth == 0) break;
+                    --depth;
+                } else if (depth == 0 && isSymbol(t, "&")) {
+                    operands.push_back(current);
+                    current.clear();
+                    continue;
+                } else if (depth == 0 && significant(t) && boundsOperand(t) && !current.trimmed().isEmpty()) {
+                    break;
+                }
+                current += t.text;
+            }
+            operands.push_back(current);
+            for (const QString& o : operands)
+                if (o.trimmed().isEmpty()) throw Error(QStringLiteral("\"&\" の前か後ろに式がありません。"));
+            QStringList trimmed;
+            for (const QString& o : operands) trimmed << o.trimmed();
+            tokens_[start].text = QStringLiteral("tarlo_concat(%1) ").arg(trimmed.join(QStringLiteral(", ")));
+            tokens_[start].kind = TokenKind::Word;
+            for (size_t m = start + 1; m < k; ++m) tokens_[m].text.clear();
+            i = k;
+        }
+    }
+
+    std::vector<Token> tokens_;
+};
+
+}  // namespace
+
+QString translateJetSql(const QString& sql) {
+    return Translator(sql).run();
+}
+
+}  // namespace tarlo::query

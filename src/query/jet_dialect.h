@@ -1,0 +1,15 @@
+// Statements written for the old engine, rewritten token by token (never
+// inside a literal) into SQLite's dialect: "text" strings, #date#
+// literals, & concatenation, True/False, Mod, DISTINCTROW, TOP n, and the
+// functions whose arguments must not all be evaluated (IIf, Switch, Choose).
+#pragma once
+
+#include <QString>
+
+namespace tarlo::query {
+
+// Throws Error naming the construct it cannot take (an impossible date,
+// TOP n PERCENT).
+QString translateJetSql(const QString& sql);
+
+}  // namespace tarlo::query

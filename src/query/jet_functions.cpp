@@ -1,0 +1,279 @@
+#include "query/jet_functions.h"
+
+#include "query/case_folding.h"
+#include "query/column_types.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cfenv>
+#include <cmath>
+#include <sqlite3.h>
+
+namespace tarlo::query {
+
+namespace {
+
+bool isNullArg(sqlite3_value* v) {
+    return sqlite3_value_type(v) == SQLITE_NULL;
+}
+
+QString textArg(sqlite3_value* v) {
+    if (sqlite3_value_type(v) == SQLITE_FLOAT) return QString::fromStdString(formatReal(sqlite3_value_double(v)));
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(v)), sqlite3_value_bytes(v));
+}
+
+void resultText(sqlite3_context* ctx, const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_result_text(ctx, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+// Registers fn under name; null in the first argument gives null out
+// unless the function handles nulls itself.
+template <typename Fn>
+void define(sqlite3* db, const char* name, int args, Fn fn, bool nullsPass = true) {
+    struct Holder {
+        Fn fn;
+        bool nullsPass;
+    };
+    auto* holder = new Holder{fn, nullsPass};
+    sqlite3_create_function_v2(
+        db, name, args, SQLITE_UTF8 | SQLITE_DETERMINISTIC, holder,
+        [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+            auto* h = static_cast<Holder*>(sqlite3_user_data(ctx));
+            if (h->nullsPass && argc > 0 && isNullArg(argv[0])) return sqlite3_result_null(ctx);
+            h->fn(ctx, argc, argv);
+        },
+        nullptr, nullptr, [](void* p) { delete static_cast<Holder*>(p); });
+}
+
+// Banker's rounding, as the old engine's CInt, CLng and Round do.
+double roundHalfEven(double x) {
+    const int mode = std::fegetround();
+    std::fesetround(FE_TONEAREST);
+    const double r = std::nearbyint(x);
+    std::fesetround(mode);
+    return r;
+}
+
+bool numberOf(sqlite3_value* v, double& out) {
+    const int type = sqlite3_value_type(v);
+    if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+        out = sqlite3_value_double(v);
+        return true;
+    }
+    bool ok = false;
+    out = textArg(v).trimmed().toDouble(&ok);
+    return ok;
+}
+
+// The leading number of a text, blanks ignored, as Val reads it.
+double valOf(const QString& text) {
+    QString digits;
+    bool dot = false;
+    for (const QChar c : text) {
+        if (c == QLatin1Char(' ') || c == QLatin1Char('\t')) continue;
+        if (c.isDigit() && c.unicode() < 128) digits += c;
+        else if (c == QLatin1Char('.') && !dot) dot = true, digits += c;
+        else if ((c == QLatin1Char('-') || c == QLatin1Char('+')) && digits.isEmpty()) digits += c;
+        else break;
+    }
+    return digits.toDouble();
+}
+
+void mismatch(sqlite3_context* ctx, const char* function) {
+    const QByteArray m = QStringLiteral("%1 の引数の型が一致しません").arg(QLatin1String(function)).toUtf8();
+    sqlite3_result_error(ctx, m.constData(), int(m.size()));
+}
+
+// Half-width katakana U+FF66..U+FF9D and their full-width forms.
+const char16_t kHalfKana[] = u"ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワン";
+
+QString toWide(const QString& s) {
+    QString out;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s[i].unicode();
+        if (c == u' ') out += QChar(0x3000);
+        else if (c > 0x20 && c < 0x7F) out += QChar(char16_t(c - 0x21 + 0xFF01));
+        else if (c >= 0xFF66 && c <= 0xFF9D) {
+            char16_t full = kHalfKana[c - 0xFF66];
+            const char16_t mark = i + 1 < s.size() ? s[i + 1].unicode() : 0;
+            if (mark == 0xFF9E && full == u'ウ') full = u'ヴ', ++i;
+            else if (mark == 0xFF9E && ((full >= u'カ' && full <= u'ト') || (full >= u'ハ' && full <= u'ホ'))) full += 1, ++i;
+            else if (mark == 0xFF9F && full >= u'ハ' && full <= u'ホ') full += 2, ++i;
+            out += QChar(full);
+        } else if (c >= 0xFF61 && c <= 0xFF65) out += QChar(u"。「」、・"[c - 0xFF61]);
+        else if (c == 0xFF9E) out += QChar(0x309B);
+        else if (c == 0xFF9F) out += QChar(0x309C);
+        else out += s[i];
+    }
+    return out;
+}
+
+QString toNarrow(const QString& s) {
+    QString out;
+    for (const QChar ch : s) {
+        const char16_t c = ch.unicode();
+        if (c == 0x3000) { out += QLatin1Char(' '); continue; }
+        if (c >= 0xFF01 && c <= 0xFF5E) { out += QChar(char16_t(c - 0xFF01 + 0x21)); continue; }
+        const std::u16string_view kana(kHalfKana);
+        const size_t plain = kana.find(c);
+        if (plain != std::u16string_view::npos) { out += QChar(char16_t(0xFF66 + plain)); continue; }
+        if (c == u'ヴ') { out += QStringLiteral("ｳﾞ"); continue; }
+        const size_t voiced = kana.find(char16_t(c - 1));
+        const bool voicedRow = (c - 1 >= u'カ' && c - 1 <= u'ト') || (c - 1 >= u'ハ' && c - 1 <= u'ホ');
+        if (voiced != std::u16string_view::npos && voicedRow) { out += QChar(char16_t(0xFF66 + voiced)); out += QChar(0xFF9E); continue; }
+        const size_t semi = kana.find(char16_t(c - 2));
+        if (semi != std::u16string_view::npos && c - 2 >= u'ハ' && c - 2 <= u'ホ') { out += QChar(char16_t(0xFF66 + semi)); out += QChar(0xFF9F); continue; }
+        out += ch;
+    }
+    return out;
+}
+
+QString shiftKana(const QString& s, bool toKatakana) {
+    QString out = s;
+    for (QChar& ch : out) {
+        const char16_t c = ch.unicode();
+        if (toKatakana && c >= 0x3041 && c <= 0x3096) ch = QChar(char16_t(c + 0x60));
+        else if (!toKatakana && c >= 0x30A1 && c <= 0x30F6) ch = QChar(char16_t(c - 0x60));
+    }
+    return out;
+}
+
+// yyyymmddhhmmss of a date value, or nothing.
+std::optional<int64_t> dateOf(sqlite3_value* v) {
+    const QByteArray text = textArg(v).trimmed().toUtf8();
+    const std::string_view view(text.constData(), size_t(text.size()));
+    if (!shapeOf(view).date) return std::nullopt;
+    return parseDateTime(view);
+}
+
+}  // namespace
+
+void registerJetFunctions(sqlite3* db) {
+    // a & b: null counts as empty text, and all nulls give null.
+    define(db, "tarlo_concat", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+        QString out;
+        bool any = false;
+        for (int i = 0; i < argc; ++i) {
+            if (isNullArg(argv[i])) continue;
+            any = true;
+            out += textArg(argv[i]);
+        }
+        any ? resultText(ctx, out) : sqlite3_result_null(ctx);
+    }, false);
+    define(db, "len", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int64(ctx, textArg(a[0]).size()); });
+    define(db, "tarlo_left", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).left(std::max(0, sqlite3_value_int(a[1])))); });
+    define(db, "tarlo_right", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).right(std::max(0, sqlite3_value_int(a[1])))); });
+    define(db, "mid", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+        if (argc < 2 || argc > 3) return sqlite3_result_error(ctx, "Mid の引数は 2 つか 3 つです", -1);
+        const int start = std::max(1, sqlite3_value_int(a[1]));
+        resultText(ctx, textArg(a[0]).mid(start - 1, argc == 3 ? std::max(0, sqlite3_value_int(a[2])) : -1));
+    });
+    define(db, "ucase", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).toUpper()); });
+    define(db, "lcase", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).toLower()); });
+    define(db, "strreverse", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        QString s = textArg(a[0]);
+        std::reverse(s.begin(), s.end());
+        resultText(ctx, s);
+    });
+    define(db, "space", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, QString(std::max(0, sqlite3_value_int(a[0])), QLatin1Char(' '))); });
+    define(db, "string", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        const QString c = textArg(a[1]);
+        resultText(ctx, c.isEmpty() ? QString() : QString(std::max(0, sqlite3_value_int(a[0])), c[0]));
+    });
+    // InStr([start,] text, sought): 1-based, 0 when absent, letters compared ignoring case.
+    define(db, "instr", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+        if (argc < 2 || argc > 3) return sqlite3_result_error(ctx, "InStr の引数は 2 つか 3 つです", -1);
+        const int start = argc == 3 ? sqlite3_value_int(a[0]) : 1;
+        sqlite3_value* text = a[argc == 3 ? 1 : 0];
+        sqlite3_value* sought = a[argc == 3 ? 2 : 1];
+        if (isNullArg(text) || isNullArg(sought)) return sqlite3_result_null(ctx);
+        const qsizetype at = textArg(text).indexOf(textArg(sought), std::max(0, start - 1), Qt::CaseInsensitive);
+        sqlite3_result_int64(ctx, at + 1);
+    }, false);
+    define(db, "nz", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+        if (!isNullArg(a[0])) return sqlite3_result_value(ctx, a[0]);
+        if (argc > 1) return sqlite3_result_value(ctx, a[1]);
+        sqlite3_result_text(ctx, "", 0, SQLITE_STATIC);
+    }, false);
+    define(db, "tarlo_isnull", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int(ctx, isNullArg(a[0]) ? -1 : 0); }, false);
+    define(db, "isnumeric", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        double d;
+        sqlite3_result_int(ctx, !isNullArg(a[0]) && numberOf(a[0], d) ? -1 : 0);
+    }, false);
+    define(db, "isdate", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int(ctx, !isNullArg(a[0]) && dateOf(a[0]) ? -1 : 0); }, false);
+    define(db, "val", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        const double v = valOf(textArg(a[0]));
+        if (v == std::floor(v) && std::fabs(v) < 9e15) sqlite3_result_int64(ctx, int64_t(v));
+        else sqlite3_result_double(ctx, v);
+    });
+    define(db, "cstr", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0])); });
+    for (const char* name : {"cint", "clng"}) {
+        define(db, name, 1, [name](sqlite3_context* ctx, int, sqlite3_value** a) {
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, name);
+            sqlite3_result_int64(ctx, int64_t(roundHalfEven(d)));
+        });
+    }
+    for (const char* name : {"cdbl", "csng", "ccur"}) {
+        define(db, name, 1, [name](sqlite3_context* ctx, int, sqlite3_value** a) {
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, name);
+            sqlite3_result_double(ctx, d);
+        });
+    }
+    define(db, "int", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int64(ctx, int64_t(std::floor(sqlite3_value_double(a[0])))); });
+    define(db, "fix", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int64(ctx, int64_t(std::trunc(sqlite3_value_double(a[0])))); });
+    define(db, "sgn", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        const double d = sqlite3_value_double(a[0]);
+        sqlite3_result_int(ctx, d > 0 ? 1 : d < 0 ? -1 : 0);
+    });
+    define(db, "sqr", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        const double d = sqlite3_value_double(a[0]);
+        if (d < 0) return sqlite3_result_error(ctx, "Sqr の引数が負の数です", -1);
+        sqlite3_result_double(ctx, std::sqrt(d));
+    });
+    // Round to even, as the old engine did (SQLite's own rounds half away from zero).
+    define(db, "round", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+        const int places = argc > 1 ? sqlite3_value_int(a[1]) : 0;
+        const double scale = std::pow(10.0, places);
+        const double r = roundHalfEven(sqlite3_value_double(a[0]) * scale) / scale;
+        if (places <= 0) sqlite3_result_int64(ctx, int64_t(r));
+        else sqlite3_result_double(ctx, r);
+    });
+    const std::pair<const char*, int> parts[] = {{"year", 0}, {"month", 1}, {"day", 2}, {"hour", 3}, {"minute", 4}, {"second", 5}};
+    for (const auto& [name, part] : parts) {
+        define(db, name, 1, [name = name, part = part](sqlite3_context* ctx, int, sqlite3_value** a) {
+            const auto d = dateOf(a[0]);
+            if (!d) return mismatch(ctx, name);
+            static const int64_t divisors[] = {10000000000, 100000000, 1000000, 10000, 100, 1};
+            const int64_t value = *d / divisors[part];
+            sqlite3_result_int64(ctx, part == 0 ? value : value % 100);
+        });
+    }
+    define(db, "now", 0, [](sqlite3_context* ctx, int, sqlite3_value**) {
+        resultText(ctx, QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")));
+    }, false);
+    // StrConv(text, conversion): 1 upper, 2 lower, 3 proper, 4 wide, 8 narrow, 16 katakana, 32 hiragana.
+    define(db, "strconv", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        QString s = textArg(a[0]);
+        const int how = sqlite3_value_int(a[1]);
+        if ((how & 3) == 1) s = s.toUpper();
+        else if ((how & 3) == 2) s = s.toLower();
+        else if ((how & 3) == 3) {
+            bool start = true;
+            for (QChar& c : s) {
+                c = start ? c.toUpper() : c.toLower();
+                start = c.isSpace();
+            }
+        }
+        if (how & 16) s = shiftKana(s, true);
+        if (how & 32) s = shiftKana(s, false);
+        if (how & 4) s = toWide(s);
+        if (how & 8) s = toNarrow(s);
+        resultText(ctx, s);
+    });
+}
+
+}  // namespace tarlo::query
