@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
         QElapsedTimer timer;
         timer.start();
         window.n1Click();
+        while (window.isRunning()) app.processEvents(QEventLoop::AllEvents, 5);  // the run is off the window thread
         window.Memo1->repaint();  // the rows on screen, not just handed over
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);

@@ -64,6 +64,13 @@ int compareIgnoringCase(std::string_view a, std::string_view b) {
     return 0;
 }
 
+std::u32string foldedCodePoints(std::string_view text) {
+    std::u32string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) out += fold(nextCodePoint(text, i));
+    return out;
+}
+
 std::string foldCase(std::string_view text) {
     std::string out;
     out.reserve(text.size());

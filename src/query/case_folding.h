@@ -9,5 +9,7 @@ namespace tarlo::query {
 
 int compareIgnoringCase(std::string_view a, std::string_view b);
 std::string foldCase(std::string_view text);
+// The code points of text with letter case folded.
+std::u32string foldedCodePoints(std::string_view text);
 
 }  // namespace tarlo::query

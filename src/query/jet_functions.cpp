@@ -2,6 +2,7 @@
 
 #include "query/case_folding.h"
 #include "query/column_types.h"
+#include "query/like_pattern.h"
 
 #include <QDateTime>
 #include <QString>
@@ -151,6 +152,23 @@ std::optional<int64_t> dateOf(sqlite3_value* v) {
 }  // namespace
 
 void registerJetFunctions(sqlite3* db) {
+    // x LIKE pattern calls like(pattern, x); the compiled pattern is kept for the statement.
+    define(db, "like", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+        auto* pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
+        if (!pattern) {
+            pattern = new LikePattern({reinterpret_cast<const char*>(sqlite3_value_text(a[0])), size_t(sqlite3_value_bytes(a[0]))});
+            sqlite3_set_auxdata(ctx, 0, pattern, [](void* p) { delete static_cast<LikePattern*>(p); });
+            pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
+            if (!pattern) return sqlite3_result_error_nomem(ctx);
+        }
+        if (sqlite3_value_type(a[1]) == SQLITE_TEXT) {
+            const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(a[1])), size_t(sqlite3_value_bytes(a[1])));
+            return sqlite3_result_int(ctx, pattern->matches(text) ? 1 : 0);
+        }
+        const QByteArray text = textArg(a[1]).toUtf8();
+        sqlite3_result_int(ctx, pattern->matches({text.constData(), size_t(text.size())}) ? 1 : 0);
+    });
     // a & b: null counts as empty text, and all nulls give null.
     define(db, "tarlo_concat", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         QString out;
