@@ -1,6 +1,5 @@
 #include "ui/main_window.h"
 
-#include "platform/collation.h"
 #include "ui/error_report.h"
 #include "ui/note_popup.h"
 #include "ui/result_view.h"
@@ -17,7 +16,6 @@
 #include "workspace/text_lines.h"
 #include "platform/file_io.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -31,7 +29,6 @@
 #include <QStyledItemDelegate>
 #include <QShortcut>
 #include <QWheelEvent>
-#include <QWindow>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
