@@ -55,6 +55,9 @@ QString translateMessage(const QString& m) {
     if (starts("wrong number of arguments to function"))
         return QStringLiteral("関数 \"%1\" の引数の数が違います。")
             .arg(m.mid(m.lastIndexOf(QLatin1Char(' ')) + 1).remove(QLatin1String("()")));
+    // The functions' own messages are written for the user already.
+    for (const QChar c : m)
+        if (c.unicode() >= 0x80) return m.endsWith(QStringLiteral("。")) ? m : m + QStringLiteral("。");
     return QStringLiteral("SQL エラー: %1。").arg(m);
 }
 

@@ -2,7 +2,9 @@
 
 #include "platform/error.h"
 #include "query/column_types.h"
+#include "query/jet_operators.h"
 #include "query/sql_lexer.h"
+#include "query/token_edit.h"
 
 #include <QDate>
 #include <QRegularExpression>
@@ -10,14 +12,6 @@
 namespace tarlo::query {
 
 namespace {
-
-bool isSymbol(const Token& t, const char* s) {
-    return t.kind == TokenKind::Symbol && t.text == QLatin1String(s);
-}
-
-bool significant(const Token& t) {
-    return t.kind != TokenKind::Space && t.kind != TokenKind::Comment;
-}
 
 QString quotedString(const QString& text) {
     return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
@@ -49,9 +43,9 @@ public:
     QString run() {
         rewriteSimpleTokens();
         rewriteKeywordFunctions();
-        rewriteTop();
         rewriteConditionals();
-        rewriteConcatenation();
+        rewriteJetOperators(tokens_);
+        rewriteTop();
         QString out;
         for (const Token& t : tokens_) out += t.text;
         return out;
@@ -59,8 +53,7 @@ public:
 
 private:
     size_t next(size_t i) const {
-        while (i < tokens_.size() && !significant(tokens_[i])) ++i;
-        return i;
+        return nextSignificant(tokens_, i);
     }
 
     void rewriteSimpleTokens() {
@@ -69,7 +62,6 @@ private:
             else if (t.kind == TokenKind::DateLiteral) t = {TokenKind::String, dateLiteral(t), t.start};
             else if (isKeyword(t, "TRUE")) t.text = QStringLiteral("-1");
             else if (isKeyword(t, "FALSE")) t.text = QStringLiteral("0");
-            else if (isKeyword(t, "MOD")) t = {TokenKind::Symbol, QStringLiteral("%"), t.start};
             else if (isKeyword(t, "DISTINCTROW")) t.text = QStringLiteral("DISTINCT");
         }
     }
@@ -106,7 +98,7 @@ private:
             tokens_[top].text.clear();
             tokens_[count].text.clear();
             size_t end = tokens_.size();
-            while (end > 0 && (!significant(tokens_[end - 1]) || isSymbol(tokens_[end - 1], ";"))) --end;
+            while (end > 0 && (!isSignificant(tokens_[end - 1]) || isSymbol(tokens_[end - 1], ";"))) --end;
             tokens_.insert(tokens_.begin() + std::ptrdiff_t(end), Token{TokenKind::Word, limit, 0});
             return;
         }
@@ -132,13 +124,22 @@ private:
         throw Error(QStringLiteral("\"(\" が閉じられていません。"));
     }
 
-    QString text(std::pair<size_t, size_t> range) const {
-        QString out;
-        for (size_t i = range.first; i < range.second; ++i) out += tokens_[i].text;
-        return out;
+    // The tokens of a snippet of SQL, to splice in.
+    static std::vector<Token> snippet(const QString& sql) {
+        return tokenize(sql);
     }
 
-    // IIf, Switch and Choose evaluate only the branch they return: CASE does too.
+    void append(std::vector<Token>& out, std::pair<size_t, size_t> range) const {
+        out.insert(out.end(), tokens_.begin() + std::ptrdiff_t(range.first), tokens_.begin() + std::ptrdiff_t(range.second));
+    }
+
+    void append(std::vector<Token>& out, const QString& sql) const {
+        const std::vector<Token> more = snippet(sql);
+        out.insert(out.end(), more.begin(), more.end());
+    }
+
+    // IIf, Switch and Choose evaluate only the branch they return: CASE
+    // does too. The arguments' tokens are kept, for the rewrites after this.
     void rewriteConditionals() {
         for (size_t i = tokens_.size(); i-- > 0;) {
             const Token& t = tokens_[i];
@@ -148,85 +149,37 @@ private:
             if (open >= tokens_.size() || !isSymbol(tokens_[open], "(")) continue;
             size_t close = 0;
             const auto args = arguments(open, close);
-            QString rewritten;
+            std::vector<Token> out;
             if (iif) {
                 if (args.size() != 3) throw Error(QStringLiteral("IIf の引数は 3 つです。"));
-                rewritten = QStringLiteral("(CASE WHEN %1 THEN %2 ELSE %3 END)").arg(text(args[0]), text(args[1]), text(args[2]));
+                append(out, QStringLiteral("(CASE WHEN "));
+                append(out, args[0]);
+                append(out, QStringLiteral(" THEN "));
+                append(out, args[1]);
+                append(out, QStringLiteral(" ELSE "));
+                append(out, args[2]);
             } else if (sw) {
                 if (args.empty() || args.size() % 2 != 0) throw Error(QStringLiteral("Switch の引数は条件と値の組です。"));
-                rewritten = QStringLiteral("(CASE");
-                for (size_t a = 0; a < args.size(); a += 2)
-                    rewritten += QStringLiteral(" WHEN %1 THEN %2").arg(text(args[a]), text(args[a + 1]));
-                rewritten += QStringLiteral(" END)");
+                append(out, QStringLiteral("(CASE"));
+                for (size_t a = 0; a < args.size(); a += 2) {
+                    append(out, QStringLiteral(" WHEN "));
+                    append(out, args[a]);
+                    append(out, QStringLiteral(" THEN "));
+                    append(out, args[a + 1]);
+                }
             } else {
                 if (args.size() < 2) throw Error(QStringLiteral("Choose の引数が足りません。"));
-                rewritten = QStringLiteral("(CASE CAST(%1 AS INTEGER)").arg(text(args[0]));
-                for (size_t a = 1; a < args.size(); ++a) rewritten += QStringLiteral(" WHEN %1 THEN %2").arg(a).arg(text(args[a]));
-                rewritten += QStringLiteral(" END)");
-            }
-            tokens_[i].text = rewritten;
-            for (size_t k = i + 1; k <= close; ++k) tokens_[k].text.clear();
-        }
-    }
-
-    // Where an operand of "&" ends: it binds looser than arithmetic and
-    // tighter than comparisons and logic.
-    bool boundsOperand(const Token& t) const {
-        if (t.kind == TokenKind::Symbol)
-            for (const char* s : {",", "(", ")", ";", "=", "<", ">", "<=", ">=", "<>", "!=", "=="})
-                if (t.text == QLatin1String(s)) return true;
-        for (const char* k : {"SELECT", "FROM", "WHERE", "AND", "OR", "NOT", "AS", "ON", "WHEN", "THEN", "ELSE",
-                              "END", "CASE", "LIKE", "BETWEEN", "IN", "IS", "GROUP", "ORDER", "BY", "HAVING", "LIMIT",
-                              "UNION", "XOR", "DISTINCT", "ASC", "DESC"})
-            if (isKeyword(t, k)) return true;
-        return false;
-    }
-
-    // a & b & c becomes tarlo_concat(a, b, c): null counts as empty text.
-    void rewriteConcatenation() {
-        for (size_t i = 0; i < tokens_.size(); ++i) {
-            if (!isSymbol(tokens_[i], "&")) continue;
-            // Walk back to the start of the left operand at this depth.
-            size_t start = i;
-            int depth = 0;
-            while (start > 0) {
-                const Token& t = tokens_[start - 1];
-                if (isSymbol(t, ")")) ++depth;
-                else if (isSymbol(t, "(")) {
-                    if (depth == 0) break;
-                    --depth;
-                } else if (depth == 0 && significant(t) && boundsOperand(t)) break;
-                --start;
-            }
-            while (start < i && !significant(tokens_[start])) ++start;
-            std::vector<QString> operands;
-            QString current;
-            size_t k = start;
-            depth = 0;
-            for (; k < tokens_.size(); ++k) {
-                const Token& t = tokens_[k];
-                if (isSymbol(t, "(")) ++depth;
-                else if (isSymbol(t, ")")) {
-                    if (depth == 0) break;
-                    --depth;
-                } else if (depth == 0 && isSymbol(t, "&")) {
-                    operands.push_back(current);
-                    current.clear();
-                    continue;
-                } else if (depth == 0 && significant(t) && boundsOperand(t) && !current.trimmed().isEmpty()) {
-                    break;
+                append(out, QStringLiteral("(CASE CAST("));
+                append(out, args[0]);
+                append(out, QStringLiteral(" AS INTEGER)"));
+                for (size_t a = 1; a < args.size(); ++a) {
+                    append(out, QStringLiteral(" WHEN %1 THEN ").arg(a));
+                    append(out, args[a]);
                 }
-                current += t.text;
             }
-            operands.push_back(current);
-            for (const QString& o : operands)
-                if (o.trimmed().isEmpty()) throw Error(QStringLiteral("\"&\" の前か後ろに式がありません。"));
-            QStringList trimmed;
-            for (const QString& o : operands) trimmed << o.trimmed();
-            tokens_[start].text = QStringLiteral("tarlo_concat(%1) ").arg(trimmed.join(QStringLiteral(", ")));
-            tokens_[start].kind = TokenKind::Word;
-            for (size_t m = start + 1; m < k; ++m) tokens_[m].text.clear();
-            i = k;
+            append(out, QStringLiteral(" END)"));
+            tokens_.erase(tokens_.begin() + std::ptrdiff_t(i), tokens_.begin() + std::ptrdiff_t(close + 1));
+            tokens_.insert(tokens_.begin() + std::ptrdiff_t(i), out.begin(), out.end());
         }
     }
 

@@ -1,7 +1,8 @@
 // Statements written for the old engine, rewritten token by token (never
 // inside a literal) into SQLite's dialect: "text" strings, #date#
-// literals, & concatenation, True/False, Mod, DISTINCTROW, TOP n, and the
-// functions whose arguments must not all be evaluated (IIf, Switch, Choose).
+// literals, True/False, DISTINCTROW, TOP n, the operators SQLite reads
+// otherwise, and the functions whose arguments must not all be evaluated
+// (IIf, Switch, Choose).
 #pragma once
 
 #include <QString>

@@ -1,5 +1,7 @@
 #include "query/jet_functions.h"
 
+#include "query/jet_function_support.h"
+
 #include "query/case_folding.h"
 #include "query/column_types.h"
 #include "query/like_pattern.h"
@@ -15,59 +17,6 @@ namespace tarlo::query {
 
 namespace {
 
-bool isNullArg(sqlite3_value* v) {
-    return sqlite3_value_type(v) == SQLITE_NULL;
-}
-
-QString textArg(sqlite3_value* v) {
-    if (sqlite3_value_type(v) == SQLITE_FLOAT) return QString::fromStdString(formatReal(sqlite3_value_double(v)));
-    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(v)), sqlite3_value_bytes(v));
-}
-
-void resultText(sqlite3_context* ctx, const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
-    sqlite3_result_text(ctx, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-}
-
-// Registers fn under name; null in the first argument gives null out
-// unless the function handles nulls itself.
-template <typename Fn>
-void define(sqlite3* db, const char* name, int args, Fn fn, bool nullsPass = true) {
-    struct Holder {
-        Fn fn;
-        bool nullsPass;
-    };
-    auto* holder = new Holder{fn, nullsPass};
-    sqlite3_create_function_v2(
-        db, name, args, SQLITE_UTF8 | SQLITE_DETERMINISTIC, holder,
-        [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-            auto* h = static_cast<Holder*>(sqlite3_user_data(ctx));
-            if (h->nullsPass && argc > 0 && isNullArg(argv[0])) return sqlite3_result_null(ctx);
-            h->fn(ctx, argc, argv);
-        },
-        nullptr, nullptr, [](void* p) { delete static_cast<Holder*>(p); });
-}
-
-// Banker's rounding, as the old engine's CInt, CLng and Round do.
-double roundHalfEven(double x) {
-    const int mode = std::fegetround();
-    std::fesetround(FE_TONEAREST);
-    const double r = std::nearbyint(x);
-    std::fesetround(mode);
-    return r;
-}
-
-bool numberOf(sqlite3_value* v, double& out) {
-    const int type = sqlite3_value_type(v);
-    if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
-        out = sqlite3_value_double(v);
-        return true;
-    }
-    bool ok = false;
-    out = textArg(v).trimmed().toDouble(&ok);
-    return ok;
-}
-
 // The leading number of a text, blanks ignored, as Val reads it.
 double valOf(const QString& text) {
     QString digits;
@@ -82,10 +31,6 @@ double valOf(const QString& text) {
     return digits.toDouble();
 }
 
-void mismatch(sqlite3_context* ctx, const char* function) {
-    const QByteArray m = QStringLiteral("%1 の引数の型が一致しません").arg(QLatin1String(function)).toUtf8();
-    sqlite3_result_error(ctx, m.constData(), int(m.size()));
-}
 
 // Half-width katakana U+FF66..U+FF9D and their full-width forms.
 const char16_t kHalfKana[] = u"ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワン";
@@ -141,17 +86,11 @@ QString shiftKana(const QString& s, bool toKatakana) {
     return out;
 }
 
-// yyyymmddhhmmss of a date value, or nothing.
-std::optional<int64_t> dateOf(sqlite3_value* v) {
-    const QByteArray text = textArg(v).trimmed().toUtf8();
-    const std::string_view view(text.constData(), size_t(text.size()));
-    if (!shapeOf(view).date) return std::nullopt;
-    return parseDateTime(view);
-}
 
 }  // namespace
 
 void registerJetFunctions(sqlite3* db) {
+    registerJetArithmetic(db);
     // x LIKE pattern calls like(pattern, x); the compiled pattern is kept for the statement.
     define(db, "like", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
         if (isNullArg(a[1])) return sqlite3_result_null(ctx);
@@ -227,14 +166,14 @@ void registerJetFunctions(sqlite3* db) {
         else sqlite3_result_double(ctx, v);
     });
     define(db, "cstr", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0])); });
-    for (const char* name : {"cint", "clng"}) {
+    for (const char* name : {"CInt", "CLng"}) {
         define(db, name, 1, [name](sqlite3_context* ctx, int, sqlite3_value** a) {
             double d;
             if (!numberOf(a[0], d)) return mismatch(ctx, name);
             sqlite3_result_int64(ctx, int64_t(roundHalfEven(d)));
         });
     }
-    for (const char* name : {"cdbl", "csng", "ccur"}) {
+    for (const char* name : {"CDbl", "CSng", "CCur"}) {
         define(db, name, 1, [name](sqlite3_context* ctx, int, sqlite3_value** a) {
             double d;
             if (!numberOf(a[0], d)) return mismatch(ctx, name);
@@ -260,7 +199,7 @@ void registerJetFunctions(sqlite3* db) {
         if (places <= 0) sqlite3_result_int64(ctx, int64_t(r));
         else sqlite3_result_double(ctx, r);
     });
-    const std::pair<const char*, int> parts[] = {{"year", 0}, {"month", 1}, {"day", 2}, {"hour", 3}, {"minute", 4}, {"second", 5}};
+    const std::pair<const char*, int> parts[] = {{"Year", 0}, {"Month", 1}, {"Day", 2}, {"Hour", 3}, {"Minute", 4}, {"Second", 5}};
     for (const auto& [name, part] : parts) {
         define(db, name, 1, [name = name, part = part](sqlite3_context* ctx, int, sqlite3_value** a) {
             const auto d = dateOf(a[0]);

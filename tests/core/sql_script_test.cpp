@@ -81,7 +81,7 @@ TEST(SqlScripts, EveryScriptGivesItsExpectedRows) {
                 folder.write(b.name, (b.body + QStringLiteral("\r\n")).toUtf8());
             } else if (b.kind == QLatin1String("query")) {
                 try {
-                    EXPECT_EQ(runStatement(connection, b.body), b.expected) << where;
+                    EXPECT_EQ(runStatement(connection, b.body).toStdString(), b.expected.toStdString()) << where;
                 } catch (const tarlo::Error& e) {
                     ADD_FAILURE() << where << ": " << e.what();
                 }
