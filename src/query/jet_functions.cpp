@@ -1,17 +1,17 @@
 #include "query/jet_functions.h"
 
-#include "query/jet_function_support.h"
-
+#include "platform/error.h"
+#include "platform/text_encoding.h"
 #include "query/case_folding.h"
 #include "query/column_types.h"
+#include "query/jet_dates.h"
+#include "query/jet_format.h"
+#include "query/jet_function_support.h"
 #include "query/like_pattern.h"
 
-#include <QDateTime>
 #include <QString>
 
-#include <cfenv>
 #include <cmath>
-#include <sqlite3.h>
 
 namespace tarlo::query {
 
@@ -87,10 +87,142 @@ QString shiftKana(const QString& s, bool toKatakana) {
 }
 
 
+
+// Compares as the old engine's text compare did: letters ignoring case.
+Qt::CaseSensitivity compareMode(int argc, sqlite3_value** a, int at) {
+    if (argc > at && !isNullArg(a[at]) && sqlite3_value_int(a[at]) == 0) return Qt::CaseSensitive;
+    return Qt::CaseInsensitive;
+}
+
+void registerTextFunctions(sqlite3* db) {
+    // Asc and Chr speak the Japanese code page, as on the users' machines: Asc("あ") is -32096.
+    define(db, "Asc", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        const QString s = textArg(a[0]);
+        if (s.isEmpty()) return resultError(ctx, QStringLiteral("Asc の引数が空の文字列です"));
+        const qsizetype length = s[0].isHighSurrogate() && s.size() > 1 ? 2 : 1;
+        QByteArray bytes;
+        try {
+            bytes = encodeText(s.left(length), TextEncoding::Cp932);
+        } catch (const Error&) {
+            return sqlite3_result_int(ctx, '?');
+        }
+        const int code = bytes.size() == 1 ? uint8_t(bytes[0]) : uint8_t(bytes[0]) * 256 + uint8_t(bytes[1]);
+        sqlite3_result_int(ctx, code > 32767 ? code - 65536 : code);
+    });
+    define(db, "AscW", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        const QString s = textArg(a[0]);
+        if (s.isEmpty()) return resultError(ctx, QStringLiteral("AscW の引数が空の文字列です"));
+        sqlite3_result_int(ctx, s[0].unicode());
+    });
+    define(db, "Chr", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        int code = sqlite3_value_int(a[0]);
+        if (code < 0) code += 65536;
+        if (code < 0 || code > 65535) return resultError(ctx, QStringLiteral("Chr の引数 %1 は文字の番号ではありません").arg(sqlite3_value_int(a[0])));
+        QByteArray bytes;
+        if (code > 255) bytes.append(char(code >> 8));
+        bytes.append(char(code & 0xFF));
+        const QString text = code < 128 ? QString(QChar(code)) : decodeAs(bytes, TextEncoding::Cp932);
+        if (text.contains(QChar(0xFFFD))) return resultError(ctx, QStringLiteral("Chr の引数 %1 は文字の番号ではありません").arg(code));
+        resultText(ctx, text);
+    });
+    define(db, "ChrW", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        const int code = sqlite3_value_int(a[0]);
+        if (code < 0 || code > 0xFFFF) return resultError(ctx, QStringLiteral("ChrW の引数 %1 は文字の番号ではありません").arg(code));
+        resultText(ctx, QString(QChar(char16_t(code))));
+    });
+    // Str gives a number its sign place: a blank before a positive one.
+    define(db, "Str", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        double d;
+        if (!numberOf(a[0], d)) return mismatch(ctx, "Str");
+        const QString text = textArg(a[0]).trimmed();
+        resultText(ctx, d >= 0 ? QLatin1Char(' ') + text : text);
+    });
+    define(db, "CBool", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        const QString text = textArg(a[0]).trimmed();
+        double d;
+        if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return sqlite3_result_int(ctx, -1);
+        if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) return sqlite3_result_int(ctx, 0);
+        if (!numberOf(a[0], d)) return mismatch(ctx, "CBool");
+        sqlite3_result_int(ctx, d != 0 ? -1 : 0);
+    });
+    // InStrRev(text, sought[, start[, compare]]).
+    define(db, "InStrRev", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+        if (argc < 2 || argc > 4) return resultError(ctx, QStringLiteral("InStrRev の引数は 2 つから 4 つです"));
+        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+        const QString text = textArg(a[0]), sought = textArg(a[1]);
+        const int start = argc > 2 && !isNullArg(a[2]) ? sqlite3_value_int(a[2]) : -1;
+        if (start == 0 || start < -1) return resultError(ctx, QStringLiteral("InStrRev の開始位置 %1 が正しくありません").arg(start));
+        if (start > text.size()) return sqlite3_result_int(ctx, 0);
+        const qsizetype from = start == -1 ? text.size() - sought.size() : start - sought.size();
+        if (from < 0) return sqlite3_result_int(ctx, 0);
+        sqlite3_result_int64(ctx, text.lastIndexOf(sought, from, compareMode(argc, a, 3)) + 1);
+    });
+    define(db, "StrComp", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+        if (argc < 2 || argc > 3) return resultError(ctx, QStringLiteral("StrComp の引数は 2 つか 3 つです"));
+        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+        const int c = QString::compare(textArg(a[0]), textArg(a[1]), compareMode(argc, a, 2));
+        sqlite3_result_int(ctx, c < 0 ? -1 : c > 0 ? 1 : 0);
+    });
+    // Replace(text, find, with[, start[, count[, compare]]]): the result begins at start.
+    define(db, "Replace", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+        if (argc < 3 || argc > 6) return resultError(ctx, QStringLiteral("Replace の引数は 3 つから 6 つです"));
+        for (int i = 1; i < argc; ++i)
+            if (isNullArg(a[i]) && i < 3) return sqlite3_result_null(ctx);
+        const int start = argc > 3 && !isNullArg(a[3]) ? sqlite3_value_int(a[3]) : 1;
+        const int count = argc > 4 && !isNullArg(a[4]) ? sqlite3_value_int(a[4]) : -1;
+        if (start < 1) return resultError(ctx, QStringLiteral("Replace の開始位置 %1 が正しくありません").arg(start));
+        QString text = textArg(a[0]).mid(start - 1);
+        const QString find = textArg(a[1]), with = textArg(a[2]);
+        if (find.isEmpty() || count == 0) return resultText(ctx, text);
+        const Qt::CaseSensitivity cs = compareMode(argc, a, 5);
+        QString out;
+        qsizetype at = 0;
+        for (int done = 0; count < 0 || done < count; ++done) {
+            const qsizetype hit = text.indexOf(find, at, cs);
+            if (hit < 0) break;
+            out += text.mid(at, hit - at) + with;
+            at = hit + find.size();
+        }
+        resultText(ctx, out + text.mid(at));
+    });
+    // Log is the natural logarithm, as it was (SQLite's own is base 10).
+    define(db, "Log", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        double d;
+        if (!numberOf(a[0], d)) return mismatch(ctx, "Log");
+        if (d <= 0) return resultError(ctx, QStringLiteral("Log の引数は正の数です"));
+        sqlite3_result_double(ctx, std::log(d));
+    });
+    define(db, "Exp", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        double d;
+        if (!numberOf(a[0], d)) return mismatch(ctx, "Exp");
+        const double r = std::exp(d);
+        if (std::isinf(r)) return resultError(ctx, QStringLiteral("Exp の結果が数値の範囲を超えました"));
+        sqlite3_result_double(ctx, r);
+    });
+    define(db, "Format", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+        if (argc < 1 || argc > 4) return resultError(ctx, QStringLiteral("Format の引数は 1 つから 4 つです"));
+        FormatValue value;
+        value.isNull = isNullArg(a[0]);
+        if (!value.isNull) {
+            value.text = textArg(a[0]);
+            double d;
+            if (numberOf(a[0], d)) value.number = d;
+            value.date = isNumberArg(a[0]) ? packedOfSerial(sqlite3_value_double(a[0])) : dateOf(a[0]);
+        }
+        const QString pattern = argc > 1 && !isNullArg(a[1]) ? textArg(a[1]) : QString();
+        const QString out = formatJetValue(value, pattern);
+        if (value.isNull && out.isEmpty()) return sqlite3_result_null(ctx);
+        resultText(ctx, out);
+    }, false);
+}
+
 }  // namespace
 
 void registerJetFunctions(sqlite3* db) {
     registerJetArithmetic(db);
+    registerJetDateFunctions(db);
+    registerJetAggregates(db);
+    registerTextFunctions(db);
     // x LIKE pattern calls like(pattern, x); the compiled pattern is kept for the statement.
     define(db, "like", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
         if (isNullArg(a[1])) return sqlite3_result_null(ctx);
@@ -199,19 +331,6 @@ void registerJetFunctions(sqlite3* db) {
         if (places <= 0) sqlite3_result_int64(ctx, int64_t(r));
         else sqlite3_result_double(ctx, r);
     });
-    const std::pair<const char*, int> parts[] = {{"Year", 0}, {"Month", 1}, {"Day", 2}, {"Hour", 3}, {"Minute", 4}, {"Second", 5}};
-    for (const auto& [name, part] : parts) {
-        define(db, name, 1, [name = name, part = part](sqlite3_context* ctx, int, sqlite3_value** a) {
-            const auto d = dateOf(a[0]);
-            if (!d) return mismatch(ctx, name);
-            static const int64_t divisors[] = {10000000000, 100000000, 1000000, 10000, 100, 1};
-            const int64_t value = *d / divisors[part];
-            sqlite3_result_int64(ctx, part == 0 ? value : value % 100);
-        });
-    }
-    define(db, "now", 0, [](sqlite3_context* ctx, int, sqlite3_value**) {
-        resultText(ctx, QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")));
-    }, false);
     // StrConv(text, conversion): 1 upper, 2 lower, 3 proper, 4 wide, 8 narrow, 16 katakana, 32 hiragana.
     define(db, "strconv", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
         QString s = textArg(a[0]);
