@@ -1,8 +1,8 @@
 #include "query/connection.h"
 
 #include "platform/error.h"
-#include <cstring>
 #include "query/column_types.h"
+#include "query/crosstab.h"
 #include "query/csv_vtab.h"
 #include "query/jet_dialect.h"
 #include "query/jet_functions.h"
@@ -11,6 +11,8 @@
 #include "query/table_references.h"
 
 #include <sqlite3.h>
+
+#include <cstring>
 
 namespace tarlo::query {
 
@@ -117,9 +119,8 @@ void Connection::interrupt() {
     if (db_) sqlite3_interrupt(db_);
 }
 
-std::unique_ptr<Result> Connection::execute(const QString& statement, const ParseProgress& progress) {
-    if (!db_) throw Error(QStringLiteral("データソースが開いていません。"));
-    const RewrittenStatement rewritten = rewriteTableReferences(translateJetSql(statement), folder_);
+sqlite3_stmt* Connection::prepare(const QString& translated, const ParseProgress& progress) {
+    const RewrittenStatement rewritten = rewriteTableReferences(translated, folder_);
 
     for (const TableReference& ref : rewritten.tables) {
         std::shared_ptr<const CsvTable> table = TableCache::shared().get(ref.path, progress);
@@ -154,7 +155,34 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         sqlite3_finalize(stmt);
         throw Error(QStringLiteral("この文は行を返しません。SELECT 文を書いてください。"));
     }
-    auto result = std::unique_ptr<Result>(new Result(this, stmt));
+    return stmt;
+}
+
+std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab, const ParseProgress& progress) {
+    if (crosstab.valuesQuery().isEmpty()) return crosstab.listedValues();
+    Result values(this, prepare(crosstab.valuesQuery(), progress));
+    std::vector<PivotValue> out;
+    for (values.step(); !values.atEnd(); values.next()) {
+        sqlite3_stmt* stmt = values.stmt_;
+        const QString shown = QString::fromUtf8(values.fieldUtf8(0));
+        switch (sqlite3_column_type(stmt, 0)) {
+        case SQLITE_NULL: out.push_back({QStringLiteral("NULL"), QStringLiteral("<>")}); break;
+        case SQLITE_INTEGER: out.push_back({shown, shown}); break;
+        case SQLITE_FLOAT: out.push_back({QString::number(sqlite3_column_double(stmt, 0), 'g', 17), shown}); break;
+        default:
+            out.push_back({QLatin1Char('\'') + QString(shown).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\''),
+                           shown});
+        }
+        if (out.size() > 1000) throw Error(QStringLiteral("クロス集計の列が多すぎます (1000 を超えました)。"));
+    }
+    return out;
+}
+
+std::unique_ptr<Result> Connection::execute(const QString& statement, const ParseProgress& progress) {
+    if (!db_) throw Error(QStringLiteral("データソースが開いていません。"));
+    QString translated = translateJetSql(statement);
+    if (const auto crosstab = Crosstab::parse(translated)) translated = crosstab->query(pivotValues(*crosstab, progress));
+    auto result = std::unique_ptr<Result>(new Result(this, prepare(translated, progress)));
     result->step();
     return result;
 }

@@ -3,6 +3,7 @@
 // closed for each run; parsed files are shared between runs (TableCache).
 #pragma once
 
+#include "query/crosstab.h"
 #include "query/csv_table.h"
 
 #include <QString>
@@ -37,6 +38,10 @@ public:
 
 private:
     friend class Result;
+    // Registers the tables a translated statement reads and prepares it.
+    sqlite3_stmt* prepare(const QString& translated, const ParseProgress& progress);
+    std::vector<PivotValue> pivotValues(const Crosstab& crosstab, const ParseProgress& progress);
+
     QString folder_;
     sqlite3* db_ = nullptr;
     std::vector<std::pair<std::string, std::shared_ptr<const CsvTable>>> tables_;

@@ -10,7 +10,7 @@
 namespace tarlo::query {
 
 // Throws Error naming the construct it cannot take (an impossible date,
-// TOP n PERCENT).
+// TOP without a count, an operator without an operand).
 QString translateJetSql(const QString& sql);
 
 }  // namespace tarlo::query

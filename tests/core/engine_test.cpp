@@ -110,6 +110,16 @@ TEST_F(Engine, ValuesAsTheyAreShown) {
     EXPECT_EQ(run("SELECT sum(id), avg(score) FROM data#csv"), Rows{"10\t1.28333333333333"});
 }
 
+// The crosstab's columns are headed by the pivot values, sorted, "<>" for null.
+TEST_F(Engine, CrosstabColumnsAreNamedByTheirValues) {
+    QStringList names;
+    EXPECT_EQ(run("TRANSFORM Count(id) SELECT city FROM data#csv GROUP BY city ORDER BY city PIVOT Year(joined)", &names),
+              (Rows{"Osaka\t1\t\t1", "Tokyo\t\t1\t1"}));
+    EXPECT_EQ(names, (QStringList{"city", "<>", "2023", "2024"}));
+    run("TRANSFORM Sum(score) SELECT city FROM data#csv GROUP BY city PIVOT name IN ('abc', \"x\"\"y\")", &names);
+    EXPECT_EQ(names, (QStringList{"city", "abc", "x\"y"}));
+}
+
 TEST_F(Engine, IndexedAndScannedAnswersAgree) {
     QString big = "k,v\n";
     for (int i = 0; i < 2000; ++i) big += QString("%1,%2\n").arg(i % 300).arg(i);
