@@ -51,13 +51,35 @@ TextBuffer decodeWith(QStringDecoder& decoder, const TextBuffer& bytes, size_t f
 // Codes that end an unquoted field.
 struct Stops {
     bool table[256] = {};
-    Stops() { table[static_cast<unsigned char>(',')] = table['\r'] = table['\n'] = true; }
+    explicit Stops(char delimiter) { table[static_cast<unsigned char>(delimiter)] = table['\r'] = table['\n'] = true; }
 };
-const Stops kStops;
+
+TextBuffer decodeStrictly(QStringDecoder& decoder, const TextBuffer& bytes, size_t from, const ParseProgress& progress,
+                          const QString& path, const char* name) {
+    TextBuffer out = decodeWith(decoder, bytes, from, progress);
+    if (decoder.hasError())
+        throw Error(QStringLiteral("ファイル \"%1\" は %2 の文字として読めないバイトを含みます (schema.ini の CharacterSet)。")
+                        .arg(path, QLatin1String(name)));
+    return out;
+}
 
 }  // namespace
 
-TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress) {
+TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress, Charset charset, const QString& path) {
+    if (charset == Charset::Cp932) {
+        QStringDecoder decoder("Shift_JIS");
+        return decodeWith(decoder, bytes, 0, progress);
+    }
+    if (charset == Charset::Utf8) {
+        QStringDecoder decoder(QStringConverter::Utf8);
+        return decodeStrictly(decoder, bytes, startsWith(bytes, "\xEF\xBB\xBF", 3) ? 3 : 0, progress, path, "UTF-8");
+    }
+    if (charset == Charset::Utf16) {
+        const bool big = startsWith(bytes, "\xFE\xFF", 2);
+        QStringDecoder decoder(big ? QStringConverter::Utf16BE : QStringConverter::Utf16LE);
+        const bool bom = big || startsWith(bytes, "\xFF\xFE", 2);
+        return decodeStrictly(decoder, bytes, bom ? 2 : 0, progress, path, "UTF-16");
+    }
     if (startsWith(bytes, "\xEF\xBB\xBF", 3)) {
         std::memmove(bytes.data(), bytes.data() + 3, bytes.size() - 3);
         bytes.resize(bytes.size() - 3);
@@ -76,7 +98,8 @@ TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress) {
     return decodeWith(decoder, bytes, 0, progress);
 }
 
-CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress) {
+CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress, const CsvDialect& dialect) {
+    const Stops stops(dialect.delimiter);
     if (utf8.size() >= std::numeric_limits<uint32_t>::max()) {
         throw Error(QStringLiteral("ファイル \"%1\" が大きすぎます (4 GB まで)。").arg(path));
     }
@@ -94,7 +117,7 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
 
     std::vector<FieldRef> record;
     uint32_t recordLine = 1;
-    bool headerDone = false;
+    bool headerDone = !dialect.header;
     auto addRecord = [&] {
         if (record.size() > kMaxColumns) {
             throw Error(QStringLiteral("ファイル \"%1\" の %2 行目: 列が多すぎます (%3 列、%4 列まで)。")
@@ -132,12 +155,12 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
         recordLine = line;
         bool quotedOnly = false;
         for (;;) {
-            if (p < end && *p == '"') {
+            if (p < end && dialect.quote && *p == dialect.quote) {
                 const uint32_t openLine = line;
                 char* out = p;
                 const char* in = p + 1;
                 for (;;) {
-                    const char* quote = static_cast<const char*>(std::memchr(in, '"', size_t(end - in)));
+                    const char* quote = static_cast<const char*>(std::memchr(in, dialect.quote, size_t(end - in)));
                     if (!quote) {
                         throw Error(QStringLiteral("ファイル \"%1\" の %2 行目: 引用符 (\") が閉じられていません。"
                                                    "この行で開いた引用符がファイルの終わりまで続いています。")
@@ -150,26 +173,26 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
                     std::memmove(out, in, n);
                     out += n;
                     in = quote + 1;
-                    if (in < end && *in == '"') {
-                        *out++ = '"';
+                    if (in < end && *in == dialect.quote) {
+                        *out++ = dialect.quote;
                         ++in;
                         continue;
                     }
                     break;
                 }
                 // Text after the closing quote is kept, not dropped.
-                while (in < end && !kStops.table[static_cast<unsigned char>(*in)]) *out++ = *in++;
+                while (in < end && !stops.table[static_cast<unsigned char>(*in)]) *out++ = *in++;
                 record.push_back({uint32_t(p - base), uint32_t(out - p)});
                 quotedOnly = record.size() == 1;
                 p = const_cast<char*>(in);
             } else {
                 char* start = p;
-                while (p < end && !kStops.table[static_cast<unsigned char>(*p)]) ++p;
+                while (p < end && !stops.table[static_cast<unsigned char>(*p)]) ++p;
                 record.push_back({uint32_t(start - base), uint32_t(p - start)});
                 quotedOnly = false;
             }
             if (p == end) break;
-            if (*p == ',') {
+            if (*p == dialect.delimiter) {
                 ++p;
                 continue;
             }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "query/large_array.h"
+#include "query/table_format.h"
 
 #include <QString>
 
@@ -57,13 +58,22 @@ struct CsvData {
 using ParseProgress = std::function<bool(double share)>;
 
 // Turns the file's bytes into UTF-8: UTF-8 with or without a byte-order
-// mark, UTF-16 with one, otherwise CP932 when the bytes are not UTF-8.
-TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress = {});
+// mark, UTF-16 with one, otherwise CP932 when the bytes are not UTF-8; or
+// as the given character set says. Throws Error naming path for bytes that
+// are not in the character set given.
+TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress = {}, Charset charset = Charset::Detect,
+                        const QString& path = {});
 
 struct Cancelled {};
 
+struct CsvDialect {
+    char delimiter = ',';
+    char quote = '"';  // 0: quotes are text like any other
+    bool header = true;
+};
+
 // Parses UTF-8 CSV text. Throws Error naming the file and line of an
 // unclosed quote. path is only used in messages.
-CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress = {});
+CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress = {}, const CsvDialect& dialect = {});
 
 }  // namespace tarlo::query

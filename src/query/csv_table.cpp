@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "query/case_folding.h"
+#include "query/declared_value.h"
 #include "workspace/text_lines.h"
 
 #include <QFileInfo>
@@ -63,17 +64,23 @@ bool containsIgnoringCase(const std::vector<std::string>& names, const std::stri
 
 }  // namespace
 
-std::shared_ptr<const CsvTable> CsvTable::load(const QString& path, const ParseProgress& progress) {
+static CsvDialect dialectOf(const TableFormat& format) {
+    return {format.delimiter, format.quote, format.header};
+}
+
+std::shared_ptr<const CsvTable> CsvTable::load(const QString& path, const ParseProgress& progress,
+                                               const TableFormat& format) {
     auto table = std::shared_ptr<CsvTable>(new CsvTable);
     table->path_ = path;
-    table->build(parseCsv(decodeToUtf8(readWholeFile(path, progress), progress), path, progress));
+    TextBuffer utf8 = decodeToUtf8(readWholeFile(path, progress), progress, format.charset, path);
+    table->build(parseCsv(std::move(utf8), path, progress, dialectOf(format)), format);
     return table;
 }
 
-std::shared_ptr<const CsvTable> CsvTable::fromUtf8(std::string_view utf8, const QString& path) {
+std::shared_ptr<const CsvTable> CsvTable::fromUtf8(std::string_view utf8, const QString& path, const TableFormat& format) {
     auto table = std::shared_ptr<CsvTable>(new CsvTable);
     table->path_ = path;
-    table->build(parseCsv(textBufferOf(utf8), path));
+    table->build(parseCsv(textBufferOf(utf8), path, {}, dialectOf(format)), format);
     return table;
 }
 
@@ -93,9 +100,9 @@ size_t CsvTable::memoryBytes() const {
     return bytes;
 }
 
-void CsvTable::build(CsvData data) {
+void CsvTable::build(CsvData data, const TableFormat& format) {
     rows_ = data.rows;
-    const size_t width = std::max<size_t>({data.header.size(), data.columns.size(), 1});
+    const size_t width = std::max<size_t>({data.header.size(), data.columns.size(), format.columns.size(), 1});
     data.columns.resize(width);
 
     // Blank names, and the columns of rows longer than the header, are
@@ -103,7 +110,11 @@ void CsvTable::build(CsvData data) {
     int blanks = 0;
     for (size_t c = 0; c < width; ++c) {
         std::string name;
-        if (c < data.header.size()) {
+        if (c < format.columns.size() && !format.columns[c].name.isEmpty()) {
+            name = format.columns[c].name.toStdString();
+        } else if (!format.header) {
+            name = "F" + std::to_string(c + 1);
+        } else if (c < data.header.size()) {
             const std::string_view raw = data.headerField(c);
             name = trimControl(QString::fromUtf8(raw.data(), qsizetype(raw.size()))).toStdString();
         }
@@ -116,7 +127,16 @@ void CsvTable::build(CsvData data) {
     }
 
     text_ = std::move(data.text);
-    for (CsvColumn& source : data.columns) {
+    for (size_t c = 0; c < width; ++c) {
+        CsvColumn& source = data.columns[c];
+        Column& column = columns_.emplace_back();
+        column.firstRow = source.firstRow;
+        const bool declared = c < format.columns.size() && format.columns[c].type != DeclaredType::None;
+        if (declared) {
+            LargeArray<Cell>& cells = column.cells = std::move(source.cells).reinterpretAs<Cell>();
+            types_.push_back(readDeclaredColumn(cells, c, format.columns[c], format));
+            continue;
+        }
         TypeInference inference;
         for (size_t i = 0; i < source.cells.size(); ++i) {
             const FieldRef f = source.cells[i];
@@ -124,8 +144,6 @@ void CsvTable::build(CsvData data) {
         }
         const ColumnType type = inference.type();
         types_.push_back(type);
-        Column& column = columns_.emplace_back();
-        column.firstRow = source.firstRow;
         column.cells = std::move(source.cells).reinterpretAs<Cell>();
         LargeArray<Cell>& cells = column.cells;
         if (type == ColumnType::Text) continue;
@@ -147,6 +165,43 @@ void CsvTable::build(CsvData data) {
     shareEqualSpellings();
     indexes_.resize(width);
     orders_.resize(width);
+}
+
+// Checks every value against the declared type before any is replaced,
+// so the message can still quote the value and count the lines before it.
+ColumnType CsvTable::readDeclaredColumn(LargeArray<Cell>& cells, size_t column, const DeclaredColumn& declared,
+                                        const TableFormat& format) const {
+    ColumnType type = storageOf(declared.type);
+    if (type == ColumnType::Text) return type;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const FieldRef f = cells[i].text;
+        if (f.length == 0 || f.length == kMissing) continue;
+        const std::string_view v(text_.data() + f.offset, f.length);
+        const auto value = readDeclared(declared.type, v, format);
+        if (!value) {
+            const char* start = text_.data();
+            size_t line = 1;
+            for (const char* p = start; p < start + f.offset; ++p) line += *p == '\n' || (*p == '\r' && p[1] != '\n');
+            throw Error(QStringLiteral("ファイル \"%1\" の %2 行目、%3 列目 (%4): \"%5\" は schema.ini で %6 と宣言された列に入りません。")
+                            .arg(path_)
+                            .arg(line)
+                            .arg(column + 1)
+                            .arg(QString::fromStdString(names_[column]), QString::fromUtf8(v.data(), qsizetype(v.size())),
+                                 declared.typeName));
+        }
+        if (value->hasTime) type = ColumnType::DateTime;
+    }
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const FieldRef f = cells[i].text;
+        if (f.length == 0 || f.length == kMissing) {
+            cells[i] = nullCell(type);
+            continue;
+        }
+        const auto value = readDeclared(declared.type, {text_.data() + f.offset, f.length}, format);
+        if (type == ColumnType::Real) cells[i].real = value->real;
+        else cells[i].integer = value->integer;
+    }
+    return type;
 }
 
 // Once numbers and dates are parsed their text is dead: the text columns'

@@ -31,10 +31,13 @@ constexpr int64_t kNullInteger = std::numeric_limits<int64_t>::min();
 
 class CsvTable {
 public:
-    // Reads and parses the file. Throws Error naming the file.
-    static std::shared_ptr<const CsvTable> load(const QString& path, const ParseProgress& progress = {});
+    // Reads and parses the file. Throws Error naming the file (and for a
+    // value that does not fit its declared type, the line and column).
+    static std::shared_ptr<const CsvTable> load(const QString& path, const ParseProgress& progress = {},
+                                                const TableFormat& format = {});
     // From text already decoded, for tests and the fuzzer.
-    static std::shared_ptr<const CsvTable> fromUtf8(std::string_view utf8, const QString& path);
+    static std::shared_ptr<const CsvTable> fromUtf8(std::string_view utf8, const QString& path,
+                                                    const TableFormat& format = {});
 
     const QString& path() const { return path_; }
     const std::vector<std::string>& columnNames() const { return names_; }
@@ -76,7 +79,9 @@ private:
         LargeArray<Cell> cells;
     };
     CsvTable() = default;
-    void build(CsvData data);
+    void build(CsvData data, const TableFormat& format);
+    ColumnType readDeclaredColumn(LargeArray<Cell>& cells, size_t column, const DeclaredColumn& declared,
+                                  const TableFormat& format) const;
     void compactText();
     void shareEqualSpellings();
     static Cell nullCell(ColumnType type);

@@ -92,4 +92,45 @@ std::optional<int64_t> packedOfParts(int year, int month, int day, int hour, int
     return packedOfSerial(whole < 0 ? whole - fraction : serial);
 }
 
+
+std::optional<int64_t> parseDateWithPattern(std::string_view text, const QString& pattern) {
+    int year = 0, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    bool hasYear = false;
+    size_t at = 0;
+    const QByteArray p = pattern.toLower().toUtf8();
+    for (qsizetype i = 0; i < p.size();) {
+        const char c = p[i];
+        qsizetype run = 1;
+        while (i + run < p.size() && p[i + run] == c) ++run;
+        int* target = nullptr;
+        size_t minDigits = 1, maxDigits = 2;
+        switch (c) {
+        case 'y': target = &year, hasYear = true, minDigits = maxDigits = run >= 3 ? 4 : 2; break;
+        case 'm': target = &month; break;
+        case 'd': target = &day; break;
+        case 'h': target = &hour; break;
+        case 'n': target = &minute; break;
+        case 's': target = &second; break;
+        default: break;
+        }
+        if (!target) {
+            for (qsizetype k = 0; k < run; ++k, ++at)
+                if (at >= text.size() || text[at] != c) return std::nullopt;
+            i += run;
+            continue;
+        }
+        if (run == 2 && c != 'y') minDigits = 2;
+        int value = 0;
+        size_t digits = 0;
+        while (at < text.size() && digits < maxDigits && text[at] >= '0' && text[at] <= '9') value = value * 10 + (text[at++] - '0'), ++digits;
+        if (digits < minDigits) return std::nullopt;
+        *target = value;
+        i += run;
+    }
+    if (at != text.size() || !hasYear) return std::nullopt;
+    if (pattern.count(QLatin1Char('y'), Qt::CaseInsensitive) < 3) year += year < 30 ? 2000 : 1900;
+    if (!QDate::isValid(year, month, day) || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    return pack(year, month, day, hour, minute, second);
+}
+
 }  // namespace tarlo::query

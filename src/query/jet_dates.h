@@ -33,4 +33,8 @@ DateParts partsOf(int64_t packed);
 // Rolls months, days and times over as DateSerial and TimeSerial do.
 std::optional<int64_t> packedOfParts(int year, int month, int day, int hour, int minute, int second);
 
+// A date written as pattern says (yyyy yy mm m dd d hh h nn n ss s, other
+// characters as they stand), as schema.ini's DateTimeFormat gives it.
+std::optional<int64_t> parseDateWithPattern(std::string_view text, const QString& pattern);
+
 }  // namespace tarlo::query

@@ -19,11 +19,12 @@ TableCache& TableCache::shared() {
 
 std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const ParseProgress& progress) {
     const QFileInfo info(path);
+    const TableFormat format = tableFormatFor(path);
     {
         std::lock_guard guard(lock_);
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
             if (it->path != path) continue;
-            if (it->size == info.size() && it->modifiedNs == modifiedNs(info)) {
+            if (it->size == info.size() && it->modifiedNs == modifiedNs(info) && it->format == format) {
                 entries_.splice(entries_.begin(), entries_, it);
                 return it->table;
             }
@@ -32,10 +33,10 @@ std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const Parse
         }
     }
     // Parsed outside the lock: another run may read another file meanwhile.
-    std::shared_ptr<const CsvTable> table = CsvTable::load(path, progress);
+    std::shared_ptr<const CsvTable> table = CsvTable::load(path, progress, format);
     std::lock_guard guard(lock_);
     if (table->memoryBytes() > bound_) return table;
-    entries_.push_front({path, info.size(), modifiedNs(info), table});
+    entries_.push_front({path, info.size(), modifiedNs(info), format, table});
     size_t used = 0;
     for (auto it = entries_.begin(); it != entries_.end();) {
         used += it->table->memoryBytes();

@@ -1,5 +1,6 @@
-// Parsed table files kept between runs of one process, keyed by path, size
-// and modification time, within a memory bound; a changed file is read again.
+// Parsed table files kept between runs of one process, keyed by path, size,
+// modification time and the format schema.ini gives the file, within a
+// memory bound; a changed file, or a changed format, is read again.
 #pragma once
 
 #include "query/csv_table.h"
@@ -21,6 +22,7 @@ private:
         QString path;
         qint64 size;
         qint64 modifiedNs;
+        TableFormat format;
         std::shared_ptr<const CsvTable> table;
     };
     mutable std::mutex lock_;
