@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "query/column_types.h"
 #include "query/jet_operators.h"
+#include "query/jet_top.h"
 #include "query/sql_lexer.h"
 #include "query/token_edit.h"
 
@@ -45,7 +46,7 @@ public:
         rewriteKeywordFunctions();
         rewriteConditionals();
         rewriteJetOperators(tokens_);
-        rewriteTop();
+        rewriteTop(tokens_);
         QString out;
         for (const Token& t : tokens_) out += t.text;
         return out;
@@ -74,69 +75,6 @@ private:
             const size_t open = next(i + 1);
             if (open < tokens_.size() && isSymbol(tokens_[open], "("))
                 tokens_[i].text = QStringLiteral("tarlo_") + tokens_[i].text.toLower();
-        }
-    }
-
-    static bool isCompoundWord(const Token& t) {
-        return isKeyword(t, "UNION") || isKeyword(t, "EXCEPT") || isKeyword(t, "INTERSECT");
-    }
-
-    // Where the SELECT at i ends: before the ")" that closes its scope, the
-    // statement's end or ";", or the UNION after it; compound tells which.
-    size_t endOfSelect(size_t i, bool& compound) const {
-        int depth = 0;
-        size_t last = i;
-        compound = false;
-        for (size_t k = i + 1; k < tokens_.size(); ++k) {
-            const Token& t = tokens_[k];
-            if (!isSignificant(t)) continue;
-            if (isSymbol(t, "(")) ++depth;
-            else if (isSymbol(t, ")") && --depth < 0) break;
-            else if (depth == 0 && isSymbol(t, ";")) break;
-            else if (depth == 0 && isCompoundWord(t)) {
-                compound = true;
-                break;
-            }
-            last = k;
-        }
-        return last + 1;
-    }
-
-    bool followsCompoundWord(size_t i) const {
-        const size_t before = previousSignificant(tokens_, i);
-        return before < tokens_.size() && (isCompoundWord(tokens_[before]) || isKeyword(tokens_[before], "ALL"));
-    }
-
-    // SELECT TOP n ... becomes SELECT ... LIMIT n, at any depth; TOP n PERCENT
-    // counts the rows first. A member of a UNION is wrapped, since SQLite
-    // lets only the whole compound have a LIMIT.
-    void rewriteTop() {
-        for (size_t i = tokens_.size(); i-- > 0;) {
-            if (!isKeyword(tokens_[i], "SELECT")) continue;
-            size_t top = next(i + 1);
-            if (top < tokens_.size() && (isKeyword(tokens_[top], "DISTINCT") || isKeyword(tokens_[top], "ALL")))
-                top = next(top + 1);
-            if (top >= tokens_.size() || !isKeyword(tokens_[top], "TOP")) continue;
-            const size_t count = next(top + 1);
-            if (count >= tokens_.size() || tokens_[count].kind != TokenKind::Number)
-                throw Error(QStringLiteral("TOP の後に行数がありません。"));
-            const size_t after = next(count + 1);
-            const bool percent = after < tokens_.size() && isKeyword(tokens_[after], "PERCENT");
-            const QString n = tokens_[count].text;
-            tokens_[top].text.clear();
-            tokens_[count].text.clear();
-            if (percent) tokens_[after].text.clear();
-            bool compound = false;
-            const size_t end = endOfSelect(i, compound);
-            QString limit = QStringLiteral(" LIMIT ") + n;
-            if (percent) {
-                // The share rounds up, so TOP 50 PERCENT of 3 rows gives 2.
-                const QString rows = QStringLiteral("(SELECT count(*) * %1 / 100.0 FROM (%2))").arg(n, textOf(tokens_, i, end));
-                limit = QStringLiteral(" LIMIT (SELECT CAST(x AS INTEGER) + (x > CAST(x AS INTEGER)) FROM (SELECT %1 AS x))").arg(rows);
-            }
-            const bool wrap = compound || followsCompoundWord(i);
-            tokens_.insert(tokens_.begin() + std::ptrdiff_t(end), Token{TokenKind::Word, wrap ? limit + QStringLiteral(")") : limit, 0});
-            if (wrap) tokens_[i].text = QStringLiteral("SELECT * FROM (SELECT");
         }
     }
 
