@@ -33,6 +33,19 @@ QString afterPrefix(const QString& message, const char* prefix) {
     return message.mid(qsizetype(std::strlen(prefix))).trimmed();
 }
 
+// What the user wrote where the rewritten statement calls one of ours.
+QString writtenAs(const QString& word) {
+    static const std::pair<const char*, const char*> calls[] = {
+        {"tarlo_add", "+"},    {"tarlo_sub", "-"},    {"tarlo_div", "/"},      {"tarlo_intdiv", "\\"},
+        {"tarlo_mod", "Mod"},  {"tarlo_pow", "^"},    {"tarlo_concat", "&"},   {"tarlo_xor", "Xor"},
+        {"tarlo_eqv", "Eqv"},  {"tarlo_imp", "Imp"},  {"tarlo_left", "Left"},  {"tarlo_right", "Right"},
+        {"tarlo_isnull", "IsNull"},
+    };
+    for (const auto& [call, written] : calls)
+        if (word.compare(QLatin1String(call), Qt::CaseInsensitive) == 0) return QLatin1String(written);
+    return word;
+}
+
 // The engine's messages, with the essential fact (which table, column or
 // word) first: the warning box shows only the text before the first "。".
 QString translateMessage(const QString& m) {
@@ -46,7 +59,7 @@ QString translateMessage(const QString& m) {
         return QStringLiteral("列名 \"%1\" がどのテーブルの列か決まりません。テーブル名を付けてください。")
             .arg(afterPrefix(m, "ambiguous column name:"));
     if (starts("near \"") && m.endsWith(QLatin1String("syntax error"))) {
-        const QString word = m.mid(6, m.indexOf(QLatin1String("\":"), 6) - 6);
+        const QString word = writtenAs(m.mid(6, m.indexOf(QLatin1String("\":"), 6) - 6));
         return QStringLiteral("SQL 文の \"%1\" の近くに誤りがあります。").arg(word);
     }
     if (starts("incomplete input")) return QStringLiteral("SQL 文が途中で終わっています。");
