@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <cmath>
+#include <tuple>
 
 namespace tarlo::query {
 
@@ -87,6 +88,12 @@ QString shiftKana(const QString& s, bool toKatakana) {
 }
 
 
+
+// A whole number as an integer when 64 bits hold it.
+void resultWhole(sqlite3_context* ctx, double r) {
+    if (std::fabs(r) < 9.2e18) sqlite3_result_int64(ctx, int64_t(r));
+    else sqlite3_result_double(ctx, r);
+}
 
 // Compares as the old engine's text compare did: letters ignoring case.
 Qt::CaseSensitivity compareMode(int argc, sqlite3_value** a, int at) {
@@ -298,37 +305,56 @@ void registerJetFunctions(sqlite3* db) {
         else sqlite3_result_double(ctx, v);
     });
     define(db, "cstr", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0])); });
-    for (const char* name : {"CInt", "CLng"}) {
-        define(db, name, 1, [name](sqlite3_context* ctx, int, sqlite3_value** a) {
+    // CInt and CLng round half to even and refuse what their type cannot hold.
+    const std::tuple<const char*, double, double> wholeConversions[] = {{"CInt", -32768.0, 32767.0},
+                                                                        {"CLng", -2147483648.0, 2147483647.0}};
+    for (const auto& [name, low, high] : wholeConversions) {
+        define(db, name, 1, [name = name, low = low, high = high](sqlite3_context* ctx, int, sqlite3_value** a) {
             double d;
             if (!numberOf(a[0], d)) return mismatch(ctx, name);
-            sqlite3_result_int64(ctx, int64_t(roundHalfEven(d)));
+            const double r = roundHalfEven(d);
+            if (r < low || r > high)
+                return resultError(ctx, QStringLiteral("%1 の値 %2 が範囲を超えました (オーバーフロー)").arg(QLatin1String(name), textArg(a[0])));
+            sqlite3_result_int64(ctx, int64_t(r));
         });
     }
     for (const char* name : {"CDbl", "CSng", "CCur"}) {
         define(db, name, 1, [name](sqlite3_context* ctx, int, sqlite3_value** a) {
             double d;
             if (!numberOf(a[0], d)) return mismatch(ctx, name);
+            // Currency keeps four decimal places.
+            if (name[1] == 'C') d = roundHalfEven(d * 10000) / 10000;
             sqlite3_result_double(ctx, d);
         });
     }
-    define(db, "int", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int64(ctx, int64_t(std::floor(sqlite3_value_double(a[0])))); });
-    define(db, "fix", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int64(ctx, int64_t(std::trunc(sqlite3_value_double(a[0])))); });
-    define(db, "sgn", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const double d = sqlite3_value_double(a[0]);
-        sqlite3_result_int(ctx, d > 0 ? 1 : d < 0 ? -1 : 0);
-    });
-    define(db, "sqr", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const double d = sqlite3_value_double(a[0]);
-        if (d < 0) return sqlite3_result_error(ctx, "Sqr の引数が負の数です", -1);
+    // The number functions refuse a text that is no number rather than read it as 0.
+    using Unary = double (*)(double);
+    const std::pair<const char*, Unary> wholeParts[] = {{"Int", [](double d) { return std::floor(d); }},
+                                                        {"Fix", [](double d) { return std::trunc(d); }},
+                                                        {"Sgn", [](double d) { return d > 0 ? 1.0 : d < 0 ? -1.0 : 0.0; }}};
+    for (const auto& [name, part] : wholeParts) {
+        define(db, name, 1, [name = name, part = part](sqlite3_context* ctx, int, sqlite3_value** a) {
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, name);
+            resultWhole(ctx, part(d));
+        });
+    }
+    define(db, "Sqr", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+        double d;
+        if (!numberOf(a[0], d)) return mismatch(ctx, "Sqr");
+        if (d < 0) return resultError(ctx, QStringLiteral("Sqr の引数が負の数です"));
         sqlite3_result_double(ctx, std::sqrt(d));
     });
     // Round to even, as the old engine did (SQLite's own rounds half away from zero).
-    define(db, "round", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+    define(db, "Round", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+        if (argc < 1 || argc > 2) return resultError(ctx, QStringLiteral("Round の引数は 1 つか 2 つです"));
+        double d;
+        if (!numberOf(a[0], d)) return mismatch(ctx, "Round");
         const int places = argc > 1 ? sqlite3_value_int(a[1]) : 0;
+        if (places < 0 || places > 15) return resultError(ctx, QStringLiteral("Round の桁数 %1 は 0 から 15 です").arg(places));
         const double scale = std::pow(10.0, places);
-        const double r = roundHalfEven(sqlite3_value_double(a[0]) * scale) / scale;
-        if (places <= 0) sqlite3_result_int64(ctx, int64_t(r));
+        const double r = roundHalfEven(d * scale) / scale;
+        if (places == 0) resultWhole(ctx, r);
         else sqlite3_result_double(ctx, r);
     });
     // StrConv(text, conversion): 1 upper, 2 lower, 3 proper, 4 wide, 8 narrow, 16 katakana, 32 hiragana.
