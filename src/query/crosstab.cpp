@@ -11,17 +11,6 @@ namespace {
     throw Error(QStringLiteral("クロス集計 (TRANSFORM ... PIVOT) の書き方が違います: %1。").arg(why));
 }
 
-// The first significant token at depth 0 from `from` that is keyword, or tokens.size().
-size_t findAtTop(const std::vector<Token>& tokens, size_t from, size_t to, const char* keyword) {
-    int depth = 0;
-    for (size_t i = from; i < to; ++i) {
-        if (isSymbol(tokens[i], "(")) ++depth;
-        else if (isSymbol(tokens[i], ")")) --depth;
-        else if (depth == 0 && isKeyword(tokens[i], keyword)) return i;
-    }
-    return to;
-}
-
 QString trimmed(const std::vector<Token>& tokens, size_t from, size_t to) {
     return textOf(tokens, from, to).trimmed();
 }

@@ -41,17 +41,6 @@ bool followsCompoundWord(const std::vector<Token>& tokens, size_t i) {
     return before < tokens.size() && (isCompoundWord(tokens[before]) || isKeyword(tokens[before], "ALL"));
 }
 
-// The first token at depth 0 in [from, to) that is keyword, or to.
-size_t findAtTop(const std::vector<Token>& tokens, size_t from, size_t to, const char* keyword) {
-    int depth = 0;
-    for (size_t k = from; k < to; ++k) {
-        if (isSymbol(tokens[k], "(")) ++depth;
-        else if (isSymbol(tokens[k], ")")) --depth;
-        else if (depth == 0 && isKeyword(tokens[k], keyword)) return k;
-    }
-    return to;
-}
-
 std::vector<Range> splitAtCommas(const std::vector<Token>& tokens, size_t from, size_t to) {
     std::vector<Range> parts;
     int depth = 0;

@@ -37,4 +37,14 @@ QString textOf(const std::vector<Token>& tokens, size_t from, size_t to) {
     return out;
 }
 
+size_t findAtTop(const std::vector<Token>& tokens, size_t from, size_t to, const char* keyword) {
+    int depth = 0;
+    for (size_t k = from; k < to; ++k) {
+        if (isSymbol(tokens[k], "(")) ++depth;
+        else if (isSymbol(tokens[k], ")")) --depth;
+        else if (depth == 0 && isKeyword(tokens[k], keyword)) return k;
+    }
+    return to;
+}
+
 }  // namespace tarlo::query

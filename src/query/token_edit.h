@@ -37,4 +37,7 @@ size_t matchingOpen(const std::vector<Token>& tokens, size_t i);
 
 QString textOf(const std::vector<Token>& tokens, size_t from, size_t to);
 
+// The first token in [from, to) outside brackets that is keyword, or to.
+size_t findAtTop(const std::vector<Token>& tokens, size_t from, size_t to, const char* keyword);
+
 }  // namespace tarlo::query
