@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <tuple>
 
 namespace tarlo::query {
 
@@ -252,9 +253,23 @@ QString formatText(const QString& text, const QString& pattern) {
     return out;
 }
 
+// Yes/No, True/False and On/Off name a truth value; General Date shows a date as the table does.
+std::optional<QString> namedValueText(const FormatValue& value, const QString& pattern) {
+    static const std::tuple<const char*, const char*, const char*> truths[] = {
+        {"yes/no", "Yes", "No"}, {"true/false", "True", "False"}, {"on/off", "On", "Off"}};
+    for (const auto& [name, yes, no] : truths)
+        if (pattern.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return value.number ? QString::fromLatin1(*value.number != 0 ? yes : no) : value.text;
+    if (pattern.compare(QLatin1String("general date"), Qt::CaseInsensitive) == 0)
+        return value.date ? jetDateText(*value.date) : value.text;
+    return std::nullopt;
+}
+
 }  // namespace
 
 QString formatJetValue(const FormatValue& value, const QString& rawPattern) {
+    if (!value.isNull)
+        if (const auto text = namedValueText(value, rawPattern)) return *text;
     const QString pattern = namedPattern(rawPattern);
     const QStringList sections = sectionsOf(pattern);
     if (value.isNull) return sections.size() >= 4 ? formatNumber(0, sections[3], false) : QString();
