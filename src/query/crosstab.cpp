@@ -78,13 +78,16 @@ QString Crosstab::valuesQuery() const {
 }
 
 QString Crosstab::query(const std::vector<PivotValue>& values) const {
+    // FILTER gives each aggregate only its value's rows, so First and Last
+    // see them alone; a cell without rows is empty, even for Count.
+    const bool counts = function_.compare(QLatin1String("count"), Qt::CaseInsensitive) == 0;
     QString columns;
     for (const PivotValue& v : values) {
-        const QString when = QStringLiteral("CASE WHEN (%1) IS %2 THEN %3 END").arg(pivot_, v.literal, argument_);
-        // A combination with no rows stays empty, even for Count.
-        columns += QStringLiteral(", CASE WHEN count(%1) = 0 THEN NULL ELSE %2(%3) END AS \"%4\"")
-                       .arg(QStringLiteral("CASE WHEN (%1) IS %2 THEN 1 END").arg(pivot_, v.literal), function_, when,
-                            QString(v.name).replace(QLatin1Char('"'), QStringLiteral("\"\"")));
+        const QString filter = QStringLiteral("FILTER (WHERE (%1) IS %2)").arg(pivot_, v.literal);
+        QString cell = QStringLiteral("%1(%2) %3").arg(function_, argument_, filter);
+        if (counts && argument_ == QLatin1String("1")) cell = QStringLiteral("nullif(%1, 0)").arg(cell);
+        else if (counts) cell = QStringLiteral("CASE WHEN count(*) %1 > 0 THEN %2 END").arg(filter, cell);
+        columns += QStringLiteral(", %1 AS \"%2\"").arg(cell, QString(v.name).replace(QLatin1Char('"'), QStringLiteral("\"\"")));
     }
     return QStringLiteral("%1%2 %3 %4 %5").arg(selectList_, columns, fromWhere_, groupBy_, orderBy_);
 }

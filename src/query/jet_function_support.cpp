@@ -53,8 +53,11 @@ double roundHalfEven(double x) {
 
 std::optional<int64_t> dateOf(sqlite3_value* v) {
     if (sqlite3_value_type(v) != SQLITE_TEXT) return std::nullopt;
-    const QByteArray text = textArg(v).trimmed().toUtf8();
-    return parseJetDate({text.constData(), size_t(text.size())});
+    // Read in place: date functions run once per row and cell.
+    std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(v)), size_t(sqlite3_value_bytes(v)));
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return parseJetDate(text);
 }
 
 }  // namespace tarlo::query
