@@ -1,8 +1,9 @@
-// libFuzzer target for the statement rewrites: any text must translate,
-// or fail with an Error; never crash, hang or index out of bounds.
+// libFuzzer target for the statement rewrites and Like patterns: any text
+// must translate or fail with an Error; never crash, hang or index out of bounds.
 #include "platform/error.h"
 #include "query/crosstab.h"
 #include "query/jet_dialect.h"
+#include "query/like_pattern.h"
 #include "query/table_references.h"
 
 #include <cstddef>
@@ -10,6 +11,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tarlo::query;
+    // The same bytes as a Like pattern, matched against themselves and a short text.
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const LikePattern pattern(bytes);
+    (void)pattern.matches(bytes);
+    (void)pattern.matches("abc]");
     const QString sql = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     try {
         const QString translated = translateJetSql(sql);

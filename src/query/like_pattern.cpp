@@ -4,19 +4,32 @@
 
 namespace tarlo::query {
 
+namespace {
+
+// The "]" closing the set opened at open, or npos: a "]" first in the set
+// (after "!") is a member, so "[]]" matches "]".
+size_t setClose(const std::u32string& p, size_t open) {
+    size_t j = open + 1;
+    if (j < p.size() && p[j] == U'!') ++j;
+    if (j < p.size() && p[j] == U']') ++j;
+    return j < p.size() ? p.find(U']', j) : std::u32string::npos;
+}
+
+}  // namespace
+
 LikePattern::LikePattern(std::string_view pattern) {
     const std::u32string p = foldedCodePoints(pattern);
     for (size_t i = 0; i < p.size(); ++i) {
         const char32_t c = p[i];
         if (c == U'%') {
-            if (items_.empty() || items_.back().kind != Item::AnyRun) items_.push_back({Item::AnyRun});
+            if (items_.empty() || items_.back().kind != Item::AnyRun) items_.push_back({Item::AnyRun, 0, false, {}});
         } else if (c == U'_') {
-            items_.push_back({Item::AnyOne});
-        } else if (c == U'[' && p.find(U']', i + 1) != std::u32string::npos) {
-            Item set{Item::Set};
+            items_.push_back({Item::AnyOne, 0, false, {}});
+        } else if (c == U'[' && setClose(p, i) != std::u32string::npos) {
+            Item set{Item::Set, 0, false, {}};
             size_t j = i + 1;
             if (j < p.size() && p[j] == U'!') set.negated = true, ++j;
-            const size_t close = p.find(U']', j + (j < p.size() && p[j] == U']' ? 1 : 0));
+            const size_t close = setClose(p, i);
             for (; j < close; ++j) {
                 if (j + 2 < close && p[j + 1] == U'-') {
                     set.ranges.emplace_back(p[j], p[j + 2]);
@@ -28,7 +41,7 @@ LikePattern::LikePattern(std::string_view pattern) {
             items_.push_back(set);
             i = close;
         } else {
-            items_.push_back({Item::Literal, c});
+            items_.push_back({Item::Literal, c, false, {}});
         }
     }
 }
