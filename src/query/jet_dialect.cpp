@@ -98,17 +98,12 @@ private:
         throw Error(QStringLiteral("\"(\" が閉じられていません。"));
     }
 
-    // The tokens of a snippet of SQL, to splice in.
-    static std::vector<Token> snippet(const QString& sql) {
-        return tokenize(sql);
-    }
-
     void append(std::vector<Token>& out, std::pair<size_t, size_t> range) const {
         out.insert(out.end(), tokens_.begin() + std::ptrdiff_t(range.first), tokens_.begin() + std::ptrdiff_t(range.second));
     }
 
     void append(std::vector<Token>& out, const QString& sql) const {
-        const std::vector<Token> more = snippet(sql);
+        const std::vector<Token> more = tokenize(sql);
         out.insert(out.end(), more.begin(), more.end());
     }
 

@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "query/sql_lexer.h"
+#include "query/token_edit.h"
 #include "workspace/table_file.h"
 
 #include <QFileInfo>
@@ -9,14 +10,6 @@
 namespace tarlo::query {
 
 namespace {
-
-bool isSignificant(const Token& t) {
-    return t.kind != TokenKind::Space && t.kind != TokenKind::Comment;
-}
-
-bool isSymbol(const Token& t, char c) {
-    return t.kind == TokenKind::Symbol && t.text.size() == 1 && t.text[0] == QLatin1Char(c);
-}
 
 bool isNameToken(const Token& t) {
     return t.kind == TokenKind::Word || t.kind == TokenKind::Bracketed || t.kind == TokenKind::DoubleQuoted ||
@@ -47,11 +40,6 @@ public:
     }
 
 private:
-    size_t nextSignificant(size_t i) const {
-        while (i < tokens_.size() && !isSignificant(tokens_[i])) ++i;
-        return i;
-    }
-
     QString registerTable(const QString& name, const QString& path) {
         for (const TableReference& t : tables_)
             if (t.name.compare(name, Qt::CaseInsensitive) == 0) return t.name;
@@ -81,7 +69,7 @@ private:
     size_t nextSignificantBack() const {
         // The last token that belongs to the name: everything but a final ";" and blanks.
         size_t k = tokens_.size();
-        while (k > 0 && (!isSignificant(tokens_[k - 1]) || isSymbol(tokens_[k - 1], ';'))) --k;
+        while (k > 0 && (!isSignificant(tokens_[k - 1]) || isSymbol(tokens_[k - 1], ";"))) --k;
         return k == 0 ? 0 : k - 1;
     }
 
@@ -94,7 +82,7 @@ private:
         bool marked = first.kind != TokenKind::Word || first.text.contains(QLatin1Char('#'));
         if (first.kind == TokenKind::Word) {
             // data.csv arrives as three tokens written together.
-            while (end + 1 < tokens_.size() && isSymbol(tokens_[end], '.') &&
+            while (end + 1 < tokens_.size() && isSymbol(tokens_[end], ".") &&
                    (tokens_[end + 1].kind == TokenKind::Word || tokens_[end + 1].kind == TokenKind::Number)) {
                 name += QLatin1Char('.') + tokens_[end + 1].text;
                 end += 2;
@@ -121,11 +109,11 @@ private:
         bool expectTable = false;
         int depth = 0;
         std::vector<int> fromDepths;
-        for (size_t i = nextSignificant(0); i < tokens_.size(); i = nextSignificant(i)) {
+        for (size_t i = nextSignificant(tokens_, 0); i < tokens_.size(); i = nextSignificant(tokens_, i)) {
             const Token& t = tokens_[i];
-            if (isSymbol(t, '(')) {
+            if (isSymbol(t, "(")) {
                 ++depth;
-                const size_t next = nextSignificant(i + 1);
+                const size_t next = nextSignificant(tokens_, i + 1);
                 if (expectTable && next < tokens_.size() &&
                     (isKeyword(tokens_[next], "SELECT") || isKeyword(tokens_[next], "WITH") ||
                      isKeyword(tokens_[next], "VALUES")))
@@ -133,7 +121,7 @@ private:
                 ++i;
                 continue;
             }
-            if (isSymbol(t, ')')) {
+            if (isSymbol(t, ")")) {
                 --depth;
                 while (!fromDepths.empty() && fromDepths.back() > depth) fromDepths.pop_back();
                 expectTable = false;
@@ -150,7 +138,7 @@ private:
                 fromDepths.push_back(depth);
             } else if (isKeyword(t, "JOIN")) {
                 expectTable = true;
-            } else if (isSymbol(t, ',') && !fromDepths.empty() && fromDepths.back() == depth) {
+            } else if (isSymbol(t, ",") && !fromDepths.empty() && fromDepths.back() == depth) {
                 expectTable = true;
             } else {
                 if (endsFromClause(t) && !fromDepths.empty() && fromDepths.back() == depth) fromDepths.pop_back();
@@ -166,7 +154,7 @@ private:
             Token& t = tokens_[i];
             const bool candidate = t.kind == TokenKind::Bracketed ||
                                    (t.kind == TokenKind::Word && t.text.contains(QLatin1Char('#')));
-            if (!candidate || !isSymbol(tokens_[i + 1], '.')) continue;
+            if (!candidate || !isSymbol(tokens_[i + 1], ".")) continue;
             const QString name = unquotedText(t).replace(QLatin1Char('#'), QLatin1Char('.'));
             for (const TableReference& table : tables_)
                 if (table.name.compare(name, Qt::CaseInsensitive) == 0) t.text = quotedName(table.name);
