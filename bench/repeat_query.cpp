@@ -2,7 +2,7 @@
 // repeated runs, and prints each run's wall time: the first pays for
 // parsing the file, the later ones find it in the table cache.
 // `bench-repeat DIR STATEMENT [TIMES]`
-#include "query/connection.h"
+#include "engine/connection.h"
 
 #include <chrono>
 #include <cstdio>
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     for (int t = 0; t < times; ++t) {
         const auto start = std::chrono::steady_clock::now();
         size_t rows = 0;
-        tarlo::query::Connection connection;
+        tarlo::Connection connection;
         connection.open(folder);
         auto result = connection.execute(QString::fromLocal8Bit(argv[2]));
         for (; !result->atEnd(); result->next()) {

@@ -3,14 +3,14 @@
 // The first byte picks the delimiter, the quote and the header line, as
 // schema.ini may set them.
 #include "platform/error.h"
-#include "query/csv_reader.h"
-#include "query/csv_table.h"
+#include "csv/csv_reader.h"
+#include "csv/csv_table.h"
 
 #include <cstddef>
 #include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace tarlo::query;
+    using namespace tarlo;
     if (size == 0) return 0;
     TableFormat format;
     const uint8_t pick = data[0];

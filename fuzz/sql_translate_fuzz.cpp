@@ -1,16 +1,16 @@
 // libFuzzer target for the statement rewrites and Like patterns: any text
 // must translate or fail with an Error; never crash, hang or index out of bounds.
 #include "platform/error.h"
-#include "query/crosstab.h"
-#include "query/jet_dialect.h"
-#include "query/like_pattern.h"
-#include "query/table_references.h"
+#include "dialect/crosstab.h"
+#include "dialect/translator.h"
+#include "functions/like_pattern.h"
+#include "dialect/table_references.h"
 
 #include <cstddef>
 #include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace tarlo::query;
+    using namespace tarlo;
     // The same bytes as a Like pattern, matched against themselves and a short text.
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const LikePattern pattern(bytes);

@@ -2,10 +2,10 @@
 // engine as the window, and prints the rows exactly as the result pane
 // shows them: fields joined by TAB, LF after each row.
 #include "platform/error.h"
-#include "query/connection.h"
-#include "query/statement_text.h"
+#include "engine/connection.h"
+#include "workspace/statement_text.h"
 #include "workspace/query_file.h"
-#include "workspace/text_lines.h"
+#include "platform/text_lines.h"
 
 #include <QDir>
 
@@ -78,9 +78,9 @@ int main(int argc, char** argv) {
         if (!queryFile.isEmpty()) {
             const tarlo::QueryFile file = tarlo::readQueryFile(queryFile);
             if (!file.exists) throw tarlo::Error(QStringLiteral("クエリファイル \"%1\" がありません。").arg(queryFile));
-            statement = tarlo::query::statementOf(tarlo::joinLinesCrLf(file.lines));
+            statement = tarlo::statementOf(tarlo::joinLinesCrLf(file.lines));
         }
-        tarlo::query::Connection connection;
+        tarlo::Connection connection;
         connection.open(folder);
         auto result = connection.execute(statement + QStringLiteral("\r\n"));
         Output out;
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", e.message().toLocal8Bit().constData());
         return 1;
-    } catch (const tarlo::query::Cancelled&) {
+    } catch (const tarlo::Cancelled&) {
         std::fprintf(stderr, "cancelled\n");
         return 1;
     } catch (const std::bad_alloc&) {

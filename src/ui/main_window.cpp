@@ -4,16 +4,16 @@
 #include "ui/note_popup.h"
 #include "ui/result_view.h"
 #include "platform/bell.h"
-#include "query/run_texts.h"
-#include "query/statement_text.h"
+#include "ui/run_texts.h"
+#include "workspace/statement_text.h"
 #include "ui/tab_strip.h"
 #include "ui/window_layout.h"
 #include "workspace/products_shortcut.h"
 #include "workspace/query_file.h"
 #include "workspace/query_save.h"
-#include "workspace/table_file.h"
+#include "csv/table_file.h"
 #include "workspace/table_header.h"
-#include "workspace/text_lines.h"
+#include "platform/text_lines.h"
 #include "platform/file_io.h"
 
 #include <QApplication>
@@ -467,7 +467,7 @@ void Ttarlo1::n1Click() {
 }
 
 QString Ttarlo1::GetStatementText() const {
-    return tarlo::query::statementOf(tarlo::withCrLf(Memo2->toPlainText()));
+    return tarlo::statementOf(tarlo::withCrLf(Memo2->toPlainText()));
 }
 
 void Ttarlo1::n2Click(QObject* sender) {
@@ -476,9 +476,9 @@ void Ttarlo1::n2Click(QObject* sender) {
     const QString statement = sender ? GetStatementText() : QStringLiteral("SELECT * FROM ") + recentTables_.top();
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     labelBeforeRun_ = LblKENSUU->text();
-    job_ = std::make_unique<tarlo::query::RunJob>(programFolder_, statement + QStringLiteral("\r\n"));
+    job_ = std::make_unique<tarlo::RunJob>(programFolder_, statement + QStringLiteral("\r\n"));
     worker_ = std::thread([this, job = job_.get()] {
-        auto outcome = std::make_shared<tarlo::query::RunOutcome>(job->run());
+        auto outcome = std::make_shared<tarlo::RunOutcome>(job->run());
         QMetaObject::invokeMethod(this, [this, outcome] { finishRun(outcome); }, Qt::QueuedConnection);
     });
     runClock_.start();
@@ -499,15 +499,15 @@ void Ttarlo1::stopWorker() {
 // While a run takes long the count label tells how far it is.
 void Ttarlo1::showRunProgress() {
     if (!job_ || runClock_.elapsed() < progressDelayMs_) return;
-    const tarlo::query::RunJob::Progress p = job_->progress();
+    const tarlo::RunJob::Progress p = job_->progress();
     const QString separator = QLocale::system().groupSeparator();
     if (p.fileShare >= 0) LblKENSUU->setText(QStringLiteral("読込 %1%").arg(int(p.fileShare * 100)));
-    else LblKENSUU->setText(tarlo::query::groupedNumber(p.rows, separator) + QStringLiteral(" 行"));
+    else LblKENSUU->setText(tarlo::groupedNumber(p.rows, separator) + QStringLiteral(" 行"));
     LblKENSUU->show();
 }
 
-void Ttarlo1::finishRun(std::shared_ptr<tarlo::query::RunOutcome> outcome) {
-    using Status = tarlo::query::RunOutcome::Status;
+void Ttarlo1::finishRun(std::shared_ptr<tarlo::RunOutcome> outcome) {
+    using Status = tarlo::RunOutcome::Status;
     stopWorker();
     QGuiApplication::restoreOverrideCursor();
     LblKENSUU->setText(labelBeforeRun_);
@@ -526,11 +526,11 @@ void Ttarlo1::finishRun(std::shared_ptr<tarlo::query::RunOutcome> outcome) {
         if (stop >= 0) lastErrorText_.truncate(stop);
         showWarningBox(lastErrorText_ + QStringLiteral("  "));
     } else {
-        LblKENSUU->setText(tarlo::query::groupedNumber(outcome->rowCount, QLocale::system().groupSeparator()) +
+        LblKENSUU->setText(tarlo::groupedNumber(outcome->rowCount, QLocale::system().groupSeparator()) +
                            QStringLiteral(" 件"));
     }
     LblKENSUU->show();
-    setWindowTitle(tarlo::query::titleOfFields(outcome->fieldNames));
+    setWindowTitle(tarlo::titleOfFields(outcome->fieldNames));
     Memo1->setLines(std::move(outcome->rows));
 }
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/local_clock.h"
-#include "query/run_job.h"
+#include "engine/run_job.h"
 #include "workspace/from_clause.h"
 
 #include <QElapsedTimer>
@@ -115,7 +115,7 @@ private:
     void FormCreate();
     void layoutAnchored();
     void FormCloseQuery();
-    void finishRun(std::shared_ptr<tarlo::query::RunOutcome> outcome);
+    void finishRun(std::shared_ptr<tarlo::RunOutcome> outcome);
     void showRunProgress();
     void stopWorker();
 
@@ -132,7 +132,7 @@ private:
     QString lastErrorText_;
     int resultFieldCount_ = 0;
     // The running statement: its job (with its own connection) on a worker thread.
-    std::unique_ptr<tarlo::query::RunJob> job_;
+    std::unique_ptr<tarlo::RunJob> job_;
     std::thread worker_;
     QTimer* progressTimer_ = nullptr;
     QElapsedTimer runClock_;

@@ -15,7 +15,7 @@ ResultView::ResultView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setAutoFillBackground(true);
 }
 
-void ResultView::setLines(tarlo::query::ResultLines lines) {
+void ResultView::setLines(tarlo::ResultLines lines) {
     lines_ = std::move(lines);
     anchor_ = cursor_ = {};
     // The width of the longest line (by bytes) stands for all: measuring a
@@ -28,7 +28,7 @@ void ResultView::setLines(tarlo::query::ResultLines lines) {
 }
 
 void ResultView::setPlainText(const QString& text) {
-    tarlo::query::ResultLines lines;
+    tarlo::ResultLines lines;
     if (!text.isEmpty())
         for (const QString& line : text.split(QLatin1Char('\n'))) lines.appendLine(line.toStdString());
     setLines(std::move(lines));

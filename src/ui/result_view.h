@@ -4,7 +4,7 @@
 // stops and text margins as the window sets them. The wheel is the window's.
 #pragma once
 
-#include "query/result_lines.h"
+#include "engine/result_lines.h"
 
 #include <QAbstractScrollArea>
 
@@ -14,10 +14,10 @@ public:
     explicit ResultView(QWidget* parent = nullptr);
 
     // Replaces the content in one assignment.
-    void setLines(tarlo::query::ResultLines lines);
+    void setLines(tarlo::ResultLines lines);
     void setPlainText(const QString& text);  // for small texts
     void clear() { setLines({}); }
-    const tarlo::query::ResultLines& lines() const { return lines_; }
+    const tarlo::ResultLines& lines() const { return lines_; }
     QString toPlainText() const;       // lines joined by LF
     QString selectedText() const;      // CR LF between lines
 
@@ -56,7 +56,7 @@ private:
     void ensureVisible(Position p);
     void updateScrollBars();
 
-    tarlo::query::ResultLines lines_;
+    tarlo::ResultLines lines_;
     qreal tabStop_ = 32;
     QMargins margins_;
     qreal contentWidth_ = 0;

@@ -1,7 +1,7 @@
 #include "workspace/from_clause.h"
 
 #include "platform/collation.h"
-#include "workspace/text_lines.h"
+#include "platform/text_lines.h"
 
 namespace tarlo {
 

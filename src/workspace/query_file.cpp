@@ -2,7 +2,7 @@
 
 #include "platform/collation.h"
 #include "platform/file_io.h"
-#include "workspace/text_lines.h"
+#include "platform/text_lines.h"
 
 #include <QDir>
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "platform/file_io.h"
 #include "platform/program_folder.h"
-#include "workspace/text_lines.h"
+#include "platform/text_lines.h"
 
 namespace tarlo {
 

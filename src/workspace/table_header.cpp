@@ -3,7 +3,7 @@
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/text_encoding.h"
-#include "workspace/text_lines.h"
+#include "platform/text_lines.h"
 
 #include <cerrno>
 

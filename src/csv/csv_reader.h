@@ -1,0 +1,79 @@
+// The CSV reader: RFC 4180 and what real files do (quoted fields with
+// commas, doubled quotes and line breaks, CR LF / LF / lone CR line ends, a
+// last line without a break). Decodes the file to UTF-8 first, so every
+// field is a slice of one buffer; quoted fields are unescaped in place.
+// Fields are stored column by column, so a query reads a column in order.
+#pragma once
+
+#include "csv/large_array.h"
+#include "csv/table_format.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+namespace tarlo {
+
+struct FieldRef {
+    uint32_t offset;
+    uint32_t length;  // kMissing past the end of a short row
+};
+constexpr uint32_t kMissing = UINT32_MAX;
+
+// One column's fields, for the rows from firstRow on; rows outside hold
+// none (a column that a long row opened, or short rows at the end).
+struct CsvColumn {
+    size_t firstRow = 0;
+    LargeArray<FieldRef> cells;
+
+    FieldRef at(size_t row) const {
+        if (row < firstRow || row - firstRow >= cells.size()) return {0, kMissing};
+        return cells[row - firstRow];
+    }
+};
+
+constexpr size_t kMaxColumns = 2000;  // the engine's own limit
+
+struct CsvData {
+    TextBuffer text;                  // UTF-8 (no byte-order mark)
+    std::vector<FieldRef> header;     // the first line's fields
+    std::vector<CsvColumn> columns;
+    size_t rows = 0;
+
+    bool present(size_t column, size_t row) const { return columns[column].at(row).length != kMissing; }
+    std::string_view field(size_t column, size_t row) const {
+        const FieldRef f = columns[column].at(row);
+        return f.length == kMissing ? std::string_view() : std::string_view(text.data() + f.offset, f.length);
+    }
+    std::string_view headerField(size_t column) const {
+        return {text.data() + header[column].offset, header[column].length};
+    }
+};
+
+// Called now and then with the share of the text parsed; returning false
+// stops the read or parse (it then throws Cancelled).
+using ParseProgress = std::function<bool(double share)>;
+
+// Turns the file's bytes into UTF-8: UTF-8 with or without a byte-order
+// mark, UTF-16 with one, otherwise CP932 when the bytes are not UTF-8; or
+// as the given character set says. Throws Error naming path for bytes that
+// are not in the character set given.
+TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress = {}, Charset charset = Charset::Detect,
+                        const QString& path = {});
+
+struct Cancelled {};
+
+struct CsvDialect {
+    char delimiter = ',';
+    char quote = '"';  // 0: quotes are text like any other
+    bool header = true;
+};
+
+// Parses UTF-8 CSV text. Throws Error naming the file and line of an
+// unclosed quote. path is only used in messages.
+CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress = {}, const CsvDialect& dialect = {});
+
+}  // namespace tarlo

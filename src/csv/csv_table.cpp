@@ -1,0 +1,365 @@
+#include "csv/csv_table.h"
+
+#include "platform/error.h"
+#include "platform/file_io.h"
+#include "values/case_folding.h"
+#include "csv/declared_value.h"
+#include "platform/text_lines.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace tarlo {
+
+namespace {
+
+TextBuffer readFileOnce(const QString& path, const ParseProgress& progress) {
+    FileReader reader(path);
+    TextBuffer bytes;
+    const qint64 size = reader.size();
+    bytes.reserve(size > 0 ? size_t(size) + 1 : 65536);
+    for (;;) {
+        if (bytes.size() == bytes.capacity()) bytes.reserve(bytes.capacity() * 2);
+        // In pieces, so a cancel is heard while a large file is read.
+        const size_t want = std::min<size_t>(bytes.capacity() - bytes.size(), size_t(16) << 20);
+        const size_t got = reader.readInto(bytes.data() + bytes.size(), want);
+        if (got == 0) break;
+        bytes.resize(bytes.size() + got);
+        if (progress && !progress(0)) throw Cancelled{};
+    }
+    return bytes;
+}
+
+TextBuffer readWholeFile(const QString& path, const ParseProgress& progress) {
+    // A file that changes while it is read is read again, so no run sees a
+    // mixture of two versions.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const QFileInfo before(path);
+        TextBuffer bytes;
+        try {
+            bytes = readFileOnce(path, progress);
+        } catch (const FileError& e) {
+            throw Error(QStringLiteral("テーブルのファイル \"%1\" を読めません: %2").arg(path, e.reason()));
+        }
+        const QFileInfo after(path);
+        if (before.size() == after.size() && before.lastModified() == after.lastModified() &&
+            after.size() == qint64(bytes.size()))
+            return bytes;
+    }
+    throw Error(QStringLiteral("テーブルのファイル \"%1\" が読み込み中に書き換えられています。").arg(path));
+}
+
+std::string nameWithSuffix(const std::string& base, int n) {
+    return n == 0 ? base : base + std::to_string(n);
+}
+
+bool containsIgnoringCase(const std::vector<std::string>& names, const std::string& name) {
+    for (const std::string& existing : names)
+        if (compareIgnoringCase(existing, name) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+static CsvDialect dialectOf(const TableFormat& format) {
+    return {format.delimiter, format.quote, format.header};
+}
+
+std::shared_ptr<const CsvTable> CsvTable::load(const QString& path, const ParseProgress& progress,
+                                               const TableFormat& format) {
+    auto table = std::shared_ptr<CsvTable>(new CsvTable);
+    table->path_ = path;
+    TextBuffer utf8 = decodeToUtf8(readWholeFile(path, progress), progress, format.charset, path);
+    table->build(parseCsv(std::move(utf8), path, progress, dialectOf(format)), format);
+    return table;
+}
+
+std::shared_ptr<const CsvTable> CsvTable::fromUtf8(std::string_view utf8, const QString& path, const TableFormat& format) {
+    auto table = std::shared_ptr<CsvTable>(new CsvTable);
+    table->path_ = path;
+    table->build(parseCsv(textBufferOf(utf8), path, {}, dialectOf(format)), format);
+    return table;
+}
+
+Cell CsvTable::nullCell(ColumnType type) {
+    Cell c;
+    switch (type) {
+    case ColumnType::Text: c.text = {0, kMissing}; break;
+    case ColumnType::Real: c.real = std::numeric_limits<double>::quiet_NaN(); break;
+    default: c.integer = kNullInteger; break;
+    }
+    return c;
+}
+
+size_t CsvTable::memoryBytes() const {
+    size_t bytes = text_.capacity();
+    for (const Column& c : columns_) bytes += c.cells.capacity() * sizeof(Cell);
+    return bytes;
+}
+
+void CsvTable::build(CsvData data, const TableFormat& format) {
+    rows_ = data.rows;
+    const size_t width = std::max<size_t>({data.header.size(), data.columns.size(), format.columns.size(), 1});
+    data.columns.resize(width);
+
+    // Blank names, and the columns of rows longer than the header, are
+    // NoName, NoName1, ...; a repeated name gets the first free number.
+    int blanks = 0;
+    for (size_t c = 0; c < width; ++c) {
+        std::string name;
+        if (c < format.columns.size() && !format.columns[c].name.isEmpty()) {
+            name = format.columns[c].name.toStdString();
+        } else if (!format.header) {
+            name = "F" + std::to_string(c + 1);
+        } else if (c < data.header.size()) {
+            const std::string_view raw = data.headerField(c);
+            name = trimControl(QString::fromUtf8(raw.data(), qsizetype(raw.size()))).toStdString();
+        }
+        const bool blank = name.empty();
+        const std::string base = blank ? "NoName" : name;
+        int n = blank ? blanks : 0;
+        while (containsIgnoringCase(names_, nameWithSuffix(base, n))) ++n;
+        if (blank) blanks = n + 1;
+        names_.push_back(nameWithSuffix(base, n));
+    }
+
+    text_ = std::move(data.text);
+    for (size_t c = 0; c < width; ++c) {
+        CsvColumn& source = data.columns[c];
+        Column& column = columns_.emplace_back();
+        column.firstRow = source.firstRow;
+        const bool declared = c < format.columns.size() && format.columns[c].type != DeclaredType::None;
+        if (declared) {
+            LargeArray<Cell>& cells = column.cells = std::move(source.cells).reinterpretAs<Cell>();
+            types_.push_back(readDeclaredColumn(cells, c, format.columns[c], format));
+            continue;
+        }
+        TypeInference inference;
+        for (size_t i = 0; i < source.cells.size(); ++i) {
+            const FieldRef f = source.cells[i];
+            if (f.length != kMissing) inference.add({text_.data() + f.offset, f.length});
+        }
+        const ColumnType type = inference.type();
+        types_.push_back(type);
+        column.cells = std::move(source.cells).reinterpretAs<Cell>();
+        LargeArray<Cell>& cells = column.cells;
+        if (type == ColumnType::Text) continue;
+        for (size_t i = 0; i < cells.size(); ++i) {
+            const FieldRef f = cells[i].text;
+            const std::string_view v = f.length == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset, f.length);
+            if (v.empty()) {
+                cells[i] = nullCell(type);
+            } else if (type == ColumnType::Integer) {
+                cells[i].integer = parseInteger(v).value_or(0);
+            } else if (type == ColumnType::Real) {
+                cells[i].real = parseReal(v).value_or(0);
+            } else {
+                cells[i].integer = parseDateTime(v);
+            }
+        }
+    }
+    compactText();
+    shareEqualSpellings();
+    indexes_.resize(width);
+    orders_.resize(width);
+}
+
+// Checks every value against the declared type before any is replaced,
+// so the message can still quote the value and count the lines before it.
+ColumnType CsvTable::readDeclaredColumn(LargeArray<Cell>& cells, size_t column, const DeclaredColumn& declared,
+                                        const TableFormat& format) const {
+    ColumnType type = storageOf(declared.type);
+    if (type == ColumnType::Text) return type;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const FieldRef f = cells[i].text;
+        if (f.length == 0 || f.length == kMissing) continue;
+        const std::string_view v(text_.data() + f.offset, f.length);
+        const auto value = readDeclared(declared.type, v, format);
+        if (!value) {
+            const char* start = text_.data();
+            size_t line = 1;
+            for (const char* p = start; p < start + f.offset; ++p) line += *p == '\n' || (*p == '\r' && p[1] != '\n');
+            throw Error(QStringLiteral("ファイル \"%1\" の %2 行目、%3 列目 (%4): \"%5\" は schema.ini で %6 と宣言された列に入りません。")
+                            .arg(path_)
+                            .arg(line)
+                            .arg(column + 1)
+                            .arg(QString::fromStdString(names_[column]), QString::fromUtf8(v.data(), qsizetype(v.size())),
+                                 declared.typeName));
+        }
+        if (value->hasTime) type = ColumnType::DateTime;
+    }
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const FieldRef f = cells[i].text;
+        if (f.length == 0 || f.length == kMissing) {
+            cells[i] = nullCell(type);
+            continue;
+        }
+        const auto value = readDeclared(declared.type, {text_.data() + f.offset, f.length}, format);
+        if (type == ColumnType::Real) cells[i].real = value->real;
+        else cells[i].integer = value->integer;
+    }
+    return type;
+}
+
+// Once numbers and dates are parsed their text is dead: the text columns'
+// slices move down over it, in file order, and the freed tail goes back.
+void CsvTable::compactText() {
+    std::vector<size_t> textColumns;
+    for (size_t c = 0; c < columns_.size(); ++c)
+        if (types_[c] == ColumnType::Text) textColumns.push_back(c);
+    size_t write = 0;
+    for (size_t r = 0; r < rows_; ++r) {
+        for (const size_t c : textColumns) {  // within a row, later fields lie further on
+            Column& column = columns_[c];
+            if (r < column.firstRow || r - column.firstRow >= column.cells.size()) continue;
+            FieldRef& f = column.cells[r - column.firstRow].text;
+            if (f.length == kMissing || f.length == 0) continue;
+            std::memmove(text_.data() + write, text_.data() + f.offset, f.length);
+            f.offset = uint32_t(write);
+            write += f.length;
+        }
+    }
+    text_.shrinkTo(write);
+}
+
+// Equal spellings share one slice, so a column of a few values stays in the
+// cache however its rows are visited.
+void CsvTable::shareEqualSpellings() {
+    for (size_t c = 0; c < columns_.size(); ++c) {
+        if (types_[c] != ColumnType::Text) continue;
+        LargeArray<Cell>& cells = columns_[c].cells;
+        std::unordered_map<std::string_view, FieldRef> seen;
+        for (size_t i = 0; i < cells.size() && seen.size() < 4096; ++i) {
+            const FieldRef f = cells[i].text;
+            if (f.length == kMissing || f.length == 0) continue;
+            cells[i].text = seen.try_emplace(std::string_view(text_.data() + f.offset, f.length), f).first->second;
+        }
+    }
+}
+
+std::string CsvTable::displayText(size_t row, size_t column) const {
+    const Cell c = cell(row, column);
+    const ColumnType type = types_[column];
+    if (isNull(type, c)) return {};
+    switch (type) {
+    case ColumnType::Integer: return std::to_string(c.integer);
+    case ColumnType::Real: return formatReal(c.real);
+    case ColumnType::Date:
+    case ColumnType::DateTime: return formatDateTime(c.integer, true);
+    case ColumnType::Text: break;
+    }
+    return std::string(textOf(c));
+}
+
+std::string CsvTable::keyOf(size_t column, Cell c) const {
+    switch (types_[column]) {
+    case ColumnType::Integer:
+    case ColumnType::Date:
+    case ColumnType::DateTime: return std::to_string(c.integer);
+    case ColumnType::Real: {
+        char buffer[40];
+        const int n = std::snprintf(buffer, sizeof buffer, "%.17g", c.real);
+        return std::string(buffer, size_t(n));
+    }
+    case ColumnType::Text: break;
+    }
+    return foldCase(textOf(c));
+}
+
+namespace {
+
+// Text: rank the distinct spellings once, then place rows by rank, so a
+// column of a few values costs one pass, not a full comparison sort.
+std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column) {
+    std::unordered_map<std::string_view, uint32_t> ids;
+    std::vector<std::string_view> spellings;
+    std::vector<uint32_t> idOfRow(table.rowCount());
+    size_t nulls = 0;
+    for (size_t r = 0; r < table.rowCount(); ++r) {
+        const Cell c = table.cell(r, column);
+        if (table.isNull(ColumnType::Text, c)) {
+            idOfRow[r] = UINT32_MAX;
+            ++nulls;
+            continue;
+        }
+        const std::string_view text = table.textOf(c);
+        const auto [it, added] = ids.try_emplace(text, uint32_t(spellings.size()));
+        if (added) spellings.push_back(text);
+        idOfRow[r] = it->second;
+    }
+    std::vector<uint32_t> byRank(spellings.size());
+    for (uint32_t i = 0; i < byRank.size(); ++i) byRank[i] = i;
+    std::sort(byRank.begin(), byRank.end(), [&](uint32_t a, uint32_t b) {
+        return compareIgnoringCase(spellings[a], spellings[b]) < 0;
+    });
+    std::vector<uint32_t> rankOfId(spellings.size());
+    for (uint32_t rank = 0; rank < byRank.size(); ++rank) rankOfId[byRank[rank]] = rank;
+    std::vector<uint32_t> start(spellings.size() + 1, 0);
+    for (const uint32_t id : idOfRow)
+        if (id != UINT32_MAX) ++start[rankOfId[id] + 1];
+    for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+    std::vector<uint32_t> order(table.rowCount());
+    size_t nextNull = 0;
+    for (uint32_t r = 0; r < idOfRow.size(); ++r) {
+        if (idOfRow[r] == UINT32_MAX) order[nextNull++] = r;
+        else order[nulls + start[rankOfId[idOfRow[r]]]++] = r;
+    }
+    return order;
+}
+
+template <typename Key>
+std::vector<uint32_t> orderByKey(const CsvTable& table, size_t column, Key keyOf) {
+    using K = decltype(keyOf(Cell{}));
+    const ColumnType type = table.columnTypes()[column];
+    std::vector<std::pair<K, uint32_t>> keyed;
+    std::vector<uint32_t> order;
+    order.reserve(table.rowCount());
+    keyed.reserve(table.rowCount());
+    for (size_t r = 0; r < table.rowCount(); ++r) {
+        const Cell c = table.cell(r, column);
+        if (table.isNull(type, c)) order.push_back(uint32_t(r));  // nulls sort first
+        else keyed.emplace_back(keyOf(c), uint32_t(r));
+    }
+    std::sort(keyed.begin(), keyed.end());
+    for (const auto& k : keyed) order.push_back(k.second);
+    return order;
+}
+
+}  // namespace
+
+const std::vector<uint32_t>& CsvTable::rowsInOrder(size_t column) const {
+    std::lock_guard lock(indexLock_);
+    std::unique_ptr<std::vector<uint32_t>>& order = orders_[column];
+    if (!order) {
+        switch (types_[column]) {
+        case ColumnType::Integer:
+        case ColumnType::Date:
+        case ColumnType::DateTime:
+            order = std::make_unique<std::vector<uint32_t>>(orderByKey(*this, column, [](Cell c) { return c.integer; }));
+            break;
+        case ColumnType::Real:
+            order = std::make_unique<std::vector<uint32_t>>(orderByKey(*this, column, [](Cell c) { return c.real; }));
+            break;
+        case ColumnType::Text: order = std::make_unique<std::vector<uint32_t>>(orderOfText(*this, column)); break;
+        }
+    }
+    return *order;
+}
+
+const std::vector<uint32_t>* CsvTable::rowsWithKey(size_t column, const std::string& key) const {
+    std::lock_guard lock(indexLock_);
+    std::unique_ptr<Index>& index = indexes_[column];
+    if (!index) {
+        index = std::make_unique<Index>();
+        for (size_t r = 0; r < rowCount(); ++r)
+            if (const Cell c = cell(r, column); !isNull(types_[column], c))
+                (*index)[keyOf(column, c)].push_back(uint32_t(r));
+    }
+    const auto it = index->find(key);
+    return it == index->end() ? nullptr : &it->second;
+}
+
+}  // namespace tarlo

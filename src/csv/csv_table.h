@@ -1,0 +1,102 @@
+// A table file read into memory: unique column names, a type for each
+// column and its values stored column by column, numbers and dates parsed
+// once at load. Immutable once loaded, so runs and threads can share it;
+// a column's equality index and sort order are built on first use.
+#pragma once
+
+#include "values/column_types.h"
+#include "csv/csv_reader.h"
+
+#include <QString>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tarlo {
+
+// One value: the text slice of a text column, or the parsed value of a
+// number or date column. Nulls: a missing or empty slice, INT64_MIN, NaN, 0.
+union Cell {
+    FieldRef text;
+    int64_t integer;  // Integer; Date and DateTime as yyyymmddhhmmss
+    double real;
+};
+static_assert(sizeof(Cell) == sizeof(FieldRef));
+constexpr int64_t kNullInteger = std::numeric_limits<int64_t>::min();
+
+class CsvTable {
+public:
+    // Reads and parses the file. Throws Error naming the file (and for a
+    // value that does not fit its declared type, the line and column).
+    static std::shared_ptr<const CsvTable> load(const QString& path, const ParseProgress& progress = {},
+                                                const TableFormat& format = {});
+    // From text already decoded, for tests and the fuzzer.
+    static std::shared_ptr<const CsvTable> fromUtf8(std::string_view utf8, const QString& path,
+                                                    const TableFormat& format = {});
+
+    const QString& path() const { return path_; }
+    const std::vector<std::string>& columnNames() const { return names_; }
+    const std::vector<ColumnType>& columnTypes() const { return types_; }
+    size_t columnCount() const { return names_.size(); }
+    size_t rowCount() const { return rows_; }
+    size_t memoryBytes() const;
+
+    Cell cell(size_t row, size_t column) const {
+        const Column& c = columns_[column];
+        if (row < c.firstRow || row - c.firstRow >= c.cells.size()) return nullCell(types_[column]);
+        return c.cells[row - c.firstRow];
+    }
+    bool isNull(ColumnType type, Cell cell) const {
+        switch (type) {
+        case ColumnType::Text: return cell.text.length == 0 || cell.text.length == kMissing;
+        case ColumnType::Real: return std::isnan(cell.real);
+        case ColumnType::Integer:
+        case ColumnType::Date:
+        case ColumnType::DateTime: return cell.integer == kNullInteger;
+        }
+        return true;
+    }
+    std::string_view textOf(Cell cell) const { return {text_.data() + cell.text.offset, cell.text.length}; }
+    // The value as shown: numbers and dates formatted, text as in the file.
+    std::string displayText(size_t row, size_t column) const;
+
+    // The rows whose value in column has this key (see keyOf).
+    const std::vector<uint32_t>* rowsWithKey(size_t column, const std::string& key) const;
+    // The key a value is indexed under: what equal values share.
+    std::string keyOf(size_t column, Cell cell) const;
+    // All rows in ascending order of column as the engine compares its
+    // values (nulls first; text ignoring case).
+    const std::vector<uint32_t>& rowsInOrder(size_t column) const;
+
+private:
+    struct Column {
+        size_t firstRow = 0;
+        LargeArray<Cell> cells;
+    };
+    CsvTable() = default;
+    void build(CsvData data, const TableFormat& format);
+    ColumnType readDeclaredColumn(LargeArray<Cell>& cells, size_t column, const DeclaredColumn& declared,
+                                  const TableFormat& format) const;
+    void compactText();
+    void shareEqualSpellings();
+    static Cell nullCell(ColumnType type);
+
+    QString path_;
+    TextBuffer text_;
+    size_t rows_ = 0;
+    std::vector<std::string> names_;
+    std::vector<ColumnType> types_;
+    std::vector<Column> columns_;
+
+    using Index = std::unordered_map<std::string, std::vector<uint32_t>>;
+    mutable std::mutex indexLock_;
+    mutable std::vector<std::unique_ptr<Index>> indexes_;
+    mutable std::vector<std::unique_ptr<std::vector<uint32_t>>> orders_;
+};
+
+}  // namespace tarlo

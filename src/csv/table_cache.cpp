@@ -1,0 +1,48 @@
+#include "csv/table_cache.h"
+
+#include <QFileInfo>
+
+namespace tarlo {
+
+namespace {
+qint64 modifiedNs(const QFileInfo& info) {
+    return info.lastModified().toMSecsSinceEpoch();
+}
+}  // namespace
+
+TableCache::TableCache(size_t memoryBound) : bound_(memoryBound) {}
+
+TableCache& TableCache::shared() {
+    static TableCache cache(size_t(1536) << 20);
+    return cache;
+}
+
+std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const ParseProgress& progress) {
+    const QFileInfo info(path);
+    const TableFormat format = tableFormatFor(path);
+    {
+        std::lock_guard guard(lock_);
+        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+            if (it->path != path) continue;
+            if (it->size == info.size() && it->modifiedNs == modifiedNs(info) && it->format == format) {
+                entries_.splice(entries_.begin(), entries_, it);
+                return it->table;
+            }
+            entries_.erase(it);
+            break;
+        }
+    }
+    // Parsed outside the lock: another run may read another file meanwhile.
+    std::shared_ptr<const CsvTable> table = CsvTable::load(path, progress, format);
+    std::lock_guard guard(lock_);
+    if (table->memoryBytes() > bound_) return table;
+    entries_.push_front({path, info.size(), modifiedNs(info), format, table});
+    size_t used = 0;
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        used += it->table->memoryBytes();
+        it = used > bound_ ? entries_.erase(it) : std::next(it);
+    }
+    return table;
+}
+
+}  // namespace tarlo

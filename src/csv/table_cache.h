@@ -1,0 +1,33 @@
+// Parsed table files kept between runs of one process, keyed by path, size,
+// modification time and the format schema.ini gives the file, within a
+// memory bound; a changed file, or a changed format, is read again.
+#pragma once
+
+#include "csv/csv_table.h"
+
+#include <list>
+#include <mutex>
+
+namespace tarlo {
+
+class TableCache {
+public:
+    explicit TableCache(size_t memoryBound);
+    static TableCache& shared();
+
+    std::shared_ptr<const CsvTable> get(const QString& path, const ParseProgress& progress = {});
+
+private:
+    struct Entry {
+        QString path;
+        qint64 size;
+        qint64 modifiedNs;
+        TableFormat format;
+        std::shared_ptr<const CsvTable> table;
+    };
+    mutable std::mutex lock_;
+    std::list<Entry> entries_;  // most recently used first
+    size_t bound_;
+};
+
+}  // namespace tarlo

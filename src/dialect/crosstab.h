@@ -1,0 +1,38 @@
+// TRANSFORM agg(x) SELECT ... GROUP BY ... PIVOT p [IN (...)]: the old
+// engine's crosstab, as two plain statements. The first finds the pivot
+// values (sorted); the second has one column per value, named by it, and
+// leaves a cell empty where its combination has no rows.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace tarlo {
+
+struct PivotValue {
+    QString literal;  // as SQL
+    QString name;     // the column it heads
+};
+
+class Crosstab {
+public:
+    // Nothing when sql is no crosstab; throws Error for one written wrongly.
+    static std::optional<Crosstab> parse(const QString& sql);
+
+    // The statement listing the pivot values, or empty when IN gives them.
+    QString valuesQuery() const;
+    const std::vector<PivotValue>& listedValues() const { return listed_; }
+
+    QString query(const std::vector<PivotValue>& values) const;
+
+private:
+    QString function_, argument_;
+    QString selectList_, fromWhere_, groupBy_, orderBy_, pivot_;
+    std::vector<PivotValue> listed_;
+    bool hasList_ = false;
+};
+
+}  // namespace tarlo

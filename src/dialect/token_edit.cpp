@@ -1,0 +1,50 @@
+#include "dialect/token_edit.h"
+
+namespace tarlo {
+
+namespace {
+
+// +1 opens, -1 closes; CASE ... END nests like a bracket.
+int nesting(const Token& t) {
+    if (isSymbol(t, "(") || isKeyword(t, "CASE")) return 1;
+    if (isSymbol(t, ")") || isKeyword(t, "END")) return -1;
+    return 0;
+}
+
+}  // namespace
+
+size_t matchingClose(const std::vector<Token>& tokens, size_t i) {
+    int depth = 0;
+    for (size_t k = i; k < tokens.size(); ++k) {
+        depth += nesting(tokens[k]);
+        if (depth == 0) return k;
+    }
+    return tokens.size();
+}
+
+size_t matchingOpen(const std::vector<Token>& tokens, size_t i) {
+    int depth = 0;
+    for (size_t k = i + 1; k-- > 0;) {
+        depth -= nesting(tokens[k]);
+        if (depth == 0) return k;
+    }
+    return tokens.size();
+}
+
+QString textOf(const std::vector<Token>& tokens, size_t from, size_t to) {
+    QString out;
+    for (size_t i = from; i < to && i < tokens.size(); ++i) out += tokens[i].text;
+    return out;
+}
+
+size_t findAtTop(const std::vector<Token>& tokens, size_t from, size_t to, const char* keyword) {
+    int depth = 0;
+    for (size_t k = from; k < to; ++k) {
+        if (isSymbol(tokens[k], "(")) ++depth;
+        else if (isSymbol(tokens[k], ")")) --depth;
+        else if (depth == 0 && isKeyword(tokens[k], keyword)) return k;
+    }
+    return to;
+}
+
+}  // namespace tarlo

@@ -1,0 +1,43 @@
+// Small tools for rewriting a token list: finding the next and previous
+// significant token, a bracket's partner, and the text of a range.
+#pragma once
+
+#include "dialect/sql_lexer.h"
+
+#include <cstddef>
+
+namespace tarlo {
+
+inline bool isSymbol(const Token& t, const char* s) {
+    return t.kind == TokenKind::Symbol && t.text == QLatin1String(s);
+}
+
+inline bool isSignificant(const Token& t) {
+    return t.kind != TokenKind::Space && t.kind != TokenKind::Comment && !t.text.isEmpty();
+}
+
+// The first significant token at or after i, or tokens.size().
+inline size_t nextSignificant(const std::vector<Token>& tokens, size_t i) {
+    while (i < tokens.size() && !isSignificant(tokens[i])) ++i;
+    return i;
+}
+
+// The last significant token before i, or tokens.size() when there is none.
+inline size_t previousSignificant(const std::vector<Token>& tokens, size_t i) {
+    while (i > 0) {
+        if (isSignificant(tokens[--i])) return i;
+    }
+    return tokens.size();
+}
+
+// The partner of the "(" (or CASE) at i, searching forward; tokens.size() when unclosed.
+size_t matchingClose(const std::vector<Token>& tokens, size_t i);
+// The partner of the ")" (or END) at i, searching back; tokens.size() when unopened.
+size_t matchingOpen(const std::vector<Token>& tokens, size_t i);
+
+QString textOf(const std::vector<Token>& tokens, size_t from, size_t to);
+
+// The first token in [from, to) outside brackets that is keyword, or to.
+size_t findAtTop(const std::vector<Token>& tokens, size_t from, size_t to, const char* keyword);
+
+}  // namespace tarlo

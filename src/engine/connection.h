@@ -1,0 +1,75 @@
+// The data source: a read-only connection on a folder whose CSV files are
+// its tables, and the result of one statement, read row by row. Opened and
+// closed for each run; parsed files are shared between runs (TableCache).
+#pragma once
+
+#include "dialect/crosstab.h"
+#include "csv/csv_table.h"
+
+#include <QString>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace tarlo {
+
+class Result;
+
+class Connection {
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Opens on folder (ending in "/"); closes a connection already open.
+    void open(const QString& folder);
+    void close();
+    bool isOpen() const { return db_ != nullptr; }
+
+    // Runs one statement; the result stands on its first row. Throws Error.
+    std::unique_ptr<Result> execute(const QString& statement, const ParseProgress& progress = {});
+
+    // Stops the running statement from any thread; it then fails with Cancelled.
+    void interrupt();
+
+private:
+    friend class Result;
+    // Registers the tables a translated statement reads and prepares it.
+    sqlite3_stmt* prepare(const QString& translated, const ParseProgress& progress);
+    std::vector<PivotValue> pivotValues(const Crosstab& crosstab, const ParseProgress& progress);
+
+    QString folder_;
+    sqlite3* db_ = nullptr;
+    std::vector<std::pair<std::string, std::shared_ptr<const CsvTable>>> tables_;
+    struct Lookup;
+    std::unique_ptr<Lookup> lookup_;
+};
+
+class Result {
+public:
+    ~Result();
+    int fieldCount() const { return fieldCount_; }
+    QString fieldName(int i) const;
+    bool atEnd() const { return done_; }
+    // The value as shown: empty for a null.
+    std::string_view fieldUtf8(int i);
+    // Moves to the next row. Throws Error (the rows read so far stay valid).
+    void next();
+
+private:
+    friend class Connection;
+    Result(Connection* connection, sqlite3_stmt* stmt);
+    void step();
+
+    Connection* connection_;
+    sqlite3_stmt* stmt_;
+    int fieldCount_;
+    bool done_ = false;
+    std::string scratch_;
+};
+
+}  // namespace tarlo

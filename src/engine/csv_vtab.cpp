@@ -1,0 +1,261 @@
+#include "engine/csv_vtab.h"
+
+#include "values/case_folding.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace tarlo {
+
+namespace {
+
+struct CsvVtab {
+    sqlite3_vtab base{};
+    std::shared_ptr<const CsvTable> table;
+};
+
+struct CsvCursor {
+    sqlite3_vtab_cursor base{};
+    size_t position = 0;                        // index into rows, or the row itself in a scan
+    const std::vector<uint32_t>* rows = nullptr;  // an index lookup's rows
+    bool scanning = true;
+    bool descending = false;
+    bool empty = false;
+    std::string scratch;
+
+    size_t row() const {
+        if (scanning) return position;
+        return (*rows)[descending ? rows->size() - 1 - position : position];
+    }
+};
+
+std::string quoted(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
+    auto* lookup = static_cast<TableLookup*>(aux);
+    std::shared_ptr<const CsvTable> table = argc >= 3 ? (*lookup)(argv[2]) : nullptr;
+    if (!table) {
+        *err = sqlite3_mprintf("no table behind %s", argc >= 3 ? argv[2] : "?");
+        return SQLITE_ERROR;
+    }
+    const std::string schema = "CREATE TABLE x(" + declareColumns(*table) + ")";
+    if (const int rc = sqlite3_declare_vtab(db, schema.c_str()); rc != SQLITE_OK) return rc;
+    auto* vtab = new CsvVtab;
+    vtab->table = std::move(table);
+    *out = &vtab->base;
+    return SQLITE_OK;
+}
+
+int xDisconnect(sqlite3_vtab* vtab) {
+    delete reinterpret_cast<CsvVtab*>(vtab);
+    return SQLITE_OK;
+}
+
+// idxNum: 0 a plain scan; kLookup | column an equality lookup; kOrdered |
+// column (| kDescending) a scan in the column's order, which spares the
+// engine its sort for ORDER BY and GROUP BY on one column.
+constexpr int kLookup = 1 << 20;
+constexpr int kOrdered = 1 << 21;
+constexpr int kDescending = 1 << 22;
+constexpr int kColumnMask = (1 << 20) - 1;
+
+int xBestIndex(sqlite3_vtab* base, sqlite3_index_info* info) {
+    const auto* vtab = reinterpret_cast<CsvVtab*>(base);
+    const double rows = double(std::max<size_t>(vtab->table->rowCount(), 1));
+    info->idxNum = 0;
+    info->estimatedCost = rows;
+    info->estimatedRows = sqlite3_int64(rows);
+    for (int i = 0; i < info->nConstraint; ++i) {
+        const auto& c = info->aConstraint[i];
+        if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0) continue;
+        // Only a superset is returned: SQLite checks the constraint again.
+        info->idxNum = kLookup | c.iColumn;
+        info->aConstraintUsage[i].argvIndex = 1;
+        info->aConstraintUsage[i].omit = 0;
+        info->estimatedCost = 20 + std::log2(rows);
+        info->estimatedRows = 10;
+        // Rows that share one key are in any column's order by that key.
+        // The fallback scan then keeps that order too.
+        if (info->nOrderBy == 1 && info->aOrderBy[0].iColumn == c.iColumn) {
+            info->orderByConsumed = 1;
+            info->idxNum |= kOrdered | (info->aOrderBy[0].desc ? kDescending : 0);
+        }
+        return SQLITE_OK;
+    }
+    if (info->nOrderBy == 1 && info->aOrderBy[0].iColumn >= 0) {
+        info->idxNum = kOrdered | (info->aOrderBy[0].desc ? kDescending : 0) | info->aOrderBy[0].iColumn;
+        info->orderByConsumed = 1;
+    }
+    return SQLITE_OK;
+}
+
+int xOpen(sqlite3_vtab*, sqlite3_vtab_cursor** out) {
+    *out = &(new CsvCursor)->base;
+    return SQLITE_OK;
+}
+
+int xClose(sqlite3_vtab_cursor* cursor) {
+    delete reinterpret_cast<CsvCursor*>(cursor);
+    return SQLITE_OK;
+}
+
+// The key an equality value is looked up under in the column's index, or
+// nothing when the value's form leaves doubt (the scan decides then).
+std::optional<std::string> lookupKey(const CsvTable& table, size_t column, sqlite3_value* value) {
+    const int type = sqlite3_value_type(value);
+    switch (table.columnTypes()[column]) {
+    case ColumnType::Integer:
+        if (type == SQLITE_INTEGER) return std::to_string(sqlite3_value_int64(value));
+        if (type == SQLITE_FLOAT) {
+            const double d = sqlite3_value_double(value);
+            if (d == std::floor(d) && std::fabs(d) < 9e15) return std::to_string(int64_t(d));
+            return std::string("\x01no match");
+        }
+        return std::nullopt;
+    case ColumnType::Real:
+        if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+            char buffer[40];
+            const int n = std::snprintf(buffer, sizeof buffer, "%.17g", sqlite3_value_double(value));
+            return std::string(buffer, size_t(n));
+        }
+        return std::nullopt;
+    case ColumnType::Date:
+    case ColumnType::DateTime:
+        if (type == SQLITE_TEXT) {
+            const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(value)),
+                                        size_t(sqlite3_value_bytes(value)));
+            if (shapeOf(text).date) return std::to_string(parseDateTime(text));
+        }
+        return std::nullopt;
+    case ColumnType::Text:
+        if (type == SQLITE_TEXT) {
+            return foldCase(std::string_view(reinterpret_cast<const char*>(sqlite3_value_text(value)),
+                                             size_t(sqlite3_value_bytes(value))));
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char*, int argc, sqlite3_value** argv) {
+    auto* cursor = reinterpret_cast<CsvCursor*>(base);
+    const CsvTable& table = *reinterpret_cast<CsvVtab*>(base->pVtab)->table;
+    cursor->position = 0;
+    cursor->scanning = true;
+    cursor->descending = false;
+    cursor->empty = false;
+    const size_t column = size_t(idxNum & kColumnMask);
+    if ((idxNum & kLookup) && argc == 1) {
+        if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+            cursor->empty = true;  // "= NULL" is never true
+            return SQLITE_OK;
+        }
+        if (const auto key = lookupKey(table, column, argv[0])) {
+            cursor->rows = table.rowsWithKey(column, *key);
+            cursor->scanning = false;
+            cursor->empty = cursor->rows == nullptr;
+            return SQLITE_OK;
+        }
+    }
+    if (idxNum & kOrdered) {
+        cursor->rows = &table.rowsInOrder(column);
+        cursor->scanning = false;
+        cursor->descending = (idxNum & kDescending) != 0;
+    }
+    return SQLITE_OK;
+}
+
+int xNext(sqlite3_vtab_cursor* base) {
+    ++reinterpret_cast<CsvCursor*>(base)->position;
+    return SQLITE_OK;
+}
+
+int xEof(sqlite3_vtab_cursor* base) {
+    const auto* cursor = reinterpret_cast<CsvCursor*>(base);
+    if (cursor->empty) return 1;
+    if (!cursor->scanning) return cursor->position >= cursor->rows->size();
+    return cursor->position >= reinterpret_cast<CsvVtab*>(base->pVtab)->table->rowCount();
+}
+
+int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
+    auto* cursor = reinterpret_cast<CsvCursor*>(base);
+    const CsvTable& table = *reinterpret_cast<CsvVtab*>(base->pVtab)->table;
+    const ColumnType type = table.columnTypes()[size_t(column)];
+    const Cell cell = table.cell(cursor->row(), size_t(column));
+    if (table.isNull(type, cell)) return SQLITE_OK;
+    switch (type) {
+    case ColumnType::Integer: sqlite3_result_int64(ctx, cell.integer); break;
+    case ColumnType::Real: sqlite3_result_double(ctx, cell.real); break;
+    case ColumnType::Date:
+    case ColumnType::DateTime:
+        cursor->scratch = formatDateTime(cell.integer, true);
+        sqlite3_result_text(ctx, cursor->scratch.data(), int(cursor->scratch.size()), SQLITE_TRANSIENT);
+        break;
+    case ColumnType::Text: {
+        // The table outlives every statement that reads it.
+        const std::string_view text = table.textOf(cell);
+        sqlite3_result_text(ctx, text.data(), int(text.size()), SQLITE_STATIC);
+        break;
+    }
+    }
+    return SQLITE_OK;
+}
+
+int xRowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid) {
+    *rowid = sqlite3_int64(reinterpret_cast<CsvCursor*>(base)->row()) + 1;
+    return SQLITE_OK;
+}
+
+int noCaseCompare(void*, int n1, const void* a, int n2, const void* b) {
+    return compareIgnoringCase({static_cast<const char*>(a), size_t(n1)}, {static_cast<const char*>(b), size_t(n2)});
+}
+
+sqlite3_module makeModule() {
+    sqlite3_module m{};
+    m.iVersion = 1;
+    m.xCreate = xConnect;
+    m.xConnect = xConnect;
+    m.xBestIndex = xBestIndex;
+    m.xDisconnect = xDisconnect;
+    m.xDestroy = xDisconnect;
+    m.xOpen = xOpen;
+    m.xClose = xClose;
+    m.xFilter = xFilter;
+    m.xNext = xNext;
+    m.xEof = xEof;
+    m.xColumn = xColumn;
+    m.xRowid = xRowid;
+    return m;
+}
+
+const sqlite3_module kModule = makeModule();
+
+}  // namespace
+
+std::string declareColumns(const CsvTable& table) {
+    std::string out;
+    for (size_t c = 0; c < table.columnCount(); ++c) {
+        if (c) out += ", ";
+        out += quoted(table.columnNames()[c]);
+        switch (table.columnTypes()[c]) {
+        case ColumnType::Integer: out += " INTEGER"; break;
+        case ColumnType::Real: out += " REAL"; break;
+        case ColumnType::Date:
+        case ColumnType::DateTime: out += " TEXT"; break;
+        case ColumnType::Text: out += std::string(" TEXT COLLATE ") + kNoCaseCollation; break;
+        }
+    }
+    return out;
+}
+
+void registerCsvModule(sqlite3* db, TableLookup* lookup) {
+    sqlite3_create_module_v2(db, "tarlo_csv", &kModule, lookup, nullptr);
+    sqlite3_create_collation_v2(db, kNoCaseCollation, SQLITE_UTF8, nullptr, noCaseCompare, nullptr);
+}
+
+}  // namespace tarlo

@@ -1,0 +1,25 @@
+// The SQLite virtual table over a loaded CsvTable: values are typed as the
+// column's inferred type, text columns compare ignoring case, and equality
+// on a column is answered from its index, so joins on a key stay fast.
+#pragma once
+
+#include "csv/csv_table.h"
+
+#include <functional>
+#include <sqlite3.h>
+
+namespace tarlo {
+
+constexpr const char* kNoCaseCollation = "TARLO_NOCASE";
+
+// Finds the table that CREATE VIRTUAL TABLE ... USING tarlo_csv names.
+using TableLookup = std::function<std::shared_ptr<const CsvTable>(const std::string& name)>;
+
+// Registers the module "tarlo_csv" and the collation on db. The lookup must
+// outlive db.
+void registerCsvModule(sqlite3* db, TableLookup* lookup);
+
+// The CREATE VIRTUAL TABLE declaration's column list for a table.
+std::string declareColumns(const CsvTable& table);
+
+}  // namespace tarlo

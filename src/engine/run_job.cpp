@@ -1,0 +1,69 @@
+#include "engine/run_job.h"
+
+#include "platform/error.h"
+#include "engine/connection.h"
+
+namespace tarlo {
+
+RunJob::RunJob(QString folder, QString statement) : folder_(std::move(folder)), statement_(std::move(statement)) {}
+
+RunJob::~RunJob() = default;
+
+void RunJob::cancel() {
+    cancelled_ = true;
+    std::lock_guard guard(connectionLock_);
+    if (connection_) connection_->interrupt();
+}
+
+RunOutcome RunJob::run() {
+    RunOutcome outcome;
+    Connection connection;
+    try {
+        connection.open(folder_);
+        {
+            std::lock_guard guard(connectionLock_);
+            connection_ = &connection;
+        }
+        const ParseProgress progress = [this](double share) {
+            fileShare_ = share;
+            return !cancelled_;
+        };
+        if (cancelled_) throw Cancelled{};
+        const std::unique_ptr<Result> result = connection.execute(statement_, progress);
+        fileShare_ = -1;
+        outcome.opened = true;
+        outcome.fieldCount = result->fieldCount();
+        if (outcome.fieldCount > 0) {
+            for (; !result->atEnd(); result->next()) {
+                outcome.rows.startLine();
+                for (int f = 0; f < outcome.fieldCount; ++f) {
+                    if (f > 0) outcome.rows.append("\t");
+                    outcome.rows.append(result->fieldUtf8(f));
+                }
+                ++outcome.rowCount;
+                if ((outcome.rowCount & 1023) == 0) {
+                    rows_ = outcome.rowCount;
+                    if (cancelled_) throw Cancelled{};
+                }
+            }
+        }
+        rows_ = outcome.rowCount;
+        for (int f = 0; f < outcome.fieldCount; ++f) outcome.fieldNames << result->fieldName(f);
+    } catch (const Error& e) {
+        outcome.status = RunOutcome::Status::Failed;
+        outcome.error = e.message();
+    } catch (const Cancelled&) {
+        outcome.status = RunOutcome::Status::Cancelled;
+    } catch (const std::bad_alloc&) {
+        outcome.status = RunOutcome::Status::Failed;
+        outcome.error = QStringLiteral("メモリが足りません。結果が大きすぎます。");
+    }
+    {
+        std::lock_guard guard(connectionLock_);
+        connection_ = nullptr;
+    }
+    if (cancelled_) outcome.status = RunOutcome::Status::Cancelled;  // a cancel never shows a late result
+    return outcome;
+}
+
+}  // namespace tarlo

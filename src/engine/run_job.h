@@ -1,0 +1,55 @@
+// One run of a statement, the way the window runs it: on a connection of
+// its own, gathering every row as a result-pane line. Runs on any thread;
+// progress and cancel may be asked from another one. A cancelled run stops
+// the file parse or interrupts the engine at once.
+#pragma once
+
+#include "engine/result_lines.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <mutex>
+
+namespace tarlo {
+
+class Connection;
+
+struct RunOutcome {
+    enum class Status { Done, Failed, Cancelled };
+    Status status = Status::Done;
+    bool opened = false;        // the statement opened: fieldCount is the result's
+    int fieldCount = 0;
+    QStringList fieldNames;     // set when done
+    ResultLines rows;           // also the rows read before a failure
+    qulonglong rowCount = 0;
+    QString error;              // the engine's message, when failed
+};
+
+class RunJob {
+public:
+    RunJob(QString folder, QString statement);
+    ~RunJob();
+
+    RunOutcome run();  // blocks until done, failed or cancelled
+    void cancel();
+    bool cancelRequested() const { return cancelled_; }
+
+    struct Progress {
+        qulonglong rows = 0;
+        double fileShare = -1;  // share of the table file parsed; -1 when not parsing
+    };
+    Progress progress() const { return {rows_.load(), fileShare_.load()}; }
+
+private:
+    QString folder_;
+    QString statement_;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<qulonglong> rows_{0};
+    std::atomic<double> fileShare_{-1};
+    std::mutex connectionLock_;
+    Connection* connection_ = nullptr;  // while the statement runs
+};
+
+}  // namespace tarlo

@@ -1,0 +1,289 @@
+#include "functions/format.h"
+
+#include "values/dates.h"
+
+#include <QDate>
+#include <QLocale>
+#include <QStringList>
+
+#include <cmath>
+#include <tuple>
+
+namespace tarlo {
+
+namespace {
+
+QString namedPattern(const QString& pattern) {
+    static const std::pair<const char*, const char*> named[] = {
+        {"short date", "yyyy/mm/dd"},     {"medium date", "yy/mm/dd"},  {"long date", "yyyy\"年\"m\"月\"d\"日\""},
+        {"short time", "hh:nn"},          {"medium time", "hh:nn AM/PM"}, {"long time", "h:nn:ss"},
+        {"fixed", "0.00"},                {"standard", "#,##0.00"},     {"percent", "0.00%"},
+        {"currency", "\"¥\"#,##0"},       {"general number", ""},
+    };
+    for (const auto& [name, expansion] : named)
+        if (pattern.compare(QLatin1String(name), Qt::CaseInsensitive) == 0) return QString::fromUtf8(expansion);
+    return pattern;
+}
+
+// The sections of a pattern split at ";" outside quotes.
+QStringList sectionsOf(const QString& pattern) {
+    QStringList sections{QString()};
+    bool quoted = false;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        if (c == QLatin1Char('"')) quoted = !quoted;
+        if (c == QLatin1Char('\\') && i + 1 < pattern.size()) {
+            sections.back() += c;
+            sections.back() += pattern[++i];
+            continue;
+        }
+        if (c == QLatin1Char(';') && !quoted) sections << QString();
+        else sections.back() += c;
+    }
+    return sections;
+}
+
+bool isDatePattern(const QString& pattern) {
+    bool quoted = false;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i].toLower();
+        if (c == QLatin1Char('"')) quoted = !quoted;
+        if (quoted) continue;
+        if (c == QLatin1Char('\\')) {
+            ++i;
+            continue;
+        }
+        if (c == QLatin1Char('0') || c == QLatin1Char('#') || c == QLatin1Char('@')) return false;
+        if (QStringLiteral("ymdhnsqwgea").contains(c)) return true;
+    }
+    return false;
+}
+
+struct Era {
+    int start;  // yyyymmdd
+    const char16_t* name;
+};
+const Era kEras[] = {{20190501, u"令和"}, {19890108, u"平成"}, {19261225, u"昭和"}, {19120730, u"大正"}, {18680125, u"明治"}};
+const char kEraLetters[] = "RHSTM";
+
+QString two(int n) {
+    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+QString formatDate(int64_t packed, const QString& pattern) {
+    const DateParts p = partsOf(packed);
+    const QDate date(p.year, p.month, p.day);
+    static const char16_t* const weekdays[] = {u"月", u"火", u"水", u"木", u"金", u"土", u"日"};
+    const int ymd = p.year * 10000 + p.month * 100 + p.day;
+    int era = -1;
+    for (int e = 0; e < 5 && era < 0; ++e)
+        if (ymd >= kEras[e].start) era = e;
+    const int eraYear = era < 0 ? p.year : p.year - kEras[era].start / 10000 + 1;
+    QString out;
+    bool lastWasHour = false;
+    const bool twelveHour = pattern.contains(QLatin1String("AM/PM"), Qt::CaseInsensitive);
+    for (qsizetype i = 0; i < pattern.size();) {
+        const QChar c = pattern[i];
+        const QChar lower = c.toLower();
+        qsizetype run = 1;
+        while (i + run < pattern.size() && pattern[i + run].toLower() == lower) ++run;
+        if (c == QLatin1Char('"')) {
+            const qsizetype close = pattern.indexOf(QLatin1Char('"'), i + 1);
+            out += pattern.mid(i + 1, close < 0 ? -1 : close - i - 1);
+            i = close < 0 ? pattern.size() : close + 1;
+            continue;
+        }
+        if (c == QLatin1Char('\\')) {
+            if (i + 1 < pattern.size()) out += pattern[i + 1];
+            i += 2;
+            continue;
+        }
+        if (pattern.mid(i, 5).compare(QLatin1String("AM/PM"), Qt::CaseInsensitive) == 0) {
+            const bool upper = c.isUpper();
+            out += p.hour < 12 ? (upper ? QStringLiteral("AM") : QStringLiteral("am")) : (upper ? QStringLiteral("PM") : QStringLiteral("pm"));
+            i += 5;
+            continue;
+        }
+        bool minuteHere = false;
+        if (lower == QLatin1Char('m') && run <= 2) {
+            // m after an hour, or before seconds, is the minute.
+            qsizetype k = i + run;
+            while (k < pattern.size() && !pattern[k].isLetter()) ++k;
+            minuteHere = lastWasHour || (k < pattern.size() && pattern[k].toLower() == QLatin1Char('s'));
+        }
+        const int hour = twelveHour ? (p.hour % 12 == 0 ? 12 : p.hour % 12) : p.hour;
+        if (lower == QLatin1Char('y')) {
+            if (run >= 3) out += QString::number(p.year).rightJustified(4, QLatin1Char('0')), run = std::min<qsizetype>(run, 4);
+            else if (run == 2) out += two(p.year % 100);
+            else out += QString::number(date.dayOfYear());
+        } else if (lower == QLatin1Char('m') && minuteHere) {
+            out += run == 2 ? two(p.minute) : QString::number(p.minute);
+        } else if (lower == QLatin1Char('m')) {
+            out += run == 2 ? two(p.month) : QString::number(p.month) + (run >= 3 ? QStringLiteral("月") : QString());
+        } else if (lower == QLatin1Char('d') || lower == QLatin1Char('a')) {
+            if (lower == QLatin1Char('a') && run < 3) {
+                out += pattern.mid(i, run);
+            } else if (run >= 3) {
+                out += QString::fromUtf16(weekdays[date.dayOfWeek() - 1]) + (run >= 4 ? QStringLiteral("曜日") : QString());
+            } else {
+                out += run == 2 ? two(p.day) : QString::number(p.day);
+            }
+        } else if (lower == QLatin1Char('h')) {
+            out += run == 2 ? two(hour) : QString::number(hour);
+        } else if (lower == QLatin1Char('n')) {
+            out += run == 2 ? two(p.minute) : QString::number(p.minute);
+        } else if (lower == QLatin1Char('s')) {
+            out += run == 2 ? two(p.second) : QString::number(p.second);
+        } else if (lower == QLatin1Char('q')) {
+            out += QString::number((p.month - 1) / 3 + 1);
+        } else if (lower == QLatin1Char('w') && run == 1) {
+            out += QString::number(date.dayOfWeek() % 7 + 1);
+        } else if (lower == QLatin1Char('g')) {
+            if (era < 0) out += QString();
+            else if (run == 1) out += QLatin1Char(kEraLetters[era]);
+            else if (run == 2) out += QString::fromUtf16(kEras[era].name).left(1);
+            else out += QString::fromUtf16(kEras[era].name);
+        } else if (lower == QLatin1Char('e')) {
+            out += run >= 2 ? two(eraYear) : QString::number(eraYear);
+        } else {
+            out += pattern.mid(i, run);
+        }
+        lastWasHour = lower == QLatin1Char('h') || (lastWasHour && !c.isLetter());
+        i += run;
+    }
+    return out;
+}
+
+// value's digits rounded half away from zero at `decimals` places, from its
+// 15 significant digits, so 1.005 rounds as it is written.
+QString roundedDigits(double value, int decimals) {
+    QString s = QString::number(std::fabs(value), 'e', 14);  // d.dddddddddddddde±x
+    const int exponent = s.mid(s.indexOf(QLatin1Char('e')) + 1).toInt();
+    QString digits = s.left(s.indexOf(QLatin1Char('e'))).remove(QLatin1Char('.'));
+    // digits[0] stands at 10^exponent; keep those down to 10^-decimals.
+    const int keep = exponent + 1 + decimals;
+    if (keep < 0) return QString(decimals + 1, QLatin1Char('0'));
+    bool carry = keep < digits.size() && digits[keep] >= QLatin1Char('5');
+    digits = digits.left(keep).leftJustified(keep, QLatin1Char('0'));
+    for (qsizetype i = digits.size(); carry && i-- > 0;) {
+        if (digits[i] == QLatin1Char('9')) digits[i] = QLatin1Char('0');
+        else digits[i] = QChar(digits[i].unicode() + 1), carry = false;
+    }
+    if (carry) digits.prepend(QLatin1Char('1'));
+    // Now an integer of decimals implied places.
+    return digits.rightJustified(decimals + 1, QLatin1Char('0'));
+}
+
+QString formatNumber(double value, const QString& pattern, bool withSign) {
+    // The placeholders' span; text before and after it is literal.
+    qsizetype first = -1, last = -1;
+    bool quoted = false;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        if (c == QLatin1Char('"')) quoted = !quoted;
+        if (quoted) continue;
+        if (c == QLatin1Char('\\')) {
+            ++i;
+            continue;
+        }
+        if (c == QLatin1Char('0') || c == QLatin1Char('#') || ((c == QLatin1Char('.') || c == QLatin1Char(',')) && first >= 0)) {
+            if (first < 0) first = i;
+            last = i;
+        }
+    }
+    auto literal = [](const QString& text) {
+        QString out;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text[i] == QLatin1Char('"')) continue;
+            if (text[i] == QLatin1Char('\\') && i + 1 < text.size()) ++i;
+            out += text[i];
+        }
+        return out;
+    };
+    const bool percent = pattern.contains(QLatin1Char('%'));
+    if (percent) value *= 100;
+    if (first < 0) return (withSign && value < 0 ? QStringLiteral("-") : QString()) + literal(pattern);
+    const QString span = pattern.mid(first, last - first + 1);
+    const qsizetype point = span.indexOf(QLatin1Char('.'));
+    const QString integerPart = point < 0 ? span : span.left(point);
+    const QString fraction = point < 0 ? QString() : span.mid(point + 1);
+    const int minInteger = int(integerPart.count(QLatin1Char('0')));
+    const int minDecimals = int(fraction.count(QLatin1Char('0')));
+    const int maxDecimals = minDecimals + int(fraction.count(QLatin1Char('#')));
+    const bool grouped = integerPart.contains(QLatin1Char(','));
+
+    QString digits = roundedDigits(value, maxDecimals);
+    QString whole = digits.left(digits.size() - maxDecimals);
+    QString decimals = digits.right(maxDecimals);
+    while (decimals.size() > minDecimals && decimals.endsWith(QLatin1Char('0'))) decimals.chop(1);
+    while (whole.size() > 1 && whole.startsWith(QLatin1Char('0'))) whole.remove(0, 1);
+    if (whole == QLatin1String("0") && minInteger == 0) whole.clear();
+    whole = whole.rightJustified(minInteger, QLatin1Char('0'));
+    if (grouped)
+        for (qsizetype i = whole.size() - 3; i > 0; i -= 3) whole.insert(i, QLatin1Char(','));
+    QString number = whole;
+    if (!decimals.isEmpty()) number += QLatin1Char('.') + decimals;
+    const bool zero = QString(digits).remove(QLatin1Char('0')).isEmpty();
+    const QString sign = withSign && value < 0 && !zero ? QStringLiteral("-") : QString();
+    return sign + literal(pattern.left(first)) + number + literal(pattern.mid(last + 1));
+}
+
+QString formatText(const QString& text, const QString& pattern) {
+    QString out;
+    int placeholders = int(pattern.count(QLatin1Char('@')));
+    const QString upper = pattern.contains(QLatin1Char('>')) ? text.toUpper() : pattern.contains(QLatin1Char('<')) ? text.toLower() : text;
+    if (placeholders == 0) return upper;
+    // Placeholders fill from the right: "@@@@" right-aligns a short text in blanks.
+    QString padded = upper.size() < placeholders ? upper.rightJustified(placeholders, QLatin1Char(' ')) : upper;
+    qsizetype taken = 0;
+    const qsizetype extra = padded.size() - placeholders;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        if (c == QLatin1Char('@')) {
+            if (taken == 0) out += padded.left(extra + 1), taken = extra + 1;
+            else out += padded[taken++];
+        } else if (c == QLatin1Char('"') || c == QLatin1Char('>') || c == QLatin1Char('<')) {
+            continue;
+        } else if (c == QLatin1Char('\\') && i + 1 < pattern.size()) {
+            out += pattern[++i];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Yes/No, True/False and On/Off name a truth value; General Date shows a date as the table does.
+std::optional<QString> namedValueText(const FormatValue& value, const QString& pattern) {
+    static const std::tuple<const char*, const char*, const char*> truths[] = {
+        {"yes/no", "Yes", "No"}, {"true/false", "True", "False"}, {"on/off", "On", "Off"}};
+    for (const auto& [name, yes, no] : truths)
+        if (pattern.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return value.number ? QString::fromLatin1(*value.number != 0 ? yes : no) : value.text;
+    if (pattern.compare(QLatin1String("general date"), Qt::CaseInsensitive) == 0)
+        return value.date ? jetDateText(*value.date) : value.text;
+    return std::nullopt;
+}
+
+}  // namespace
+
+QString formatJetValue(const FormatValue& value, const QString& rawPattern) {
+    if (!value.isNull)
+        if (const auto text = namedValueText(value, rawPattern)) return *text;
+    const QString pattern = namedPattern(rawPattern);
+    const QStringList sections = sectionsOf(pattern);
+    if (value.isNull) return sections.size() >= 4 ? formatNumber(0, sections[3], false) : QString();
+    if (pattern.isEmpty()) return value.text;
+    if (pattern.contains(QLatin1Char('@')) || (!value.number && !value.date)) return formatText(value.text, sections[0]);
+    if (isDatePattern(sections[0])) {
+        if (value.date) return formatDate(*value.date, sections[0]);
+        return value.text;
+    }
+    if (!value.number) return value.text;
+    const double n = *value.number;
+    if (n < 0 && sections.size() >= 2 && !sections[1].isEmpty()) return formatNumber(-n, sections[1], false);
+    if (n == 0 && sections.size() >= 3 && !sections[2].isEmpty()) return formatNumber(n, sections[2], false);
+    return formatNumber(n, sections[0], true);
+}
+
+}  // namespace tarlo

@@ -1,0 +1,136 @@
+#include "values/dates.h"
+
+#include "values/column_types.h"
+
+#include <QDate>
+
+#include <cmath>
+
+namespace tarlo {
+
+namespace {
+
+const qint64 kEpochJulianDay = QDate(1899, 12, 30).toJulianDay();
+
+int64_t pack(int year, int month, int day, int hour, int minute, int second) {
+    return ((((int64_t(year) * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100 + second;
+}
+
+}  // namespace
+
+std::optional<int64_t> parseJetDate(std::string_view text) {
+    if (shapeOf(text).date) return parseDateTime(text);
+    // hh:nn or hh:nn:ss
+    int parts[3] = {0, 0, 0};
+    int count = 0;
+    size_t i = 0;
+    while (count < 3) {
+        size_t digits = 0;
+        int value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 2) value = value * 10 + (text[i++] - '0'), ++digits;
+        if (digits == 0) return std::nullopt;
+        parts[count++] = value;
+        if (i == text.size()) break;
+        if (text[i++] != ':') return std::nullopt;
+    }
+    if (i != text.size() || count < 2 || parts[0] > 23 || parts[1] > 59 || parts[2] > 59) return std::nullopt;
+    return pack(1899, 12, 30, parts[0], parts[1], parts[2]);
+}
+
+DateParts partsOf(int64_t packed) {
+    return {int(packed / 10000000000), int(packed / 100000000 % 100), int(packed / 1000000 % 100),
+            int(packed / 10000 % 100), int(packed / 100 % 100), int(packed % 100)};
+}
+
+double serialOf(int64_t packed) {
+    const DateParts p = partsOf(packed);
+    const double days = double(QDate(p.year, p.month, p.day).toJulianDay() - kEpochJulianDay);
+    const double time = (p.hour * 3600 + p.minute * 60 + p.second) / 86400.0;
+    // Before the epoch the old engine counts the time away from zero as well.
+    return days < 0 ? days - time : days + time;
+}
+
+std::optional<int64_t> packedOfSerial(double serial) {
+    if (!std::isfinite(serial)) return std::nullopt;
+    double days = std::trunc(serial);
+    double seconds = std::round(std::fabs(serial - days) * 86400.0);
+    if (seconds >= 86400) {
+        seconds -= 86400;
+        days += serial < 0 ? -1 : 1;
+    }
+    if (std::fabs(days) > 4e6) return std::nullopt;
+    const QDate date = QDate::fromJulianDay(qint64(days) + kEpochJulianDay);
+    if (date.year() < 100 || date.year() > 9999) return std::nullopt;
+    const int s = int(seconds);
+    return pack(date.year(), date.month(), date.day(), s / 3600, s / 60 % 60, s % 60);
+}
+
+QString jetDateText(int64_t packed) {
+    if (packed / 1000000 == kTimeOnlyDate) {
+        const DateParts p = partsOf(packed);
+        return QStringLiteral("%1:%2:%3")
+            .arg(p.hour, 2, 10, QLatin1Char('0'))
+            .arg(p.minute, 2, 10, QLatin1Char('0'))
+            .arg(p.second, 2, 10, QLatin1Char('0'));
+    }
+    return QString::fromStdString(formatDateTime(packed, true));
+}
+
+std::optional<int64_t> packedOfParts(int year, int month, int day, int hour, int minute, int second) {
+    // Two-digit years read as the old engine read them: 0-29 → 2000s, 30-99 → 1900s.
+    if (year >= 0 && year < 30) year += 2000;
+    else if (year >= 30 && year < 100) year += 1900;
+    const int64_t months = int64_t(year) * 12 + (month - 1);
+    const int y = int(months >= 0 ? months / 12 : (months - 11) / 12);
+    const int m = int(months - int64_t(y) * 12) + 1;
+    if (y < 100 || y > 9999) return std::nullopt;
+    const qint64 days = QDate(y, m, 1).toJulianDay() - kEpochJulianDay + (day - 1);
+    const double serial = double(days) + (double(hour) * 3600 + double(minute) * 60 + double(second)) / 86400.0;
+    // A negative serial counts its time away from zero: build it from its parts.
+    const double whole = std::floor(serial);
+    const double fraction = serial - whole;
+    return packedOfSerial(whole < 0 ? whole - fraction : serial);
+}
+
+
+std::optional<int64_t> parseDateWithPattern(std::string_view text, const QString& pattern) {
+    int year = 0, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    bool hasYear = false;
+    size_t at = 0;
+    const QByteArray p = pattern.toLower().toUtf8();
+    for (qsizetype i = 0; i < p.size();) {
+        const char c = p[i];
+        qsizetype run = 1;
+        while (i + run < p.size() && p[i + run] == c) ++run;
+        int* target = nullptr;
+        size_t minDigits = 1, maxDigits = 2;
+        switch (c) {
+        case 'y': target = &year, hasYear = true, minDigits = maxDigits = run >= 3 ? 4 : 2; break;
+        case 'm': target = &month; break;
+        case 'd': target = &day; break;
+        case 'h': target = &hour; break;
+        case 'n': target = &minute; break;
+        case 's': target = &second; break;
+        default: break;
+        }
+        if (!target) {
+            for (qsizetype k = 0; k < run; ++k, ++at)
+                if (at >= text.size() || text[at] != c) return std::nullopt;
+            i += run;
+            continue;
+        }
+        if (run == 2 && c != 'y') minDigits = 2;
+        int value = 0;
+        size_t digits = 0;
+        while (at < text.size() && digits < maxDigits && text[at] >= '0' && text[at] <= '9') value = value * 10 + (text[at++] - '0'), ++digits;
+        if (digits < minDigits) return std::nullopt;
+        *target = value;
+        i += run;
+    }
+    if (at != text.size() || !hasYear) return std::nullopt;
+    if (pattern.count(QLatin1Char('y'), Qt::CaseInsensitive) < 3) year += year < 30 ? 2000 : 1900;
+    if (!QDate::isValid(year, month, day) || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    return pack(year, month, day, hour, minute, second);
+}
+
+}  // namespace tarlo

@@ -1,0 +1,155 @@
+#include "platform/error.h"
+#include "csv/csv_reader.h"
+#include "csv/csv_table.h"
+#include "support/corpora.h"
+#include "support/temp_folder.h"
+
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+using tarlo::CsvData;
+
+namespace {
+
+// The header row and then each data row, as far as it has fields.
+std::vector<std::vector<std::string>> rowsOf(const CsvData& data) {
+    std::vector<std::vector<std::string>> rows;
+    if (data.header.empty()) return rows;
+    rows.emplace_back();
+    for (size_t c = 0; c < data.header.size(); ++c) rows.back().emplace_back(data.headerField(c));
+    for (size_t r = 0; r < data.rows; ++r) {
+        rows.emplace_back();
+        for (size_t c = 0; c < data.columns.size() && data.present(c, r); ++c) rows.back().emplace_back(data.field(c, r));
+    }
+    return rows;
+}
+
+std::vector<std::vector<std::string>> rowsOf(const std::string& text) {
+    return rowsOf(tarlo::parseCsv(tarlo::textBufferOf(text), "t.csv"));
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+
+}  // namespace
+
+TEST(CsvReader, QuotesLineEndsAndEmptyFields) {
+    struct Case {
+        const char* text;
+        Rows rows;
+    } cases[] = {
+        {"a,b\r\n1,2\r\n", {{"a", "b"}, {"1", "2"}}},
+        {"a,b\n1,2", {{"a", "b"}, {"1", "2"}}},                      // no final line break
+        {"a,b\r1,2\r", {{"a", "b"}, {"1", "2"}}},                    // lone CR
+        {"a\n\n\nb\n", {{"a"}, {"b"}}},                              // blank lines hold no rows
+        {"a,b\n,\n", {{"a", "b"}, {"", ""}}},
+        {"a,b,\n", {{"a", "b", ""}}},
+        {"\"x,y\",\"say \"\"hi\"\"\"\n", {{"x,y", "say \"hi\""}}},
+        {"\"line\r\nbreak\",z\n", {{"line\r\nbreak", "z"}}},
+        {"\"\"\n", {{""}}},                                            // a quoted empty field is a row
+        {"\"ab\"cd,e\n", {{"abcd", "e"}}},                             // text after the closing quote is kept
+        {"a \"b\" c,d\n", {{"a \"b\" c", "d"}}},                       // quotes inside a field are data
+        {"", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(rowsOf(c.text), c.rows) << c.text;
+}
+
+TEST(CsvReader, UnclosedQuoteNamesTheLineWhereItOpened) {
+    try {
+        rowsOf("a,b\n1,2\n3,\"open\nmore\nrows\n");
+        FAIL() << "no error";
+    } catch (const tarlo::Error& e) {
+        EXPECT_TRUE(e.message().startsWith(QStringLiteral("ファイル \"t.csv\" の 3 行目: 引用符"))) << e.what();
+    }
+    // Line numbers count the breaks inside earlier quoted fields.
+    try {
+        rowsOf("\"a\nb\"\n\"c\rd\"\n\"x");
+        FAIL() << "no error";
+    } catch (const tarlo::Error& e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("の 5 行目"))) << e.what();
+    }
+}
+
+TEST(CsvReader, DecodesEveryEncodingToUtf8) {
+    auto decoded = [](const std::string& bytes) {
+        tarlo::TextBuffer out = tarlo::decodeToUtf8(tarlo::textBufferOf(bytes));
+        return std::string(out.data(), out.size());
+    };
+    EXPECT_EQ(decoded("\xEF\xBB\xBFid"), "id");
+    EXPECT_EQ(decoded(std::string("\xFF\xFEi\0d\0", 6)), "id");
+    EXPECT_EQ(decoded(std::string("\xFE\xFF\0i\0d", 6)), "id");
+    EXPECT_EQ(decoded("\x93\xfa\x96\x7b,\x5c"), "日本,\\");
+    EXPECT_EQ(decoded("日本"), "日本");
+}
+
+TEST(CsvTable, HeaderNamesAreUniqueAndRaggedRowsKeepTheirData) {
+    const auto table = tarlo::CsvTable::fromUtf8(" id ,,name,,ID,name\n1,2,3,4,5,6,7,8\n9\n", "t.csv");
+    EXPECT_EQ(table->columnNames(),
+              (std::vector<std::string>{"id", "NoName", "name", "NoName1", "ID1", "name1", "NoName2", "NoName3"}));
+    EXPECT_EQ(table->rowCount(), 2u);
+    EXPECT_EQ(table->displayText(0, 7), "8");
+    EXPECT_TRUE(table->isNull(table->columnTypes()[1], table->cell(1, 1))) << "a short row gives nulls";
+    EXPECT_EQ(rowsOf("a\n1,2,3\n4\n5,6\n"), (Rows{{"a"}, {"1", "2", "3"}, {"4"}, {"5", "6"}}));
+
+    const auto empty = tarlo::CsvTable::fromUtf8("", "e.csv");
+    EXPECT_EQ(empty->columnNames(), std::vector<std::string>{"NoName"});
+    EXPECT_EQ(empty->rowCount(), 0u);
+}
+
+TEST(CsvReader, CsvSpectrumCasesGiveTheirExpectedRows) {
+    REQUIRE_CORPORA();
+    const QDir csvs(corporaDir() + "csv-spectrum/csvs");
+    int checked = 0;
+    for (const QString& name : csvs.entryList({"*.csv"})) {
+        if (name == "location_coordinates.csv") continue;  // broken upstream
+        QFile json(corporaDir() + "csv-spectrum/json/" + QString(name).replace(".csv", ".json"));
+        ASSERT_TRUE(json.open(QIODevice::ReadOnly)) << name.toStdString();
+        const QJsonArray expected = QJsonDocument::fromJson(json.readAll()).array();
+        QFile file(csvs.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const CsvData data = tarlo::parseCsv(
+            tarlo::decodeToUtf8(tarlo::textBufferOf({bytes.constData(), size_t(bytes.size())})), name);
+        ASSERT_EQ(data.rows, size_t(expected.size())) << name.toStdString();
+        for (size_t r = 0; r < data.rows; ++r) {
+            const QJsonObject row = expected[qsizetype(r)].toObject();
+            for (size_t c = 0; c < data.header.size(); ++c) {
+                const std::string_view header = data.headerField(c);
+                const QString column = QString::fromUtf8(header.data(), qsizetype(header.size()));
+                const std::string_view field = data.field(c, r);
+                EXPECT_EQ(QString::fromUtf8(field.data(), qsizetype(field.size())), row[column].toString())
+                    << name.toStdString() << " row " << r << " column " << column.toStdString();
+            }
+        }
+        ++checked;
+    }
+    EXPECT_GE(checked, 10);
+}
+
+TEST(CsvReader, AdversarialFilesFailCleanlyOrRead) {
+    REQUIRE_CORPORA();
+    int files = 0;
+    for (QDirIterator it(corporaDir() + "duckdb-csv/data/csv", QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        if (QFileInfo(path).size() > (8 << 20)) continue;
+        try {
+            const auto table = tarlo::CsvTable::load(path);
+            EXPECT_GE(table->columnCount(), 1u);
+        } catch (const tarlo::Error&) {
+        }
+        ++files;
+    }
+    EXPECT_GT(files, 900);
+}
+
+TEST(CsvReader, Cp932CorpusDecodesToItsUtf8Twin) {
+    REQUIRE_CORPORA();
+    QFile sjis(corporaDir() + "cjk/shift_jis.txt"), utf8(corporaDir() + "cjk/shift_jis-utf8.txt");
+    ASSERT_TRUE(sjis.open(QIODevice::ReadOnly) && utf8.open(QIODevice::ReadOnly));
+    const QByteArray bytes = sjis.readAll();
+    const tarlo::TextBuffer decoded =
+        tarlo::decodeToUtf8(tarlo::textBufferOf(std::string(bytes.constData(), size_t(bytes.size()))));
+    EXPECT_EQ(QByteArray(decoded.data(), qsizetype(decoded.size())), utf8.readAll());
+}

@@ -1,0 +1,36 @@
+#include "platform/error.h"
+#include "dialect/translator.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using tarlo::translateJetSql;
+
+// The rewrites work on tokens: literals, comments and table names stay as
+// written, and operands are found with the old engine's precedence.
+TEST(JetDialect, RewritesTokensWithTheOldPrecedence) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"SELECT 'a & b' & \"c - d\" -- x & y", "SELECT tarlo_concat('a & b' , 'c - d') -- x & y"},
+        {"SELECT /* a & b */ 1", "SELECT /* a & b */ 1"},
+        {"SELECT a FROM data-2024.csv WHERE b - 1 > 0", "SELECT a FROM data-2024.csv WHERE tarlo_sub(b , 1) > 0"},
+        {"SELECT -x ^ 2, a Mod b * c, a * b Mod c", "SELECT -tarlo_pow(x , 2), tarlo_mod(a , b * c), tarlo_mod(a * b , c)"},
+        {"SELECT 2 ^ -1, x = y & z", "SELECT tarlo_pow(2 , -1), x = tarlo_concat(y , z)"},
+        {"SELECT a NOT LIKE 'x' Xor b IS NOT NULL", "SELECT tarlo_xor(a NOT LIKE 'x' , b IS NOT NULL)"},
+        {"SELECT t.a + [b#csv].c FROM t", "SELECT tarlo_add(t.a , [b#csv].c) FROM t"},
+        {"SELECT IIf(a, IIf(b, 1, 2), 3) + 1",
+         "SELECT tarlo_add((CASE WHEN a THEN  (CASE WHEN b THEN  1 ELSE  2 END) ELSE  3 END) , 1)"},
+        {"SELECT Len(a & b) - 1", "SELECT tarlo_sub(Len(tarlo_concat(a , b)) , 1)"},
+        {"SELECT sum(x) OVER (ORDER BY y) / 2", "SELECT tarlo_div(sum(x) OVER (ORDER BY y) , 2)"},
+        {"SELECT DISTINCTROW a FROM t WHERE b = True", "SELECT DISTINCT a FROM t WHERE b = -1"},
+    };
+    for (const auto& [written, rewritten] : cases) EXPECT_EQ(translateJetSql(written).toStdString(), rewritten) << written;
+}
+
+TEST(JetDialect, RefusesWhatItCannotRead) {
+    for (const char* sql : {"SELECT 1 &", "SELECT * 2 \\", "SELECT IIf(a, b)", "SELECT TOP x a FROM t", "SELECT #2024/13/01#"}) {
+        EXPECT_THROW(translateJetSql(sql), tarlo::Error) << sql;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+#include "platform/error.h"
+#include "engine/connection.h"
+#include "csv/table_cache.h"
+#include "support/temp_folder.h"
+
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Rows = std::vector<std::string>;  // one string per row, fields joined by TAB
+
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder.writeText("data.csv", "id,name,city,score,joined\r\n"
+                                     "1,abc,Tokyo,1.5,2024/1/5\r\n"
+                                     "2,ABC,TOKYO,2.25,2023-12-31\r\n"
+                                     "3,ｘｙｚ,Osaka,,2024/01/05\r\n"
+                                     "4,\"q,\"\"x\"\"\",osaka,0.1,\r\n");
+        folder.writeText("Other.CSV", "k,v\n1,one\n3,three\n");
+        folder.writeText("my data.csv", "a\n1\n");
+    }
+
+    Rows run(const QString& sql, QStringList* names = nullptr) {
+        tarlo::Connection c;
+        c.open(folder.path());
+        auto result = c.execute(sql + "\r\n");
+        if (names) {
+            names->clear();
+            for (int i = 0; i < result->fieldCount(); ++i) names->append(result->fieldName(i));
+        }
+        Rows rows;
+        for (; !result->atEnd(); result->next()) {
+            std::string row;
+            for (int i = 0; i < result->fieldCount(); ++i) (row += i ? "\t" : "") += result->fieldUtf8(i);
+            rows.push_back(row);
+        }
+        return rows;
+    }
+
+    QString errorOf(const QString& sql) {
+        try {
+            run(sql);
+        } catch (const tarlo::Error& e) {
+            return e.message();
+        }
+        return {};
+    }
+
+    TempFolder folder;
+};
+
+}  // namespace
+
+TEST_F(Engine, TableNamesInEveryFormTheUsersWrite) {
+    for (const char* sql : {"SELECT id FROM data#csv WHERE id = 1", "SELECT id FROM [data#csv] WHERE id = 1",
+                            "SELECT id FROM [data.csv] WHERE id = 1", "SELECT id FROM data.csv WHERE id = 1",
+                            "select id from DATA#CSV d where d.id = 1", "SELECT [data#csv].id FROM data#csv WHERE id=1",
+                            "SELECT id FROM (SELECT * FROM data#csv) WHERE id = 1"})
+        EXPECT_EQ(run(sql), Rows{"1"}) << sql;
+    EXPECT_EQ(run("SELECT * FROM other.csv"), (Rows{"1\tone", "3\tthree"})) << "the single case-insensitive match";
+    EXPECT_EQ(run("SELECT * FROM my data.csv"), Rows{"1"}) << "a file name with a blank, as the run-all command sends it";
+    EXPECT_EQ(run("WITH t AS (SELECT 5 AS x) SELECT x FROM t"), Rows{"5"}) << "a CTE is not a file";
+    EXPECT_EQ(run("SELECT d.id, o.v FROM data#csv d JOIN other#csv o ON o.k = d.id ORDER BY d.id"),
+              (Rows{"1\tone", "3\tthree"}));
+    EXPECT_EQ(run("SELECT count(*) FROM (data#csv a INNER JOIN other#csv b ON a.id = b.k)"), Rows{"2"});
+}
+
+TEST_F(Engine, MissingAndOutsideTablesAreNamed) {
+    EXPECT_TRUE(errorOf("SELECT * FROM nofile#csv").startsWith(QStringLiteral("テーブル \"nofile.csv\" のファイルが見つかりません。")));
+    EXPECT_TRUE(errorOf("SELECT * FROM nosuch").startsWith(QStringLiteral("テーブル \"nosuch\" が見つかりません。")));
+    EXPECT_TRUE(errorOf("SELECT * FROM [../data.csv]").contains(QStringLiteral("フォルダーの外")));
+    EXPECT_TRUE(errorOf("SELECT nope FROM data#csv").startsWith(QStringLiteral("列 \"nope\" が見つかりません。")));
+    EXPECT_TRUE(errorOf("SELECT * FORM data#csv").startsWith(QStringLiteral("SQL 文の \"FORM\" の近くに誤りがあります。")));
+    EXPECT_EQ(errorOf(""), QStringLiteral("実行する SQL 文がありません。"));
+    EXPECT_FALSE(errorOf("SELECT 1; SELECT 2").isEmpty());
+}
+
+TEST_F(Engine, NothingButReading) {
+    const QString before = QString::fromUtf8(folder.read("data.csv"));
+    for (const char* sql : {"ATTACH 'x.db' AS x", "CREATE TABLE t(a)", "DROP TABLE \"data.csv\"",
+                            "INSERT INTO \"data.csv\" VALUES (1,2,3,4,5)", "DELETE FROM data#csv",
+                            "UPDATE data#csv SET id = 0", "PRAGMA writable_schema = 1", "VACUUM INTO 'copy.db'",
+                            "SELECT load_extension('x')", "CREATE TEMP VIEW v AS SELECT 1"}) {
+        EXPECT_FALSE(errorOf(sql).isEmpty()) << sql;
+    }
+    EXPECT_EQ(QString::fromUtf8(folder.read("data.csv")), before);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 3);
+}
+
+TEST_F(Engine, TextComparesGroupsAndSortsIgnoringCase) {
+    EXPECT_EQ(run("SELECT id FROM data#csv WHERE name = 'abc' ORDER BY id"), (Rows{"1", "2"}));
+    EXPECT_EQ(run("SELECT id FROM data#csv WHERE name = 'ＸＹＺ'"), Rows{"3"});
+    EXPECT_EQ(run("SELECT city, count(*) FROM data#csv GROUP BY city"), (Rows{"Osaka\t2", "Tokyo\t2"}));
+    EXPECT_EQ(run("SELECT count(DISTINCT city) FROM data#csv"), Rows{"2"});
+    EXPECT_EQ(run("SELECT id FROM data#csv ORDER BY city DESC, id LIMIT 1"), Rows{"1"});
+}
+
+TEST_F(Engine, ValuesAsTheyAreShown) {
+    QStringList names;
+    EXPECT_EQ(run("SELECT * FROM data#csv ORDER BY id", &names),
+              (Rows{"1\tabc\tTokyo\t1.5\t2024/01/05", "2\tABC\tTOKYO\t2.25\t2023/12/31", "3\tｘｙｚ\tOsaka\t\t2024/01/05",
+                    "4\tq,\"x\"\tosaka\t0.1\t"}));
+    EXPECT_EQ(names, (QStringList{"id", "name", "city", "score", "joined"}));
+    EXPECT_EQ(run("SELECT score + 0.2 FROM data#csv WHERE id = 4"), Rows{"0.3"});
+    EXPECT_EQ(run("SELECT id FROM data#csv ORDER BY joined, id"), (Rows{"4", "2", "1", "3"}));
+    EXPECT_EQ(run("SELECT id FROM data#csv WHERE joined > '2024/01/01' ORDER BY id"), (Rows{"1", "3"}));
+    EXPECT_EQ(run("SELECT sum(id), avg(score) FROM data#csv"), Rows{"10\t1.28333333333333"});
+}
+
+// The crosstab's columns are headed by the pivot values, sorted, "<>" for null.
+TEST_F(Engine, CrosstabColumnsAreNamedByTheirValues) {
+    QStringList names;
+    EXPECT_EQ(run("TRANSFORM Count(id) SELECT city FROM data#csv GROUP BY city ORDER BY city PIVOT Year(joined)", &names),
+              (Rows{"Osaka\t1\t\t1", "Tokyo\t\t1\t1"}));
+    EXPECT_EQ(names, (QStringList{"city", "<>", "2023", "2024"}));
+    run("TRANSFORM Sum(score) SELECT city FROM data#csv GROUP BY city PIVOT name IN ('abc', \"x\"\"y\")", &names);
+    EXPECT_EQ(names, (QStringList{"city", "abc", "x\"y"}));
+}
+
+TEST_F(Engine, IndexedAndScannedAnswersAgree) {
+    QString big = "k,v\n";
+    for (int i = 0; i < 2000; ++i) big += QString("%1,%2\n").arg(i % 300).arg(i);
+    folder.writeText("big.csv", big);
+    for (const char* pair : {"a.k = b.k", "a.k = b.k + 0"}) {
+        const QString sql = QString("SELECT count(*), sum(a.v) FROM big#csv a JOIN big#csv b ON %1").arg(pair);
+        EXPECT_EQ(run(sql), Rows{"13400\t13393300"}) << pair;
+    }
+    EXPECT_EQ(run("SELECT count(*) FROM big#csv WHERE k = '7'"), Rows{"7"}) << "a text value against a number column";
+    EXPECT_EQ(run("SELECT count(*) FROM big#csv WHERE k = 7.0"), Rows{"7"});
+    EXPECT_EQ(run("SELECT v FROM big#csv ORDER BY k DESC, v DESC LIMIT 2"), (Rows{"1799", "1499"}));
+    EXPECT_EQ(run("SELECT k FROM big#csv GROUP BY k ORDER BY k DESC LIMIT 1"), Rows{"299"});
+}
+
+TEST_F(Engine, AChangedFileIsReadAgain) {
+    EXPECT_EQ(run("SELECT count(*) FROM other#csv"), Rows{"2"});
+    QThread::msleep(20);
+    folder.writeText("Other.CSV", "k,v\n1,one\n");
+    EXPECT_EQ(run("SELECT count(*) FROM other#csv"), Rows{"1"});
+}
