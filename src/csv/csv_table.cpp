@@ -157,7 +157,7 @@ void CsvTable::build(CsvData data, const TableFormat& format) {
             } else if (type == ColumnType::Real) {
                 cells[i].real = parseReal(v).value_or(0);
             } else {
-                cells[i].integer = parseDateTime(v);
+                cells[i].integer = readDateText(v).value_or(DateReading{}).packed;
             }
         }
     }

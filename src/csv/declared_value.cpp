@@ -94,7 +94,7 @@ std::optional<DeclaredValue> readDeclared(DeclaredType type, std::string_view ra
     case DeclaredType::DateTime: {
         std::optional<int64_t> packed;
         if (!format.dateTimeFormat.isEmpty()) packed = parseDateWithPattern(v, format.dateTimeFormat);
-        else if (shapeOf(v).date) packed = parseDateTime(v);
+        else if (const auto date = readDateText(v)) packed = date->packed;
         if (!packed) return std::nullopt;
         out.integer = *packed;
         out.hasTime = *packed % 1000000 != 0;

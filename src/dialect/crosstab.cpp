@@ -1,6 +1,7 @@
 #include "dialect/crosstab.h"
 
 #include "platform/error.h"
+#include "dialect/sql_quote.h"
 #include "dialect/token_edit.h"
 
 namespace tarlo {
@@ -87,7 +88,7 @@ QString Crosstab::query(const std::vector<PivotValue>& values) const {
         QString cell = QStringLiteral("%1(%2) %3").arg(function_, argument_, filter);
         if (counts && argument_ == QLatin1String("1")) cell = QStringLiteral("nullif(%1, 0)").arg(cell);
         else if (counts) cell = QStringLiteral("CASE WHEN count(*) %1 > 0 THEN %2 END").arg(filter, cell);
-        columns += QStringLiteral(", %1 AS \"%2\"").arg(cell, QString(v.name).replace(QLatin1Char('"'), QStringLiteral("\"\"")));
+        columns += QStringLiteral(", %1 AS %2").arg(cell, quotedName(v.name));
     }
     return QStringLiteral("%1%2 %3 %4 %5").arg(selectList_, columns, fromWhere_, groupBy_, orderBy_);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "dialect/sql_lexer.h"
+#include "dialect/sql_quote.h"
 #include "dialect/token_edit.h"
 #include "csv/table_file.h"
 
@@ -14,10 +15,6 @@ namespace {
 bool isNameToken(const Token& t) {
     return t.kind == TokenKind::Word || t.kind == TokenKind::Bracketed || t.kind == TokenKind::DoubleQuoted ||
            t.kind == TokenKind::Backticked;
-}
-
-QString quotedName(const QString& name) {
-    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
 }
 
 bool endsFromClause(const Token& t) {

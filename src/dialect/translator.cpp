@@ -5,6 +5,7 @@
 #include "dialect/operators.h"
 #include "dialect/top.h"
 #include "dialect/sql_lexer.h"
+#include "dialect/sql_quote.h"
 #include "dialect/token_edit.h"
 
 #include <QDate>
@@ -13,10 +14,6 @@
 namespace tarlo {
 
 namespace {
-
-QString quotedString(const QString& text) {
-    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
-}
 
 // #2024/01/31#, #2024-01-31 10:00#, and the month-first #1/31/2024#.
 QString dateLiteral(const Token& t) {
@@ -33,8 +30,7 @@ QString dateLiteral(const Token& t) {
     const int hour = match.captured(4).toInt(), minute = match.captured(5).toInt(), second = match.captured(6).toInt();
     if (!match.hasMatch() || !QDate::isValid(y, m, d) || hour > 23 || minute > 59 || second > 59)
         throw Error(QStringLiteral("日付 %1 は正しい日付ではありません。").arg(t.text));
-    const int64_t packed = ((((int64_t(y) * 100 + m) * 100 + d) * 100 + hour) * 100 + minute) * 100 + second;
-    return quotedString(QString::fromStdString(formatDateTime(packed, true)));
+    return quotedString(QString::fromStdString(formatDateTime(packDate({y, m, d, hour, minute, second}), true)));
 }
 
 class Translator {

@@ -7,6 +7,7 @@
 #include "dialect/translator.h"
 #include "functions/text_functions.h"
 #include "dialect/sql_lexer.h"
+#include "dialect/sql_quote.h"
 #include "csv/table_cache.h"
 #include "dialect/table_references.h"
 
@@ -140,8 +141,7 @@ sqlite3_stmt* Connection::prepare(const QString& translated, const ParseProgress
         const std::string name = ref.name.toStdString();
         const std::shared_ptr<const CsvTable> current = lookup_->find.operator()(name);
         if (current == table) continue;
-        const QString quoted = QLatin1Char('"') + QString(ref.name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
-                               QLatin1Char('"');
+        const QString quoted = quotedName(ref.name);
         if (current) {
             sqlite3_exec(db_, ("DROP TABLE temp." + quoted.toStdString()).c_str(), nullptr, nullptr, nullptr);
             std::erase_if(tables_, [&](const auto& entry) { return entry.second == current; });
@@ -183,8 +183,7 @@ std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab, const 
         case SQLITE_INTEGER: out.push_back({shown, shown}); break;
         case SQLITE_FLOAT: out.push_back({QString::number(sqlite3_column_double(stmt, 0), 'g', 17), shown}); break;
         default:
-            out.push_back({QLatin1Char('\'') + QString(shown).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\''),
-                           shown});
+            out.push_back({quotedString(shown), shown});
         }
         if (out.size() > 1000) throw Error(QStringLiteral("クロス集計の列が多すぎます (1000 を超えました)。"));
     }

@@ -1,5 +1,6 @@
 #include "engine/csv_vtab.h"
 
+#include "dialect/sql_quote.h"
 #include "values/case_folding.h"
 
 #include <cmath>
@@ -29,12 +30,6 @@ struct CsvCursor {
         return (*rows)[descending ? rows->size() - 1 - position : position];
     }
 };
-
-std::string quoted(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
-}
 
 int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
     auto* lookup = static_cast<TableLookup*>(aux);
@@ -129,7 +124,7 @@ std::optional<std::string> lookupKey(const CsvTable& table, size_t column, sqlit
         if (type == SQLITE_TEXT) {
             const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(value)),
                                         size_t(sqlite3_value_bytes(value)));
-            if (shapeOf(text).date) return std::to_string(parseDateTime(text));
+            if (const auto date = readDateText(text)) return std::to_string(date->packed);
         }
         return std::nullopt;
     case ColumnType::Text:
@@ -241,7 +236,7 @@ std::string declareColumns(const CsvTable& table) {
     std::string out;
     for (size_t c = 0; c < table.columnCount(); ++c) {
         if (c) out += ", ";
-        out += quoted(table.columnNames()[c]);
+        out += quotedName(QString::fromStdString(table.columnNames()[c])).toStdString();
         switch (table.columnTypes()[c]) {
         case ColumnType::Integer: out += " INTEGER"; break;
         case ColumnType::Real: out += " REAL"; break;

@@ -23,16 +23,12 @@ void resultPacked(sqlite3_context* ctx, std::optional<int64_t> packed) {
 }
 
 QDateTime dateTimeOf(int64_t packed) {
-    const DateParts p = partsOf(packed);
+    const DateParts p = unpackDate(packed);
     return QDateTime(QDate(p.year, p.month, p.day), QTime(p.hour, p.minute, p.second), Qt::UTC);
 }
 
 std::optional<int64_t> packedOf(const QDateTime& t) {
-    const QDate d = t.date();
-    const QTime time = t.time();
-    if (!d.isValid() || d.year() < 100 || d.year() > 9999) return std::nullopt;
-    return ((((int64_t(d.year()) * 100 + d.month()) * 100 + d.day()) * 100 + time.hour()) * 100 + time.minute()) * 100 +
-           time.second();
+    return packDate(t.date(), t.time());
 }
 
 // The week number of julian day jd in weeks that start on firstDay (1 = Sunday).
@@ -98,7 +94,7 @@ void registerJetDateFunctions(sqlite3* db) {
         define(db, name, 1, [name = name, part = part](sqlite3_context* ctx, int, sqlite3_value** a) {
             const auto d = dateValueOf(a[0]);
             if (!d) return mismatch(ctx, name);
-            const DateParts p = partsOf(*d);
+            const DateParts p = unpackDate(*d);
             const int values[] = {p.year, p.month, p.day, p.hour, p.minute, p.second};
             sqlite3_result_int(ctx, values[part]);
         });
@@ -106,7 +102,7 @@ void registerJetDateFunctions(sqlite3* db) {
     define(db, "Weekday", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
         const auto d = dateValueOf(a[0]);
         if (!d) return mismatch(ctx, "Weekday");
-        const DateParts p = partsOf(*d);
+        const DateParts p = unpackDate(*d);
         sqlite3_result_int(ctx, weekdayOf(QDate(p.year, p.month, p.day), firstDayArg(argc, a, 1)));
     });
     define(db, "DateSerial", 3, [](sqlite3_context* ctx, int, sqlite3_value** a) {
@@ -162,7 +158,7 @@ void registerJetDateFunctions(sqlite3* db) {
         if (interval == Interval::Unknown) return unknownInterval(ctx, "DateDiff", a[0]);
         int64_t dates[2];
         if (!dateArgs(ctx, "DateDiff", a, 1, 2, dates)) return;
-        const DateParts p = partsOf(dates[0]), q = partsOf(dates[1]);
+        const DateParts p = unpackDate(dates[0]), q = unpackDate(dates[1]);
         const QDateTime t1 = dateTimeOf(dates[0]), t2 = dateTimeOf(dates[1]);
         const int64_t jd1 = t1.date().toJulianDay(), jd2 = t2.date().toJulianDay();
         const int64_t s1 = jd1 * 86400 + t1.time().msecsSinceStartOfDay() / 1000;
@@ -192,7 +188,7 @@ void registerJetDateFunctions(sqlite3* db) {
         if (interval == Interval::Unknown) return unknownInterval(ctx, "DatePart", a[0]);
         int64_t date;
         if (!dateArgs(ctx, "DatePart", a, 1, 1, &date)) return;
-        const DateParts p = partsOf(date);
+        const DateParts p = unpackDate(date);
         const QDate d(p.year, p.month, p.day);
         const int firstDay = firstDayArg(argc, a, 2);
         switch (interval) {

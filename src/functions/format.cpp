@@ -71,7 +71,7 @@ QString two(int n) {
 }
 
 QString formatDate(int64_t packed, const QString& pattern) {
-    const DateParts p = partsOf(packed);
+    const DateParts p = unpackDate(packed);
     const QDate date(p.year, p.month, p.day);
     static const char16_t* const weekdays[] = {u"月", u"火", u"水", u"木", u"金", u"土", u"日"};
     const int ymd = p.year * 10000 + p.month * 100 + p.day;

@@ -1,6 +1,7 @@
 #include "platform/text_encoding.h"
 
 #include "platform/error.h"
+#include "platform/utf8.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -35,30 +36,6 @@ const char* encodingLabel(TextEncoding encoding) {
 }
 
 }  // namespace
-
-bool isValidUtf8(QByteArrayView bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto* end = p + bytes.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) { ++p; continue; }
-        int extra;
-        char32_t min;
-        char32_t cp;
-        if ((c & 0xE0) == 0xC0) { extra = 1; min = 0x80; cp = c & 0x1F; }
-        else if ((c & 0xF0) == 0xE0) { extra = 2; min = 0x800; cp = c & 0x0F; }
-        else if ((c & 0xF8) == 0xF0) { extra = 3; min = 0x10000; cp = c & 0x07; }
-        else return false;
-        if (end - p <= extra) return false;
-        for (int i = 1; i <= extra; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (p[i] & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        p += extra + 1;
-    }
-    return true;
-}
 
 TextEncoding detectEncoding(QByteArrayView bytes) {
     if (startsWith(bytes, "\xEF\xBB\xBF", 3)) return TextEncoding::Utf8WithBom;

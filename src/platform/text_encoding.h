@@ -7,6 +7,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include "platform/utf8.h"
+
 namespace tarlo {
 
 enum class TextEncoding {
@@ -22,8 +24,6 @@ struct DecodedText {
     QString text;
     TextEncoding encoding = TextEncoding::Ascii;
 };
-
-bool isValidUtf8(QByteArrayView bytes);
 
 // A byte-order mark first, then valid UTF-8, otherwise CP932.
 TextEncoding detectEncoding(QByteArrayView bytes);

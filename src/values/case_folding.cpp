@@ -1,4 +1,7 @@
+// Letter case folded as the old engine ignored it, over UTF-8 text.
 #include "values/case_folding.h"
+
+#include "platform/utf8.h"
 
 #include <QChar>
 
@@ -6,38 +9,9 @@ namespace tarlo {
 
 namespace {
 
-// Decodes one code point at s[at], advancing at; invalid bytes stand for themselves.
-char32_t nextCodePoint(std::string_view s, size_t& at) {
-    const auto c = static_cast<unsigned char>(s[at]);
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (at + extra >= s.size() + (extra ? 0 : 1)) extra = 0;
-    char32_t cp = extra == 0 ? c : extra == 1 ? (c & 0x1F) : extra == 2 ? (c & 0x0F) : (c & 0x07);
-    for (int i = 1; i <= extra; ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[at + i]) & 0x3F);
-    at += extra + 1;
-    return cp;
-}
-
 char32_t fold(char32_t cp) {
     if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + 32 : cp;
     return QChar::toCaseFolded(cp);
-}
-
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 }  // namespace

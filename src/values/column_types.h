@@ -1,11 +1,11 @@
 // Column types, told from every value of a column (not a sample): integer,
-// real, date, date-time or text; and the texts values are shown as. A value
-// with a leading zero keeps its column text, so codes are never changed.
+// real, date, date-time or text. A value with a leading zero keeps its
+// column text, so codes are never changed.
 #pragma once
 
-#include <cstdint>
-#include <optional>
-#include <string>
+#include "values/dates.h"
+#include "values/numbers.h"
+
 #include <string_view>
 
 namespace tarlo {
@@ -34,16 +34,5 @@ private:
     bool date_ = true;
     bool time_ = false;
 };
-
-std::optional<int64_t> parseInteger(std::string_view value);
-std::optional<double> parseReal(std::string_view value);
-
-// yyyymmddhhmmss packed into one number, for a value whose shape is a date.
-int64_t parseDateTime(std::string_view value);
-
-// Shown texts: up to 15 significant digits without trailing zeros;
-// yyyy/mm/dd, and yyyy/mm/dd hh:nn:ss unless the time is midnight.
-std::string formatReal(double value);
-std::string formatDateTime(int64_t packed, bool withTime);
 
 }  // namespace tarlo

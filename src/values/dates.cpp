@@ -1,8 +1,8 @@
+// Reading, writing and counting dates.
 #include "values/dates.h"
 
-#include "values/column_types.h"
-
 #include <QDate>
+#include <QTime>
 
 #include <cmath>
 
@@ -13,13 +13,96 @@ namespace {
 const qint64 kEpochJulianDay = QDate(1899, 12, 30).toJulianDay();
 
 int64_t pack(int year, int month, int day, int hour, int minute, int second) {
-    return ((((int64_t(year) * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100 + second;
+    return packDate({year, month, day, hour, minute, second});
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Reads minDigits to maxDigits digits, and no digit may follow them.
+bool readNumber(std::string_view s, size_t& at, int minDigits, int maxDigits, int& out) {
+    int n = 0;
+    out = 0;
+    while (at < s.size() && isDigit(s[at]) && n < maxDigits) {
+        out = out * 10 + (s[at] - '0');
+        ++at;
+        ++n;
+    }
+    return n >= minDigits && !(at < s.size() && isDigit(s[at]));
+}
+
+char* putDigits(char* out, int value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = char('0' + value % 10);
+        value /= 10;
+    }
+    return out + width;
 }
 
 }  // namespace
 
+int64_t packDate(const DateParts& p) {
+    return ((((int64_t(p.year) * 100 + p.month) * 100 + p.day) * 100 + p.hour) * 100 + p.minute) * 100 + p.second;
+}
+
+DateParts unpackDate(int64_t packed) {
+    return {int(packed / 10000000000), int(packed / 100000000 % 100), int(packed / 1000000 % 100),
+            int(packed / 10000 % 100), int(packed / 100 % 100), int(packed % 100)};
+}
+
+std::optional<int64_t> packDate(const QDate& d, const QTime& t) {
+    if (!d.isValid() || d.year() < 100 || d.year() > 9999) return std::nullopt;
+    return pack(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
+}
+
+std::optional<DateReading> readDateText(std::string_view s) {
+    DateParts d;
+    size_t at = 0;
+    if (!readNumber(s, at, 4, 4, d.year) || at >= s.size()) return std::nullopt;
+    const char sep = s[at];
+    if (sep != '/' && sep != '-') return std::nullopt;
+    ++at;
+    if (!readNumber(s, at, 1, 2, d.month) || at >= s.size() || s[at] != sep) return std::nullopt;
+    ++at;
+    if (!readNumber(s, at, 1, 2, d.day)) return std::nullopt;
+    if (!QDate::isValid(d.year, d.month, d.day)) return std::nullopt;
+    if (at == s.size()) return DateReading{packDate(d), false};
+    if (s[at] != ' ') return std::nullopt;
+    ++at;
+    if (!readNumber(s, at, 1, 2, d.hour) || at >= s.size() || s[at] != ':') return std::nullopt;
+    ++at;
+    if (!readNumber(s, at, 2, 2, d.minute)) return std::nullopt;
+    if (at < s.size()) {
+        if (s[at] != ':') return std::nullopt;
+        ++at;
+        if (!readNumber(s, at, 2, 2, d.second) || at != s.size()) return std::nullopt;
+    }
+    if (d.hour > 23 || d.minute > 59 || d.second > 59) return std::nullopt;
+    return DateReading{packDate(d), true};
+}
+
+std::string formatDateTime(int64_t packed, bool withTime) {
+    const DateParts p = unpackDate(packed);
+    char buffer[20];
+    char* out = putDigits(buffer, p.year, 4);
+    *out++ = '/';
+    out = putDigits(out, p.month, 2);
+    *out++ = '/';
+    out = putDigits(out, p.day, 2);
+    if (withTime && (p.hour || p.minute || p.second)) {
+        *out++ = ' ';
+        out = putDigits(out, p.hour, 2);
+        *out++ = ':';
+        out = putDigits(out, p.minute, 2);
+        *out++ = ':';
+        out = putDigits(out, p.second, 2);
+    }
+    return std::string(buffer, out);
+}
+
 std::optional<int64_t> parseJetDate(std::string_view text) {
-    if (shapeOf(text).date) return parseDateTime(text);
+    if (const auto date = readDateText(text)) return date->packed;
     // hh:nn or hh:nn:ss
     int parts[3] = {0, 0, 0};
     int count = 0;
@@ -27,7 +110,7 @@ std::optional<int64_t> parseJetDate(std::string_view text) {
     while (count < 3) {
         size_t digits = 0;
         int value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 2) value = value * 10 + (text[i++] - '0'), ++digits;
+        while (i < text.size() && isDigit(text[i]) && digits < 2) value = value * 10 + (text[i++] - '0'), ++digits;
         if (digits == 0) return std::nullopt;
         parts[count++] = value;
         if (i == text.size()) break;
@@ -37,13 +120,8 @@ std::optional<int64_t> parseJetDate(std::string_view text) {
     return pack(1899, 12, 30, parts[0], parts[1], parts[2]);
 }
 
-DateParts partsOf(int64_t packed) {
-    return {int(packed / 10000000000), int(packed / 100000000 % 100), int(packed / 1000000 % 100),
-            int(packed / 10000 % 100), int(packed / 100 % 100), int(packed % 100)};
-}
-
 double serialOf(int64_t packed) {
-    const DateParts p = partsOf(packed);
+    const DateParts p = unpackDate(packed);
     const double days = double(QDate(p.year, p.month, p.day).toJulianDay() - kEpochJulianDay);
     const double time = (p.hour * 3600 + p.minute * 60 + p.second) / 86400.0;
     // Before the epoch the old engine counts the time away from zero as well.
@@ -67,7 +145,7 @@ std::optional<int64_t> packedOfSerial(double serial) {
 
 QString jetDateText(int64_t packed) {
     if (packed / 1000000 == kTimeOnlyDate) {
-        const DateParts p = partsOf(packed);
+        const DateParts p = unpackDate(packed);
         return QStringLiteral("%1:%2:%3")
             .arg(p.hour, 2, 10, QLatin1Char('0'))
             .arg(p.minute, 2, 10, QLatin1Char('0'))
@@ -122,7 +200,7 @@ std::optional<int64_t> parseDateWithPattern(std::string_view text, const QString
         if (run == 2 && c != 'y') minDigits = 2;
         int value = 0;
         size_t digits = 0;
-        while (at < text.size() && digits < maxDigits && text[at] >= '0' && text[at] <= '9') value = value * 10 + (text[at++] - '0'), ++digits;
+        while (at < text.size() && digits < maxDigits && isDigit(text[at])) value = value * 10 + (text[at++] - '0'), ++digits;
         if (digits < minDigits) return std::nullopt;
         *target = value;
         i += run;

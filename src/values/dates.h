@@ -1,22 +1,46 @@
-// Dates as the old engine's functions see them. Values travel as packed
-// yyyymmddhhmmss numbers and as the texts the table shows (yyyy/mm/dd,
-// yyyy/mm/dd hh:nn:ss, or hh:nn:ss for a time of day alone); arithmetic
-// goes through serial days counted from 1899/12/30, as the old engine
-// counted them.
+// Dates and times. Values travel as packed yyyymmddhhmmss integers, which
+// sort and compare as the moments they stand for, and are shown as the
+// table shows them (yyyy/mm/dd, yyyy/mm/dd hh:nn:ss, or hh:nn:ss for a time
+// of day alone); arithmetic goes through serial days counted from
+// 1899/12/30, as the old engine counted them.
 #pragma once
 
 #include <QString>
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
+class QDate;
+class QTime;
+
 namespace tarlo {
+
+struct DateParts {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+int64_t packDate(const DateParts& parts);
+DateParts unpackDate(int64_t packed);
+// Nothing outside years 100 to 9999.
+std::optional<int64_t> packDate(const QDate& date, const QTime& time);
 
 // The day a time of day alone stands on.
 inline constexpr int64_t kTimeOnlyDate = 18991230;
 
-// A date, a date with time, or a time of day alone (hh:nn[:ss]).
+// A table value's date spellings: yyyy/mm/dd, yyyy-mm-dd, yyyy/m/d, with an
+// optional " h:nn[:ss]". Nothing for anything else or an impossible date.
+struct DateReading {
+    int64_t packed = 0;
+    bool hasTime = false;
+};
+std::optional<DateReading> readDateText(std::string_view text);
+
+// yyyy/mm/dd, and yyyy/mm/dd hh:nn:ss when withTime and not midnight.
+std::string formatDateTime(int64_t packed, bool withTime);
+
+// As the old engine's functions read a text: a date, a date with time, or a
+// time of day alone (hh:nn[:ss]).
 std::optional<int64_t> parseJetDate(std::string_view text);
 
 double serialOf(int64_t packed);
@@ -26,10 +50,6 @@ std::optional<int64_t> packedOfSerial(double serial);
 // yyyy/mm/dd[ hh:nn:ss], or hh:nn:ss alone on the time-only day.
 QString jetDateText(int64_t packed);
 
-struct DateParts {
-    int year, month, day, hour, minute, second;
-};
-DateParts partsOf(int64_t packed);
 // Rolls months, days and times over as DateSerial and TimeSerial do.
 std::optional<int64_t> packedOfParts(int year, int month, int day, int hour, int minute, int second);
 

@@ -1,4 +1,5 @@
 #include "platform/error.h"
+#include "dialect/sql_quote.h"
 #include "dialect/translator.h"
 
 #include <gtest/gtest.h>
@@ -34,3 +35,9 @@ TEST(JetDialect, RefusesWhatItCannotRead) {
 }
 
 }  // namespace
+
+TEST(SqlQuote, DoublesTheQuoteItUses) {
+    EXPECT_EQ(tarlo::quotedString(QStringLiteral("it's \"x\"")), QStringLiteral("'it''s \"x\"'"));
+    EXPECT_EQ(tarlo::quotedName(QStringLiteral("a \"b\" 'c'")), QStringLiteral("\"a \"\"b\"\" 'c'\""));
+    EXPECT_EQ(tarlo::quotedString(QString()), QStringLiteral("''"));
+}

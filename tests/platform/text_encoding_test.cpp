@@ -60,3 +60,30 @@ TEST(TextEncoding, RefusesCharactersCp932CannotHold) {
     }
     EXPECT_THROW(tarlo::encodeText(QString::fromUtf8("\U0001F600"), TextEncoding::Ascii), tarlo::Error);
 }
+
+TEST(Utf8, EveryByteIsReadOnceAndMalformedBytesStandForThemselves) {
+    struct Case {
+        const char* bytes;
+        std::u32string codePoints;
+        bool valid;
+    } cases[] = {
+        {"a\xC3\xA9\xE3\x81\x82\xF0\x9F\x98\x80", U"a\u00E9\u3042\U0001F600", true},
+        {"\xC3", U"\u00C3", false},              // truncated at the end
+        {"\xE3\x81z", U"\u00E3\u0081z", false},  // truncated before ASCII: the ASCII survives
+        {"\xC0\xAF", U"\u00C0\u00AF", false},    // overlong "/"
+        {"\xED\xA0\x80", U"\u00ED\u00A0\u0080", false},  // a surrogate
+        {"\x80x", U"\u0080x", false},             // a stray continuation byte
+    };
+    for (const Case& c : cases) {
+        const std::string_view s(c.bytes);
+        std::u32string got;
+        for (size_t at = 0; at < s.size();) got += tarlo::nextCodePoint(s, at);
+        EXPECT_EQ(got, c.codePoints) << c.bytes;
+        EXPECT_EQ(tarlo::isValidUtf8(QByteArrayView(c.bytes)), c.valid) << c.bytes;
+        std::string encoded;
+        for (char32_t cp : got) tarlo::appendUtf8(encoded, cp);
+        if (c.valid) {
+            EXPECT_EQ(encoded, s);
+        }
+    }
+}

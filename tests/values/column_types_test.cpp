@@ -46,7 +46,25 @@ TEST(ColumnTypes, ValueTexts) {
     EXPECT_EQ(tarlo::formatReal(-0.0), "0");
     EXPECT_EQ(tarlo::formatReal(1.0 / 3), "0.333333333333333");
     EXPECT_EQ(tarlo::formatReal(123456789012345.0), "123456789012345");
-    const int64_t midnight = tarlo::parseDateTime("2024-1-5");
-    EXPECT_EQ(tarlo::formatDateTime(midnight, true), "2024/01/05");
-    EXPECT_EQ(tarlo::formatDateTime(tarlo::parseDateTime("2024/1/5 9:05"), true), "2024/01/05 09:05:00");
+    const auto midnight = tarlo::readDateText("2024-1-5");
+    ASSERT_TRUE(midnight && !midnight->hasTime);
+    EXPECT_EQ(tarlo::formatDateTime(midnight->packed, true), "2024/01/05");
+    const auto morning = tarlo::readDateText("2024/1/5 9:05");
+    ASSERT_TRUE(morning && morning->hasTime);
+    EXPECT_EQ(tarlo::formatDateTime(morning->packed, true), "2024/01/05 09:05:00");
+    EXPECT_EQ(tarlo::formatDateTime(morning->packed, false), "2024/01/05");
+}
+
+TEST(Dates, PackedValuesOrderAsTheMomentsTheyStandFor) {
+    const tarlo::DateParts parts{2024, 2, 29, 23, 59, 58};
+    EXPECT_EQ(tarlo::unpackDate(tarlo::packDate(parts)).day, 29);
+    EXPECT_EQ(tarlo::unpackDate(tarlo::packDate(parts)).second, 58);
+    EXPECT_LT(tarlo::packDate({2024, 2, 29, 23, 59, 58}), tarlo::packDate({2024, 3, 1, 0, 0, 0}));
+    EXPECT_LT(tarlo::packDate({999, 12, 31, 0, 0, 0}), tarlo::packDate({1000, 1, 1, 0, 0, 0}));
+    // The packed date, its serial day and back again.
+    const int64_t packed = tarlo::packDate({1900, 3, 1, 12, 0, 0});
+    EXPECT_DOUBLE_EQ(tarlo::serialOf(packed), 61.5);
+    EXPECT_EQ(tarlo::packedOfSerial(61.5), packed);
+    for (const char* bad : {"2024/02/30", "2024/1/5 9:5", "2024/01-05", "24/01/05", "2024/01/05 "})
+        EXPECT_FALSE(tarlo::readDateText(bad)) << bad;
 }

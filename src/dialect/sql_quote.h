@@ -1,0 +1,12 @@
+// Quoting for the statements we write ourselves: a text as a string
+// literal, a name as an identifier, each quote inside doubled.
+#pragma once
+
+#include <QString>
+
+namespace tarlo {
+
+QString quotedString(const QString& text);  // 'it''s'
+QString quotedName(const QString& name);    // "a ""b"""
+
+}  // namespace tarlo
