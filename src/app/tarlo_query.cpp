@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     try {
         if (!queryFile.isEmpty()) {
             const tarlo::QueryFile file = tarlo::readQueryFile(queryFile);
-            if (!file.exists) throw tarlo::Error(QStringLiteral("クエリファイル \"%1\" がありません。").arg(queryFile));
+            if (!file.exists) throw tarlo::Error({.file = queryFile}, u"クエリファイル \"%1\" がありません。", queryFile);
             statement = tarlo::statementOf(tarlo::joinLinesCrLf(file.lines));
         }
         tarlo::Connection connection;

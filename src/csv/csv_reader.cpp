@@ -58,8 +58,8 @@ TextBuffer decodeStrictly(QStringDecoder& decoder, const TextBuffer& bytes, size
                           const QString& path, const char* name) {
     TextBuffer out = decodeWith(decoder, bytes, from, progress);
     if (decoder.hasError())
-        throw Error(QStringLiteral("ファイル \"%1\" は %2 の文字として読めないバイトを含みます (schema.ini の CharacterSet)。")
-                        .arg(path, QLatin1String(name)));
+        throw Error(ErrorFacts{.file = path}, u"ファイル \"%1\" は %2 の文字として読めないバイトを含みます (schema.ini の CharacterSet)。",
+                    path, name);
     return out;
 }
 
@@ -101,7 +101,7 @@ TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress, Charset
 CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress, const CsvDialect& dialect) {
     const Stops stops(dialect.delimiter);
     if (utf8.size() >= std::numeric_limits<uint32_t>::max()) {
-        throw Error(QStringLiteral("ファイル \"%1\" が大きすぎます (4 GB まで)。").arg(path));
+        throw Error(ErrorFacts{.file = path}, u"ファイル \"%1\" が大きすぎます (4 GB まで)。", path);
     }
     CsvData data;
     data.text = std::move(utf8);
@@ -120,11 +120,9 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
     bool headerDone = !dialect.header;
     auto addRecord = [&] {
         if (record.size() > kMaxColumns) {
-            throw Error(QStringLiteral("ファイル \"%1\" の %2 行目: 列が多すぎます (%3 列、%4 列まで)。")
-                            .arg(path)
-                            .arg(recordLine)
-                            .arg(record.size())
-                            .arg(kMaxColumns));
+            throw Error(ErrorFacts{.file = path, .line = qint64(recordLine)},
+                        u"ファイル \"%1\" の %2 行目: 列が多すぎます (%3 列、%4 列まで)。", path, recordLine, record.size(),
+                        kMaxColumns);
         }
         if (!headerDone) {
             data.header = record;
@@ -162,10 +160,10 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
                 for (;;) {
                     const char* quote = static_cast<const char*>(std::memchr(in, dialect.quote, size_t(end - in)));
                     if (!quote) {
-                        throw Error(QStringLiteral("ファイル \"%1\" の %2 行目: 引用符 (\") が閉じられていません。"
-                                                   "この行で開いた引用符がファイルの終わりまで続いています。")
-                                        .arg(path)
-                                        .arg(openLine));
+                        throw Error(ErrorFacts{.file = path, .line = qint64(openLine)},
+                                    u"ファイル \"%1\" の %2 行目: 引用符 (\") が閉じられていません。"
+                                    u"この行で開いた引用符がファイルの終わりまで続いています。",
+                                    path, openLine);
                     }
                     for (const char* c = in; c < quote; ++c)
                         line += (*c == '\n') || (*c == '\r' && (c + 1 == quote || c[1] != '\n'));

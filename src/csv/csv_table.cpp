@@ -42,14 +42,14 @@ TextBuffer readWholeFile(const QString& path, const ParseProgress& progress) {
         try {
             bytes = readFileOnce(path, progress);
         } catch (const FileError& e) {
-            throw Error(QStringLiteral("テーブルのファイル \"%1\" を読めません: %2").arg(path, e.reason()));
+            throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" を読めません: %2", path, e.reason());
         }
         const QFileInfo after(path);
         if (before.size() == after.size() && before.lastModified() == after.lastModified() &&
             after.size() == qint64(bytes.size()))
             return bytes;
     }
-    throw Error(QStringLiteral("テーブルのファイル \"%1\" が読み込み中に書き換えられています。").arg(path));
+    throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" が読み込み中に書き換えられています。", path);
 }
 
 std::string nameWithSuffix(const std::string& base, int n) {
@@ -182,12 +182,10 @@ ColumnType CsvTable::readDeclaredColumn(LargeArray<Cell>& cells, size_t column, 
             const char* start = text_.data();
             size_t line = 1;
             for (const char* p = start; p < start + f.offset; ++p) line += *p == '\n' || (*p == '\r' && p[1] != '\n');
-            throw Error(QStringLiteral("ファイル \"%1\" の %2 行目、%3 列目 (%4): \"%5\" は schema.ini で %6 と宣言された列に入りません。")
-                            .arg(path_)
-                            .arg(line)
-                            .arg(column + 1)
-                            .arg(QString::fromStdString(names_[column]), QString::fromUtf8(v.data(), qsizetype(v.size())),
-                                 declared.typeName));
+            const ErrorFacts facts{.file = path_, .line = qint64(line), .column = int(column + 1),
+                                   .columnName = QString::fromStdString(names_[column]), .word = messageArgument(v)};
+            throw Error(facts, u"ファイル \"%1\" の %2 行目、%3 列目 (%4): \"%5\" は schema.ini で %6 と宣言された列に入りません。",
+                        facts.file, facts.line, facts.column, facts.columnName, facts.word, declared.typeName);
         }
         if (value->hasTime) type = ColumnType::DateTime;
     }

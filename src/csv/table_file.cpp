@@ -10,9 +10,10 @@ namespace tarlo {
 QString resolveTableFile(const QString& folder, const QString& name) {
     if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) || name == QLatin1String("..") ||
         name == QLatin1String(".")) {
-        throw Error(QStringLiteral("テーブル名 \"%1\" はフォルダーの外を指しています。"
-                                   "テーブルにできるのはプログラムのフォルダーにあるファイルだけです。")
-                        .arg(name));
+        throw Error(ErrorFacts{.word = name},
+                    u"テーブル名 \"%1\" はフォルダーの外を指しています。"
+                    u"テーブルにできるのはプログラムのフォルダーにあるファイルだけです。",
+                    name);
     }
     const QString exact = folder + name;
     if (name.isEmpty() || QFileInfo::exists(exact)) return exact;
@@ -22,9 +23,10 @@ QString resolveTableFile(const QString& folder, const QString& name) {
     for (const QString& file : files) {
         if (file.compare(name, Qt::CaseInsensitive) != 0) continue;
         if (!match.isEmpty()) {
-            throw Error(QStringLiteral("テーブル \"%1\" に当たるファイルが複数あります (\"%2\" と \"%3\")。"
-                                       "大文字と小文字まで正しく書いてください。")
-                            .arg(name, match, file));
+            throw Error(ErrorFacts{.word = name},
+                        u"テーブル \"%1\" に当たるファイルが複数あります (\"%2\" と \"%3\")。"
+                        u"大文字と小文字まで正しく書いてください。",
+                        name, match, file);
         }
         match = file;
     }

@@ -50,20 +50,22 @@ public:
     }
 
 private:
-    [[noreturn]] void fail(const QString& what) const {
-        throw Error(QStringLiteral("%1 の %2 行目: %3。").arg(path_).arg(line_).arg(what));
+    template <typename... Args>
+    [[noreturn]] void fail(QStringView pattern, const Args&... args) const {
+        throw Error(ErrorFacts{.file = path_, .line = line_}, u"%1 の %2 行目: %3。", path_, line_,
+                    formatMessage(pattern, args...));
     }
 
     char singleAscii(const QString& key, const QString& value) const {
         if (value.size() != 1 || value[0].unicode() >= 0x80)
-            fail(QStringLiteral("%1 には半角の 1 文字を書きます (\"%2\")").arg(key, value));
+            fail(u"%1 には半角の 1 文字を書きます (\"%2\")", key, value);
         return char(value[0].unicode());
     }
 
     bool boolean(const QString& value) const {
         if (value.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return true;
         if (value.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) return false;
-        fail(QStringLiteral("ColNameHeader は True か False です (\"%1\")").arg(value));
+        fail(u"ColNameHeader は True か False です (\"%1\")", value);
     }
 
     void setFormat(const QString& value) {
@@ -71,10 +73,10 @@ private:
         if (value.compare(QLatin1String("CSVDelimited"), Qt::CaseInsensitive) == 0) format_.delimiter = ',';
         else if (value.compare(QLatin1String("TabDelimited"), Qt::CaseInsensitive) == 0) format_.delimiter = '\t';
         else if (const auto m = delimited.match(value); m.hasMatch()) format_.delimiter = singleAscii(QStringLiteral("Delimited( )"), m.captured(1));
-        else if (value.startsWith(QLatin1String("FixedLength"), Qt::CaseInsensitive)) fail(QStringLiteral("固定長 (FixedLength) のファイルは読めません"));
-        else fail(QStringLiteral("Format \"%1\" は使えません (CSVDelimited, TabDelimited, Delimited(x))").arg(value));
+        else if (value.startsWith(QLatin1String("FixedLength"), Qt::CaseInsensitive)) fail(u"固定長 (FixedLength) のファイルは読めません");
+        else fail(u"Format \"%1\" は使えません (CSVDelimited, TabDelimited, Delimited(x))", value);
         if (format_.delimiter == '"' || format_.delimiter == '\r' || format_.delimiter == '\n')
-            fail(QStringLiteral("区切り文字に \"%1\" は使えません").arg(value));
+            fail(u"区切り文字に \"%1\" は使えません", value);
     }
 
     void setCharset(const QString& value) {
@@ -82,7 +84,7 @@ private:
         if (v == QLatin1String("ansi") || v == QLatin1String("oem") || v == QLatin1String("932")) format_.charset = Charset::Cp932;
         else if (v == QLatin1String("65001") || v == QLatin1String("utf-8") || v == QLatin1String("utf8")) format_.charset = Charset::Utf8;
         else if (v == QLatin1String("unicode") || v == QLatin1String("1200")) format_.charset = Charset::Utf16;
-        else fail(QStringLiteral("CharacterSet \"%1\" は使えません (ANSI, OEM, 932, 65001, Unicode)").arg(value));
+        else fail(u"CharacterSet \"%1\" は使えません (ANSI, OEM, 932, 65001, Unicode)", value);
     }
 
     void setTextDelimiter(const QString& value) {
@@ -95,16 +97,16 @@ private:
         static const QRegularExpression form(QStringLiteral(R"re(^\s*(?:"([^"]*)"|(\S+))(?:\s+(\S+))?(?:\s+Width\s+\d+)?\s*$)re"),
                                              QRegularExpression::CaseInsensitiveOption);
         const auto m = form.match(value);
-        if (!m.hasMatch()) fail(QStringLiteral("Col%1 には 列名 型 を書きます (\"%2\")").arg(n).arg(value));
+        if (!m.hasMatch()) fail(u"Col%1 には 列名 型 を書きます (\"%2\")", n, value);
         DeclaredColumn c;
         c.name = m.captured(1).isNull() ? m.captured(2) : m.captured(1);
         c.typeName = m.captured(3);
         if (!c.typeName.isEmpty()) {
             c.type = typeNamed(c.typeName);
             if (c.type == DeclaredType::None)
-                fail(QStringLiteral("Col%1 の型 \"%2\" は使えません").arg(n).arg(c.typeName));
+                fail(u"Col%1 の型 \"%2\" は使えません", n, c.typeName);
         }
-        if (size_t(n) > 2000) fail(QStringLiteral("Col%1: 列は 2000 までです").arg(n));
+        if (size_t(n) > 2000) fail(u"Col%1: 列は 2000 までです", n);
         if (format_.columns.size() < size_t(n)) format_.columns.resize(size_t(n));
         format_.columns[size_t(n) - 1] = c;
     }
@@ -145,7 +147,7 @@ TableFormat tableFormatFor(const QString& path) {
     try {
         bytes = readFileBytes(schema);
     } catch (const FileError& e) {
-        throw Error(QStringLiteral("%1 を読めません: %2").arg(schema, e.reason()));
+        throw Error(ErrorFacts{.file = schema}, u"%1 を読めません: %2", schema, e.reason());
     }
     return tableFormatFrom(decodeText(bytes).text, info.fileName(), schema);
 }

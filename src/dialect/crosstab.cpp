@@ -9,7 +9,7 @@ namespace tarlo {
 namespace {
 
 [[noreturn]] void malformed(const QString& why) {
-    throw Error(QStringLiteral("クロス集計 (TRANSFORM ... PIVOT) の書き方が違います: %1。").arg(why));
+    throw Error(ErrorFacts{}, u"クロス集計 (TRANSFORM ... PIVOT) の書き方が違います: %1。", why);
 }
 
 QString trimmed(const std::vector<Token>& tokens, size_t from, size_t to) {

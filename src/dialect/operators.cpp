@@ -109,7 +109,7 @@ bool isUnaryCapable(const Token& t) {
 }
 
 [[noreturn]] void missingOperand(const Token& op) {
-    throw Error(QStringLiteral("演算子 \"%1\" の前か後ろに式がありません。").arg(op.text));
+    throw Error(ErrorFacts{.word = op.text}, u"演算子 \"%1\" の前か後ろに式がありません。", op.text);
 }
 
 // The first token of the left operand of the operator at i (precedence p).

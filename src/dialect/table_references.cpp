@@ -92,9 +92,8 @@ private:
         const QString path = resolveTableFile(folder_, name);
         if (!QFileInfo(path).isFile()) {
             if (!looksLikeFile) return end;
-            throw Error(QStringLiteral("テーブル \"%1\" のファイルが見つかりません。"
-                                       "ファイル \"%2\" はありません。")
-                            .arg(name, path));
+            throw Error(ErrorFacts{.file = path, .word = name},
+                        u"テーブル \"%1\" のファイルが見つかりません。ファイル \"%2\" はありません。", name, path);
         }
         const QString registered = registerTable(name, path);
         tokens_[i].text = quotedName(registered);

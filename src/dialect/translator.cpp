@@ -29,7 +29,7 @@ QString dateLiteral(const Token& t) {
     }
     const int hour = match.captured(4).toInt(), minute = match.captured(5).toInt(), second = match.captured(6).toInt();
     if (!match.hasMatch() || !QDate::isValid(y, m, d) || hour > 23 || minute > 59 || second > 59)
-        throw Error(QStringLiteral("日付 %1 は正しい日付ではありません。").arg(t.text));
+        throw Error(ErrorFacts{.word = t.text}, u"日付 %1 は正しい日付ではありません。", t.text);
     return quotedString(QString::fromStdString(formatDateTime(packDate({y, m, d, hour, minute, second}), true)));
 }
 

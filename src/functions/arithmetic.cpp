@@ -12,7 +12,7 @@ namespace tarlo {
 namespace {
 
 void operatorMismatch(sqlite3_context* ctx, const char* op) {
-    resultError(ctx, QStringLiteral("演算子 \"%1\" の両辺の型が一致しません").arg(QLatin1String(op)));
+    resultError(ctx, u"演算子 \"%1\" の両辺の型が一致しません", op);
 }
 
 void divisionByZero(sqlite3_context* ctx) {

@@ -62,8 +62,7 @@ Interval intervalOf(sqlite3_value* v) {
 }
 
 void unknownInterval(sqlite3_context* ctx, const char* function, sqlite3_value* v) {
-    resultError(ctx, QStringLiteral("%1 の単位 \"%2\" は使えません (yyyy q m y d w ww h n s)")
-                         .arg(QLatin1String(function), textArg(v)));
+    resultError(ctx, u"%1 の単位 \"%2\" は使えません (yyyy q m y d w ww h n s)", function, textArg(v));
 }
 
 // Dates and times as the DateAdd, DateDiff and DatePart arguments give them.

@@ -29,7 +29,7 @@ void resultError(sqlite3_context* ctx, const QString& message) {
 }
 
 void mismatch(sqlite3_context* ctx, const char* function) {
-    resultError(ctx, QStringLiteral("%1 の引数の型が一致しません").arg(QLatin1String(function)));
+    resultError(ctx, u"%1 の引数の型が一致しません", function);
 }
 
 bool numberOf(sqlite3_value* v, double& out) {

@@ -3,6 +3,8 @@
 // null first argument gives null, and its type-mismatch message.
 #pragma once
 
+#include "platform/error.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -19,6 +21,11 @@ bool isNumberArg(sqlite3_value* v);
 QString textArg(sqlite3_value* v);
 void resultText(sqlite3_context* ctx, const QString& text);
 void resultError(sqlite3_context* ctx, const QString& message);
+// The message made of pattern and args in one pass (a "%1" in a value stays as written).
+template <typename... Args>
+void resultError(sqlite3_context* ctx, QStringView pattern, const Args&... args) {
+    resultError(ctx, formatMessage(pattern, args...));
+}
 void mismatch(sqlite3_context* ctx, const char* function);
 
 // A number, or a text that reads as one.

@@ -124,17 +124,17 @@ void registerTextFunctions(sqlite3* db) {
     define(db, "Chr", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
         int code = sqlite3_value_int(a[0]);
         if (code < 0) code += 65536;
-        if (code < 0 || code > 65535) return resultError(ctx, QStringLiteral("Chr の引数 %1 は文字の番号ではありません").arg(sqlite3_value_int(a[0])));
+        if (code < 0 || code > 65535) return resultError(ctx, u"Chr の引数 %1 は文字の番号ではありません", sqlite3_value_int(a[0]));
         QByteArray bytes;
         if (code > 255) bytes.append(char(code >> 8));
         bytes.append(char(code & 0xFF));
         const QString text = code < 128 ? QString(QChar(code)) : decodeAs(bytes, TextEncoding::Cp932);
-        if (text.contains(QChar(0xFFFD))) return resultError(ctx, QStringLiteral("Chr の引数 %1 は文字の番号ではありません").arg(code));
+        if (text.contains(QChar(0xFFFD))) return resultError(ctx, u"Chr の引数 %1 は文字の番号ではありません", code);
         resultText(ctx, text);
     });
     define(db, "ChrW", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
         const int code = sqlite3_value_int(a[0]);
-        if (code < 0 || code > 0xFFFF) return resultError(ctx, QStringLiteral("ChrW の引数 %1 は文字の番号ではありません").arg(code));
+        if (code < 0 || code > 0xFFFF) return resultError(ctx, u"ChrW の引数 %1 は文字の番号ではありません", code);
         resultText(ctx, QString(QChar(char16_t(code))));
     });
     // Str gives a number its sign place: a blank before a positive one.
@@ -158,7 +158,7 @@ void registerTextFunctions(sqlite3* db) {
         if (isNullArg(a[1])) return sqlite3_result_null(ctx);
         const QString text = textArg(a[0]), sought = textArg(a[1]);
         const int start = argc > 2 && !isNullArg(a[2]) ? sqlite3_value_int(a[2]) : -1;
-        if (start == 0 || start < -1) return resultError(ctx, QStringLiteral("InStrRev の開始位置 %1 が正しくありません").arg(start));
+        if (start == 0 || start < -1) return resultError(ctx, u"InStrRev の開始位置 %1 が正しくありません", start);
         if (start > text.size()) return sqlite3_result_int(ctx, 0);
         const qsizetype from = start == -1 ? text.size() - sought.size() : start - sought.size();
         if (from < 0) return sqlite3_result_int(ctx, 0);
@@ -177,7 +177,7 @@ void registerTextFunctions(sqlite3* db) {
             if (isNullArg(a[i]) && i < 3) return sqlite3_result_null(ctx);
         const int start = argc > 3 && !isNullArg(a[3]) ? sqlite3_value_int(a[3]) : 1;
         const int count = argc > 4 && !isNullArg(a[4]) ? sqlite3_value_int(a[4]) : -1;
-        if (start < 1) return resultError(ctx, QStringLiteral("Replace の開始位置 %1 が正しくありません").arg(start));
+        if (start < 1) return resultError(ctx, u"Replace の開始位置 %1 が正しくありません", start);
         QString text = textArg(a[0]).mid(start - 1);
         const QString find = textArg(a[1]), with = textArg(a[2]);
         if (find.isEmpty() || count == 0) return resultText(ctx, text);
@@ -314,7 +314,7 @@ void registerJetFunctions(sqlite3* db) {
             if (!numberOf(a[0], d)) return mismatch(ctx, name);
             const double r = roundHalfEven(d);
             if (r < low || r > high)
-                return resultError(ctx, QStringLiteral("%1 の値 %2 が範囲を超えました (オーバーフロー)").arg(QLatin1String(name), textArg(a[0])));
+                return resultError(ctx, u"%1 の値 %2 が範囲を超えました (オーバーフロー)", name, textArg(a[0]));
             sqlite3_result_int64(ctx, int64_t(r));
         });
     }
@@ -351,7 +351,7 @@ void registerJetFunctions(sqlite3* db) {
         double d;
         if (!numberOf(a[0], d)) return mismatch(ctx, "Round");
         const int places = argc > 1 ? sqlite3_value_int(a[1]) : 0;
-        if (places < 0 || places > 15) return resultError(ctx, QStringLiteral("Round の桁数 %1 は 0 から 15 です").arg(places));
+        if (places < 0 || places > 15) return resultError(ctx, u"Round の桁数 %1 は 0 から 15 です", places);
         const double scale = std::pow(10.0, places);
         const double r = roundHalfEven(d * scale) / scale;
         if (places == 0) resultWhole(ctx, r);

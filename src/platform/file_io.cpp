@@ -15,7 +15,7 @@ namespace {
 
 [[noreturn]] void throwFileError(const QString& path, int code) {
     const QString reason = systemErrorText(code);
-    throw FileError(QStringLiteral("ファイル \"%1\". %2").arg(path, reason), path, code, reason);
+    throw FileError(path, code, reason);
 }
 
 class FileDescriptor {

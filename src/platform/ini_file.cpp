@@ -98,7 +98,7 @@ void writeIniValue(const QString& path, const QString& section, const QString& k
         const QByteArray old = isExistingFile(path) ? readFileBytes(path) : QByteArray();
         writeFileAtomically(path, setIniValue(old, section, key, value));
     } catch (const FileError&) {
-        throw Error(QStringLiteral("%1 に書き込めません").arg(path));
+        throw Error(ErrorFacts{.file = path}, u"%1 に書き込めません", path);
     }
 }
 

@@ -94,10 +94,8 @@ QByteArray encodeText(const QString& text, TextEncoding encoding) {
         const QStringView piece = QStringView(text).sliced(i, n);
         QByteArray bytes = encoder(piece);
         if (encoder.hasError() || decodeAs(bytes, TextEncoding::Cp932) != piece) {
-            throw Error(QStringLiteral("文字 \"%1\" (%2 文字目) は %3 で保存できません。")
-                            .arg(piece.toString())
-                            .arg(i + 1)
-                            .arg(QString::fromLatin1(encodingLabel(encoding))));
+            throw Error(ErrorFacts{.column = int(i + 1), .word = piece.toString()},
+                        u"文字 \"%1\" (%2 文字目) は %3 で保存できません。", piece, i + 1, encodingLabel(encoding));
         }
         out += bytes;
         i += n;

@@ -60,7 +60,7 @@ QueryFile readQueryFile(const QString& path) {
     try {
         bytes = readFileBytes(path);
     } catch (const FileError& e) {
-        throw Error(QStringLiteral("ファイル \"%1\". %2 は開けません").arg(path, e.reason()));
+        throw Error(ErrorFacts{.file = path}, u"ファイル \"%1\". %2 は開けません", path, e.reason());
     }
     // Reading stops at the first NUL: a byte in 8-bit text, a code unit in UTF-16.
     const TextEncoding found = detectEncoding(bytes);

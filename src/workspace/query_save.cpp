@@ -43,7 +43,7 @@ void saveQueryText(const QString& path, const QString& text, TextEncoding encodi
     try {
         writeFileAtomically(path, bytes);
     } catch (const FileError& e) {
-        throw Error(QStringLiteral("ファイル \"%1\". %2 を作成できません").arg(path, e.reason()));
+        throw Error(ErrorFacts{.file = path}, u"ファイル \"%1\". %2 を作成できません", path, e.reason());
     }
 }
 

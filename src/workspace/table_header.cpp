@@ -54,7 +54,7 @@ QString firstLineOf(FileReader& reader) {
     case EACCES:
     case EPERM:
     case EISDIR: throw Error(QStringLiteral("ファイルへのアクセスが拒否されました"));
-    default: throw Error(QStringLiteral("I/O エラー (%1)").arg(code));
+    default: throw Error(ErrorFacts{}, u"I/O エラー (%1)", code);
     }
 }
 
@@ -72,10 +72,8 @@ QStringList headerItems(const QString& line) {
 
 QStringList readTableHeader(const QString& path) {
     if (path.size() > kMaxTablePathLength) {
-        throw Error(QStringLiteral("テーブルのパスが長すぎます (%1 文字、%2 文字まで): %3")
-                        .arg(path.size())
-                        .arg(kMaxTablePathLength)
-                        .arg(path));
+        throw Error(ErrorFacts{.file = path}, u"テーブルのパスが長すぎます (%1 文字、%2 文字まで): %3", path.size(),
+                    kMaxTablePathLength, path);
     }
     QString line;
     try {

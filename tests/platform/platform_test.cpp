@@ -32,6 +32,21 @@ TEST(ApplicationErrorText, ClosesWithAPeriodAfterCharactersSortingAfterIt) {
     EXPECT_EQ(tarlo::applicationErrorText(QString()), QString());
 }
 
+TEST(Error, MessagesAreFormattedOnceFromTheirFacts) {
+    // A placeholder inside an argument is text, whatever its position.
+    const tarlo::Error e({.file = "x%1.csv", .line = 2}, u"ファイル \"%1\" の %2 行目: %3", "x%1.csv", 2, "%2 %%");
+    EXPECT_EQ(e.message(), QStringLiteral("ファイル \"x%1.csv\" の 2 行目: %2 %%"));
+    EXPECT_EQ(e.facts().file, QStringLiteral("x%1.csv"));
+    EXPECT_EQ(e.facts().line, 2);
+    EXPECT_EQ(std::string(e.what()), e.message().toStdString());
+    EXPECT_EQ(tarlo::formatMessage(u"100%% %1%3 %9", "a"), QStringLiteral("100% a%3 %9"));
+    EXPECT_EQ(tarlo::formatMessage(u"%1 %2 %1", std::string_view("x"), 1.5), QStringLiteral("x 1.5 x"));
+    // A system failure on a file keeps its path, number and text apart.
+    const tarlo::FileError f("/p/%2.txt", 13, "Permission denied");
+    EXPECT_EQ(f.message(), QStringLiteral("ファイル \"/p/%2.txt\". Permission denied"));
+    EXPECT_EQ(f.path(), QStringLiteral("/p/%2.txt"));
+}
+
 TEST(IniFile, NewFileHoldsExactlyTheTwoLines) {
     EXPECT_EQ(tarlo::setIniValue({}, "InternetShortcut", "URL", "https://x.jp/"),
               QByteArray("[InternetShortcut]\r\nURL=https://x.jp/\r\n"));
