@@ -1,5 +1,7 @@
 #include "dialect/operators.h"
 
+#include "dialect/internal_names.h"
+
 #include "platform/error.h"
 #include "dialect/token_edit.h"
 
@@ -223,15 +225,15 @@ void rewriteLevel(std::vector<Token>& tokens, int p, std::initializer_list<Opera
 }  // namespace
 
 void rewriteJetOperators(std::vector<Token>& tokens) {
-    rewriteLevel(tokens, 1, {{"^", "tarlo_pow"}});
-    rewriteLevel(tokens, 3, {{"/", "tarlo_div"}});
-    rewriteLevel(tokens, 4, {{"\\", "tarlo_intdiv"}});
-    rewriteLevel(tokens, 5, {{"MOD", "tarlo_mod"}});
-    rewriteLevel(tokens, 6, {{"+", "tarlo_add"}, {"-", "tarlo_sub"}});
-    rewriteLevel(tokens, 7, {{"&", "tarlo_concat"}});
-    rewriteLevel(tokens, 12, {{"XOR", "tarlo_xor"}});
-    rewriteLevel(tokens, 13, {{"EQV", "tarlo_eqv"}});
-    rewriteLevel(tokens, 14, {{"IMP", "tarlo_imp"}});
+    rewriteLevel(tokens, 1, {{"^", call::kPower}});
+    rewriteLevel(tokens, 3, {{"/", call::kDivide}});
+    rewriteLevel(tokens, 4, {{"\\", call::kIntDivide}});
+    rewriteLevel(tokens, 5, {{"MOD", call::kMod}});
+    rewriteLevel(tokens, 6, {{"+", call::kAdd}, {"-", call::kSubtract}});
+    rewriteLevel(tokens, 7, {{"&", call::kConcat}});
+    rewriteLevel(tokens, 12, {{"XOR", call::kXor}});
+    rewriteLevel(tokens, 13, {{"EQV", call::kEqv}});
+    rewriteLevel(tokens, 14, {{"IMP", call::kImp}});
 }
 
 }  // namespace tarlo

@@ -4,6 +4,7 @@
 #include "values/column_types.h"
 #include "dialect/operators.h"
 #include "dialect/top.h"
+#include "dialect/internal_names.h"
 #include "dialect/sql_lexer.h"
 #include "dialect/sql_quote.h"
 #include "dialect/token_edit.h"
@@ -66,11 +67,10 @@ private:
     // Left(, Right( and IsNull( are calls, though SQLite reads the words as keywords.
     void rewriteKeywordFunctions() {
         for (size_t i = 0; i < tokens_.size(); ++i) {
-            if (!isKeyword(tokens_[i], "LEFT") && !isKeyword(tokens_[i], "RIGHT") && !isKeyword(tokens_[i], "ISNULL"))
-                continue;
+            const char* internal = tokens_[i].kind == TokenKind::Word ? call::keywordFunction(tokens_[i].text) : nullptr;
+            if (!internal) continue;
             const size_t open = next(i + 1);
-            if (open < tokens_.size() && isSymbol(tokens_[open], "("))
-                tokens_[i].text = QStringLiteral("tarlo_") + tokens_[i].text.toLower();
+            if (open < tokens_.size() && isSymbol(tokens_[open], "(")) tokens_[i].text = QLatin1String(internal);
         }
     }
 

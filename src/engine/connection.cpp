@@ -4,8 +4,9 @@
 #include "values/column_types.h"
 #include "dialect/crosstab.h"
 #include "engine/csv_vtab.h"
+#include "engine/messages.h"
 #include "dialect/translator.h"
-#include "functions/text_functions.h"
+#include "functions/registry.h"
 #include "dialect/sql_lexer.h"
 #include "dialect/sql_quote.h"
 #include "csv/table_cache.h"
@@ -30,57 +31,10 @@ int readOnlyAuthorizer(void*, int action, const char*, const char*, const char*,
     }
 }
 
-QString afterPrefix(const QString& message, const char* prefix) {
-    return message.mid(qsizetype(std::strlen(prefix))).trimmed();
-}
-
-// What the user wrote where the rewritten statement calls one of ours.
-QString writtenAs(const QString& word) {
-    static const std::pair<const char*, const char*> calls[] = {
-        {"tarlo_add", "+"},    {"tarlo_sub", "-"},    {"tarlo_div", "/"},      {"tarlo_intdiv", "\\"},
-        {"tarlo_mod", "Mod"},  {"tarlo_pow", "^"},    {"tarlo_concat", "&"},   {"tarlo_xor", "Xor"},
-        {"tarlo_eqv", "Eqv"},  {"tarlo_imp", "Imp"},  {"tarlo_left", "Left"},  {"tarlo_right", "Right"},
-        {"tarlo_isnull", "IsNull"},
-    };
-    for (const auto& [call, written] : calls)
-        if (word.compare(QLatin1String(call), Qt::CaseInsensitive) == 0) return QLatin1String(written);
-    return word;
-}
-
-// The engine's messages, with the essential fact (which table, column or
-// word) first: the warning box shows only the text before the first "。".
-QString translateMessage(const QString& m) {
-    auto starts = [&](const char* p) { return m.startsWith(QLatin1String(p)); };
-    if (starts("no such table:"))
-        return QStringLiteral("テーブル \"%1\" が見つかりません。FROM に書いたファイル名を確かめてください。")
-            .arg(afterPrefix(m, "no such table:"));
-    if (starts("no such column:"))
-        return QStringLiteral("列 \"%1\" が見つかりません。列名を確かめてください。").arg(afterPrefix(m, "no such column:"));
-    if (starts("ambiguous column name:"))
-        return QStringLiteral("列名 \"%1\" がどのテーブルの列か決まりません。テーブル名を付けてください。")
-            .arg(afterPrefix(m, "ambiguous column name:"));
-    if (starts("near \"") && m.endsWith(QLatin1String("syntax error"))) {
-        const QString word = writtenAs(m.mid(6, m.indexOf(QLatin1String("\":"), 6) - 6));
-        return QStringLiteral("SQL 文の \"%1\" の近くに誤りがあります。").arg(word);
-    }
-    if (starts("incomplete input")) return QStringLiteral("SQL 文が途中で終わっています。");
-    if (starts("no such function:"))
-        return QStringLiteral("関数 \"%1\" はありません。").arg(afterPrefix(m, "no such function:"));
-    if (starts("not authorized"))
-        return QStringLiteral("この文は実行できません: データは読み取り専用です。");
-    if (starts("wrong number of arguments to function"))
-        return QStringLiteral("関数 \"%1\" の引数の数が違います。")
-            .arg(m.mid(m.lastIndexOf(QLatin1Char(' ')) + 1).remove(QLatin1String("()")));
-    // The functions' own messages are written for the user already.
-    for (const QChar c : m)
-        if (c.unicode() >= 0x80) return m.endsWith(QStringLiteral("。")) ? m : m + QStringLiteral("。");
-    return QStringLiteral("SQL エラー: %1。").arg(m);
-}
-
 [[noreturn]] void throwEngineError(sqlite3* db, int rc) {
     if (rc == SQLITE_INTERRUPT) throw Cancelled{};
     if (rc == SQLITE_NOMEM) throw Error(QStringLiteral("メモリが足りません。結果が大きすぎます。"));
-    throw Error(translateMessage(QString::fromUtf8(sqlite3_errmsg(db))));
+    throw Error(engineMessage(QString::fromUtf8(sqlite3_errmsg(db))));
 }
 
 bool onlySpaceOrComments(const QString& tail) {
@@ -120,7 +74,7 @@ void Connection::open(const QString& folder) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 0);
     registerCsvModule(db_, &lookup_->find);
-    registerJetFunctions(db_);
+    registerFunctions(db_);
 }
 
 void Connection::close() {

@@ -3,7 +3,9 @@
 // dividing exactly, "\" and Mod on rounded integers, "^", and Xor, Eqv and
 // Imp. Division by zero is an error, as it was, never a silent null.
 #include "values/dates.h"
+#include "dialect/internal_names.h"
 #include "functions/function_support.h"
+#include "functions/registry.h"
 
 #include <cmath>
 
@@ -12,7 +14,7 @@ namespace tarlo {
 namespace {
 
 void operatorMismatch(sqlite3_context* ctx, const char* op) {
-    resultError(ctx, u"演算子 \"%1\" の両辺の型が一致しません", op);
+    resultError(ctx, u"演算子 \"%1\" の両辺の型が一致しません", call::writtenAs(QString::fromLatin1(op)));
 }
 
 void divisionByZero(sqlite3_context* ctx) {
@@ -55,83 +57,89 @@ int truthOf(sqlite3_value* v) {
     return d != 0 ? -1 : 0;
 }
 
-void defineLogic(sqlite3* db, const char* name, const char* op, int (*combine)(int, int)) {
-    define(db, name, 2, [op, combine](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const int x = truthOf(a[0]), y = truthOf(a[1]);
-        if (x == -3 || y == -3) return operatorMismatch(ctx, op);
-        const int r = combine(x, y);
-        r == -2 ? sqlite3_result_null(ctx) : sqlite3_result_int(ctx, r);
-    }, false);
+// -1 true, 0 false, -2 null, with the old engine's rules for null.
+int xorOf(int x, int y) { return x == -2 || y == -2 ? -2 : (x != y ? -1 : 0); }
+int eqvOf(int x, int y) { return x == -2 || y == -2 ? -2 : (x == y ? -1 : 0); }
+int impOf(int x, int y) {
+    if (x == 0 || y == -1) return -1;
+    if (x == -2 || y == -2) return -2;
+    return 0;
+}
+
+template <int (*Combine)(int, int)>
+void logic(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const int x = truthOf(a[0]), y = truthOf(a[1]);
+    if (x == -3 || y == -3) return operatorMismatch(ctx, calledFunction(ctx).name);
+    const int r = Combine(x, y);
+    r == -2 ? sqlite3_result_null(ctx) : sqlite3_result_int(ctx, r);
 }
 
 }  // namespace
 
-void registerJetArithmetic(sqlite3* db) {
-    define(db, "tarlo_add", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
-        if (bothIntegers(a)) {
-            int64_t sum;
-            if (!__builtin_add_overflow(sqlite3_value_int64(a[0]), sqlite3_value_int64(a[1]), &sum))
-                return sqlite3_result_int64(ctx, sum);
-        }
-        const bool text0 = sqlite3_value_type(a[0]) == SQLITE_TEXT, text1 = sqlite3_value_type(a[1]) == SQLITE_TEXT;
-        if (text0 && text1) return resultText(ctx, textArg(a[0]) + textArg(a[1]));
-        double x, y;
-        const auto date0 = dateOf(a[0]), date1 = dateOf(a[1]);
-        if (date0 && numberOf(a[1], y)) return resultDate(ctx, serialOf(*date0) + y);
-        if (date1 && numberOf(a[0], x)) return resultDate(ctx, serialOf(*date1) + x);
-        if (!numberOf(a[0], x) || !numberOf(a[1], y)) return operatorMismatch(ctx, "+");
-        resultNumber(ctx, x + y);
-    });
-    define(db, "tarlo_sub", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
-        if (bothIntegers(a)) {
-            int64_t difference;
-            if (!__builtin_sub_overflow(sqlite3_value_int64(a[0]), sqlite3_value_int64(a[1]), &difference))
-                return sqlite3_result_int64(ctx, difference);
-        }
-        double x, y;
-        const auto date0 = dateOf(a[0]), date1 = dateOf(a[1]);
-        if (date0 && date1) return resultNumber(ctx, serialOf(*date0) - serialOf(*date1));
-        if (date0 && numberOf(a[1], y)) return resultDate(ctx, serialOf(*date0) - y);
-        if (!numberOf(a[0], x) || !numberOf(a[1], y)) return operatorMismatch(ctx, "-");
-        resultNumber(ctx, x - y);
-    });
-    define(db, "tarlo_div", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
-        double x, y;
-        if (!numberOf(a[0], x) || !numberOf(a[1], y)) return operatorMismatch(ctx, "/");
-        if (y == 0) return divisionByZero(ctx);
-        resultNumber(ctx, x / y);
-    });
-    define(db, "tarlo_intdiv", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
-        int64_t x, y;
-        if (!roundedOperands(ctx, a, "\\", x, y)) return;
-        sqlite3_result_int64(ctx, x / y);
-    });
-    define(db, "tarlo_mod", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
-        int64_t x, y;
-        if (!roundedOperands(ctx, a, "Mod", x, y)) return;
-        sqlite3_result_int64(ctx, x % y);
-    });
-    define(db, "tarlo_pow", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
-        double x, y;
-        if (!numberOf(a[0], x) || !numberOf(a[1], y)) return operatorMismatch(ctx, "^");
-        if (x < 0 && y != std::floor(y)) return resultError(ctx, QStringLiteral("負の数を小数でべき乗できません"));
-        if (x == 0 && y < 0) return divisionByZero(ctx);
-        resultNumber(ctx, std::pow(x, y));
-    });
-    // -1 true, 0 false, -2 null, with the old engine's rules for null.
-    defineLogic(db, "tarlo_xor", "Xor", [](int x, int y) { return x == -2 || y == -2 ? -2 : (x != y ? -1 : 0); });
-    defineLogic(db, "tarlo_eqv", "Eqv", [](int x, int y) { return x == -2 || y == -2 ? -2 : (x == y ? -1 : 0); });
-    defineLogic(db, "tarlo_imp", "Imp", [](int x, int y) {
-        if (x == 0 || y == -1) return -1;
-        if (x == -2 || y == -2) return -2;
-        return 0;
-    });
+std::span<const FunctionDef> arithmeticFunctions() {
+    static const FunctionDef kTable[] = {
+        {call::kAdd, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+            if (bothIntegers(a)) {
+                int64_t sum;
+                if (!__builtin_add_overflow(sqlite3_value_int64(a[0]), sqlite3_value_int64(a[1]), &sum))
+                    return sqlite3_result_int64(ctx, sum);
+            }
+            const bool text0 = sqlite3_value_type(a[0]) == SQLITE_TEXT, text1 = sqlite3_value_type(a[1]) == SQLITE_TEXT;
+            if (text0 && text1) return resultText(ctx, textArg(a[0]) + textArg(a[1]));
+            double x, y;
+            const auto date0 = dateOf(a[0]), date1 = dateOf(a[1]);
+            if (date0 && numberOf(a[1], y)) return resultDate(ctx, serialOf(*date0) + y);
+            if (date1 && numberOf(a[0], x)) return resultDate(ctx, serialOf(*date1) + x);
+            if (!numberOf(a[0], x) || !numberOf(a[1], y)) return operatorMismatch(ctx, "+");
+            resultNumber(ctx, x + y);
+        }},
+        {call::kSubtract, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+            if (bothIntegers(a)) {
+                int64_t difference;
+                if (!__builtin_sub_overflow(sqlite3_value_int64(a[0]), sqlite3_value_int64(a[1]), &difference))
+                    return sqlite3_result_int64(ctx, difference);
+            }
+            double x, y;
+            const auto date0 = dateOf(a[0]), date1 = dateOf(a[1]);
+            if (date0 && date1) return resultNumber(ctx, serialOf(*date0) - serialOf(*date1));
+            if (date0 && numberOf(a[1], y)) return resultDate(ctx, serialOf(*date0) - y);
+            if (!numberOf(a[0], x) || !numberOf(a[1], y)) return operatorMismatch(ctx, "-");
+            resultNumber(ctx, x - y);
+        }},
+        {call::kDivide, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+            double x, y;
+            if (!numberOf(a[0], x) || !numberOf(a[1], y)) return operatorMismatch(ctx, "/");
+            if (y == 0) return divisionByZero(ctx);
+            resultNumber(ctx, x / y);
+        }},
+        {call::kIntDivide, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+            int64_t x, y;
+            if (!roundedOperands(ctx, a, "\\", x, y)) return;
+            sqlite3_result_int64(ctx, x / y);
+        }},
+        {call::kMod, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+            int64_t x, y;
+            if (!roundedOperands(ctx, a, "Mod", x, y)) return;
+            sqlite3_result_int64(ctx, x % y);
+        }},
+        {call::kPower, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+            double x, y;
+            if (!numberOf(a[0], x) || !numberOf(a[1], y)) return operatorMismatch(ctx, "^");
+            if (x < 0 && y != std::floor(y)) return resultError(ctx, QStringLiteral("負の数を小数でべき乗できません"));
+            if (x == 0 && y < 0) return divisionByZero(ctx);
+            resultNumber(ctx, std::pow(x, y));
+        }},
+        {call::kXor, 2, kNullsHandled, logic<xorOf>},
+        {call::kEqv, 2, kNullsHandled, logic<eqvOf>},
+        {call::kImp, 2, kNullsHandled, logic<impOf>},
+    };
+    return kTable;
 }
 
 }  // namespace tarlo

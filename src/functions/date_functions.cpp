@@ -3,6 +3,7 @@
 // TimeValue and CDate. Dates are date texts, or numbers read as serial days.
 #include "values/dates.h"
 #include "functions/function_support.h"
+#include "functions/registry.h"
 
 #include <QDateTime>
 
@@ -76,135 +77,141 @@ bool dateArgs(sqlite3_context* ctx, const char* function, sqlite3_value** a, int
     return true;
 }
 
+template <int DateParts::*Part>
+void datePart(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const auto d = dateValueOf(a[0]);
+    if (!d) return mismatch(ctx, calledFunction(ctx).name);
+    sqlite3_result_int(ctx, unpackDate(*d).*Part);
+}
+
 }  // namespace
 
-void registerJetDateFunctions(sqlite3* db) {
-    define(db, "Date", 0, [](sqlite3_context* ctx, int, sqlite3_value**) {
-        resultText(ctx, QDate::currentDate().toString(QStringLiteral("yyyy/MM/dd")));
-    }, false, false);
-    define(db, "Time", 0, [](sqlite3_context* ctx, int, sqlite3_value**) {
-        resultText(ctx, QTime::currentTime().toString(QStringLiteral("hh:mm:ss")));
-    }, false, false);
-    define(db, "Now", 0, [](sqlite3_context* ctx, int, sqlite3_value**) {
-        resultText(ctx, QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")));
-    }, false, false);
-    const std::pair<const char*, int> parts[] = {{"Year", 0}, {"Month", 1}, {"Day", 2}, {"Hour", 3}, {"Minute", 4}, {"Second", 5}};
-    for (const auto& [name, part] : parts) {
-        define(db, name, 1, [name = name, part = part](sqlite3_context* ctx, int, sqlite3_value** a) {
+std::span<const FunctionDef> dateFunctions() {
+    static const FunctionDef kTable[] = {
+        {"Date", 0, kNullsHandled | kVolatile, [](sqlite3_context* ctx, int, sqlite3_value**) {
+            resultText(ctx, QDate::currentDate().toString(QStringLiteral("yyyy/MM/dd")));
+        }},
+        {"Time", 0, kNullsHandled | kVolatile, [](sqlite3_context* ctx, int, sqlite3_value**) {
+            resultText(ctx, QTime::currentTime().toString(QStringLiteral("hh:mm:ss")));
+        }},
+        {"Now", 0, kNullsHandled | kVolatile, [](sqlite3_context* ctx, int, sqlite3_value**) {
+            resultText(ctx, QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")));
+        }},
+        {"Year", 1, kNullFirstGivesNull, datePart<&DateParts::year>},
+        {"Month", 1, kNullFirstGivesNull, datePart<&DateParts::month>},
+        {"Day", 1, kNullFirstGivesNull, datePart<&DateParts::day>},
+        {"Hour", 1, kNullFirstGivesNull, datePart<&DateParts::hour>},
+        {"Minute", 1, kNullFirstGivesNull, datePart<&DateParts::minute>},
+        {"Second", 1, kNullFirstGivesNull, datePart<&DateParts::second>},
+        {"Weekday", -1, kNullFirstGivesNull, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
             const auto d = dateValueOf(a[0]);
-            if (!d) return mismatch(ctx, name);
+            if (!d) return mismatch(ctx, "Weekday");
             const DateParts p = unpackDate(*d);
-            const int values[] = {p.year, p.month, p.day, p.hour, p.minute, p.second};
-            sqlite3_result_int(ctx, values[part]);
-        });
-    }
-    define(db, "Weekday", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-        const auto d = dateValueOf(a[0]);
-        if (!d) return mismatch(ctx, "Weekday");
-        const DateParts p = unpackDate(*d);
-        sqlite3_result_int(ctx, weekdayOf(QDate(p.year, p.month, p.day), firstDayArg(argc, a, 1)));
-    });
-    define(db, "DateSerial", 3, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        for (int i = 0; i < 3; ++i)
-            if (isNullArg(a[i])) return sqlite3_result_null(ctx);
-        resultPacked(ctx, packedOfParts(sqlite3_value_int(a[0]), sqlite3_value_int(a[1]), sqlite3_value_int(a[2]), 0, 0, 0));
-    });
-    define(db, "TimeSerial", 3, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        for (int i = 0; i < 3; ++i)
-            if (isNullArg(a[i])) return sqlite3_result_null(ctx);
-        resultPacked(ctx, packedOfParts(1899, 12, 30, sqlite3_value_int(a[0]), sqlite3_value_int(a[1]), sqlite3_value_int(a[2])));
-    });
-    define(db, "CDate", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const auto d = dateValueOf(a[0]);
-        if (!d) return mismatch(ctx, "CDate");
-        resultText(ctx, jetDateText(*d));
-    });
-    define(db, "DateValue", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const auto d = dateValueOf(a[0]);
-        if (!d) return mismatch(ctx, "DateValue");
-        resultText(ctx, jetDateText(*d / 1000000 * 1000000));
-    });
-    define(db, "TimeValue", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const auto d = dateValueOf(a[0]);
-        if (!d) return mismatch(ctx, "TimeValue");
-        resultText(ctx, jetDateText(kTimeOnlyDate * 1000000 + *d % 1000000));
-    });
-    define(db, "DateAdd", 3, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const Interval interval = intervalOf(a[0]);
-        if (interval == Interval::Unknown) return unknownInterval(ctx, "DateAdd", a[0]);
-        double amount;
-        if (isNullArg(a[1]) || isNullArg(a[2])) return sqlite3_result_null(ctx);
-        if (!numberOf(a[1], amount)) return mismatch(ctx, "DateAdd");
-        int64_t date;
-        if (!dateArgs(ctx, "DateAdd", a, 2, 1, &date)) return;
-        const qint64 n = qint64(roundHalfEven(amount));
-        if (std::fabs(amount) > 1e9) return resultPacked(ctx, std::nullopt);
-        const QDateTime t = dateTimeOf(date);
-        switch (interval) {
-        case Interval::Year: return resultPacked(ctx, packedOf(t.addMonths(int(n * 12))));
-        case Interval::Quarter: return resultPacked(ctx, packedOf(t.addMonths(int(n * 3))));
-        case Interval::Month: return resultPacked(ctx, packedOf(t.addMonths(int(n))));
-        case Interval::Week: return resultPacked(ctx, packedOf(t.addDays(n * 7)));
-        case Interval::Hour: return resultPacked(ctx, packedOf(t.addSecs(n * 3600)));
-        case Interval::Minute: return resultPacked(ctx, packedOf(t.addSecs(n * 60)));
-        case Interval::Second: return resultPacked(ctx, packedOf(t.addSecs(n)));
-        default: return resultPacked(ctx, packedOf(t.addDays(n)));
-        }
-    }, false);
-    define(db, "DateDiff", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-        if (argc < 3 || argc > 5) return resultError(ctx, QStringLiteral("DateDiff の引数は 3 つから 5 つです"));
-        const Interval interval = intervalOf(a[0]);
-        if (interval == Interval::Unknown) return unknownInterval(ctx, "DateDiff", a[0]);
-        int64_t dates[2];
-        if (!dateArgs(ctx, "DateDiff", a, 1, 2, dates)) return;
-        const DateParts p = unpackDate(dates[0]), q = unpackDate(dates[1]);
-        const QDateTime t1 = dateTimeOf(dates[0]), t2 = dateTimeOf(dates[1]);
-        const int64_t jd1 = t1.date().toJulianDay(), jd2 = t2.date().toJulianDay();
-        const int64_t s1 = jd1 * 86400 + t1.time().msecsSinceStartOfDay() / 1000;
-        const int64_t s2 = jd2 * 86400 + t2.time().msecsSinceStartOfDay() / 1000;
-        auto floorDiv = [](int64_t x, int64_t y) { return x >= 0 ? x / y : (x - y + 1) / y; };
-        int64_t r = 0;
-        switch (interval) {
-        case Interval::Year: r = q.year - p.year; break;
-        case Interval::Quarter: r = (q.year * 4 + (q.month - 1) / 3) - (p.year * 4 + (p.month - 1) / 3); break;
-        case Interval::Month: r = (q.year * 12 + q.month) - (p.year * 12 + p.month); break;
-        case Interval::Weekday: r = (jd2 - jd1) / 7; break;
-        case Interval::Week: {
-            const int firstDay = firstDayArg(argc, a, 3);
-            r = weekIndex(jd2, firstDay) - weekIndex(jd1, firstDay);
-            break;
-        }
-        case Interval::Hour: r = floorDiv(s2, 3600) - floorDiv(s1, 3600); break;
-        case Interval::Minute: r = floorDiv(s2, 60) - floorDiv(s1, 60); break;
-        case Interval::Second: r = s2 - s1; break;
-        default: r = jd2 - jd1; break;
-        }
-        sqlite3_result_int64(ctx, r);
-    }, false);
-    define(db, "DatePart", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-        if (argc < 2 || argc > 4) return resultError(ctx, QStringLiteral("DatePart の引数は 2 つから 4 つです"));
-        const Interval interval = intervalOf(a[0]);
-        if (interval == Interval::Unknown) return unknownInterval(ctx, "DatePart", a[0]);
-        int64_t date;
-        if (!dateArgs(ctx, "DatePart", a, 1, 1, &date)) return;
-        const DateParts p = unpackDate(date);
-        const QDate d(p.year, p.month, p.day);
-        const int firstDay = firstDayArg(argc, a, 2);
-        switch (interval) {
-        case Interval::Year: return sqlite3_result_int(ctx, p.year);
-        case Interval::Quarter: return sqlite3_result_int(ctx, (p.month - 1) / 3 + 1);
-        case Interval::Month: return sqlite3_result_int(ctx, p.month);
-        case Interval::DayOfYear: return sqlite3_result_int(ctx, d.dayOfYear());
-        case Interval::Day: return sqlite3_result_int(ctx, p.day);
-        case Interval::Weekday: return sqlite3_result_int(ctx, weekdayOf(d, firstDay));
-        case Interval::Week:
-            return sqlite3_result_int64(
-                ctx, weekIndex(d.toJulianDay(), firstDay) - weekIndex(QDate(p.year, 1, 1).toJulianDay(), firstDay) + 1);
-        case Interval::Hour: return sqlite3_result_int(ctx, p.hour);
-        case Interval::Minute: return sqlite3_result_int(ctx, p.minute);
-        default: return sqlite3_result_int(ctx, p.second);
-        }
-    }, false);
+            sqlite3_result_int(ctx, weekdayOf(QDate(p.year, p.month, p.day), firstDayArg(argc, a, 1)));
+        }},
+        {"DateSerial", 3, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            for (int i = 0; i < 3; ++i)
+                if (isNullArg(a[i])) return sqlite3_result_null(ctx);
+            resultPacked(ctx, packedOfParts(sqlite3_value_int(a[0]), sqlite3_value_int(a[1]), sqlite3_value_int(a[2]), 0, 0, 0));
+        }},
+        {"TimeSerial", 3, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            for (int i = 0; i < 3; ++i)
+                if (isNullArg(a[i])) return sqlite3_result_null(ctx);
+            resultPacked(ctx, packedOfParts(1899, 12, 30, sqlite3_value_int(a[0]), sqlite3_value_int(a[1]), sqlite3_value_int(a[2])));
+        }},
+        {"CDate", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            const auto d = dateValueOf(a[0]);
+            if (!d) return mismatch(ctx, "CDate");
+            resultText(ctx, jetDateText(*d));
+        }},
+        {"DateValue", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            const auto d = dateValueOf(a[0]);
+            if (!d) return mismatch(ctx, "DateValue");
+            resultText(ctx, jetDateText(*d / 1000000 * 1000000));
+        }},
+        {"TimeValue", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            const auto d = dateValueOf(a[0]);
+            if (!d) return mismatch(ctx, "TimeValue");
+            resultText(ctx, jetDateText(kTimeOnlyDate * 1000000 + *d % 1000000));
+        }},
+        {"DateAdd", 3, kNullsHandled, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            const Interval interval = intervalOf(a[0]);
+            if (interval == Interval::Unknown) return unknownInterval(ctx, "DateAdd", a[0]);
+            double amount;
+            if (isNullArg(a[1]) || isNullArg(a[2])) return sqlite3_result_null(ctx);
+            if (!numberOf(a[1], amount)) return mismatch(ctx, "DateAdd");
+            int64_t date;
+            if (!dateArgs(ctx, "DateAdd", a, 2, 1, &date)) return;
+            const qint64 n = qint64(roundHalfEven(amount));
+            if (std::fabs(amount) > 1e9) return resultPacked(ctx, std::nullopt);
+            const QDateTime t = dateTimeOf(date);
+            switch (interval) {
+            case Interval::Year: return resultPacked(ctx, packedOf(t.addMonths(int(n * 12))));
+            case Interval::Quarter: return resultPacked(ctx, packedOf(t.addMonths(int(n * 3))));
+            case Interval::Month: return resultPacked(ctx, packedOf(t.addMonths(int(n))));
+            case Interval::Week: return resultPacked(ctx, packedOf(t.addDays(n * 7)));
+            case Interval::Hour: return resultPacked(ctx, packedOf(t.addSecs(n * 3600)));
+            case Interval::Minute: return resultPacked(ctx, packedOf(t.addSecs(n * 60)));
+            case Interval::Second: return resultPacked(ctx, packedOf(t.addSecs(n)));
+            default: return resultPacked(ctx, packedOf(t.addDays(n)));
+            }
+        }},
+        {"DateDiff", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 3 || argc > 5) return resultError(ctx, QStringLiteral("DateDiff の引数は 3 つから 5 つです"));
+            const Interval interval = intervalOf(a[0]);
+            if (interval == Interval::Unknown) return unknownInterval(ctx, "DateDiff", a[0]);
+            int64_t dates[2];
+            if (!dateArgs(ctx, "DateDiff", a, 1, 2, dates)) return;
+            const DateParts p = unpackDate(dates[0]), q = unpackDate(dates[1]);
+            const QDateTime t1 = dateTimeOf(dates[0]), t2 = dateTimeOf(dates[1]);
+            const int64_t jd1 = t1.date().toJulianDay(), jd2 = t2.date().toJulianDay();
+            const int64_t s1 = jd1 * 86400 + t1.time().msecsSinceStartOfDay() / 1000;
+            const int64_t s2 = jd2 * 86400 + t2.time().msecsSinceStartOfDay() / 1000;
+            auto floorDiv = [](int64_t x, int64_t y) { return x >= 0 ? x / y : (x - y + 1) / y; };
+            int64_t r = 0;
+            switch (interval) {
+            case Interval::Year: r = q.year - p.year; break;
+            case Interval::Quarter: r = (q.year * 4 + (q.month - 1) / 3) - (p.year * 4 + (p.month - 1) / 3); break;
+            case Interval::Month: r = (q.year * 12 + q.month) - (p.year * 12 + p.month); break;
+            case Interval::Weekday: r = (jd2 - jd1) / 7; break;
+            case Interval::Week: {
+                const int firstDay = firstDayArg(argc, a, 3);
+                r = weekIndex(jd2, firstDay) - weekIndex(jd1, firstDay);
+                break;
+            }
+            case Interval::Hour: r = floorDiv(s2, 3600) - floorDiv(s1, 3600); break;
+            case Interval::Minute: r = floorDiv(s2, 60) - floorDiv(s1, 60); break;
+            case Interval::Second: r = s2 - s1; break;
+            default: r = jd2 - jd1; break;
+            }
+            sqlite3_result_int64(ctx, r);
+        }},
+        {"DatePart", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 2 || argc > 4) return resultError(ctx, QStringLiteral("DatePart の引数は 2 つから 4 つです"));
+            const Interval interval = intervalOf(a[0]);
+            if (interval == Interval::Unknown) return unknownInterval(ctx, "DatePart", a[0]);
+            int64_t date;
+            if (!dateArgs(ctx, "DatePart", a, 1, 1, &date)) return;
+            const DateParts p = unpackDate(date);
+            const QDate d(p.year, p.month, p.day);
+            const int firstDay = firstDayArg(argc, a, 2);
+            switch (interval) {
+            case Interval::Year: return sqlite3_result_int(ctx, p.year);
+            case Interval::Quarter: return sqlite3_result_int(ctx, (p.month - 1) / 3 + 1);
+            case Interval::Month: return sqlite3_result_int(ctx, p.month);
+            case Interval::DayOfYear: return sqlite3_result_int(ctx, d.dayOfYear());
+            case Interval::Day: return sqlite3_result_int(ctx, p.day);
+            case Interval::Weekday: return sqlite3_result_int(ctx, weekdayOf(d, firstDay));
+            case Interval::Week:
+                return sqlite3_result_int64(
+                    ctx, weekIndex(d.toJulianDay(), firstDay) - weekIndex(QDate(p.year, 1, 1).toJulianDay(), firstDay) + 1);
+            case Interval::Hour: return sqlite3_result_int(ctx, p.hour);
+            case Interval::Minute: return sqlite3_result_int(ctx, p.minute);
+            default: return sqlite3_result_int(ctx, p.second);
+            }
+        }},
+    };
+    return kTable;
 }
 
 }  // namespace tarlo

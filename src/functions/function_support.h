@@ -37,27 +37,5 @@ double roundHalfEven(double x);
 // yyyymmddhhmmss of a date value (a date text), or nothing.
 std::optional<int64_t> dateOf(sqlite3_value* v);
 
-// Registers fn under name; null in the first argument gives null out
-// unless the function handles nulls itself.
-template <typename Fn>
-void define(sqlite3* db, const char* name, int args, Fn fn, bool nullsPass = true, bool deterministic = true) {
-    struct Holder {
-        Fn fn;
-        bool nullsPass;
-    };
-    auto* holder = new Holder{fn, nullsPass};
-    sqlite3_create_function_v2(
-        db, name, args, SQLITE_UTF8 | (deterministic ? SQLITE_DETERMINISTIC : 0), holder,
-        [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-            auto* h = static_cast<Holder*>(sqlite3_user_data(ctx));
-            if (h->nullsPass && argc > 0 && isNullArg(argv[0])) return sqlite3_result_null(ctx);
-            h->fn(ctx, argc, argv);
-        },
-        nullptr, nullptr, [](void* p) { delete static_cast<Holder*>(p); });
-}
-
-void registerJetArithmetic(sqlite3* db);
-void registerJetDateFunctions(sqlite3* db);
-void registerJetAggregates(sqlite3* db);
 
 }  // namespace tarlo

@@ -1,12 +1,14 @@
-#include "functions/text_functions.h"
-
+// The text, conversion, number and test functions of the old engine, and
+// Like, & and the calls behind Left, Right and IsNull.
 #include "platform/error.h"
 #include "platform/text_encoding.h"
 #include "values/case_folding.h"
 #include "values/column_types.h"
 #include "values/dates.h"
 #include "functions/format.h"
+#include "dialect/internal_names.h"
 #include "functions/function_support.h"
+#include "functions/registry.h"
 #include "functions/like_pattern.h"
 
 #include <QString>
@@ -95,287 +97,291 @@ void resultWhole(sqlite3_context* ctx, double r) {
     else sqlite3_result_double(ctx, r);
 }
 
+template <long long Low, long long High>
+void wholeConversion(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const char* name = calledFunction(ctx).name;
+    double d;
+    if (!numberOf(a[0], d)) return mismatch(ctx, name);
+    const double r = roundHalfEven(d);
+    if (r < double(Low) || r > double(High))
+        return resultError(ctx, u"%1 の値 %2 が範囲を超えました (オーバーフロー)", name, textArg(a[0]));
+    sqlite3_result_int64(ctx, int64_t(r));
+}
+
+// CDbl and CSng; Currency keeps four decimal places.
+template <bool Currency>
+void realConversion(sqlite3_context* ctx, int, sqlite3_value** a) {
+    double d;
+    if (!numberOf(a[0], d)) return mismatch(ctx, calledFunction(ctx).name);
+    if (Currency) d = roundHalfEven(d * 10000) / 10000;
+    sqlite3_result_double(ctx, d);
+}
+
+double floorOf(double d) { return std::floor(d); }
+double truncOf(double d) { return std::trunc(d); }
+double signOf(double d) { return d > 0 ? 1.0 : d < 0 ? -1.0 : 0.0; }
+
+template <double (*Part)(double)>
+void wholePart(sqlite3_context* ctx, int, sqlite3_value** a) {
+    double d;
+    if (!numberOf(a[0], d)) return mismatch(ctx, calledFunction(ctx).name);
+    resultWhole(ctx, Part(d));
+}
+
 // Compares as the old engine's text compare did: letters ignoring case.
 Qt::CaseSensitivity compareMode(int argc, sqlite3_value** a, int at) {
     if (argc > at && !isNullArg(a[at]) && sqlite3_value_int(a[at]) == 0) return Qt::CaseSensitive;
     return Qt::CaseInsensitive;
 }
 
-void registerTextFunctions(sqlite3* db) {
-    // Asc and Chr speak the Japanese code page, as on the users' machines: Asc("あ") is -32096.
-    define(db, "Asc", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const QString s = textArg(a[0]);
-        if (s.isEmpty()) return resultError(ctx, QStringLiteral("Asc の引数が空の文字列です"));
-        const qsizetype length = s[0].isHighSurrogate() && s.size() > 1 ? 2 : 1;
-        QByteArray bytes;
-        try {
-            bytes = encodeText(s.left(length), TextEncoding::Cp932);
-        } catch (const Error&) {
-            return sqlite3_result_int(ctx, '?');
-        }
-        const int code = bytes.size() == 1 ? uint8_t(bytes[0]) : uint8_t(bytes[0]) * 256 + uint8_t(bytes[1]);
-        sqlite3_result_int(ctx, code > 32767 ? code - 65536 : code);
-    });
-    define(db, "AscW", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const QString s = textArg(a[0]);
-        if (s.isEmpty()) return resultError(ctx, QStringLiteral("AscW の引数が空の文字列です"));
-        sqlite3_result_int(ctx, s[0].unicode());
-    });
-    define(db, "Chr", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        int code = sqlite3_value_int(a[0]);
-        if (code < 0) code += 65536;
-        if (code < 0 || code > 65535) return resultError(ctx, u"Chr の引数 %1 は文字の番号ではありません", sqlite3_value_int(a[0]));
-        QByteArray bytes;
-        if (code > 255) bytes.append(char(code >> 8));
-        bytes.append(char(code & 0xFF));
-        const QString text = code < 128 ? QString(QChar(code)) : decodeAs(bytes, TextEncoding::Cp932);
-        if (text.contains(QChar(0xFFFD))) return resultError(ctx, u"Chr の引数 %1 は文字の番号ではありません", code);
-        resultText(ctx, text);
-    });
-    define(db, "ChrW", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const int code = sqlite3_value_int(a[0]);
-        if (code < 0 || code > 0xFFFF) return resultError(ctx, u"ChrW の引数 %1 は文字の番号ではありません", code);
-        resultText(ctx, QString(QChar(char16_t(code))));
-    });
-    // Str gives a number its sign place: a blank before a positive one.
-    define(db, "Str", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        double d;
-        if (!numberOf(a[0], d)) return mismatch(ctx, "Str");
-        const QString text = textArg(a[0]).trimmed();
-        resultText(ctx, d >= 0 ? QLatin1Char(' ') + text : text);
-    });
-    define(db, "CBool", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const QString text = textArg(a[0]).trimmed();
-        double d;
-        if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return sqlite3_result_int(ctx, -1);
-        if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) return sqlite3_result_int(ctx, 0);
-        if (!numberOf(a[0], d)) return mismatch(ctx, "CBool");
-        sqlite3_result_int(ctx, d != 0 ? -1 : 0);
-    });
-    // InStrRev(text, sought[, start[, compare]]).
-    define(db, "InStrRev", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-        if (argc < 2 || argc > 4) return resultError(ctx, QStringLiteral("InStrRev の引数は 2 つから 4 つです"));
-        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
-        const QString text = textArg(a[0]), sought = textArg(a[1]);
-        const int start = argc > 2 && !isNullArg(a[2]) ? sqlite3_value_int(a[2]) : -1;
-        if (start == 0 || start < -1) return resultError(ctx, u"InStrRev の開始位置 %1 が正しくありません", start);
-        if (start > text.size()) return sqlite3_result_int(ctx, 0);
-        const qsizetype from = start == -1 ? text.size() - sought.size() : start - sought.size();
-        if (from < 0) return sqlite3_result_int(ctx, 0);
-        sqlite3_result_int64(ctx, text.lastIndexOf(sought, from, compareMode(argc, a, 3)) + 1);
-    });
-    define(db, "StrComp", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-        if (argc < 2 || argc > 3) return resultError(ctx, QStringLiteral("StrComp の引数は 2 つか 3 つです"));
-        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
-        const int c = QString::compare(textArg(a[0]), textArg(a[1]), compareMode(argc, a, 2));
-        sqlite3_result_int(ctx, c < 0 ? -1 : c > 0 ? 1 : 0);
-    });
-    // Replace(text, find, with[, start[, count[, compare]]]): the result begins at start.
-    define(db, "Replace", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-        if (argc < 3 || argc > 6) return resultError(ctx, QStringLiteral("Replace の引数は 3 つから 6 つです"));
-        for (int i = 1; i < argc; ++i)
-            if (isNullArg(a[i]) && i < 3) return sqlite3_result_null(ctx);
-        const int start = argc > 3 && !isNullArg(a[3]) ? sqlite3_value_int(a[3]) : 1;
-        const int count = argc > 4 && !isNullArg(a[4]) ? sqlite3_value_int(a[4]) : -1;
-        if (start < 1) return resultError(ctx, u"Replace の開始位置 %1 が正しくありません", start);
-        QString text = textArg(a[0]).mid(start - 1);
-        const QString find = textArg(a[1]), with = textArg(a[2]);
-        if (find.isEmpty() || count == 0) return resultText(ctx, text);
-        const Qt::CaseSensitivity cs = compareMode(argc, a, 5);
-        QString out;
-        qsizetype at = 0;
-        for (int done = 0; count < 0 || done < count; ++done) {
-            const qsizetype hit = text.indexOf(find, at, cs);
-            if (hit < 0) break;
-            out += text.mid(at, hit - at) + with;
-            at = hit + find.size();
-        }
-        resultText(ctx, out + text.mid(at));
-    });
-    // Log is the natural logarithm, as it was (SQLite's own is base 10).
-    define(db, "Log", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        double d;
-        if (!numberOf(a[0], d)) return mismatch(ctx, "Log");
-        if (d <= 0) return resultError(ctx, QStringLiteral("Log の引数は正の数です"));
-        sqlite3_result_double(ctx, std::log(d));
-    });
-    define(db, "Exp", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        double d;
-        if (!numberOf(a[0], d)) return mismatch(ctx, "Exp");
-        const double r = std::exp(d);
-        if (std::isinf(r)) return resultError(ctx, QStringLiteral("Exp の結果が数値の範囲を超えました"));
-        sqlite3_result_double(ctx, r);
-    });
-    define(db, "Format", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-        if (argc < 1 || argc > 4) return resultError(ctx, QStringLiteral("Format の引数は 1 つから 4 つです"));
-        FormatValue value;
-        value.isNull = isNullArg(a[0]);
-        if (!value.isNull) {
-            value.text = textArg(a[0]);
-            double d;
-            if (numberOf(a[0], d)) value.number = d;
-            value.date = isNumberArg(a[0]) ? packedOfSerial(sqlite3_value_double(a[0])) : dateOf(a[0]);
-        }
-        const QString pattern = argc > 1 && !isNullArg(a[1]) ? textArg(a[1]) : QString();
-        const QString out = formatJetValue(value, pattern);
-        if (value.isNull && out.isEmpty()) return sqlite3_result_null(ctx);
-        resultText(ctx, out);
-    }, false);
-}
-
 }  // namespace
 
-void registerJetFunctions(sqlite3* db) {
-    registerJetArithmetic(db);
-    registerJetDateFunctions(db);
-    registerJetAggregates(db);
-    registerTextFunctions(db);
-    // x LIKE pattern calls like(pattern, x); the compiled pattern is kept for the statement.
-    define(db, "like", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        if (isNullArg(a[1])) return sqlite3_result_null(ctx);
-        auto* pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
-        if (!pattern) {
-            pattern = new LikePattern({reinterpret_cast<const char*>(sqlite3_value_text(a[0])), size_t(sqlite3_value_bytes(a[0]))});
-            sqlite3_set_auxdata(ctx, 0, pattern, [](void* p) { delete static_cast<LikePattern*>(p); });
-            pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
-            if (!pattern) return sqlite3_result_error_nomem(ctx);
-        }
-        if (sqlite3_value_type(a[1]) == SQLITE_TEXT) {
-            const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(a[1])), size_t(sqlite3_value_bytes(a[1])));
-            return sqlite3_result_int(ctx, pattern->matches(text) ? 1 : 0);
-        }
-        const QByteArray text = textArg(a[1]).toUtf8();
-        sqlite3_result_int(ctx, pattern->matches({text.constData(), size_t(text.size())}) ? 1 : 0);
-    });
-    // a & b: null counts as empty text, and all nulls give null.
-    define(db, "tarlo_concat", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-        QString out;
-        bool any = false;
-        for (int i = 0; i < argc; ++i) {
-            if (isNullArg(argv[i])) continue;
-            any = true;
-            out += textArg(argv[i]);
-        }
-        any ? resultText(ctx, out) : sqlite3_result_null(ctx);
-    }, false);
-    define(db, "len", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int64(ctx, textArg(a[0]).size()); });
-    define(db, "tarlo_left", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).left(std::max(0, sqlite3_value_int(a[1])))); });
-    define(db, "tarlo_right", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).right(std::max(0, sqlite3_value_int(a[1])))); });
-    define(db, "mid", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-        if (argc < 2 || argc > 3) return sqlite3_result_error(ctx, "Mid の引数は 2 つか 3 つです", -1);
-        const int start = std::max(1, sqlite3_value_int(a[1]));
-        resultText(ctx, textArg(a[0]).mid(start - 1, argc == 3 ? std::max(0, sqlite3_value_int(a[2])) : -1));
-    });
-    define(db, "ucase", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).toUpper()); });
-    define(db, "lcase", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).toLower()); });
-    define(db, "strreverse", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        QString s = textArg(a[0]);
-        std::reverse(s.begin(), s.end());
-        resultText(ctx, s);
-    });
-    define(db, "space", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, QString(std::max(0, sqlite3_value_int(a[0])), QLatin1Char(' '))); });
-    define(db, "string", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const QString c = textArg(a[1]);
-        resultText(ctx, c.isEmpty() ? QString() : QString(std::max(0, sqlite3_value_int(a[0])), c[0]));
-    });
-    // InStr([start,] text, sought): 1-based, 0 when absent, letters compared ignoring case.
-    define(db, "instr", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-        if (argc < 2 || argc > 3) return sqlite3_result_error(ctx, "InStr の引数は 2 つか 3 つです", -1);
-        const int start = argc == 3 ? sqlite3_value_int(a[0]) : 1;
-        sqlite3_value* text = a[argc == 3 ? 1 : 0];
-        sqlite3_value* sought = a[argc == 3 ? 2 : 1];
-        if (isNullArg(text) || isNullArg(sought)) return sqlite3_result_null(ctx);
-        const qsizetype at = textArg(text).indexOf(textArg(sought), std::max(0, start - 1), Qt::CaseInsensitive);
-        sqlite3_result_int64(ctx, at + 1);
-    }, false);
-    define(db, "nz", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-        if (!isNullArg(a[0])) return sqlite3_result_value(ctx, a[0]);
-        if (argc > 1) return sqlite3_result_value(ctx, a[1]);
-        sqlite3_result_text(ctx, "", 0, SQLITE_STATIC);
-    }, false);
-    define(db, "tarlo_isnull", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int(ctx, isNullArg(a[0]) ? -1 : 0); }, false);
-    define(db, "isnumeric", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        double d;
-        sqlite3_result_int(ctx, !isNullArg(a[0]) && numberOf(a[0], d) ? -1 : 0);
-    }, false);
-    define(db, "isdate", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int(ctx, !isNullArg(a[0]) && dateOf(a[0]) ? -1 : 0); }, false);
-    define(db, "val", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        const double v = valOf(textArg(a[0]));
-        if (v == std::floor(v) && std::fabs(v) < 9e15) sqlite3_result_int64(ctx, int64_t(v));
-        else sqlite3_result_double(ctx, v);
-    });
-    define(db, "cstr", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0])); });
-    // CInt and CLng round half to even and refuse what their type cannot hold.
-    const std::tuple<const char*, double, double> wholeConversions[] = {{"CInt", -32768.0, 32767.0},
-                                                                        {"CLng", -2147483648.0, 2147483647.0}};
-    for (const auto& [name, low, high] : wholeConversions) {
-        define(db, name, 1, [name = name, low = low, high = high](sqlite3_context* ctx, int, sqlite3_value** a) {
-            double d;
-            if (!numberOf(a[0], d)) return mismatch(ctx, name);
-            const double r = roundHalfEven(d);
-            if (r < low || r > high)
-                return resultError(ctx, u"%1 の値 %2 が範囲を超えました (オーバーフロー)", name, textArg(a[0]));
-            sqlite3_result_int64(ctx, int64_t(r));
-        });
-    }
-    for (const char* name : {"CDbl", "CSng", "CCur"}) {
-        define(db, name, 1, [name](sqlite3_context* ctx, int, sqlite3_value** a) {
-            double d;
-            if (!numberOf(a[0], d)) return mismatch(ctx, name);
-            // Currency keeps four decimal places.
-            if (name[1] == 'C') d = roundHalfEven(d * 10000) / 10000;
-            sqlite3_result_double(ctx, d);
-        });
-    }
-    // The number functions refuse a text that is no number rather than read it as 0.
-    using Unary = double (*)(double);
-    const std::pair<const char*, Unary> wholeParts[] = {{"Int", [](double d) { return std::floor(d); }},
-                                                        {"Fix", [](double d) { return std::trunc(d); }},
-                                                        {"Sgn", [](double d) { return d > 0 ? 1.0 : d < 0 ? -1.0 : 0.0; }}};
-    for (const auto& [name, part] : wholeParts) {
-        define(db, name, 1, [name = name, part = part](sqlite3_context* ctx, int, sqlite3_value** a) {
-            double d;
-            if (!numberOf(a[0], d)) return mismatch(ctx, name);
-            resultWhole(ctx, part(d));
-        });
-    }
-    define(db, "Sqr", 1, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        double d;
-        if (!numberOf(a[0], d)) return mismatch(ctx, "Sqr");
-        if (d < 0) return resultError(ctx, QStringLiteral("Sqr の引数が負の数です"));
-        sqlite3_result_double(ctx, std::sqrt(d));
-    });
-    // Round to even, as the old engine did (SQLite's own rounds half away from zero).
-    define(db, "Round", -1, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-        if (argc < 1 || argc > 2) return resultError(ctx, QStringLiteral("Round の引数は 1 つか 2 つです"));
-        double d;
-        if (!numberOf(a[0], d)) return mismatch(ctx, "Round");
-        const int places = argc > 1 ? sqlite3_value_int(a[1]) : 0;
-        if (places < 0 || places > 15) return resultError(ctx, u"Round の桁数 %1 は 0 から 15 です", places);
-        const double scale = std::pow(10.0, places);
-        const double r = roundHalfEven(d * scale) / scale;
-        if (places == 0) resultWhole(ctx, r);
-        else sqlite3_result_double(ctx, r);
-    });
-    // StrConv(text, conversion): 1 upper, 2 lower, 3 proper, 4 wide, 8 narrow, 16 katakana, 32 hiragana.
-    define(db, "strconv", 2, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-        QString s = textArg(a[0]);
-        const int how = sqlite3_value_int(a[1]);
-        if ((how & 3) == 1) s = s.toUpper();
-        else if ((how & 3) == 2) s = s.toLower();
-        else if ((how & 3) == 3) {
-            bool start = true;
-            for (QChar& c : s) {
-                c = start ? c.toUpper() : c.toLower();
-                start = c.isSpace();
+std::span<const FunctionDef> textFunctions() {
+    static const FunctionDef kTable[] = {
+        // Asc and Chr speak the Japanese code page, as on the users' machines: Asc("あ") is -32096.
+        {"Asc", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            const QString s = textArg(a[0]);
+            if (s.isEmpty()) return resultError(ctx, QStringLiteral("Asc の引数が空の文字列です"));
+            const qsizetype length = s[0].isHighSurrogate() && s.size() > 1 ? 2 : 1;
+            QByteArray bytes;
+            try {
+                bytes = encodeText(s.left(length), TextEncoding::Cp932);
+            } catch (const Error&) {
+                return sqlite3_result_int(ctx, '?');
             }
-        }
-        if (how & 16) s = shiftKana(s, true);
-        if (how & 32) s = shiftKana(s, false);
-        if (how & 4) s = toWide(s);
-        if (how & 8) s = toNarrow(s);
-        resultText(ctx, s);
-    });
+            const int code = bytes.size() == 1 ? uint8_t(bytes[0]) : uint8_t(bytes[0]) * 256 + uint8_t(bytes[1]);
+            sqlite3_result_int(ctx, code > 32767 ? code - 65536 : code);
+        }},
+        {"AscW", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            const QString s = textArg(a[0]);
+            if (s.isEmpty()) return resultError(ctx, QStringLiteral("AscW の引数が空の文字列です"));
+            sqlite3_result_int(ctx, s[0].unicode());
+        }},
+        {"Chr", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            int code = sqlite3_value_int(a[0]);
+            if (code < 0) code += 65536;
+            if (code < 0 || code > 65535) return resultError(ctx, u"Chr の引数 %1 は文字の番号ではありません", sqlite3_value_int(a[0]));
+            QByteArray bytes;
+            if (code > 255) bytes.append(char(code >> 8));
+            bytes.append(char(code & 0xFF));
+            const QString text = code < 128 ? QString(QChar(code)) : decodeAs(bytes, TextEncoding::Cp932);
+            if (text.contains(QChar(0xFFFD))) return resultError(ctx, u"Chr の引数 %1 は文字の番号ではありません", code);
+            resultText(ctx, text);
+        }},
+        {"ChrW", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            const int code = sqlite3_value_int(a[0]);
+            if (code < 0 || code > 0xFFFF) return resultError(ctx, u"ChrW の引数 %1 は文字の番号ではありません", code);
+            resultText(ctx, QString(QChar(char16_t(code))));
+        }},
+        // Str gives a number its sign place: a blank before a positive one.
+        {"Str", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, "Str");
+            const QString text = textArg(a[0]).trimmed();
+            resultText(ctx, d >= 0 ? QLatin1Char(' ') + text : text);
+        }},
+        {"CBool", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            const QString text = textArg(a[0]).trimmed();
+            double d;
+            if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return sqlite3_result_int(ctx, -1);
+            if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) return sqlite3_result_int(ctx, 0);
+            if (!numberOf(a[0], d)) return mismatch(ctx, "CBool");
+            sqlite3_result_int(ctx, d != 0 ? -1 : 0);
+        }},
+        // InStrRev(text, sought[, start[, compare]]).
+        {"InStrRev", -1, kNullFirstGivesNull, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 2 || argc > 4) return resultError(ctx, QStringLiteral("InStrRev の引数は 2 つから 4 つです"));
+            if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+            const QString text = textArg(a[0]), sought = textArg(a[1]);
+            const int start = argc > 2 && !isNullArg(a[2]) ? sqlite3_value_int(a[2]) : -1;
+            if (start == 0 || start < -1) return resultError(ctx, u"InStrRev の開始位置 %1 が正しくありません", start);
+            if (start > text.size()) return sqlite3_result_int(ctx, 0);
+            const qsizetype from = start == -1 ? text.size() - sought.size() : start - sought.size();
+            if (from < 0) return sqlite3_result_int(ctx, 0);
+            sqlite3_result_int64(ctx, text.lastIndexOf(sought, from, compareMode(argc, a, 3)) + 1);
+        }},
+        {"StrComp", -1, kNullFirstGivesNull, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 2 || argc > 3) return resultError(ctx, QStringLiteral("StrComp の引数は 2 つか 3 つです"));
+            if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+            const int c = QString::compare(textArg(a[0]), textArg(a[1]), compareMode(argc, a, 2));
+            sqlite3_result_int(ctx, c < 0 ? -1 : c > 0 ? 1 : 0);
+        }},
+        // Replace(text, find, with[, start[, count[, compare]]]): the result begins at start.
+        {"Replace", -1, kNullFirstGivesNull, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 3 || argc > 6) return resultError(ctx, QStringLiteral("Replace の引数は 3 つから 6 つです"));
+            for (int i = 1; i < argc; ++i)
+                if (isNullArg(a[i]) && i < 3) return sqlite3_result_null(ctx);
+            const int start = argc > 3 && !isNullArg(a[3]) ? sqlite3_value_int(a[3]) : 1;
+            const int count = argc > 4 && !isNullArg(a[4]) ? sqlite3_value_int(a[4]) : -1;
+            if (start < 1) return resultError(ctx, u"Replace の開始位置 %1 が正しくありません", start);
+            QString text = textArg(a[0]).mid(start - 1);
+            const QString find = textArg(a[1]), with = textArg(a[2]);
+            if (find.isEmpty() || count == 0) return resultText(ctx, text);
+            const Qt::CaseSensitivity cs = compareMode(argc, a, 5);
+            QString out;
+            qsizetype at = 0;
+            for (int done = 0; count < 0 || done < count; ++done) {
+                const qsizetype hit = text.indexOf(find, at, cs);
+                if (hit < 0) break;
+                out += text.mid(at, hit - at) + with;
+                at = hit + find.size();
+            }
+            resultText(ctx, out + text.mid(at));
+        }},
+        // Log is the natural logarithm, as it was (SQLite's own is base 10).
+        {"Log", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, "Log");
+            if (d <= 0) return resultError(ctx, QStringLiteral("Log の引数は正の数です"));
+            sqlite3_result_double(ctx, std::log(d));
+        }},
+        {"Exp", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, "Exp");
+            const double r = std::exp(d);
+            if (std::isinf(r)) return resultError(ctx, QStringLiteral("Exp の結果が数値の範囲を超えました"));
+            sqlite3_result_double(ctx, r);
+        }},
+        {"Format", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 1 || argc > 4) return resultError(ctx, QStringLiteral("Format の引数は 1 つから 4 つです"));
+            FormatValue value;
+            value.isNull = isNullArg(a[0]);
+            if (!value.isNull) {
+                value.text = textArg(a[0]);
+                double d;
+                if (numberOf(a[0], d)) value.number = d;
+                value.date = isNumberArg(a[0]) ? packedOfSerial(sqlite3_value_double(a[0])) : dateOf(a[0]);
+            }
+            const QString pattern = argc > 1 && !isNullArg(a[1]) ? textArg(a[1]) : QString();
+            const QString out = formatJetValue(value, pattern);
+            if (value.isNull && out.isEmpty()) return sqlite3_result_null(ctx);
+            resultText(ctx, out);
+        }},
+
+        // x LIKE pattern calls like(pattern, x); the compiled pattern is kept for the statement.
+        {"like", 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+            auto* pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
+            if (!pattern) {
+                pattern = new LikePattern({reinterpret_cast<const char*>(sqlite3_value_text(a[0])), size_t(sqlite3_value_bytes(a[0]))});
+                sqlite3_set_auxdata(ctx, 0, pattern, [](void* p) { delete static_cast<LikePattern*>(p); });
+                pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
+                if (!pattern) return sqlite3_result_error_nomem(ctx);
+            }
+            if (sqlite3_value_type(a[1]) == SQLITE_TEXT) {
+                const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(a[1])), size_t(sqlite3_value_bytes(a[1])));
+                return sqlite3_result_int(ctx, pattern->matches(text) ? 1 : 0);
+            }
+            const QByteArray text = textArg(a[1]).toUtf8();
+            sqlite3_result_int(ctx, pattern->matches({text.constData(), size_t(text.size())}) ? 1 : 0);
+        }},
+        // a & b: null counts as empty text, and all nulls give null.
+        {call::kConcat, -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+            QString out;
+            bool any = false;
+            for (int i = 0; i < argc; ++i) {
+                if (isNullArg(argv[i])) continue;
+                any = true;
+                out += textArg(argv[i]);
+            }
+            any ? resultText(ctx, out) : sqlite3_result_null(ctx);
+        }},
+        {"len", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int64(ctx, textArg(a[0]).size()); }},
+        {call::kLeft, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).left(std::max(0, sqlite3_value_int(a[1])))); }},
+        {call::kRight, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).right(std::max(0, sqlite3_value_int(a[1])))); }},
+        {"mid", -1, kNullFirstGivesNull, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 2 || argc > 3) return sqlite3_result_error(ctx, "Mid の引数は 2 つか 3 つです", -1);
+            const int start = std::max(1, sqlite3_value_int(a[1]));
+            resultText(ctx, textArg(a[0]).mid(start - 1, argc == 3 ? std::max(0, sqlite3_value_int(a[2])) : -1));
+        }},
+        {"ucase", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).toUpper()); }},
+        {"lcase", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).toLower()); }},
+        {"strreverse", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            QString s = textArg(a[0]);
+            std::reverse(s.begin(), s.end());
+            resultText(ctx, s);
+        }},
+        {"space", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, QString(std::max(0, sqlite3_value_int(a[0])), QLatin1Char(' '))); }},
+        {"string", 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            const QString c = textArg(a[1]);
+            resultText(ctx, c.isEmpty() ? QString() : QString(std::max(0, sqlite3_value_int(a[0])), c[0]));
+        }},
+        // InStr([start,] text, sought): 1-based, 0 when absent, letters compared ignoring case.
+        {"instr", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 2 || argc > 3) return sqlite3_result_error(ctx, "InStr の引数は 2 つか 3 つです", -1);
+            const int start = argc == 3 ? sqlite3_value_int(a[0]) : 1;
+            sqlite3_value* text = a[argc == 3 ? 1 : 0];
+            sqlite3_value* sought = a[argc == 3 ? 2 : 1];
+            if (isNullArg(text) || isNullArg(sought)) return sqlite3_result_null(ctx);
+            const qsizetype at = textArg(text).indexOf(textArg(sought), std::max(0, start - 1), Qt::CaseInsensitive);
+            sqlite3_result_int64(ctx, at + 1);
+        }},
+        {"nz", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (!isNullArg(a[0])) return sqlite3_result_value(ctx, a[0]);
+            if (argc > 1) return sqlite3_result_value(ctx, a[1]);
+            sqlite3_result_text(ctx, "", 0, SQLITE_STATIC);
+        }},
+        {call::kIsNull, 1, kNullsHandled, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int(ctx, isNullArg(a[0]) ? -1 : 0); }},
+        {"isnumeric", 1, kNullsHandled, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            double d;
+            sqlite3_result_int(ctx, !isNullArg(a[0]) && numberOf(a[0], d) ? -1 : 0);
+        }},
+        {"isdate", 1, kNullsHandled, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int(ctx, !isNullArg(a[0]) && dateOf(a[0]) ? -1 : 0); }},
+        {"val", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            const double v = valOf(textArg(a[0]));
+            if (v == std::floor(v) && std::fabs(v) < 9e15) sqlite3_result_int64(ctx, int64_t(v));
+            else sqlite3_result_double(ctx, v);
+        }},
+        {"cstr", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0])); }},
+        // CInt and CLng round half to even and refuse what their type cannot hold.
+        {"CInt", 1, kNullFirstGivesNull, wholeConversion<-32768, 32767>},
+        {"CLng", 1, kNullFirstGivesNull, wholeConversion<-2147483648LL, 2147483647LL>},
+        {"CDbl", 1, kNullFirstGivesNull, realConversion<false>},
+        {"CSng", 1, kNullFirstGivesNull, realConversion<false>},
+        {"CCur", 1, kNullFirstGivesNull, realConversion<true>},
+        // The number functions refuse a text that is no number rather than read it as 0.
+        {"Int", 1, kNullFirstGivesNull, wholePart<floorOf>},
+        {"Fix", 1, kNullFirstGivesNull, wholePart<truncOf>},
+        {"Sgn", 1, kNullFirstGivesNull, wholePart<signOf>},
+        {"Sqr", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, "Sqr");
+            if (d < 0) return resultError(ctx, QStringLiteral("Sqr の引数が負の数です"));
+            sqlite3_result_double(ctx, std::sqrt(d));
+        }},
+        // Round to even, as the old engine did (SQLite's own rounds half away from zero).
+        {"Round", -1, kNullFirstGivesNull, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 1 || argc > 2) return resultError(ctx, QStringLiteral("Round の引数は 1 つか 2 つです"));
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, "Round");
+            const int places = argc > 1 ? sqlite3_value_int(a[1]) : 0;
+            if (places < 0 || places > 15) return resultError(ctx, u"Round の桁数 %1 は 0 から 15 です", places);
+            const double scale = std::pow(10.0, places);
+            const double r = roundHalfEven(d * scale) / scale;
+            if (places == 0) resultWhole(ctx, r);
+            else sqlite3_result_double(ctx, r);
+        }},
+        // StrConv(text, conversion): 1 upper, 2 lower, 3 proper, 4 wide, 8 narrow, 16 katakana, 32 hiragana.
+        {"strconv", 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            QString s = textArg(a[0]);
+            const int how = sqlite3_value_int(a[1]);
+            if ((how & 3) == 1) s = s.toUpper();
+            else if ((how & 3) == 2) s = s.toLower();
+            else if ((how & 3) == 3) {
+                bool start = true;
+                for (QChar& c : s) {
+                    c = start ? c.toUpper() : c.toLower();
+                    start = c.isSpace();
+                }
+            }
+            if (how & 16) s = shiftKana(s, true);
+            if (how & 32) s = shiftKana(s, false);
+            if (how & 4) s = toWide(s);
+            if (how & 8) s = toNarrow(s);
+            resultText(ctx, s);
+        }},
+    };
+    return kTable;
 }
 
 }  // namespace tarlo

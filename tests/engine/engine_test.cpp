@@ -75,6 +75,10 @@ TEST_F(Engine, MissingAndOutsideTablesAreNamed) {
     EXPECT_TRUE(errorOf("SELECT * FORM data#csv").startsWith(QStringLiteral("SQL 文の \"FORM\" の近くに誤りがあります。")));
     EXPECT_EQ(errorOf(""), QStringLiteral("実行する SQL 文がありません。"));
     EXPECT_FALSE(errorOf("SELECT 1; SELECT 2").isEmpty());
+    // The words the user wrote, never the calls they became.
+    EXPECT_EQ(errorOf("SELECT Left('abc')"), QStringLiteral("関数 \"Left\" の引数の数が違います。"));
+    EXPECT_EQ(errorOf("SELECT IsNull(1, 2)"), QStringLiteral("関数 \"IsNull\" の引数の数が違います。"));
+    EXPECT_FALSE(errorOf("SELECT 1 + * 2").contains(QLatin1String("tarlo_")));
 }
 
 TEST_F(Engine, NothingButReading) {

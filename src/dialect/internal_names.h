@@ -1,0 +1,35 @@
+// The calls the translator writes where the user wrote an operator or a
+// word SQLite reads otherwise, each with what the user wrote. The function
+// library registers its implementations under these names, and every
+// message shows the user's word instead, so no internal name reaches a user.
+#pragma once
+
+#include <QString>
+
+namespace tarlo::call {
+
+inline constexpr char kAdd[] = "tarlo_add";          // +
+inline constexpr char kSubtract[] = "tarlo_sub";     // -
+inline constexpr char kDivide[] = "tarlo_div";       // /
+inline constexpr char kIntDivide[] = "tarlo_intdiv"; // \ (backslash)
+inline constexpr char kMod[] = "tarlo_mod";          // Mod
+inline constexpr char kPower[] = "tarlo_pow";        // ^
+inline constexpr char kConcat[] = "tarlo_concat";    // &
+inline constexpr char kXor[] = "tarlo_xor";          // Xor
+inline constexpr char kEqv[] = "tarlo_eqv";          // Eqv
+inline constexpr char kImp[] = "tarlo_imp";          // Imp
+inline constexpr char kLeft[] = "tarlo_left";        // Left(
+inline constexpr char kRight[] = "tarlo_right";      // Right(
+inline constexpr char kIsNull[] = "tarlo_isnull";    // IsNull(
+
+// What the user wrote for an internal name (ignoring case); any other word
+// comes back as it is.
+QString writtenAs(const QString& word);
+
+// The text with every internal name in it replaced by what the user wrote.
+QString withWrittenNames(const QString& text);
+
+// The internal name for Left, Right or IsNull written before "(", else null.
+const char* keywordFunction(const QString& word);
+
+}  // namespace tarlo::call
