@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<Ttarlo2> tarlo2;
     try {
         tarlo1 = std::make_unique<Ttarlo1>(Ttarlo1::Environment{tarlo::programFolder(), nullptr});
-        tarlo2 = std::make_unique<Ttarlo2>(tarlo1.get());
+        tarlo2 = std::make_unique<Ttarlo2>(tarlo1->outerBounds(), tarlo1->frameWidth());
         tarlo1->setNotePopup(tarlo2.get());
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, QStringLiteral("アプリケーション エラー"),

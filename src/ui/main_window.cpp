@@ -3,6 +3,7 @@
 #include "ui/error_report.h"
 #include "ui/note_popup.h"
 #include "ui/result_view.h"
+#include "ui/run_controller.h"
 #include "platform/bell.h"
 #include "ui/run_texts.h"
 #include "workspace/statement_text.h"
@@ -133,7 +134,7 @@ Ttarlo1::Ttarlo1(Environment environment)
 }
 
 Ttarlo1::~Ttarlo1() {
-    stopWorker();
+    runs_->stop();
     qApp->removeEventFilter(this);
 }
 
@@ -219,9 +220,9 @@ void Ttarlo1::createControls() {
     Button1->setFocusPolicy(Qt::NoFocus);
     Button1->setEnabled(false);
 
-    progressTimer_ = new QTimer(this);
-    progressTimer_->setInterval(200);
-    connect(progressTimer_, &QTimer::timeout, this, &Ttarlo1::showRunProgress);
+    runs_ = new RunController(this);
+    connect(runs_, &RunController::progressed, this, &Ttarlo1::showRunProgress);
+    connect(runs_, &RunController::finished, this, &Ttarlo1::finishRun);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &Ttarlo1::cancelRun);
 
@@ -471,35 +472,28 @@ QString Ttarlo1::GetStatementText() const {
 }
 
 void Ttarlo1::n2Click(QObject* sender) {
-    if (job_) return cancelRun();  // one run at a time: a second press stops the first
+    if (runs_->isRunning()) return cancelRun();  // one run at a time: a second press stops the first
     if (recentTables_.isEmpty()) return;
     const QString statement = sender ? GetStatementText() : QStringLiteral("SELECT * FROM ") + recentTables_.top();
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     labelBeforeRun_ = LblKENSUU->text();
-    job_ = std::make_unique<tarlo::RunJob>(programFolder_, statement + QStringLiteral("\r\n"));
-    worker_ = std::thread([this, job = job_.get()] {
-        auto outcome = std::make_shared<tarlo::RunOutcome>(job->run());
-        QMetaObject::invokeMethod(this, [this, outcome] { finishRun(outcome); }, Qt::QueuedConnection);
-    });
-    runClock_.start();
-    progressTimer_->start();
+    runs_->start(programFolder_, statement + QStringLiteral("\r\n"));
 }
 
 void Ttarlo1::cancelRun() {
-    if (job_) job_->cancel();
+    runs_->cancel();
 }
 
-void Ttarlo1::stopWorker() {
-    if (job_) job_->cancel();
-    if (worker_.joinable()) worker_.join();
-    job_.reset();
-    progressTimer_->stop();
+bool Ttarlo1::isRunning() const {
+    return runs_->isRunning();
+}
+
+void Ttarlo1::setProgressDelayForTesting(int ms) {
+    runs_->setProgressDelay(ms);
 }
 
 // While a run takes long the count label tells how far it is.
-void Ttarlo1::showRunProgress() {
-    if (!job_ || runClock_.elapsed() < progressDelayMs_) return;
-    const tarlo::RunJob::Progress p = job_->progress();
+void Ttarlo1::showRunProgress(tarlo::RunJob::Progress p) {
     const QString separator = QLocale::system().groupSeparator();
     if (p.fileShare >= 0) LblKENSUU->setText(QStringLiteral("読込 %1%").arg(int(p.fileShare * 100)));
     else LblKENSUU->setText(tarlo::groupedNumber(p.rows, separator) + QStringLiteral(" 行"));
@@ -508,7 +502,6 @@ void Ttarlo1::showRunProgress() {
 
 void Ttarlo1::finishRun(std::shared_ptr<tarlo::RunOutcome> outcome) {
     using Status = tarlo::RunOutcome::Status;
-    stopWorker();
     QGuiApplication::restoreOverrideCursor();
     LblKENSUU->setText(labelBeforeRun_);
     if (outcome->status == Status::Cancelled) {
@@ -595,8 +588,8 @@ void Ttarlo1::FormCloseQuery() {
 
 void Ttarlo1::closeEvent(QCloseEvent* event) {
     // Closing during a run cancels it; no thread outlives the window.
-    if (job_) {
-        stopWorker();
+    if (runs_->isRunning()) {
+        runs_->stop();
         QGuiApplication::restoreOverrideCursor();
     }
     // A window that cannot be closed would be worse than a missing shortcut.

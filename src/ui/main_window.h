@@ -7,11 +7,9 @@
 #include "engine/run_job.h"
 #include "workspace/from_clause.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
-#include <thread>
 
 class QLabel;
 class QListWidget;
@@ -22,6 +20,7 @@ class QPushButton;
 class QFrame;
 class TabStrip;
 class ResultView;
+class RunController;
 class Ttarlo2;
 
 class Ttarlo1 : public QWidget {
@@ -64,10 +63,10 @@ public:
     const tarlo::RecentTables& recentTables() const { return recentTables_; }
     const QString& lastErrorText() const { return lastErrorText_; }
     QString GetStatementText() const;
-    bool isRunning() const { return job_ != nullptr; }
+    bool isRunning() const;
     // Cancels the running statement: the pane, title and count stay as they were.
     void cancelRun();
-    void setProgressDelayForTesting(int ms) { progressDelayMs_ = ms; }
+    void setProgressDelayForTesting(int ms);
     int restorePosition() const { return tbc1Tag_; }
 
     // The frame width the window system gives (4 until the window is mapped).
@@ -116,8 +115,7 @@ private:
     void layoutAnchored();
     void FormCloseQuery();
     void finishRun(std::shared_ptr<tarlo::RunOutcome> outcome);
-    void showRunProgress();
-    void stopWorker();
+    void showRunProgress(tarlo::RunJob::Progress progress);
 
     QString programFolder_;
     std::shared_ptr<tarlo::Clock> clock_;
@@ -131,11 +129,6 @@ private:
     QTimer* sizeMoveSettled_ = nullptr;  // the end of a move or resize, which X11 does not report
     QString lastErrorText_;
     int resultFieldCount_ = 0;
-    // The running statement: its job (with its own connection) on a worker thread.
-    std::unique_ptr<tarlo::RunJob> job_;
-    std::thread worker_;
-    QTimer* progressTimer_ = nullptr;
-    QElapsedTimer runClock_;
+    RunController* runs_ = nullptr;  // the running statement, off the window thread
     QString labelBeforeRun_;
-    int progressDelayMs_ = 500;  // short runs show no progress at all
 };

@@ -1,7 +1,6 @@
 #include "ui/note_popup.h"
 
 #include "ui/accelerator_text.h"
-#include "ui/main_window.h"
 #include "ui/window_layout.h"
 
 #include <QLabel>
@@ -34,7 +33,7 @@ QLabel* makeLabel(QWidget* parent, const QRect& bounds, int pixelSize, bool bold
 
 }  // namespace
 
-Ttarlo2::Ttarlo2(const Ttarlo1* mainWindow) : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+Ttarlo2::Ttarlo2(const QRect& mainOuter, int frameWidth) : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("tarlo2"));
     setFixedSize(342, 116);
     setWindowOpacity(225.0 / 255.0);
@@ -52,7 +51,7 @@ Ttarlo2::Ttarlo2(const Ttarlo1* mainWindow) : QWidget(nullptr, Qt::Tool | Qt::Fr
     Label2 = makeLabel(this, QRect(10, 22, 322, 94), 13, false, Qt::AlignLeft | Qt::AlignVCenter);
     for (QLabel* label : {Label1, Label2}) label->installEventFilter(this);
 
-    if (mainWindow) PlaceNotePopup(mainWindow->outerBounds(), mainWindow->frameWidth());
+    PlaceNotePopup(mainOuter, frameWidth);
 }
 
 void Ttarlo2::PlaceNotePopup(const QRect& mainOuter, int frameWidth) {

@@ -6,13 +6,12 @@
 #include <QWidget>
 
 class QLabel;
-class Ttarlo1;
 
 class Ttarlo2 : public QWidget {
     Q_OBJECT
 public:
-    // Placed against the main window's bounds at creation.
-    explicit Ttarlo2(const Ttarlo1* mainWindow);
+    // Placed against the main window's outer bounds and frame width at creation.
+    Ttarlo2(const QRect& mainOuter, int frameWidth);
 
     // Sets both texts; shows the popup when either is non-empty, hides it
     // otherwise. Showing brings it up where it last was, activated.

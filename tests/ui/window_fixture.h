@@ -36,7 +36,7 @@ protected:
 
     void open() {
         window = std::make_unique<Ttarlo1>(Ttarlo1::Environment{folder.path(), clock});
-        popup = std::make_unique<Ttarlo2>(window.get());
+        popup = std::make_unique<Ttarlo2>(window->outerBounds(), window->frameWidth());
         window->setNotePopup(popup.get());
     }
 
