@@ -93,6 +93,7 @@ public:
     }
     void pop_back() { --size_; }
     void append(const T* values, size_t n) {
+        if (n == 0) return;  // values may then be null, which memcpy must not see
         if (size_ + n > capacity_) reserve(std::max(size_ + n, capacity_ * 2));
         std::memcpy(data_ + size_, values, n * sizeof(T));
         size_ += n;

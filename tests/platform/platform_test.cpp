@@ -14,7 +14,7 @@ TEST(ProgramFolder, IsTheExecutablesFolderEndingInSlash) {
     const QString folder = tarlo::programFolder();
     EXPECT_TRUE(folder.endsWith(QLatin1Char('/')));
     EXPECT_TRUE(tarlo::executablePath().startsWith(folder));
-    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("tarlo_core_tests")).exists());
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("tarlo_platform_tests")).exists());
     EXPECT_EQ(tarlo::folderOfPath(QStringLiteral("/データ/表/tarlo")), QStringLiteral("/データ/表/"));
     EXPECT_EQ(tarlo::makeShortPath(QStringLiteral("/long folder name/")), QStringLiteral("/long folder name/"));
 }
