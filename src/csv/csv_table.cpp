@@ -257,14 +257,18 @@ std::string CsvTable::keyOf(size_t column, Cell c) const {
     case ColumnType::Integer:
     case ColumnType::Date:
     case ColumnType::DateTime: return std::to_string(c.integer);
-    case ColumnType::Real: {
-        char buffer[40];
-        const int n = std::snprintf(buffer, sizeof buffer, "%.17g", c.real);
-        return std::string(buffer, size_t(n));
-    }
+    case ColumnType::Real: return realKey(c.real);
     case ColumnType::Text: break;
     }
     return foldCase(textOf(c));
+}
+
+std::string CsvTable::realKey(double value) {
+    // -0.0 equals 0 as a plain comparison finds: one key for both.
+    if (value == 0) value = 0;
+    char buffer[40];
+    const int n = std::snprintf(buffer, sizeof buffer, "%.17g", value);
+    return std::string(buffer, size_t(n));
 }
 
 namespace {

@@ -69,6 +69,8 @@ public:
     const std::vector<uint32_t>* rowsWithKey(size_t column, const std::string& key) const;
     // The key a value is indexed under: what equal values share.
     std::string keyOf(size_t column, Cell cell) const;
+    // The key of a real value: equal values (0 and -0.0 too) share one.
+    static std::string realKey(double value);
     // All rows in ascending order of column as the engine compares its
     // values (nulls first; text ignoring case).
     const std::vector<uint32_t>& rowsInOrder(size_t column) const;

@@ -99,6 +99,9 @@ int xClose(sqlite3_vtab_cursor* cursor) {
     return SQLITE_OK;
 }
 
+// A key no value of the column has.
+constexpr char kNoMatch[] = "\x01no match";
+
 // The key an equality value is looked up under in the column's index, or
 // nothing when the value's form leaves doubt (the scan decides then).
 std::optional<std::string> lookupKey(const CsvTable& table, size_t column, sqlite3_value* value) {
@@ -107,16 +110,20 @@ std::optional<std::string> lookupKey(const CsvTable& table, size_t column, sqlit
     case ColumnType::Integer:
         if (type == SQLITE_INTEGER) return std::to_string(sqlite3_value_int64(value));
         if (type == SQLITE_FLOAT) {
+            // A whole real in 64 bits equals exactly one integer (1e16 = 10000000000000000).
             const double d = sqlite3_value_double(value);
-            if (d == std::floor(d) && std::fabs(d) < 9e15) return std::to_string(int64_t(d));
-            return std::string("\x01no match");
+            if (d == std::floor(d) && d >= -0x1p63 && d < 0x1p63) return std::to_string(int64_t(d));
+            return std::string(kNoMatch);
         }
         return std::nullopt;
     case ColumnType::Real:
-        if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
-            char buffer[40];
-            const int n = std::snprintf(buffer, sizeof buffer, "%.17g", sqlite3_value_double(value));
-            return std::string(buffer, size_t(n));
+        if (type == SQLITE_FLOAT) return CsvTable::realKey(sqlite3_value_double(value));
+        if (type == SQLITE_INTEGER) {
+            // An integer no double holds exactly equals no real value.
+            const int64_t i = sqlite3_value_int64(value);
+            const double d = double(i);
+            if (d >= 0x1p63 || int64_t(d) != i) return std::string(kNoMatch);
+            return CsvTable::realKey(d);
         }
         return std::nullopt;
     case ColumnType::Date:

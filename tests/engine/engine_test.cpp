@@ -135,6 +135,25 @@ TEST_F(Engine, IndexedAndScannedAnswersAgree) {
     EXPECT_EQ(run("SELECT count(*) FROM big#csv WHERE k = 7.0"), Rows{"7"});
     EXPECT_EQ(run("SELECT v FROM big#csv ORDER BY k DESC, v DESC LIMIT 2"), (Rows{"1799", "1499"}));
     EXPECT_EQ(run("SELECT k FROM big#csv GROUP BY k ORDER BY k DESC LIMIT 1"), Rows{"299"});
+
+    // The lookup against a plain scan of the same values (x + 0 takes no index).
+    folder.writeText("r.csv", "id,r\n1,0.0\n2,-0.0\n3,1.5\n4,3\n");
+    folder.writeText("n.csv", "id,n\n1,10000000000000000\n2,5\n3,9007199254740993\n");
+    for (const char* where : {"r = 0", "r = -0.0", "r = 0.0", "r = 1.5", "r = 3"}) {
+        const QString lookup = QString("SELECT id FROM r#csv WHERE %1 ORDER BY id").arg(where);
+        QString scan = lookup;
+        scan.replace(QStringLiteral("WHERE r"), QStringLiteral("WHERE r + 0"));
+        EXPECT_EQ(run(lookup), run(scan)) << where;
+    }
+    EXPECT_EQ(run("SELECT id FROM r#csv WHERE r = 0 ORDER BY id"), (Rows{"1", "2"}));
+    for (const char* where : {"n = 1e16", "n = 10000000000000000", "n = 5.0", "n = 9007199254740992.0",
+                              "n = 9007199254740993", "n = 5.5"}) {
+        const QString lookup = QString("SELECT id FROM n#csv WHERE %1 ORDER BY id").arg(where);
+        QString scan = lookup;
+        scan.replace(QStringLiteral("WHERE n"), QStringLiteral("WHERE +n"));
+        EXPECT_EQ(run(lookup), run(scan)) << where;
+    }
+    EXPECT_EQ(run("SELECT id FROM n#csv WHERE n = 1e16"), Rows{"1"});
 }
 
 TEST_F(Engine, AChangedFileIsReadAgain) {
