@@ -51,7 +51,7 @@ TextBuffer decodeWith(QStringDecoder& decoder, const TextBuffer& bytes, size_t f
 // Codes that end an unquoted field.
 struct Stops {
     bool table[256] = {};
-    explicit Stops(char delimiter) { table[static_cast<unsigned char>(delimiter)] = table['\r'] = table['\n'] = true; }
+    explicit Stops(char delimiter) { table[static_cast<unsigned char>(delimiter)] = table[size_t('\r')] = table[size_t('\n')] = true; }
 };
 
 TextBuffer decodeStrictly(QStringDecoder& decoder, const TextBuffer& bytes, size_t from, const ParseProgress& progress,
@@ -143,11 +143,12 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
 
     char* p = base;
     uint32_t line = 1;
-    const char* nextReport = base + (1 << 22);
+    // Offsets, not pointers: an empty file has no buffer to point past.
+    size_t nextReport = size_t(1) << 22;
     while (p < end) {
-        if (progress && p >= nextReport) {
+        if (progress && size_t(p - base) >= nextReport) {
             checkCancel(progress, double(p - base) / double(end - base));
-            nextReport = p + (1 << 22);
+            nextReport = size_t(p - base) + (size_t(1) << 22);
         }
         record.clear();
         recordLine = line;
