@@ -42,8 +42,10 @@ QString withWrittenNames(const QString& text) {
 }
 
 const char* keywordFunction(const QString& word) {
-    for (const char* name : {kLeft, kRight, kIsNull})
-        if (word.compare(writtenAs(QString::fromLatin1(name)), Qt::CaseInsensitive) == 0) return name;
+    for (const Name& n : kNames)
+        if ((n.internal == kLeft || n.internal == kRight || n.internal == kIsNull) &&
+            word.compare(QLatin1StringView(n.written), Qt::CaseInsensitive) == 0)
+            return n.internal;
     return nullptr;
 }
 
