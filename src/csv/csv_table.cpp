@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -127,6 +128,7 @@ void CsvTable::build(CsvData data, const TableFormat& format) {
     }
 
     text_ = std::move(data.text);
+    spellings_.resize(width);
     for (size_t c = 0; c < width; ++c) {
         CsvColumn& source = data.columns[c];
         Column& column = columns_.emplace_back();
@@ -150,14 +152,17 @@ void CsvTable::build(CsvData data, const TableFormat& format) {
         for (size_t i = 0; i < cells.size(); ++i) {
             const FieldRef f = cells[i].text;
             const std::string_view v = f.length == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset, f.length);
-            if (v.empty()) {
+            if (isNullText(v)) {
                 cells[i] = nullCell(type);
             } else if (type == ColumnType::Integer) {
-                cells[i].integer = parseInteger(v).value_or(0);
+                cells[i].integer = readNumberText(v).value_or(NumberReading{}).whole;
             } else if (type == ColumnType::Real) {
-                cells[i].real = parseReal(v).value_or(0);
+                const NumberReading number = readNumberText(v).value_or(NumberReading{});
+                cells[i].real = number.real;
+                // More digits than a real shows: the file's spelling is shown instead.
+                if (number.significantDigits > 15) keepSpelling(c, number.real, withoutBlanks(v));
             } else {
-                cells[i].integer = readDateText(v).value_or(DateReading{}).packed;
+                cells[i].integer = readDateText(withoutBlanks(v)).value_or(DateReading{}).packed;
             }
         }
     }
@@ -238,13 +243,42 @@ void CsvTable::shareEqualSpellings() {
     }
 }
 
+// A real with more digits than a real shows keeps how the file wrote it:
+// writers such as Python's write the shortest spelling that reads back to
+// the same value, which is shown from the value alone; any other spelling
+// is kept as it stands.
+void CsvTable::keepSpelling(size_t column, double value, std::string_view spelled) {
+    if (parseReal(formatReal(value)) == value) return;  // fifteen digits say it
+    auto& kept = spellings_[column];
+    if (!kept) kept = std::make_unique<Spellings>();
+    if (shortestText(value) == spelled || kept->texts.size() >= kMaxKeptSpellings) return;
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    kept->texts.try_emplace(bits, spelled);
+}
+
+std::string CsvTable::shortestText(double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general);
+    return std::string(buffer, result.ptr);
+}
+
+std::optional<std::string> CsvTable::spellingOf(size_t column, double value) const {
+    if (column >= spellings_.size() || !spellings_[column] || parseReal(formatReal(value)) == value) return std::nullopt;
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const auto& texts = spellings_[column]->texts;
+    if (const auto found = texts.find(bits); found != texts.end()) return found->second;
+    return shortestText(value);
+}
+
 std::string CsvTable::displayText(size_t row, size_t column) const {
     const Cell c = cell(row, column);
     const ColumnType type = types_[column];
     if (isNull(type, c)) return {};
     switch (type) {
     case ColumnType::Integer: return std::to_string(c.integer);
-    case ColumnType::Real: return formatReal(c.real);
+    case ColumnType::Real: return spellingOf(column, c.real).value_or(formatReal(c.real));
     case ColumnType::Date:
     case ColumnType::DateTime: return formatDateTime(c.integer, true);
     case ColumnType::Text: break;

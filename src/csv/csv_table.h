@@ -13,6 +13,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -64,6 +65,9 @@ public:
     std::string_view textOf(Cell cell) const { return {text_.data() + cell.text.offset, cell.text.length}; }
     // The value as shown: numbers and dates formatted, text as in the file.
     std::string displayText(size_t row, size_t column) const;
+    // How the file spelled a real of column that needs more than fifteen
+    // digits; nothing for a value fifteen digits show.
+    std::optional<std::string> spellingOf(size_t column, double value) const;
 
     // The rows whose value in column has this key (see keyOf).
     const std::vector<uint32_t>* rowsWithKey(size_t column, const std::string& key) const;
@@ -85,6 +89,8 @@ private:
     ColumnType readDeclaredColumn(LargeArray<Cell>& cells, size_t column, const DeclaredColumn& declared,
                                   const TableFormat& format) const;
     void compactText();
+    void keepSpelling(size_t column, double value, std::string_view spelled);
+    static std::string shortestText(double value);
     void shareEqualSpellings();
     static Cell nullCell(ColumnType type);
 
@@ -94,6 +100,11 @@ private:
     std::vector<std::string> names_;
     std::vector<ColumnType> types_;
     std::vector<Column> columns_;
+    struct Spellings {  // present for a column with longer reals
+        std::unordered_map<uint64_t, std::string> texts;  // only those the shortest spelling misses
+    };
+    static constexpr size_t kMaxKeptSpellings = 100000;
+    std::vector<std::unique_ptr<Spellings>> spellings_;
 
     using Index = std::unordered_map<std::string, std::vector<uint32_t>>;
     mutable std::mutex indexLock_;

@@ -154,7 +154,21 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
 }
 
 Result::Result(Connection* connection, sqlite3_stmt* stmt)
-    : connection_(connection), stmt_(stmt), fieldCount_(sqlite3_column_count(stmt)) {}
+    : connection_(connection), stmt_(stmt), fieldCount_(sqlite3_column_count(stmt)) {
+    // A field that is a column of a table keeps that column's spelling of
+    // reals longer than fifteen digits.
+    spelledBy_.resize(size_t(fieldCount_));
+    for (int i = 0; i < fieldCount_; ++i) {
+        const char* table = sqlite3_column_table_name(stmt, i);
+        const char* column = sqlite3_column_origin_name(stmt, i);
+        if (!table || !column) continue;
+        const std::shared_ptr<const CsvTable> source = connection->lookup_->find(table);
+        if (!source) continue;
+        const auto& names = source->columnNames();
+        for (size_t c = 0; c < names.size(); ++c)
+            if (names[c] == column && source->columnTypes()[c] == ColumnType::Real) spelledBy_[size_t(i)] = {source, c};
+    }
+}
 
 Result::~Result() {
     sqlite3_finalize(stmt_);
@@ -178,9 +192,13 @@ void Result::next() {
 std::string_view Result::fieldUtf8(int i) {
     switch (sqlite3_column_type(stmt_, i)) {
     case SQLITE_NULL: return {};
-    case SQLITE_FLOAT:
-        scratch_ = formatReal(sqlite3_column_double(stmt_, i));
+    case SQLITE_FLOAT: {
+        const double value = sqlite3_column_double(stmt_, i);
+        const auto& [table, column] = spelledBy_[size_t(i)];
+        std::optional<std::string> spelled = table ? table->spellingOf(column, value) : std::nullopt;
+        scratch_ = spelled ? std::move(*spelled) : formatReal(value);
         return scratch_;
+    }
     default: {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
         return {text ? text : "", size_t(sqlite3_column_bytes(stmt_, i))};

@@ -70,6 +70,7 @@ private:
     int fieldCount_;
     bool done_ = false;
     std::string scratch_;
+    std::vector<std::pair<std::shared_ptr<const CsvTable>, size_t>> spelledBy_;
 };
 
 }  // namespace tarlo

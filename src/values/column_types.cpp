@@ -5,18 +5,26 @@
 
 namespace tarlo {
 
+std::string_view withoutBlanks(std::string_view v) {
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+    return v;
+}
+
+bool isNullText(std::string_view value) {
+    value = withoutBlanks(value);
+    return value.empty() || isNullToken(value);
+}
+
 ValueShape shapeOf(std::string_view value) {
     ValueShape shape;
-    const NumberShape number = numberShapeOf(value);
-    if (number.valid) {
-        if (value == "-0") return shape;  // the sign would be lost
+    if (const auto number = readNumberText(value)) {
         // The smallest 64-bit value stands for null in an integer column.
-        const auto integer = number.fraction ? std::nullopt : parseInteger(value);
-        shape.integer = integer.has_value() && *integer != std::numeric_limits<int64_t>::min();
-        shape.real = number.significantDigits <= 15;
+        shape.integer = number->integer && number->whole != std::numeric_limits<int64_t>::min();
+        shape.real = true;
         return shape;
     }
-    if (const auto date = readDateText(value)) {
+    if (const auto date = readDateText(withoutBlanks(value))) {
         shape.date = true;
         shape.time = date->hasTime;
     }
@@ -24,7 +32,7 @@ ValueShape shapeOf(std::string_view value) {
 }
 
 void TypeInference::add(std::string_view value) {
-    if (value.empty()) return;
+    if (isNullText(value)) return;
     any_ = true;
     if (!integer_ && !real_ && !date_) return;
     const ValueShape shape = shapeOf(value);

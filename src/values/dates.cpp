@@ -68,16 +68,34 @@ std::optional<DateReading> readDateText(std::string_view s) {
     if (!readNumber(s, at, 1, 2, d.day)) return std::nullopt;
     if (!QDate::isValid(d.year, d.month, d.day)) return std::nullopt;
     if (at == s.size()) return DateReading{packDate(d), false};
-    if (s[at] != ' ') return std::nullopt;
+    // ISO 8601 puts a "T" between date and time.
+    const bool iso = sep == '-' && s[at] == 'T';
+    if (s[at] != ' ' && !iso) return std::nullopt;
     ++at;
-    if (!readNumber(s, at, 1, 2, d.hour) || at >= s.size() || s[at] != ':') return std::nullopt;
+    if (!readNumber(s, at, iso ? 2 : 1, 2, d.hour) || at >= s.size() || s[at] != ':') return std::nullopt;
     ++at;
     if (!readNumber(s, at, 2, 2, d.minute)) return std::nullopt;
-    if (at < s.size()) {
-        if (s[at] != ':') return std::nullopt;
+    if (at < s.size() && s[at] == ':') {
         ++at;
-        if (!readNumber(s, at, 2, 2, d.second) || at != s.size()) return std::nullopt;
+        if (!readNumber(s, at, 2, 2, d.second)) return std::nullopt;
+        // A fraction of a second is dropped: values count whole seconds.
+        if (sep == '-' && at + 1 < s.size() && (s[at] == '.' || s[at] == ',') && isDigit(s[at + 1]))
+            for (++at; at < s.size() && isDigit(s[at]);) ++at;
     }
+    if (sep == '-' && at < s.size()) {
+        // A zone ("Z", "+09:00", "-0500") is read and the time kept as written.
+        int zoneHours = 0, zoneMinutes = 0;
+        if (s[at] == 'Z') {
+            ++at;
+        } else if (s[at] == '+' || s[at] == '-') {
+            ++at;
+            if (!readNumber(s, at, 2, 2, zoneHours) || zoneHours > 14) return std::nullopt;
+            if (at < s.size() && s[at] == ':') ++at;
+            if (at < s.size() && !readNumber(s, at, 2, 2, zoneMinutes)) return std::nullopt;
+            if (zoneMinutes > 59) return std::nullopt;
+        }
+    }
+    if (at != s.size()) return std::nullopt;
     if (d.hour > 23 || d.minute > 59 || d.second > 59) return std::nullopt;
     return DateReading{packDate(d), true};
 }

@@ -1,7 +1,10 @@
 // Reading and writing the numbers of table files.
 #include "values/numbers.h"
 
+#include <cctype>
 #include <charconv>
+#include <cmath>
+#include <string>
 
 namespace tarlo {
 
@@ -11,34 +14,93 @@ bool isDigit(char c) {
 }
 }  // namespace
 
-NumberShape numberShapeOf(std::string_view s) {
-    NumberShape shape;
+
+std::optional<NumberReading> readNumberText(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    if (s.empty() || s.size() > 400) return std::nullopt;
+    // The digits alone, with sign, "." and exponent, as from_chars reads them.
+    std::string plain;
     size_t at = 0;
-    if (at < s.size() && s[at] == '-') ++at;
-    const size_t intStart = at;
-    while (at < s.size() && isDigit(s[at])) ++at;
-    const size_t intDigits = at - intStart;
-    if (intDigits == 0) return shape;
-    if (intDigits > 1 && s[intStart] == '0') return shape;  // a leading zero: a code, not a number
-    if (at < s.size() && s[at] == '.') {
+    if (s[at] == '-' || s[at] == '+') {
+        if (s[at] == '-') plain += '-';
         ++at;
-        const size_t fracStart = at;
-        while (at < s.size() && isDigit(s[at])) ++at;
-        if (at == fracStart) return shape;
-        shape.fraction = true;
     }
-    if (at != s.size()) return shape;
-    // Significant digits: leading zeros of "0.00x" do not count.
-    int significant = 0;
+    const size_t mantissaStart = plain.size();
+    const size_t wholeStart = at;
+    size_t groupDigits = 0;
+    bool grouped = false;
+    while (at < s.size()) {
+        if (isDigit(s[at])) {
+            plain += s[at++];
+            if (++groupDigits > 3 && grouped) return std::nullopt;
+        } else if (s[at] == ',') {
+            // "1,234,567": one to three digits first, then groups of three.
+            if (grouped ? groupDigits != 3 : groupDigits == 0 || groupDigits > 3) return std::nullopt;
+            grouped = true;
+            groupDigits = 0;
+            ++at;
+        } else {
+            break;
+        }
+    }
+    if (grouped && groupDigits != 3) return std::nullopt;
+    const size_t wholeDigits = plain.size() - mantissaStart;
+    if (wholeDigits > 1 && s[wholeStart] == '0') return std::nullopt;  // a code, not a number
+    bool point = false;
+    size_t fractionDigits = 0;
+    if (at < s.size() && s[at] == '.') {
+        point = true;
+        plain += wholeDigits == 0 ? "0." : ".";  // from_chars wants a digit on each side
+        ++at;
+        while (at < s.size() && isDigit(s[at])) plain += s[at++], ++fractionDigits;
+        if (fractionDigits == 0) plain += '0';
+    }
+    if (wholeDigits == 0 && fractionDigits == 0) return std::nullopt;
+    bool exponent = false;
+    if (at < s.size() && (s[at] == 'e' || s[at] == 'E')) {
+        exponent = true;
+        plain += 'e';
+        ++at;
+        if (at < s.size() && (s[at] == '-' || s[at] == '+')) plain += s[at++];
+        size_t digits = 0;
+        while (at < s.size() && isDigit(s[at])) plain += s[at++], ++digits;
+        if (digits == 0) return std::nullopt;
+    }
+    if (at != s.size()) return std::nullopt;
+
+    NumberReading reading;
+    // Significant digits: leading zeros (of "0.00x" too) do not count, nor
+    // the zeros added for from_chars.
     bool started = false;
-    for (size_t i = intStart; i < s.size(); ++i) {
-        if (s[i] == '.') continue;
-        started = started || s[i] != '0';
-        significant += started;
+    for (size_t i = mantissaStart; i < plain.size() && plain[i] != 'e'; ++i) {
+        if (plain[i] == '.') continue;
+        started = started || plain[i] != '0';
+        reading.significantDigits += started;
     }
-    shape.valid = true;
-    shape.significantDigits = significant;
-    return shape;
+    if (point && fractionDigits == 0 && started) --reading.significantDigits;
+    if (!point && !exponent) {
+        if (const auto whole = parseInteger(plain)) {
+            reading.integer = true;
+            reading.whole = *whole;
+            reading.real = double(*whole);
+            return reading;
+        }
+    }
+    const auto real = parseReal(plain);
+    if (!real || !std::isfinite(*real)) return std::nullopt;
+    reading.real = *real;
+    return reading;
+}
+
+bool isNullToken(std::string_view text) {
+    auto equals = [&](std::string_view token) {
+        if (text.size() != token.size()) return false;
+        for (size_t i = 0; i < text.size(); ++i)
+            if (std::toupper(static_cast<unsigned char>(text[i])) != token[i]) return false;
+        return true;
+    };
+    return equals("NA") || equals("N/A") || equals("#N/A") || equals("NULL");
 }
 
 std::optional<int64_t> parseInteger(std::string_view text) {

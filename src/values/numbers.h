@@ -8,18 +8,25 @@
 
 namespace tarlo {
 
-// -?(0|[1-9][0-9]*)(\.[0-9]+)? : which parts a value has; a leading zero
-// ("007") makes it no number, so codes keep their text.
-struct NumberShape {
-    bool valid = false;
-    bool fraction = false;
+// A number in any spelling that writers produce: blanks around it, a sign,
+// digits in regular groups of three ("1,234,567"), a leading or trailing
+// "." (".5", "1."), an exponent ("9.5e-4"). A leading zero ("007", "-007")
+// makes it no number, so codes keep their text.
+struct NumberReading {
+    bool integer = false;  // no "." and no exponent, and fits 64 bits
+    int64_t whole = 0;     // the value, when integer
+    double real = 0;       // the value, always
     int significantDigits = 0;
 };
-NumberShape numberShapeOf(std::string_view text);
+std::optional<NumberReading> readNumberText(std::string_view text);
 
 // The whole text as a number, or nothing.
 std::optional<int64_t> parseInteger(std::string_view text);
 std::optional<double> parseReal(std::string_view text);
+
+// Tokens that stand for a missing value in a column of numbers or dates:
+// NA, N/A, #N/A and NULL, in any case.
+bool isNullToken(std::string_view text);
 
 // Up to 15 significant digits without trailing zeros; -0 shows as 0.
 std::string formatReal(double value);

@@ -24,19 +24,64 @@ TEST(ColumnTypes, FromEveryValueOfTheColumn) {
         {{"0", "0.5"}, ColumnType::Real},
         {{"1", "2", "x"}, ColumnType::Text},              // one stray value makes the column text
         {{"9223372036854775807"}, ColumnType::Integer},
-        {{"9223372036854775808"}, ColumnType::Text},      // past 64 bits, and too many digits for a real
-        {{"1.2345678901234567"}, ColumnType::Text},       // a real would change it
-        {{"-0"}, ColumnType::Text},
-        {{"+5"}, ColumnType::Text},
-        {{"1e5"}, ColumnType::Text},
+        {{"9223372036854775808"}, ColumnType::Real},      // past 64 bits
+        {{"1.2345678901234567"}, ColumnType::Real},       // shown as the file spells it
+        // Every spelling writers produce is a number.
+        {{"-0"}, ColumnType::Integer},
+        {{"+5", " 7", "8 "}, ColumnType::Integer},
+        {{"1,234,567", "-1,000", "999"}, ColumnType::Integer},
+        {{"1e5"}, ColumnType::Real},
+        {{"9.5e-4", ".5", "1.", "-.25E+2"}, ColumnType::Real},
+        {{"1,23"}, ColumnType::Text},                     // no group of three
+        {{"1,2345"}, ColumnType::Text},
+        {{"1234,567"}, ColumnType::Text},
+        {{",123"}, ColumnType::Text},
+        {{"0,123"}, ColumnType::Text},                    // a leading zero: a code
+        {{"1e"}, ColumnType::Text},
+        {{"."}, ColumnType::Text},
+        {{"+"}, ColumnType::Text},
+        {{"1 000"}, ColumnType::Text},
+        {{"1e400"}, ColumnType::Text},                    // no real holds it
+        // Null tokens are nulls among numbers and dates, and text alone.
+        {{"1", "NA", "n/a", "#N/A", "null", "  "}, ColumnType::Integer},
+        {{"2024/01/05", "N/A"}, ColumnType::Date},
+        {{"NA", "N/A"}, ColumnType::Text},
+        {{"NA", "x"}, ColumnType::Text},
         {{"2024/01/31", "2024-2-29", "2023/1/5"}, ColumnType::Date},
         {{"2024/01/31 10:00", "2024/02/01 00:00:00", "2024/02/02"}, ColumnType::DateTime},
         {{"2023/02/29"}, ColumnType::Text},               // no such day
         {{"2024/13/01"}, ColumnType::Text},
         {{"2024/01/31 24:00"}, ColumnType::Text},
+        {{"2024-01-05T13:04:05", "2024-01-05T13:04:05.125Z", "2024-01-05T13:04:05+09:00", "2024-01-05T13:04"},
+         ColumnType::DateTime},
+        {{" 2024-01-05 "}, ColumnType::Date},
+        {{"2024/01/05T13:04:05"}, ColumnType::Text},     // the "T" belongs to the ISO spelling
+        {{"2024-01-05T1:04:05"}, ColumnType::Text},
+        {{"2024-01-05T13:04:05+25:00"}, ColumnType::Text},
         {{"", ""}, ColumnType::Text},
     };
     for (const Case& c : cases) EXPECT_EQ(typeOf(c.values), c.type) << *c.values.begin();
+}
+
+TEST(Numbers, ReadInEverySpelling) {
+    struct Case {
+        const char* text;
+        bool integer;
+        double value;
+    } cases[] = {
+        {"1,234,567", true, 1234567}, {"+5", true, 5},       {" -12 ", true, -12},  {".5", false, 0.5},
+        {"1.", false, 1},             {"-.5e1", false, -5}, {"9.5e-4", false, 9.5e-4}, {"-0", true, 0},
+        {"12,345.5", false, 12345.5}, {"1E3", false, 1000},
+    };
+    for (const Case& c : cases) {
+        const auto n = tarlo::readNumberText(c.text);
+        ASSERT_TRUE(n) << c.text;
+        EXPECT_EQ(n->integer, c.integer) << c.text;
+        EXPECT_DOUBLE_EQ(n->real, c.value) << c.text;
+    }
+    EXPECT_EQ(tarlo::readNumberText("0.30000000000000004")->significantDigits, 17);
+    EXPECT_EQ(tarlo::readNumberText("0.00120")->significantDigits, 3);
+    EXPECT_EQ(tarlo::readNumberText("120.")->significantDigits, 3);
 }
 
 TEST(ColumnTypes, ValueTexts) {
