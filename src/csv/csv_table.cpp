@@ -73,6 +73,8 @@ std::shared_ptr<const CsvTable> CsvTable::load(const QString& path, const ParseP
                                                const TableFormat& format) {
     auto table = std::shared_ptr<CsvTable>(new CsvTable);
     table->path_ = path;
+    table->format_ = format;
+    table->fromFile_ = true;
     TextBuffer utf8 = decodeToUtf8(readWholeFile(path, progress), progress, format.charset, path);
     table->build(parseCsv(std::move(utf8), path, progress, dialectOf(format)), format);
     return table;
@@ -284,6 +286,28 @@ std::string CsvTable::displayText(size_t row, size_t column) const {
     case ColumnType::Text: break;
     }
     return std::string(textOf(c));
+}
+
+qint64 CsvTable::lineOfValue(size_t column, std::string_view value) const {
+    if (column >= columns_.size() || types_[column] != ColumnType::Text || !fromFile_) return 0;
+    size_t row = rows_;
+    for (size_t r = 0; r < rows_ && row == rows_; ++r) {
+        const Cell c = cell(r, column);
+        if (!isNull(ColumnType::Text, c) && textOf(c) == value) row = r;
+    }
+    if (row == rows_) return 0;
+    try {
+        const CsvData data = parseCsv(decodeToUtf8(readWholeFile(path_, {}), {}, format_.charset, path_), path_, {},
+                                      dialectOf(format_));
+        if (column >= data.columns.size() || !data.present(column, row)) return 0;
+        const FieldRef f = data.columns[column].at(row);
+        qint64 line = 1;
+        for (const char* p = data.text.data(); p < data.text.data() + f.offset; ++p)
+            line += *p == '\n' || (*p == '\r' && p[1] != '\n');
+        return line;
+    } catch (...) {
+        return 0;  // the file changed or went away: the message goes without its line
+    }
 }
 
 std::string CsvTable::keyOf(size_t column, Cell c) const {

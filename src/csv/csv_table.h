@@ -69,6 +69,10 @@ public:
     // digits; nothing for a value fifteen digits show.
     std::optional<std::string> spellingOf(size_t column, double value) const;
 
+    // The line of the file on which column first holds value, read again
+    // from the file (messages only); 0 when it cannot be told.
+    qint64 lineOfValue(size_t column, std::string_view value) const;
+
     // The rows whose value in column has this key (see keyOf).
     const std::vector<uint32_t>* rowsWithKey(size_t column, const std::string& key) const;
     // The key a value is indexed under: what equal values share.
@@ -95,6 +99,8 @@ private:
     static Cell nullCell(ColumnType type);
 
     QString path_;
+    TableFormat format_;
+    bool fromFile_ = false;
     TextBuffer text_;
     size_t rows_ = 0;
     std::vector<std::string> names_;

@@ -16,6 +16,7 @@ constexpr Name kNames[] = {
     {kAdd, "+"},     {kSubtract, "-"},  {kDivide, "/"},   {kIntDivide, "\\"}, {kMod, "Mod"},
     {kPower, "^"},   {kConcat, "&"},    {kXor, "Xor"},    {kEqv, "Eqv"},      {kImp, "Imp"},
     {kLeft, "Left"}, {kRight, "Right"}, {kIsNull, "IsNull"},
+    {kNumberOf, "数値"}, {kDateOf, "日付"}, {kCompare, "比較"},
 };
 
 }  // namespace

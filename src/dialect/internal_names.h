@@ -21,6 +21,10 @@ inline constexpr char kImp[] = "tarlo_imp";          // Imp
 inline constexpr char kLeft[] = "tarlo_left";        // Left(
 inline constexpr char kRight[] = "tarlo_right";      // Right(
 inline constexpr char kIsNull[] = "tarlo_isnull";    // IsNull(
+// Written by the binder where operand types differ (see binder.h).
+inline constexpr char kNumberOf[] = "tarlo_number";  // a text compared with or added to a number
+inline constexpr char kDateOf[] = "tarlo_date";      // a text or number compared with a date
+inline constexpr char kCompare[] = "tarlo_compare";  // a comparison of kinds only known at run time
 
 // What the user wrote for an internal name (ignoring case); any other word
 // comes back as it is.

@@ -12,6 +12,8 @@ namespace {
 constexpr int kNotAnOperator = -1;
 constexpr int kUnary = 2;
 
+}  // namespace
+
 bool isReservedWord(const Token& t) {
     static const char* const words[] = {
         "SELECT", "FROM",   "WHERE",   "AS",       "ON",        "WHEN",   "THEN",    "ELSE",   "END",     "CASE",
@@ -27,6 +29,8 @@ bool isReservedWord(const Token& t) {
         if (isKeyword(t, w)) return true;
     return false;
 }
+
+namespace {
 
 bool isOperand(const Token& t) {
     switch (t.kind) {
@@ -114,7 +118,8 @@ bool isUnaryCapable(const Token& t) {
     throw Error(ErrorFacts{.word = op.text}, u"演算子 \"%1\" の前か後ろに式がありません。", op.text);
 }
 
-// The first token of the left operand of the operator at i (precedence p).
+}  // namespace
+
 size_t leftOperandStart(const std::vector<Token>& tokens, size_t i, int p) {
     size_t start = tokens.size();
     bool expectOperand = true;
@@ -156,7 +161,6 @@ size_t leftOperandStart(const std::vector<Token>& tokens, size_t i, int p) {
     return start;
 }
 
-// The last token of the right operand of the operator at i (precedence p).
 size_t rightOperandEnd(const std::vector<Token>& tokens, size_t i, int p) {
     size_t end = tokens.size();
     bool expectOperand = true;
@@ -190,6 +194,8 @@ size_t rightOperandEnd(const std::vector<Token>& tokens, size_t i, int p) {
     if (end >= tokens.size() || expectOperand) missingOperand(tokens[i]);
     return end;
 }
+
+namespace {
 
 struct OperatorCall {
     const char* op;        // a symbol, or a keyword

@@ -14,4 +14,13 @@ namespace tarlo {
 // Throws Error naming an operator that lacks an operand.
 void rewriteJetOperators(std::vector<Token>& tokens);
 
+// The comparisons' level (=, <, Like, In, Between, Is).
+inline constexpr int kComparisonLevel = 8;
+// The first token of the left operand, and the last of the right operand,
+// of the operator at i, which binds at level p. Throw Error as above.
+size_t leftOperandStart(const std::vector<Token>& tokens, size_t i, int p);
+size_t rightOperandEnd(const std::vector<Token>& tokens, size_t i, int p);
+// Whether a word is one of SQL's own, never a name.
+bool isReservedWord(const Token& t);
+
 }  // namespace tarlo

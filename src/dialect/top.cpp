@@ -139,7 +139,7 @@ void rewriteTop(std::vector<Token>& tokens) {
         if (percent) {
             // The share rounds up, so TOP 50 PERCENT of 3 rows gives 2.
             const QString share = QStringLiteral("(SELECT count(*) * %1 / 100.0 FROM (%2))").arg(n, textOf(tokens, i, end));
-            rows = QStringLiteral("(SELECT CAST(x AS INTEGER) + (x > CAST(x AS INTEGER)) FROM (SELECT %1 AS x))").arg(share);
+            rows = QStringLiteral("(SELECT CAST(x AS INTEGER) + CASE WHEN x > CAST(x AS INTEGER) THEN 1 ELSE 0 END FROM (SELECT %1 AS x))").arg(share);
         }
         QString limit = QStringLiteral(" LIMIT ") + rows;
         // Rows that tie with the last one come too: count the rows whose rank is within the limit.

@@ -6,6 +6,9 @@
 #include "engine/csv_vtab.h"
 #include "engine/messages.h"
 #include "dialect/translator.h"
+#include "dialect/binder.h"
+#include "engine/conversions.h"
+#include "functions/result_kinds.h"
 #include "functions/registry.h"
 #include "dialect/sql_lexer.h"
 #include "dialect/sql_quote.h"
@@ -75,6 +78,7 @@ void Connection::open(const QString& folder) {
     sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 0);
     registerCsvModule(db_, &lookup_->find);
     registerFunctions(db_);
+    registerConversions(db_, &lookup_->find);
 }
 
 void Connection::close() {
@@ -106,7 +110,18 @@ sqlite3_stmt* Connection::prepare(const QString& translated, const ParseProgress
             throwEngineError(db_, rc);
     }
 
-    const QByteArray sql = rewritten.sql.toUtf8();
+    // The typed view: every table of the statement is known by now.
+    Catalog catalog;
+    catalog.resultOf = resultKindOf;
+    for (const TableReference& ref : rewritten.tables) {
+        BoundTable& bound = catalog.tables.emplace_back();
+        bound.name = ref.name;
+        const std::shared_ptr<const CsvTable> table = lookup_->find(ref.name.toStdString());
+        if (!table) continue;
+        for (size_t c = 0; c < table->columnCount(); ++c)
+            bound.columns.emplace_back(QString::fromStdString(table->columnNames()[c]), kindOf(table->columnTypes()[c]));
+    }
+    const QByteArray sql = bindTypes(rewritten.sql, catalog).toUtf8();
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     sqlite3_set_authorizer(db_, readOnlyAuthorizer, nullptr);

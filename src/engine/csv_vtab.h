@@ -10,8 +10,6 @@
 
 namespace tarlo {
 
-constexpr const char* kNoCaseCollation = "TARLO_NOCASE";
-
 // Finds the table that CREATE VIRTUAL TABLE ... USING tarlo_csv names.
 using TableLookup = std::function<std::shared_ptr<const CsvTable>(const std::string& name)>;
 

@@ -7,6 +7,9 @@
 
 namespace tarlo {
 
+// The collation SQLite compares texts with, ignoring case as foldCase does.
+inline constexpr char kNoCaseCollation[] = "TARLO_NOCASE";
+
 int compareIgnoringCase(std::string_view a, std::string_view b);
 std::string foldCase(std::string_view text);
 // The code points of text with letter case folded.

@@ -15,7 +15,7 @@ bool isDigit(char c) {
 }  // namespace
 
 
-std::optional<NumberReading> readNumberText(std::string_view s) {
+std::optional<NumberReading> readNumberText(std::string_view s, bool leadingZeros) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
     if (s.empty() || s.size() > 400) return std::nullopt;
@@ -46,7 +46,7 @@ std::optional<NumberReading> readNumberText(std::string_view s) {
     }
     if (grouped && groupDigits != 3) return std::nullopt;
     const size_t wholeDigits = plain.size() - mantissaStart;
-    if (wholeDigits > 1 && s[wholeStart] == '0') return std::nullopt;  // a code, not a number
+    if (!leadingZeros && wholeDigits > 1 && s[wholeStart] == '0') return std::nullopt;  // a code, not a number
     bool point = false;
     size_t fractionDigits = 0;
     if (at < s.size() && s[at] == '.') {

@@ -1,0 +1,617 @@
+// Reads the statement's tokens once, decides every rewrite on them, and
+// writes them as text put before or after tokens, so no decision sees the
+// result of another.
+#include "dialect/binder.h"
+
+#include "dialect/internal_names.h"
+#include "dialect/operators.h"
+#include "dialect/sql_quote.h"
+#include "dialect/token_edit.h"
+#include "platform/error.h"
+#include "values/case_folding.h"
+#include "values/dates.h"
+#include "values/numbers.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+namespace tarlo {
+
+namespace {
+
+const QString kNoCase = QStringLiteral(" COLLATE ") + QLatin1String(kNoCaseCollation);
+
+bool isName(const Token& t) {
+    switch (t.kind) {
+    case TokenKind::Bracketed:
+    case TokenKind::DoubleQuoted:
+    case TokenKind::Backticked: return true;
+    case TokenKind::Word: return !isReservedWord(t) && !isKeyword(t, "NULL");
+    default: return false;
+    }
+}
+
+bool isComparison(const Token& t) {
+    for (const char* op : {"=", "==", "<>", "!=", "<", ">", "<=", ">="})
+        if (isSymbol(t, op)) return true;
+    return false;
+}
+
+bool isTruthOperator(const Token& t) {
+    if (isComparison(t)) return true;
+    for (const char* w : {"AND", "OR", "NOT", "LIKE", "GLOB", "IN", "BETWEEN", "IS", "EXISTS"})
+        if (isKeyword(t, w)) return true;
+    return false;
+}
+
+bool isArithmetic(const Token& t) {
+    for (const char* op : {"+", "-", "*", "/", "%", "||"})
+        if (isSymbol(t, op)) return true;
+    return false;
+}
+
+// What an operand is, as far as the statement tells.
+struct Operand {
+    size_t first = 0, last = 0;  // its tokens, both included
+    ValueKind kind = ValueKind::Unknown;
+    bool column = false;         // a column alone
+    QString table, name;         // the column's
+    bool literal = false;        // a string or number literal alone
+};
+
+class Binder {
+public:
+    Binder(const QString& sql, const Catalog& catalog) : t_(tokenize(sql)), catalog_(catalog) {}
+
+    QString run() {
+        findScope();
+        for (size_t i = t_.size(); i-- > 0;) {
+            const Token& t = t_[i];
+            if (isComparison(t)) bindComparison(i);
+            else if (isKeyword(t, "BETWEEN")) bindBetween(i);
+            else if (isKeyword(t, "IN")) bindIn(i);
+            else if (isSymbol(t, "*")) bindProduct(i);
+        }
+        for (size_t i = 0; i < t_.size(); ++i) {
+            if (isKeyword(t_[i], "SELECT")) bindSelectList(i);
+            else if ((isKeyword(t_[i], "ORDER") || isKeyword(t_[i], "GROUP")) && atWord(nextOrEnd(i + 1), "BY"))
+                bindSortKeys(nextOrEnd(i + 1));
+            else if (isKeyword(t_[i], "THEN") || isKeyword(t_[i], "ELSE")) bindCaseValue(i);
+            else if (isSymbol(t_[i], "(")) bindGroup(i);
+        }
+        return render();
+    }
+
+private:
+    // ---- tokens
+
+    size_t nextOrEnd(size_t i) const { return nextSignificant(t_, i); }
+    size_t previous(size_t i) const { return previousSignificant(t_, i); }
+    bool at(size_t i, const char* symbol) const { return i < t_.size() && isSymbol(t_[i], symbol); }
+    bool atWord(size_t i, const char* keyword) const { return i < t_.size() && isKeyword(t_[i], keyword); }
+
+    // ---- edits: text before and after tokens, and replaced tokens
+
+    struct Insert {
+        QString text;
+        size_t otherEnd;  // the far end of the range it opens or closes, to nest them
+    };
+
+    void wrap(size_t first, size_t last, const QString& before, const QString& after) {
+        before_[first].push_back({before, last});
+        after_[last].push_back({after, first});
+    }
+    void replace(size_t i, const QString& text) { replaced_[i] = text; }
+
+    QString render() const {
+        QString out;
+        for (size_t i = 0; i < t_.size(); ++i) {
+            if (auto b = before_.find(i); b != before_.end()) {
+                std::vector<Insert> inserts = b->second;
+                // The widest range opens first.
+                std::stable_sort(inserts.begin(), inserts.end(),
+                                 [](const Insert& x, const Insert& y) { return x.otherEnd > y.otherEnd; });
+                for (const Insert& in : inserts) out += in.text;
+            }
+            const auto r = replaced_.find(i);
+            out += r != replaced_.end() ? r->second : t_[i].text;
+            if (auto a = after_.find(i); a != after_.end()) {
+                std::vector<Insert> inserts = a->second;
+                // The narrowest range closes first.
+                std::stable_sort(inserts.begin(), inserts.end(),
+                                 [](const Insert& x, const Insert& y) { return x.otherEnd > y.otherEnd; });
+                for (const Insert& in : inserts) out += in.text;
+            }
+            if (auto n = renamed_.find(i); n != renamed_.end() && renderedChanged(n->second.first, i))
+                out += QStringLiteral(" AS ") + quotedName(n->second.second);
+        }
+        return out;
+    }
+
+    // Whether anything inside the select item [first, last] is rewritten.
+    bool renderedChanged(size_t first, size_t last) const {
+        for (auto it = before_.lower_bound(first); it != before_.end() && it->first <= last; ++it) return true;
+        for (auto it = after_.lower_bound(first); it != after_.end() && it->first <= last; ++it) return true;
+        for (auto it = replaced_.lower_bound(first); it != replaced_.end() && it->first <= last; ++it) return true;
+        return false;
+    }
+
+    // ---- the tables in scope
+
+    void findScope() {
+        for (size_t i = 0; i < t_.size(); ++i) {
+            if (!isName(t_[i]) && t_[i].kind != TokenKind::Word) continue;
+            const size_t before = previous(i);
+            if (before >= t_.size() ||
+                !(atWord(before, "FROM") || atWord(before, "JOIN") || (at(before, ",") && inFromList(before))))
+                continue;
+            const int table = tableIndex(unquotedText(t_[i]));
+            if (table < 0) continue;
+            scope_.emplace_back(unquotedText(t_[i]), table);
+            size_t alias = nextOrEnd(i + 1);
+            if (atWord(alias, "AS")) alias = nextOrEnd(alias + 1);
+            if (alias < t_.size() && isName(t_[alias]) && !atWord(alias, "ON") && !atWord(alias, "USING"))
+                scope_.emplace_back(unquotedText(t_[alias]), table);
+        }
+    }
+
+    // Whether the comma at i separates the tables of a FROM clause.
+    bool inFromList(size_t i) const {
+        int depth = 0;
+        for (size_t k = i; k-- > 0;) {
+            if (isSymbol(t_[k], ")")) ++depth;
+            else if (isSymbol(t_[k], "(") && depth-- == 0) return false;
+            else if (depth == 0 && isKeyword(t_[k], "FROM")) return true;
+            else if (depth == 0 && (isKeyword(t_[k], "SELECT") || isKeyword(t_[k], "WHERE"))) return false;
+        }
+        return false;
+    }
+
+    int tableIndex(const QString& name) const {
+        for (size_t k = 0; k < catalog_.tables.size(); ++k)
+            if (catalog_.tables[k].name.compare(name, Qt::CaseInsensitive) == 0) return int(k);
+        return -1;
+    }
+
+    // The column a name stands for: in the table or alias qualifier names,
+    // or in the one table of the statement that has it.
+    bool findColumn(const QString& qualifier, const QString& name, Operand& out) const {
+        std::optional<size_t> found;
+        ValueKind kind = ValueKind::Unknown;
+        for (const auto& [scopeName, table] : scope_) {
+            if (!qualifier.isEmpty() && scopeName.compare(qualifier, Qt::CaseInsensitive) != 0) continue;
+            for (const auto& [column, columnKind] : catalog_.tables[size_t(table)].columns) {
+                if (column.compare(name, Qt::CaseInsensitive) != 0) continue;
+                if (found && *found != size_t(table) && kind != columnKind) return false;  // ambiguous
+                found = size_t(table);
+                kind = columnKind;
+                out.name = column;
+            }
+        }
+        if (!found) return false;
+        out.kind = kind;
+        out.column = true;
+        out.table = catalog_.tables[*found].name;
+        return true;
+    }
+
+    // ---- kinds
+
+    Operand operand(size_t first, size_t last) const {
+        Operand o;
+        o.first = first;
+        o.last = last;
+        if (first >= t_.size() || last >= t_.size() || first > last) return o;
+        // Brackets around the whole change nothing.
+        while (at(first, "(") && matchingClose(t_, first) == last && first < last) {
+            first = nextOrEnd(first + 1);
+            last = previous(last);
+            if (first > last || last >= t_.size()) return o;
+        }
+        const Token& t = t_[first];
+        if (first == last) {
+            if (t.kind == TokenKind::Number) o.kind = ValueKind::Number, o.literal = true;
+            else if (t.kind == TokenKind::String) o.kind = ValueKind::Text, o.literal = true;
+            else if (isKeyword(t, "NULL")) o.kind = ValueKind::Null;
+            else if (isName(t)) findColumn({}, unquotedText(t), o);
+            return o;
+        }
+        const size_t second = nextOrEnd(first + 1);
+        if (at(second, ".") && nextOrEnd(second + 1) == last && isName(t) && isName(t_[last])) {
+            findColumn(unquotedText(t), unquotedText(t_[last]), o);
+            return o;
+        }
+        if (t.kind == TokenKind::Word && at(second, "(")) {
+            const size_t close = matchingClose(t_, second);
+            if (close == last || (close < last && endOfWindowSuffix(close) == last)) {
+                o.kind = callKind(t.text, second, close);
+                return o;
+            }
+        }
+        if (isSymbol(t, "-") || isSymbol(t, "+")) {
+            if (operand(second, last).kind == ValueKind::Number) o.kind = ValueKind::Number;
+            return o;
+        }
+        if (isKeyword(t, "CAST")) return o;
+        // An operator at the top decides.
+        ValueKind kind = ValueKind::Unknown;
+        for (size_t k = first; k <= last && k < t_.size(); ++k) {
+            if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
+                k = matchingClose(t_, k);
+                continue;
+            }
+            if (isTruthOperator(t_[k])) return o.kind = ValueKind::Number, o;
+            if (isSymbol(t_[k], "||")) kind = ValueKind::Text;
+            else if (kind == ValueKind::Unknown && (isSymbol(t_[k], "*") || isSymbol(t_[k], "%")))
+                kind = ValueKind::Number;
+        }
+        o.kind = kind;
+        return o;
+    }
+
+    // The last token of a call's FILTER (...) and OVER (...) or OVER name
+    // after its ")" at close.
+    size_t endOfWindowSuffix(size_t close) const {
+        for (;;) {
+            const size_t word = nextOrEnd(close + 1);
+            if (!atWord(word, "FILTER") && !atWord(word, "OVER")) return close;
+            const size_t what = nextOrEnd(word + 1);
+            if (what >= t_.size()) return close;
+            if (!at(what, "(")) return what;
+            close = matchingClose(t_, what);
+            if (close >= t_.size()) return t_.size();
+        }
+    }
+
+    // The arguments of the call whose brackets stand at open and close.
+    std::vector<std::pair<size_t, size_t>> argumentsOf(size_t open, size_t close) const {
+        std::vector<std::pair<size_t, size_t>> args;
+        size_t start = nextOrEnd(open + 1);
+        if (start >= close) return args;
+        for (size_t k = start; k < close; ++k) {
+            if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
+                k = matchingClose(t_, k);
+                if (k >= close) break;
+            } else if (isSymbol(t_[k], ",")) {
+                args.emplace_back(start, previous(k));
+                start = nextOrEnd(k + 1);
+            }
+        }
+        args.emplace_back(start, previous(close));
+        return args;
+    }
+
+    ValueKind callKind(const QString& name, size_t open, size_t close) const {
+        const auto args = argumentsOf(open, close);
+        auto argKind = [&](size_t n) {
+            if (n >= args.size()) return ValueKind::Unknown;
+            size_t first = args[n].first;
+            if (atWord(first, "DISTINCT")) first = nextOrEnd(first + 1);
+            return operand(first, args[n].second).kind;
+        };
+        auto is = [&](const char* w) { return name.compare(QLatin1StringView(w), Qt::CaseInsensitive) == 0; };
+        if (is("Min") || is("Max") || is("First") || is("Last")) return argKind(0);
+        if (is("Nz") || is("Coalesce") || is("IfNull")) {
+            const ValueKind a = argKind(0), b = argKind(1);
+            return a == b ? a : ValueKind::Unknown;
+        }
+        if (is(call::kAdd) || is(call::kSubtract)) {
+            const ValueKind a = argKind(0), b = argKind(1);
+            if (a == ValueKind::Number && b == ValueKind::Number) return ValueKind::Number;
+            if (a == ValueKind::Date && b == ValueKind::Number) return ValueKind::Date;
+            if (is(call::kSubtract) && a == ValueKind::Date && b == ValueKind::Date) return ValueKind::Number;
+            return ValueKind::Unknown;
+        }
+        if (is(call::kNumberOf)) return ValueKind::Number;
+        if (is(call::kDateOf)) return ValueKind::Date;
+        return catalog_.resultOf ? catalog_.resultOf(name) : ValueKind::Unknown;
+    }
+
+    // ---- conversions of one side to the other's kind
+
+    static QString describe(const Operand& column) {
+        return column.column ? QStringLiteral("列 \"%1\"").arg(column.name) : QStringLiteral("式");
+    }
+
+    // The call that reads x as a number (or date) when it runs, naming
+    // its column in the message of a value it cannot read.
+    void convertAtRunTime(const Operand& x, const char* function) {
+        const QString names = x.column ? QStringLiteral(", %1, %2").arg(quotedString(x.table), quotedString(x.name))
+                                       : QStringLiteral(", '', ''");
+        wrap(x.first, x.last, QLatin1String(function) + QLatin1Char('('), names + QLatin1Char(')'));
+    }
+
+    void convertToNumber(const Operand& text, const Operand& number) {
+        if (!text.literal) return convertAtRunTime(text, call::kNumberOf);
+        const QString value = unquotedText(t_[text.first]);
+        const auto reading = readNumberText(value.toStdString(), true);
+        if (!reading)
+            throw Error(ErrorFacts{.columnName = number.name, .word = value},
+                        u"'%1' は数値ではないので、%2 (数値) と比べられません。数値の文字列は引用符を外して書いてください。",
+                        value, describe(number));
+        replace(text.first, reading->integer ? QString::number(reading->whole) : QString::number(reading->real, 'g', 17));
+    }
+
+    void convertToDate(const Operand& other, const Operand& date) {
+        if (!other.literal) return convertAtRunTime(other, call::kDateOf);
+        const Token& t = t_[other.first];
+        std::optional<int64_t> packed;
+        if (t.kind == TokenKind::Number) {
+            packed = packedOfSerial(t.text.toDouble());
+        } else {
+            const std::string text = unquotedText(t).trimmed().toStdString();
+            if (const auto d = readDateText(text)) packed = d->packed;
+            else packed = parseJetDate(text);
+        }
+        if (!packed)
+            throw Error(ErrorFacts{.columnName = date.name, .word = t.text},
+                        u"%1 は日付ではないので、%2 (日付) と比べられません。日付は #2024/01/31# や '2024-01-31' と書きます。",
+                        t.text, describe(date));
+        replace(other.first, quotedString(QString::fromStdString(formatDateTime(*packed, true))));
+    }
+
+    // Makes b comparable with a; true when done, false when only the run can tell.
+    bool match(const Operand& a, const Operand& b) {
+        const ValueKind x = a.kind, y = b.kind;
+        if (x == ValueKind::Null || y == ValueKind::Null) return true;
+        if (x == ValueKind::Unknown || y == ValueKind::Unknown) return false;
+        if (x == y) return true;
+        if (x == ValueKind::Number && y == ValueKind::Text) convertToNumber(b, a);
+        else if (x == ValueKind::Text && y == ValueKind::Number) convertToNumber(a, b);
+        else if (x == ValueKind::Date) convertToDate(b, a);
+        else if (y == ValueKind::Date) convertToDate(a, b);
+        return true;
+    }
+
+    void ignoreCase(const Operand& o) {
+        wrap(o.first, o.last, QStringLiteral("("), QStringLiteral(")") + kNoCase);
+    }
+
+    // ---- operators
+
+    void bindComparison(size_t op) {
+        const size_t start = leftOperandStart(t_, op, kComparisonLevel);
+        const size_t end = rightOperandEnd(t_, op, kComparisonLevel);
+        const Operand left = operand(start, previous(op)), right = operand(nextOrEnd(op + 1), end);
+        if (left.kind == ValueKind::Text && right.kind == ValueKind::Text) {
+            // A column brings its own collation; anything else is given one.
+            if (!left.column && !right.column) ignoreCase(right);
+            return;
+        }
+        if (match(left, right)) return;
+        wrap(start, end, QLatin1String(call::kCompare) + QLatin1Char('('), QStringLiteral(") %1 0").arg(t_[op].text));
+        replace(op, QStringLiteral(","));
+    }
+
+    void bindBetween(size_t op) {
+        const size_t beforeOp = previous(op);
+        const size_t notAt = atWord(beforeOp, "NOT") ? beforeOp : t_.size();
+        const size_t start = leftOperandStart(t_, notAt < t_.size() ? notAt : op, kComparisonLevel);
+        const size_t andAt = findAtTop(t_, op + 1, t_.size(), "AND");
+        if (andAt >= t_.size()) return;
+        const size_t end = rightOperandEnd(t_, andAt, kComparisonLevel);
+        const Operand x = operand(start, previous(notAt < t_.size() ? notAt : op));
+        const Operand low = operand(nextOrEnd(op + 1), previous(andAt)), high = operand(nextOrEnd(andAt + 1), end);
+        // Typed when each end has x's kind or a literal that can take it.
+        auto fits = [&](const Operand& end) {
+            if (end.kind == x.kind || end.kind == ValueKind::Null) return true;
+            if (x.kind == ValueKind::Number) return end.kind == ValueKind::Text;
+            if (x.kind == ValueKind::Date) return end.kind == ValueKind::Text || end.kind == ValueKind::Number;
+            return false;
+        };
+        if (x.kind != ValueKind::Unknown && x.kind != ValueKind::Null && fits(low) && fits(high)) {
+            match(x, low);
+            match(x, high);
+            if (x.kind == ValueKind::Text && !x.column) ignoreCase(x);
+            return;
+        }
+        // Between of kinds only the run tells: one call compares both ends.
+        wrap(start, end, QLatin1String(notAt < t_.size() ? "NOT " : "") + QLatin1String(call::kCompare) + QLatin1Char('('),
+             QStringLiteral(") = 0"));
+        if (notAt < t_.size()) replace(notAt, QString());
+        replace(op, QStringLiteral(","));
+        replace(andAt, QStringLiteral(","));
+    }
+
+    void bindIn(size_t op) {
+        const size_t beforeOp = previous(op);
+        const size_t notAt = atWord(beforeOp, "NOT") ? beforeOp : t_.size();
+        const size_t start = leftOperandStart(t_, notAt < t_.size() ? notAt : op, kComparisonLevel);
+        const Operand x = operand(start, previous(notAt < t_.size() ? notAt : op));
+        const size_t open = nextOrEnd(op + 1);
+        if (!at(open, "(")) return;
+        const size_t close = matchingClose(t_, open);
+        if (close >= t_.size()) return;
+        const size_t first = nextOrEnd(open + 1);
+        if (!atWord(first, "SELECT") && !atWord(first, "WITH")) {
+            for (const auto& [from, to] : argumentsOf(open, close)) {
+                const Operand item = operand(from, to);
+                if (item.kind == ValueKind::Unknown || x.kind == ValueKind::Unknown) continue;
+                if (x.kind == ValueKind::Text && item.kind == ValueKind::Number) continue;  // never equal
+                match(x, item);
+            }
+        }
+        if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column) ignoreCase(x);
+    }
+
+    // SQLite's "*" reads "abc" as 0: ours reads a text as a number or refuses it.
+    void bindProduct(size_t op) {
+        const size_t before = previous(op);
+        if (before >= t_.size() || at(before, "(") || at(before, ",") || atWord(before, "SELECT") || at(before, "."))
+            return;  // Count(*), SELECT *, t.*
+        const Operand left = operand(leftOperandStart(t_, op, 3), before);
+        const Operand right = operand(nextOrEnd(op + 1), rightOperandEnd(t_, op, 3));
+        for (const Operand* o : {&left, &right})
+            if (o->kind == ValueKind::Text || o->kind == ValueKind::Unknown) convertAtRunTime(*o, call::kNumberOf);
+    }
+
+    // ---- truths used as values
+
+    // Whether the range gives a truth: a comparison or logical operator at its top.
+    bool isTruth(size_t first, size_t last) const {
+        while (at(first, "(") && matchingClose(t_, first) == last && first < last) {
+            first = nextOrEnd(first + 1);
+            last = previous(last);
+        }
+        if (first >= t_.size() || last >= t_.size() || first > last) return false;
+        for (size_t k = first; k <= last; ++k) {
+            if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
+                k = matchingClose(t_, k);
+                if (k >= t_.size()) return false;
+                continue;
+            }
+            if (isTruthOperator(t_[k])) return true;
+        }
+        return false;
+    }
+
+    // SQLite's truths are 1 and 0; the old engine's True is -1.
+    void truthAsValue(size_t first, size_t last) {
+        if (isTruth(first, last)) wrap(first, last, QStringLiteral("-("), QStringLiteral(")"));
+    }
+
+    // The end (exclusive) of a list item starting at i: the next comma at
+    // its depth, or a word that ends the list.
+    size_t itemEnd(size_t i, std::initializer_list<const char*> enders) const {
+        for (size_t k = i; k < t_.size(); ++k) {
+            const Token& t = t_[k];
+            if (isSymbol(t, "(") || isKeyword(t, "CASE")) {
+                k = matchingClose(t_, k);
+                if (k >= t_.size()) return t_.size();
+                continue;
+            }
+            if (isSymbol(t, ",") || isSymbol(t, ")") || isSymbol(t, ";")) return k;
+            for (const char* e : enders)
+                if (isKeyword(t, e)) return k;
+        }
+        return t_.size();
+    }
+
+    void bindSelectList(size_t select) {
+        size_t i = nextOrEnd(select + 1);
+        bool distinct = false;
+        if (atWord(i, "DISTINCT") || atWord(i, "ALL")) {
+            distinct = atWord(i, "DISTINCT");
+            i = nextOrEnd(i + 1);
+        }
+        if (atWord(i, "TOP")) return;  // rewritten before this; never seen here
+        while (i < t_.size()) {
+            const size_t end = itemEnd(i, {"FROM", "AS", "WHERE", "GROUP", "ORDER", "UNION", "EXCEPT", "INTERSECT",
+                                          "LIMIT", "HAVING", "WINDOW"});
+            size_t last = previous(end);
+            if (last < t_.size() && last >= i) {
+                size_t after = end;
+                bool alias = atWord(end, "AS");
+                if (alias) {
+                    after = itemEnd(end, {"FROM", "WHERE", "GROUP", "ORDER", "UNION", "EXCEPT", "INTERSECT", "LIMIT", "HAVING"});
+                } else if (const size_t before = previous(last);
+                           last > i && isName(t_[last]) && before < t_.size() &&
+                           (isName(t_[before]) || t_[before].kind == TokenKind::Number ||
+                            t_[before].kind == TokenKind::String || isSymbol(t_[before], ")"))) {
+                    alias = true;  // "amt total": a name after the expression names it
+                    last = before;
+                }
+                const Operand item = operand(i, last);
+                truthAsValue(i, last);
+                if (distinct && !item.column && (item.kind == ValueKind::Text || item.kind == ValueKind::Unknown))
+                    wrap(i, last, QString(), kNoCase);
+                if (!alias && !item.column) renamed_[last] = {i, textOf(t_, i, last + 1).trimmed()};
+                i = after;
+            } else {
+                i = end;
+            }
+            if (!at(i, ",")) break;
+            i = nextOrEnd(i + 1);
+        }
+    }
+
+    void bindSortKeys(size_t by) {
+        size_t i = nextOrEnd(by + 1);
+        while (i < t_.size()) {
+            const size_t end = itemEnd(i, {"ASC", "DESC", "NULLS", "COLLATE", "LIMIT", "HAVING", "ORDER", "UNION",
+                                          "EXCEPT", "INTERSECT", "WINDOW", "OFFSET"});
+            const size_t last = previous(end);
+            if (last >= t_.size() || last < i) return;
+            const Operand key = operand(i, last);
+            const bool bareName = i == last && isName(t_[i]);
+            if (!key.column && !bareName && !atWord(end, "COLLATE") &&
+                (key.kind == ValueKind::Text || key.kind == ValueKind::Unknown) && t_[i].kind != TokenKind::Number)
+                wrap(i, last, QStringLiteral("("), QStringLiteral(")") + kNoCase);
+            i = end;
+            while (i < t_.size() && !at(i, ",") && !at(i, ")") && !at(i, ";") && !atWord(i, "LIMIT") &&
+                   !atWord(i, "HAVING") && !atWord(i, "ORDER") && !atWord(i, "UNION") && !atWord(i, "EXCEPT") &&
+                   !atWord(i, "INTERSECT") && !atWord(i, "WINDOW"))
+                i = nextOrEnd(i + 1);
+            if (!at(i, ",")) return;
+            i = nextOrEnd(i + 1);
+        }
+    }
+
+    void bindCaseValue(size_t word) {
+        const size_t first = nextOrEnd(word + 1);
+        const size_t end = itemEnd(first, {"WHEN", "ELSE", "END"});
+        const size_t last = previous(end);
+        if (last < t_.size() && last >= first) truthAsValue(first, last);
+    }
+
+    // A bracket: a call's arguments, or a group used as an operand.
+    void bindGroup(size_t open) {
+        const size_t close = matchingClose(t_, open);
+        if (close >= t_.size()) return;
+        const size_t name = previous(open);
+        if (atWord(name, "FILTER") || atWord(name, "OVER")) return;
+        const size_t inside = nextOrEnd(open + 1);
+        if (atWord(inside, "SELECT") || atWord(inside, "WITH") || atWord(inside, "WHERE")) return;
+        const bool call = name < t_.size() && t_[name].kind == TokenKind::Word && !isReservedWord(t_[name]);
+        if (!call) {
+            const size_t after = nextOrEnd(close + 1);
+            const bool operandOfValue = (name < t_.size() && (isArithmetic(t_[name]) || isComparison(t_[name]))) ||
+                                        (after < t_.size() && (isArithmetic(t_[after]) || isComparison(t_[after])));
+            if (operandOfValue) truthAsValue(open, close);
+            return;
+        }
+        const QString function = t_[name].text;
+        auto is = [&](const char* w) { return function.compare(QLatin1StringView(w), Qt::CaseInsensitive) == 0; };
+        if (is("CAST")) return;
+        const auto args = argumentsOf(open, close);
+        for (const auto& [from, to] : args) {
+            if (to >= t_.size() || from > to) continue;
+            size_t first = from;
+            if (atWord(first, "DISTINCT")) first = nextOrEnd(first + 1);
+            truthAsValue(first, to);
+            const Operand arg = operand(first, to);
+            if ((is("Sum") || is("Avg")) && (arg.kind == ValueKind::Text || arg.kind == ValueKind::Unknown) &&
+                !isTruth(first, to))
+                convertAtRunTime(arg, call::kNumberOf);
+            if ((is("Min") || is("Max")) && args.size() == 1 && !arg.column &&
+                (arg.kind == ValueKind::Text || arg.kind == ValueKind::Unknown))
+                ignoreCase(arg);
+        }
+        // A text column in arithmetic with a number is read as a number.
+        if (args.size() == 2 && (is(call::kAdd) || is(call::kSubtract) || is(call::kDivide) || is(call::kIntDivide) ||
+                                 is(call::kMod) || is(call::kPower))) {
+            const Operand a = operand(args[0].first, args[0].second), b = operand(args[1].first, args[1].second);
+            const bool add = is(call::kAdd);
+            if (a.column && a.kind == ValueKind::Text && (!add || b.kind == ValueKind::Number))
+                convertAtRunTime(a, call::kNumberOf);
+            if (b.column && b.kind == ValueKind::Text && (!add || a.kind == ValueKind::Number))
+                convertAtRunTime(b, call::kNumberOf);
+        }
+    }
+
+    std::vector<Token> t_;
+    const Catalog& catalog_;
+    std::vector<std::pair<QString, int>> scope_;  // a table's name or alias, and the table
+    std::map<size_t, std::vector<Insert>> before_, after_;
+    std::map<size_t, QString> replaced_;
+    std::map<size_t, std::pair<size_t, QString>> renamed_;  // a select item's last token: its first, its name
+};
+
+}  // namespace
+
+QString bindTypes(const QString& sql, const Catalog& catalog) {
+    return Binder(sql, catalog).run();
+}
+
+}  // namespace tarlo

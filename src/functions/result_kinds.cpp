@@ -1,0 +1,59 @@
+// The result kinds of the functions, ours and SQLite's own.
+#include "functions/result_kinds.h"
+
+#include "dialect/internal_names.h"
+
+namespace tarlo {
+
+namespace {
+
+struct ResultKind {
+    const char* name;
+    ValueKind kind;
+};
+
+constexpr ResultKind kKinds[] = {
+    // Numbers, and truths.
+    {"Len", ValueKind::Number}, {"InStr", ValueKind::Number}, {"InStrRev", ValueKind::Number},
+    {"StrComp", ValueKind::Number}, {"Asc", ValueKind::Number}, {"AscW", ValueKind::Number},
+    {"Val", ValueKind::Number}, {"CInt", ValueKind::Number}, {"CLng", ValueKind::Number},
+    {"CDbl", ValueKind::Number}, {"CSng", ValueKind::Number}, {"CCur", ValueKind::Number},
+    {"CBool", ValueKind::Number}, {"Int", ValueKind::Number}, {"Fix", ValueKind::Number},
+    {"Abs", ValueKind::Number}, {"Sgn", ValueKind::Number}, {"Sqr", ValueKind::Number},
+    {"Exp", ValueKind::Number}, {"Log", ValueKind::Number}, {"Round", ValueKind::Number},
+    {"IsNumeric", ValueKind::Number}, {"IsDate", ValueKind::Number}, {call::kIsNull, ValueKind::Number},
+    {"Year", ValueKind::Number}, {"Month", ValueKind::Number}, {"Day", ValueKind::Number},
+    {"Hour", ValueKind::Number}, {"Minute", ValueKind::Number}, {"Second", ValueKind::Number},
+    {"Weekday", ValueKind::Number}, {"DatePart", ValueKind::Number}, {"DateDiff", ValueKind::Number},
+    {"Count", ValueKind::Number}, {"Sum", ValueKind::Number}, {"Avg", ValueKind::Number},
+    {"Total", ValueKind::Number}, {"StDev", ValueKind::Number}, {"StDevP", ValueKind::Number},
+    {"Var", ValueKind::Number}, {"VarP", ValueKind::Number}, {"length", ValueKind::Number},
+    {"instr", ValueKind::Number}, {"abs", ValueKind::Number}, {"round", ValueKind::Number},
+    {"row_number", ValueKind::Number}, {"rank", ValueKind::Number}, {"dense_rank", ValueKind::Number},
+    {call::kDivide, ValueKind::Number}, {call::kIntDivide, ValueKind::Number}, {call::kMod, ValueKind::Number},
+    {call::kPower, ValueKind::Number}, {call::kXor, ValueKind::Number}, {call::kEqv, ValueKind::Number},
+    {call::kImp, ValueKind::Number},
+    // Texts.
+    {call::kLeft, ValueKind::Text}, {call::kRight, ValueKind::Text}, {"Mid", ValueKind::Text},
+    {"UCase", ValueKind::Text}, {"LCase", ValueKind::Text}, {"Trim", ValueKind::Text},
+    {"LTrim", ValueKind::Text}, {"RTrim", ValueKind::Text}, {"Space", ValueKind::Text},
+    {"String", ValueKind::Text}, {"Replace", ValueKind::Text}, {"StrReverse", ValueKind::Text},
+    {"StrConv", ValueKind::Text}, {"Chr", ValueKind::Text}, {"ChrW", ValueKind::Text},
+    {"Str", ValueKind::Text}, {"CStr", ValueKind::Text}, {"Format", ValueKind::Text},
+    {"substr", ValueKind::Text}, {"substring", ValueKind::Text}, {"upper", ValueKind::Text},
+    {"lower", ValueKind::Text}, {"group_concat", ValueKind::Text}, {"printf", ValueKind::Text},
+    {call::kConcat, ValueKind::Text},
+    // Dates.
+    {"Date", ValueKind::Date}, {"Now", ValueKind::Date}, {"DateAdd", ValueKind::Date},
+    {"DateSerial", ValueKind::Date}, {"DateValue", ValueKind::Date}, {"CDate", ValueKind::Date},
+};
+
+}  // namespace
+
+ValueKind resultKindOf(const QString& function) {
+    for (const ResultKind& k : kKinds)
+        if (function.compare(QLatin1StringView(k.name), Qt::CaseInsensitive) == 0) return k.kind;
+    return ValueKind::Unknown;
+}
+
+}  // namespace tarlo
