@@ -131,6 +131,7 @@ void CsvTable::build(CsvData data, const TableFormat& format) {
 
     text_ = std::move(data.text);
     spellings_.resize(width);
+    LargeArray<Cell> parsed;  // one column's values while its type is still open
     for (size_t c = 0; c < width; ++c) {
         CsvColumn& source = data.columns[c];
         Column& column = columns_.emplace_back();
@@ -141,37 +142,51 @@ void CsvTable::build(CsvData data, const TableFormat& format) {
             types_.push_back(readDeclaredColumn(cells, c, format.columns[c], format));
             continue;
         }
-        TypeInference inference;
-        for (size_t i = 0; i < source.cells.size(); ++i) {
-            const FieldRef f = source.cells[i];
-            if (f.length != kMissing) inference.add({text_.data() + f.offset, f.length});
-        }
-        const ColumnType type = inference.type();
-        types_.push_back(type);
         column.cells = std::move(source.cells).reinterpretAs<Cell>();
-        LargeArray<Cell>& cells = column.cells;
-        if (type == ColumnType::Text) continue;
-        for (size_t i = 0; i < cells.size(); ++i) {
-            const FieldRef f = cells[i].text;
-            const std::string_view v = f.length == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset, f.length);
-            if (isNullText(v)) {
-                cells[i] = nullCell(type);
-            } else if (type == ColumnType::Integer) {
-                cells[i].integer = readNumberText(v).value_or(NumberReading{}).whole;
-            } else if (type == ColumnType::Real) {
-                const NumberReading number = readNumberText(v).value_or(NumberReading{});
-                cells[i].real = number.real;
-                // More digits than a real shows: the file's spelling is shown instead.
-                if (number.significantDigits > 15) keepSpelling(c, number.real, withoutBlanks(v));
-            } else {
-                cells[i].integer = readDateText(withoutBlanks(v)).value_or(DateReading{}).packed;
-            }
-        }
+        types_.push_back(readUntypedColumn(column.cells, c, parsed));
     }
     compactText();
     shareEqualSpellings();
     indexes_.resize(width);
     orders_.resize(width);
+}
+
+// Reads each value once, as what the column may still be (integer, real,
+// date), into parsed; the values replace the column's text slices only when
+// the column turns out no text.
+ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column, LargeArray<Cell>& parsed) {
+    parsed.resize(cells.size());
+    TypeInference inference;
+    bool reals = false;  // the column's numbers are stored as reals
+    for (size_t i = 0; i < cells.size() && !inference.decided(); ++i) {
+        const FieldRef f = cells[i].text;
+        const std::string_view v = f.length == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset, f.length);
+        const TypeInference::Reading r = inference.add(v);
+        switch (r.kind) {
+        case TypeInference::Reading::Null: parsed[i] = nullCell(reals ? ColumnType::Real : ColumnType::Integer); break;
+        case TypeInference::Reading::Integer:
+        case TypeInference::Reading::Date: parsed[i].integer = r.integer; break;
+        case TypeInference::Reading::Real:
+            if (!reals) {
+                // The integers so far become reals, exactly as their digits read.
+                for (size_t k = 0; k < i; ++k)
+                    parsed[k].real = parsed[k].integer == kNullInteger ? nullCell(ColumnType::Real).real : double(parsed[k].integer);
+                reals = true;
+            }
+            parsed[i].real = r.real;
+            // More digits than a real shows: the file's spelling is shown instead.
+            if (r.significantDigits > 15) keepSpelling(column, r.real, withoutBlanks(v));
+            break;
+        case TypeInference::Reading::Text: break;
+        }
+    }
+    const ColumnType type = inference.type();
+    if (type == ColumnType::Text) {
+        spellings_[column].reset();
+        return type;
+    }
+    if (!cells.empty()) std::memcpy(cells.data(), parsed.data(), cells.size() * sizeof(Cell));
+    return type;
 }
 
 // Checks every value against the declared type before any is replaced,

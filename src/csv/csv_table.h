@@ -92,6 +92,7 @@ private:
     void build(CsvData data, const TableFormat& format);
     ColumnType readDeclaredColumn(LargeArray<Cell>& cells, size_t column, const DeclaredColumn& declared,
                                   const TableFormat& format) const;
+    ColumnType readUntypedColumn(LargeArray<Cell>& cells, size_t column, LargeArray<Cell>& parsed);
     void compactText();
     void keepSpelling(size_t column, double value, std::string_view spelled);
     static std::string shortestText(double value);

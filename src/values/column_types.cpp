@@ -1,45 +1,43 @@
-// A column's type from the shapes of all its values.
+// A column's type from all its values, each read once.
 #include "values/column_types.h"
 
 #include <limits>
 
 namespace tarlo {
 
-std::string_view withoutBlanks(std::string_view v) {
-    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
-    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
-    return v;
-}
-
-bool isNullText(std::string_view value) {
-    value = withoutBlanks(value);
-    return value.empty() || isNullToken(value);
-}
-
-ValueShape shapeOf(std::string_view value) {
-    ValueShape shape;
-    if (const auto number = readNumberText(value)) {
-        // The smallest 64-bit value stands for null in an integer column.
-        shape.integer = number->integer && number->whole != std::numeric_limits<int64_t>::min();
-        shape.real = true;
-        return shape;
-    }
-    if (const auto date = readDateText(withoutBlanks(value))) {
-        shape.date = true;
-        shape.time = date->hasTime;
-    }
-    return shape;
-}
-
-void TypeInference::add(std::string_view value) {
-    if (isNullText(value)) return;
+TypeInference::Reading TypeInference::add(std::string_view value) {
+    Reading r;
+    if (decided()) return r.kind = Reading::Text, r;  // text already, since a value made it so
+    if (isNullText(value)) return r;
     any_ = true;
-    if (!integer_ && !real_ && !date_) return;
-    const ValueShape shape = shapeOf(value);
-    integer_ = integer_ && shape.integer;
-    real_ = real_ && shape.real;
-    date_ = date_ && shape.date;
-    time_ = time_ || shape.time;
+    if (integer_ || real_) {
+        if (const auto number = readNumberText(value)) {
+            date_ = false;
+            r.significantDigits = number->significantDigits;
+            // The smallest 64-bit value stands for null in an integer column.
+            if (integer_ && number->integer && number->whole != std::numeric_limits<int64_t>::min()) {
+                r.kind = Reading::Integer;
+                r.integer = number->whole;
+                return r;
+            }
+            integer_ = false;
+            r.kind = Reading::Real;
+            r.real = number->real;
+            return r;
+        }
+        integer_ = real_ = false;
+    }
+    if (date_) {
+        if (const auto date = readDateText(withoutBlanks(value))) {
+            time_ = time_ || date->hasTime;
+            r.kind = Reading::Date;
+            r.integer = date->packed;
+            return r;
+        }
+        date_ = false;
+    }
+    r.kind = Reading::Text;
+    return r;
 }
 
 ColumnType TypeInference::type() const {

@@ -13,24 +13,35 @@ namespace tarlo {
 
 enum class ColumnType { Integer, Real, Date, DateTime, Text };
 
-// What one non-empty value could be.
-struct ValueShape {
-    bool integer = false;   // a whole number that fits 64 bits
-    bool real = false;      // any number (integers too)
-    bool date = false;      // a real calendar date
-    bool time = false;      // ... followed by a time
-};
-ValueShape shapeOf(std::string_view value);
-
 // The value without the blanks around it, as numbers and dates are read.
-std::string_view withoutBlanks(std::string_view value);
+inline std::string_view withoutBlanks(std::string_view v) {
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+    return v;
+}
 // Blank, or a null token: a null in a column of numbers or dates.
-bool isNullText(std::string_view value);
+inline bool isNullText(std::string_view value) {
+    if (value.empty()) return true;
+    if (value[0] >= '0' && value[0] <= '9') return false;  // most values: no need to look further
+    value = withoutBlanks(value);
+    return value.empty() || isNullToken(value);
+}
 
-// Folds the shapes of a column's values into its type.
+// Folds a column's values into its type, reading each value once as what
+// the column may still be, so the reader can keep what was read.
 class TypeInference {
 public:
-    void add(std::string_view value);
+    struct Reading {
+        enum Kind { Null, Integer, Real, Date, Text } kind = Null;
+        int64_t integer = 0;   // Integer; Date as packed yyyymmddhhmmss
+        double real = 0;       // Real
+        int significantDigits = 0;
+    };
+    // Once a value reads Text the column is text: later calls read nothing.
+    // A Real may follow Integers: the column is then real, and the
+    // integers read so far stand for the same reals.
+    Reading add(std::string_view value);
+    bool decided() const { return !integer_ && !real_ && !date_; }
     ColumnType type() const;
 
 private:

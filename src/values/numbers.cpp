@@ -15,7 +15,62 @@ bool isDigit(char c) {
 }  // namespace
 
 
+// -?digits(.digits)? as most files write numbers, read without a copy;
+// nothing when the text needs the general reading below.
+static std::optional<NumberReading> readPlainNumber(std::string_view s, bool leadingZeros, bool& plain) {
+    plain = false;
+    size_t at = s.empty() || s[0] != '-' ? 0 : 1;
+    const size_t wholeStart = at;
+    uint64_t whole = 0;
+    int significant = 0;
+    while (at < s.size() && isDigit(s[at])) {
+        const int digit = s[at] - '0';
+        whole = whole * 10 + uint64_t(digit);
+        significant += significant > 0 || digit != 0;
+        ++at;
+    }
+    const size_t wholeDigits = at - wholeStart;
+    // What can never start or follow the digits of a number ends the reading here.
+    auto neverInNumber = [](char c) {
+        return !isDigit(c) && c != '.' && c != ',' && c != 'e' && c != 'E' && c != ' ' && c != '\t' && c != '+' &&
+               c != '-';
+    };
+    if ((at < s.size() && neverInNumber(s[at])) || s.empty()) {
+        plain = true;
+        return std::nullopt;
+    }
+    if (wholeDigits == 0 || wholeDigits > 18) return std::nullopt;
+    if (!leadingZeros && wholeDigits > 1 && s[wholeStart] == '0') {
+        plain = true;  // a code: no spelling makes it a number
+        return std::nullopt;
+    }
+    NumberReading reading;
+    if (at == s.size()) {
+        plain = true;
+        reading.integer = true;
+        reading.whole = wholeStart ? -int64_t(whole) : int64_t(whole);
+        reading.real = double(reading.whole);
+        reading.significantDigits = significant;
+        return reading;
+    }
+    if (s[at] != '.') return std::nullopt;
+    const size_t fractionStart = ++at;
+    while (at < s.size() && isDigit(s[at])) {
+        significant += significant > 0 || s[at] != '0';
+        ++at;
+    }
+    if (at == fractionStart || at != s.size()) return std::nullopt;
+    const auto real = parseReal(s);
+    if (!real) return std::nullopt;
+    plain = true;
+    reading.real = *real;
+    reading.significantDigits = significant;
+    return reading;
+}
+
 std::optional<NumberReading> readNumberText(std::string_view s, bool leadingZeros) {
+    bool plainForm = false;
+    if (auto reading = readPlainNumber(s, leadingZeros, plainForm); plainForm) return reading;
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
     if (s.empty() || s.size() > 400) return std::nullopt;
@@ -94,10 +149,11 @@ std::optional<NumberReading> readNumberText(std::string_view s, bool leadingZero
 }
 
 bool isNullToken(std::string_view text) {
+    if (text.size() < 2 || text.size() > 4 || (text[0] != 'N' && text[0] != 'n' && text[0] != '#')) return false;
     auto equals = [&](std::string_view token) {
         if (text.size() != token.size()) return false;
         for (size_t i = 0; i < text.size(); ++i)
-            if (std::toupper(static_cast<unsigned char>(text[i])) != token[i]) return false;
+            if ((text[i] >= 'a' && text[i] <= 'z' ? char(text[i] - 32) : text[i]) != token[i]) return false;
         return true;
     };
     return equals("NA") || equals("N/A") || equals("#N/A") || equals("NULL");
