@@ -1,5 +1,7 @@
 #include "functions/function_support.h"
 
+#include "values/numbers.h"
+
 #include "values/column_types.h"
 #include "values/dates.h"
 
@@ -38,9 +40,10 @@ bool numberOf(sqlite3_value* v, double& out) {
         return true;
     }
     if (isNullArg(v)) return false;
-    bool ok = false;
-    out = textArg(v).trimmed().toDouble(&ok);
-    return ok;
+    // As a column's numbers read, leading zeros and all: "007" + 1 = 8, "1,000" + 1 = 1001.
+    const auto number = readNumberText({reinterpret_cast<const char*>(sqlite3_value_text(v)), size_t(sqlite3_value_bytes(v))}, true);
+    if (number) out = number->real;
+    return number.has_value();
 }
 
 double roundHalfEven(double x) {
