@@ -328,7 +328,7 @@ private:
         const auto reading = readNumberText(value.toStdString(), true);
         if (!reading)
             throw Error(ErrorFacts{.columnName = number.name, .word = value},
-                        u"'%1' は数値ではないので、%2 (数値) と比べられません。数値の文字列は引用符を外して書いてください。",
+                        u"'%1' は数値ではないので、%2 (数値) と比べられません (数値は引用符を付けずに書いてください)。",
                         value, describe(number));
         replace(text.first, reading->integer ? QString::number(reading->whole) : QString::number(reading->real, 'g', 17));
     }
@@ -346,7 +346,7 @@ private:
         }
         if (!packed)
             throw Error(ErrorFacts{.columnName = date.name, .word = t.text},
-                        u"%1 は日付ではないので、%2 (日付) と比べられません。日付は #2024/01/31# や '2024-01-31' と書きます。",
+                        u"%1 は日付ではないので、%2 (日付) と比べられません (日付は #2024/01/31# や '2024-01-31' と書きます)。",
                         t.text, describe(date));
         replace(other.first, quotedString(QString::fromStdString(formatDateTime(*packed, true))));
     }

@@ -59,7 +59,7 @@ void numberOfValue(sqlite3_context* ctx, int, sqlite3_value** a) {
     if (const auto n = readNumberText(text, true)) {
         return n->integer ? sqlite3_result_int64(ctx, n->whole) : sqlite3_result_double(ctx, n->real);
     }
-    resultError(ctx, u"%1 は数値ではないので、数値と比べたり計算したりできません。Val() で数値にするか、schema.ini で列の型を決めてください。",
+    resultError(ctx, u"%1 は数値ではないので、数値と比べたり計算したりできません (Val() で数値にするか、schema.ini で列の型を決めてください)。",
                 placeOf(ctx, a[1], a[2], text));
 }
 
@@ -75,7 +75,7 @@ void dateOfValue(sqlite3_context* ctx, int, sqlite3_value** a) {
     if (!packed) {
         const std::string text = sqlite3_value_type(a[0]) == SQLITE_TEXT ? std::string(textOf(a[0]))
                                                                          : formatReal(sqlite3_value_double(a[0]));
-        return resultError(ctx, u"%1 は日付ではないので、日付と比べられません。CDate() で日付にするか、schema.ini で列の型を決めてください。",
+        return resultError(ctx, u"%1 は日付ではないので、日付と比べられません (CDate() で日付にするか、schema.ini で列の型を決めてください)。",
                            placeOf(ctx, a[1], a[2], text));
     }
     const std::string shown = formatDateTime(*packed, true);
@@ -125,7 +125,7 @@ bool compareValues(sqlite3_context* ctx, sqlite3_value* a, sqlite3_value* b, int
         if (const auto date = dateOf(text)) read = serialOf(*date);
     }
     if (!read) {
-        resultError(ctx, u"値 \"%1\" は数値ではないので、数値 %2 と比べられません。Val() で数値にしてから比べてください。",
+        resultError(ctx, u"値 \"%1\" は数値ではないので、数値 %2 と比べられません (Val() で数値にしてから比べてください)。",
                     messageArgument(textOf(text)), QString::fromStdString(formatReal(number)));
         return false;
     }

@@ -107,6 +107,19 @@ TEST_F(Run, RowsReadBeforeAFailureStayInThePane) {
     EXPECT_TRUE(window->windowTitle().isEmpty());
 }
 
+TEST_F(Run, TypedAnswersAndRefusalsReachTheWindow) {
+    folder.writeText("amt.csv", "id,amt\n1,500\n2,1500\n3,N/A\n4,\"20,000\"\n");
+    folder.writeText("c.csv", "id,code\n1,10\n2,x7\n");
+    choose(0);
+    runEditor("SELECT id, amt > 1000 FROM amt#csv WHERE amt > 1000 ORDER BY id;");
+    EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("2\t-1\n4\t-1"));
+    runEditor("SELECT id FROM c#csv WHERE code > 5;");
+    // The warning shows the first sentence: it must hold the column, the value, its line and the way out.
+    ASSERT_EQ(warnings.size(), 1);
+    for (const char* fact : {"\"code\"", "\"x7\"", "3 行目", "Val()"})
+        EXPECT_TRUE(warnings[0].contains(QString::fromUtf8(fact))) << warnings[0].toStdString();
+}
+
 namespace {
 
 // A large table made once for the long-run tests.
