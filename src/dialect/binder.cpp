@@ -370,9 +370,27 @@ private:
 
     // ---- operators
 
+    // An operator's operands, or t_.size() where the walk finds none (a
+    // window frame's BETWEEN, a statement SQLite will refuse): such a
+    // token is left as written.
+    size_t leftStart(size_t op, int level) const {
+        try {
+            return leftOperandStart(t_, op, level);
+        } catch (const Error&) {
+            return t_.size();
+        }
+    }
+    size_t rightEnd(size_t op, int level) const {
+        try {
+            return rightOperandEnd(t_, op, level);
+        } catch (const Error&) {
+            return t_.size();
+        }
+    }
+
     void bindComparison(size_t op) {
-        const size_t start = leftOperandStart(t_, op, kComparisonLevel);
-        const size_t end = rightOperandEnd(t_, op, kComparisonLevel);
+        const size_t start = leftStart(op, kComparisonLevel), end = rightEnd(op, kComparisonLevel);
+        if (start >= t_.size() || end >= t_.size()) return;
         const Operand left = operand(start, previous(op)), right = operand(nextOrEnd(op + 1), end);
         if (left.kind == ValueKind::Text && right.kind == ValueKind::Text) {
             // A column brings its own collation; anything else is given one.
@@ -387,10 +405,11 @@ private:
     void bindBetween(size_t op) {
         const size_t beforeOp = previous(op);
         const size_t notAt = atWord(beforeOp, "NOT") ? beforeOp : t_.size();
-        const size_t start = leftOperandStart(t_, notAt < t_.size() ? notAt : op, kComparisonLevel);
+        const size_t start = leftStart(notAt < t_.size() ? notAt : op, kComparisonLevel);
         const size_t andAt = findAtTop(t_, op + 1, t_.size(), "AND");
-        if (andAt >= t_.size()) return;
-        const size_t end = rightOperandEnd(t_, andAt, kComparisonLevel);
+        if (start >= t_.size() || andAt >= t_.size()) return;
+        const size_t end = rightEnd(andAt, kComparisonLevel);
+        if (end >= t_.size()) return;
         const Operand x = operand(start, previous(notAt < t_.size() ? notAt : op));
         const Operand low = operand(nextOrEnd(op + 1), previous(andAt)), high = operand(nextOrEnd(andAt + 1), end);
         // Typed when each end has x's kind or a literal that can take it.
@@ -417,7 +436,8 @@ private:
     void bindIn(size_t op) {
         const size_t beforeOp = previous(op);
         const size_t notAt = atWord(beforeOp, "NOT") ? beforeOp : t_.size();
-        const size_t start = leftOperandStart(t_, notAt < t_.size() ? notAt : op, kComparisonLevel);
+        const size_t start = leftStart(notAt < t_.size() ? notAt : op, kComparisonLevel);
+        if (start >= t_.size()) return;
         const Operand x = operand(start, previous(notAt < t_.size() ? notAt : op));
         const size_t open = nextOrEnd(op + 1);
         if (!at(open, "(")) return;
@@ -425,12 +445,20 @@ private:
         if (close >= t_.size()) return;
         const size_t first = nextOrEnd(open + 1);
         if (!atWord(first, "SELECT") && !atWord(first, "WITH")) {
-            for (const auto& [from, to] : argumentsOf(open, close)) {
-                const Operand item = operand(from, to);
-                if (item.kind == ValueKind::Unknown || x.kind == ValueKind::Unknown) continue;
-                if (x.kind == ValueKind::Text && item.kind == ValueKind::Number) continue;  // never equal
-                match(x, item);
+            std::vector<Operand> items;
+            for (const auto& [from, to] : argumentsOf(open, close)) items.push_back(operand(from, to));
+            // A text against numbers is read as a number, as a comparison reads it.
+            Operand read = x;
+            if (x.kind == ValueKind::Text && std::any_of(items.begin(), items.end(), [](const Operand& o) {
+                    return o.kind == ValueKind::Number;
+                })) {
+                convertAtRunTime(x, call::kNumberOf);
+                read.kind = ValueKind::Number;
+                read.column = false;
             }
+            for (const Operand& item : items)
+                if (item.kind != ValueKind::Unknown && read.kind != ValueKind::Unknown) match(read, item);
+            if (read.kind == ValueKind::Number) return;
         }
         if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column) ignoreCase(x);
     }
@@ -440,8 +468,10 @@ private:
         const size_t before = previous(op);
         if (before >= t_.size() || at(before, "(") || at(before, ",") || atWord(before, "SELECT") || at(before, "."))
             return;  // Count(*), SELECT *, t.*
-        const Operand left = operand(leftOperandStart(t_, op, 3), before);
-        const Operand right = operand(nextOrEnd(op + 1), rightOperandEnd(t_, op, 3));
+        const size_t start = leftStart(op, 3), end = rightEnd(op, 3);
+        if (start >= t_.size() || end >= t_.size()) return;
+        const Operand left = operand(start, before);
+        const Operand right = operand(nextOrEnd(op + 1), end);
         for (const Operand* o : {&left, &right})
             if (o->kind == ValueKind::Text || o->kind == ValueKind::Unknown) convertAtRunTime(*o, call::kNumberOf);
     }
@@ -566,8 +596,13 @@ private:
         const bool call = name < t_.size() && t_[name].kind == TokenKind::Word && !isReservedWord(t_[name]);
         if (!call) {
             const size_t after = nextOrEnd(close + 1);
-            const bool operandOfValue = (name < t_.size() && (isArithmetic(t_[name]) || isComparison(t_[name]))) ||
-                                        (after < t_.size() && (isArithmetic(t_[after]) || isComparison(t_[after])));
+            auto comparesAfter = [&](size_t k) {
+                if (atWord(k, "NOT")) k = nextOrEnd(k + 1);
+                return atWord(k, "IS") || atWord(k, "IN") || atWord(k, "BETWEEN") || atWord(k, "LIKE");
+            };
+            const bool operandOfValue =
+                (name < t_.size() && (isArithmetic(t_[name]) || isComparison(t_[name]) || atWord(name, "IS"))) ||
+                (after < t_.size() && (isArithmetic(t_[after]) || isComparison(t_[after]) || comparesAfter(after)));
             if (operandOfValue) truthAsValue(open, close);
             return;
         }

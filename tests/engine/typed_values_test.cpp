@@ -25,6 +25,7 @@ protected:
         folder.writeText("z.csv", "id,r\n1,0.0\n2,-0.0\n3,1.5\n");
         folder.writeText("n.csv", "id,n\n1,10000000000000000\n2,5\n");
         folder.writeText("c.csv", "id,code\n1,10\n2,x7\n3,20\n");
+        folder.writeText("codes.csv", "id,code\n1,007\n2,020\n3,030\n");
     }
 
     Rows run(const QString& sql) {
@@ -131,6 +132,10 @@ TEST_F(TypedValues, NumbersAndTextsThatReadAsNumbers) {
         {"SELECT 10 > '9', '10' < 9, 10 = ' 10 '", {"-1|0|-1"}},
         {"SELECT id FROM names#csv WHERE Year(d) = Left(code, 4) ORDER BY id", {"1", "2", "3"}},
         {"SELECT id FROM names#csv WHERE Val(code) > 2023 ORDER BY id", {"1", "3", "4"}},
+        // Codes keep their text, and still meet numbers as numbers.
+        {"SELECT id FROM codes#csv WHERE code IN (7, '20') ORDER BY id", {"1", "2"}},
+        {"SELECT id FROM codes#csv WHERE code = 7", {"1"}},
+        {"SELECT code FROM codes#csv WHERE code = '007'", {"007"}},
     });
 }
 
@@ -143,6 +148,10 @@ TEST_F(TypedValues, TruthsAreMinusOneAndZero) {
          {"0|1|0|-1", "-1|0|-1|0", "-1|0|0|-1"}},
         {"SELECT IIf(qty > 10, 'big', 'small') FROM q#csv ORDER BY id", {"small", "big", "big"}},
         {"SELECT 'abc' LIKE 'A%', 1 = 1 AND 2 = 2, 1 = 2 OR 2 = 3", {"-1|-1|0"}},
+        {"TRANSFORM Count(id) SELECT 1 AS k FROM q#csv GROUP BY 1 PIVOT qty > 10", {"1|2|1"}},
+        // A window frame's Between is no comparison.
+        {"SELECT Sum(qty) OVER (ORDER BY id ROWS BETWEEN 1 PRECEDING AND CURRENT ROW) FROM q#csv ORDER BY id",
+         {"5", "25", "50"}},
     });
 }
 
