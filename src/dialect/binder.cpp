@@ -66,6 +66,7 @@ public:
 
     QString run() {
         findScope();
+        findAliases();
         for (size_t i = t_.size(); i-- > 0;) {
             const Token& t = t_[i];
             if (isComparison(t)) bindComparison(i);
@@ -156,6 +157,30 @@ private:
         }
     }
 
+    // The names select items are given ("AS total"): where one is written
+    // alone it may stand for its item, whose kind the tables do not tell.
+    void findAliases() {
+        for (size_t i = 0; i < t_.size(); ++i) {
+            if (!isKeyword(t_[i], "AS")) continue;
+            const size_t name = nextOrEnd(i + 1);
+            if (name >= t_.size() || !isName(t_[name])) continue;
+            // CAST(x AS INTEGER) names a type.
+            int depth = 0;
+            size_t k = i;
+            while (k-- > 0) {
+                if (isSymbol(t_[k], ")")) ++depth;
+                else if (isSymbol(t_[k], "(") && depth-- == 0) break;
+            }
+            if (k < t_.size() && atWord(previous(k), "CAST")) continue;
+            aliases_.push_back(unquotedText(t_[name]));
+        }
+    }
+
+    bool isAlias(const QString& name) const {
+        return std::any_of(aliases_.begin(), aliases_.end(),
+                           [&](const QString& a) { return a.compare(name, Qt::CaseInsensitive) == 0; });
+    }
+
     // Whether the comma at i separates the tables of a FROM clause.
     bool inFromList(size_t i) const {
         int depth = 0;
@@ -177,6 +202,7 @@ private:
     // The column a name stands for: in the table or alias qualifier names,
     // or in the one table of the statement that has it.
     bool findColumn(const QString& qualifier, const QString& name, Operand& out) const {
+        if (qualifier.isEmpty() && isAlias(name)) return false;
         std::optional<size_t> found;
         ValueKind kind = ValueKind::Unknown;
         for (const auto& [scopeName, table] : scope_) {
@@ -564,7 +590,7 @@ private:
             const size_t last = previous(end);
             if (last >= t_.size() || last < i) return;
             const Operand key = operand(i, last);
-            const bool bareName = i == last && isName(t_[i]);
+            const bool bareName = i == last && isName(t_[i]) && !isAlias(unquotedText(t_[i]));
             if (!key.column && !bareName && !atWord(end, "COLLATE") &&
                 (key.kind == ValueKind::Text || key.kind == ValueKind::Unknown) && t_[i].kind != TokenKind::Number)
                 wrap(i, last, QStringLiteral("("), QStringLiteral(")") + kNoCase);
@@ -638,6 +664,7 @@ private:
     std::vector<Token> t_;
     const Catalog& catalog_;
     std::vector<std::pair<QString, int>> scope_;  // a table's name or alias, and the table
+    std::vector<QString> aliases_;                // the select items' names
     std::map<size_t, std::vector<Insert>> before_, after_;
     std::map<size_t, QString> replaced_;
     std::map<size_t, std::pair<size_t, QString>> renamed_;  // a select item's last token: its first, its name

@@ -123,6 +123,9 @@ TEST_F(TypedValues, TextComparesIgnoringCaseWhateverGivesIt) {
         {"SELECT id FROM names#csv WHERE name & '' IN ('ALICE') ORDER BY id", {"1", "2"}},
         {"SELECT id FROM names#csv WHERE Trim(name) BETWEEN 'a' AND 'AZ' ORDER BY id", {"1", "2"}},
         {"SELECT id FROM names#csv ORDER BY Mid(name, 1, 1), id", {"1", "2", "3", "4"}},
+        {"SELECT id, Mid(name, 1, 1) AS initial FROM names#csv ORDER BY initial, id", {"1|A", "2|a", "3|B", "4|B"}},
+        // A name given to an item is that item, not the column it shadows.
+        {"SELECT id FROM (SELECT id, Left(code, 1) AS d FROM names#csv) WHERE d = '2' ORDER BY id", {"1", "2", "3", "4"}},
         {"SELECT Count(*) FROM names#csv WHERE Max(1, 2) = 2 AND Left(name, 1) > 'a'", {"2"}},
     });
 }
