@@ -1,6 +1,7 @@
-// libFuzzer target for the statement rewrites and Like patterns: any text
+// libFuzzer target for the statement rewrites, the typed view and Like patterns: any text
 // must translate or fail with an Error; never crash, hang or index out of bounds.
 #include "platform/error.h"
+#include "dialect/binder.h"
 #include "dialect/crosstab.h"
 #include "dialect/translator.h"
 #include "functions/like_pattern.h"
@@ -24,6 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (void)crosstab->query({{QStringLiteral("1"), QStringLiteral("1")}});
         }
         (void)rewriteTableReferences(translated, QStringLiteral("/nonexistent/"));
+        // The typed view, with a table of each kind of column.
+        Catalog catalog;
+        catalog.tables.push_back({QStringLiteral("t"),
+                                  {{QStringLiteral("n"), ValueKind::Number},
+                                   {QStringLiteral("s"), ValueKind::Text},
+                                   {QStringLiteral("d"), ValueKind::Date}}});
+        (void)bindTypes(translated, catalog);
     } catch (const tarlo::Error&) {
     }
     return 0;
