@@ -72,6 +72,7 @@ public:
             if (isComparison(t)) bindComparison(i);
             else if (isKeyword(t, "BETWEEN")) bindBetween(i);
             else if (isKeyword(t, "IN")) bindIn(i);
+            else if (isKeyword(t, "IS")) bindIs(i);
             else if (isSymbol(t, "*")) bindProduct(i);
         }
         for (size_t i = 0; i < t_.size(); ++i) {
@@ -487,6 +488,22 @@ private:
             if (read.kind == ValueKind::Number) return;
         }
         if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column) ignoreCase(x);
+    }
+
+    // "a IS b", as a crosstab's columns take their rows: equality that
+    // holds for two nulls too.
+    void bindIs(size_t op) {
+        size_t first = nextOrEnd(op + 1);
+        if (atWord(first, "NOT")) first = nextOrEnd(first + 1);
+        if (atWord(first, "NULL") || atWord(first, "DISTINCT")) return;
+        const size_t start = leftStart(op, kComparisonLevel), end = rightEnd(op, kComparisonLevel);
+        if (start >= t_.size() || end >= t_.size() || first > end) return;
+        const Operand left = operand(start, previous(op)), right = operand(first, end);
+        if (left.kind == ValueKind::Text && right.kind == ValueKind::Text) {
+            if (!left.column && !right.column) ignoreCase(right);
+            return;
+        }
+        if (left.kind != ValueKind::Unknown && right.kind != ValueKind::Unknown) match(left, right);
     }
 
     // SQLite's "*" reads "abc" as 0: ours reads a text as a number or refuses it.
