@@ -563,9 +563,10 @@ private:
 
     void bindSelectList(size_t select) {
         size_t i = nextOrEnd(select + 1);
-        bool distinct = false;
+        // UNION, INTERSECT and EXCEPT drop repeated rows as DISTINCT does.
+        bool distinct = inDeduplicatingCompound(select);
         if (atWord(i, "DISTINCT") || atWord(i, "ALL")) {
-            distinct = atWord(i, "DISTINCT");
+            distinct = distinct || atWord(i, "DISTINCT");
             i = nextOrEnd(i + 1);
         }
         if (atWord(i, "TOP")) return;  // rewritten before this; never seen here
@@ -599,6 +600,30 @@ private:
         }
     }
 
+    // Whether the SELECT at i is a member of a UNION (not ALL), INTERSECT or EXCEPT.
+    bool inDeduplicatingCompound(size_t select) const {
+        size_t from = select, to = select;
+        for (int depth = 0; from > 0; --from) {
+            if (isSymbol(t_[from - 1], ")")) ++depth;
+            else if (isSymbol(t_[from - 1], "(") && depth-- == 0) break;
+        }
+        for (int depth = 0; to < t_.size(); ++to) {
+            if (isSymbol(t_[to], "(")) ++depth;
+            else if (isSymbol(t_[to], ")") && depth-- == 0) break;
+        }
+        for (size_t k = from; k < to; ++k) {
+            if (isSymbol(t_[k], "(")) {
+                k = matchingClose(t_, k);
+                if (k >= to) break;
+                continue;
+            }
+            if ((isKeyword(t_[k], "UNION") && !atWord(nextOrEnd(k + 1), "ALL")) || isKeyword(t_[k], "INTERSECT") ||
+                isKeyword(t_[k], "EXCEPT"))
+                return true;
+        }
+        return false;
+    }
+
     void bindSortKeys(size_t by) {
         size_t i = nextOrEnd(by + 1);
         while (i < t_.size()) {
@@ -608,9 +633,13 @@ private:
             if (last >= t_.size() || last < i) return;
             const Operand key = operand(i, last);
             const bool bareName = i == last && isName(t_[i]) && !isAlias(unquotedText(t_[i]));
-            if (!key.column && !bareName && !atWord(end, "COLLATE") &&
-                (key.kind == ValueKind::Text || key.kind == ValueKind::Unknown) && t_[i].kind != TokenKind::Number)
+            if (atWord(end, "COLLATE")) {
+                // as written
+            } else if (i == last && t_[i].kind == TokenKind::Number) {
+                wrap(i, last, QString(), kNoCase);  // "ORDER BY 1": the item, ignoring case if it is a text
+            } else if (!key.column && !bareName && (key.kind == ValueKind::Text || key.kind == ValueKind::Unknown)) {
                 wrap(i, last, QStringLiteral("("), QStringLiteral(")") + kNoCase);
+            }
             i = end;
             while (i < t_.size() && !at(i, ",") && !at(i, ")") && !at(i, ";") && !atWord(i, "LIMIT") &&
                    !atWord(i, "HAVING") && !atWord(i, "ORDER") && !atWord(i, "UNION") && !atWord(i, "EXCEPT") &&

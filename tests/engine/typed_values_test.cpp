@@ -125,6 +125,9 @@ TEST_F(TypedValues, TextComparesIgnoringCaseWhateverGivesIt) {
         {"SELECT id FROM names#csv ORDER BY Mid(name, 1, 1), id", {"1", "2", "3", "4"}},
         {"TRANSFORM Count(id) SELECT 1 FROM names#csv GROUP BY 1 PIVOT LCase(Left(name, 1)) IN ('A', 'b')", {"1|2|2"}},
         {"SELECT Count(*) FROM names#csv WHERE UCase(name) IS 'alice'", {"2"}},
+        {"SELECT id, Left(name, 1) FROM names#csv ORDER BY 2 DESC, 1", {"3|B", "4|B", "1|A", "2|a"}},
+        {"SELECT Count(*) FROM (SELECT Left(name, 1) FROM names#csv UNION SELECT 'b')", {"2"}},
+        {"SELECT Count(*) FROM (SELECT Left(name, 1) FROM names#csv UNION ALL SELECT 'b')", {"5"}},
         {"SELECT id, Mid(name, 1, 1) AS initial FROM names#csv ORDER BY initial, id", {"1|A", "2|a", "3|B", "4|B"}},
         // A name given to an item is that item, not the column it shadows.
         {"SELECT id FROM (SELECT id, Left(code, 1) AS d FROM names#csv) WHERE d = '2' ORDER BY id", {"1", "2", "3", "4"}},
