@@ -98,11 +98,12 @@ private:
     struct Insert {
         QString text;
         size_t otherEnd;  // the far end of the range it opens or closes, to nest them
+        size_t order;     // when it was made: of two wraps of one range, the later is inside
     };
 
     void wrap(size_t first, size_t last, const QString& before, const QString& after) {
-        before_[first].push_back({before, last});
-        after_[last].push_back({after, first});
+        before_[first].push_back({before, last, inserts_});
+        after_[last].push_back({after, first, inserts_++});
     }
     void replace(size_t i, const QString& text) { replaced_[i] = text; }
 
@@ -112,8 +113,9 @@ private:
             if (auto b = before_.find(i); b != before_.end()) {
                 std::vector<Insert> inserts = b->second;
                 // The widest range opens first.
-                std::stable_sort(inserts.begin(), inserts.end(),
-                                 [](const Insert& x, const Insert& y) { return x.otherEnd > y.otherEnd; });
+                std::sort(inserts.begin(), inserts.end(), [](const Insert& x, const Insert& y) {
+                    return x.otherEnd != y.otherEnd ? x.otherEnd > y.otherEnd : x.order < y.order;
+                });
                 for (const Insert& in : inserts) out += in.text;
             }
             const auto r = replaced_.find(i);
@@ -121,8 +123,9 @@ private:
             if (auto a = after_.find(i); a != after_.end()) {
                 std::vector<Insert> inserts = a->second;
                 // The narrowest range closes first.
-                std::stable_sort(inserts.begin(), inserts.end(),
-                                 [](const Insert& x, const Insert& y) { return x.otherEnd > y.otherEnd; });
+                std::sort(inserts.begin(), inserts.end(), [](const Insert& x, const Insert& y) {
+                    return x.otherEnd != y.otherEnd ? x.otherEnd > y.otherEnd : x.order > y.order;
+                });
                 for (const Insert& in : inserts) out += in.text;
             }
             if (auto n = renamed_.find(i); n != renamed_.end() && renderedChanged(n->second.first, i))
@@ -713,6 +716,7 @@ private:
     std::vector<QString> aliases_;                // the select items' names
     std::map<size_t, std::vector<Insert>> before_, after_;
     std::map<size_t, QString> replaced_;
+    size_t inserts_ = 0;
     std::map<size_t, std::pair<size_t, QString>> renamed_;  // a select item's last token: its first, its name
 };
 
