@@ -327,10 +327,13 @@ private:
             return a == b ? a : ValueKind::Unknown;
         }
         if (is(call::kAdd) || is(call::kSubtract)) {
-            const ValueKind a = argKind(0), b = argKind(1);
-            if (a == ValueKind::Number && b == ValueKind::Number) return ValueKind::Number;
-            if (a == ValueKind::Date && b == ValueKind::Number) return ValueKind::Date;
-            if (is(call::kSubtract) && a == ValueKind::Date && b == ValueKind::Date) return ValueKind::Number;
+            // a + b + c: numbers give a number, a date moved by numbers a date.
+            bool numbers = true;
+            for (size_t n = 1; n < args.size(); ++n) numbers = numbers && argKind(n) == ValueKind::Number;
+            const ValueKind first = argKind(0);
+            if (numbers && (first == ValueKind::Number || first == ValueKind::Date)) return first;
+            if (is(call::kSubtract) && args.size() == 2 && first == ValueKind::Date && argKind(1) == ValueKind::Date)
+                return ValueKind::Number;
             return ValueKind::Unknown;
         }
         if (is(call::kNumberOf)) return ValueKind::Number;
@@ -698,15 +701,16 @@ private:
                 (arg.kind == ValueKind::Text || arg.kind == ValueKind::Unknown))
                 ignoreCase(arg);
         }
-        // A text column in arithmetic with a number is read as a number.
-        if (args.size() == 2 && (is(call::kAdd) || is(call::kSubtract) || is(call::kDivide) || is(call::kIntDivide) ||
-                                 is(call::kMod) || is(call::kPower))) {
-            const Operand a = operand(args[0].first, args[0].second), b = operand(args[1].first, args[1].second);
-            const bool add = is(call::kAdd);
-            if (a.column && a.kind == ValueKind::Text && (!add || b.kind == ValueKind::Number))
-                convertAtRunTime(a, call::kNumberOf);
-            if (b.column && b.kind == ValueKind::Text && (!add || a.kind == ValueKind::Number))
-                convertAtRunTime(b, call::kNumberOf);
+        // A text column in arithmetic with a number is read as a number
+        // ("+" joins two texts, so it needs a number beside it).
+        if (is(call::kAdd) || is(call::kSubtract) || is(call::kDivide) || is(call::kIntDivide) || is(call::kMod) ||
+            is(call::kPower)) {
+            std::vector<Operand> operands;
+            for (const auto& [from, to] : args) operands.push_back(operand(from, to));
+            const bool number = std::any_of(operands.begin(), operands.end(),
+                                            [](const Operand& o) { return o.kind == ValueKind::Number; });
+            for (const Operand& o : operands)
+                if (o.column && o.kind == ValueKind::Text && (!is(call::kAdd) || number)) convertAtRunTime(o, call::kNumberOf);
         }
     }
 

@@ -197,6 +197,20 @@ size_t rightOperandEnd(const std::vector<Token>& tokens, size_t i, int p) {
 
 namespace {
 
+// SQLite takes at most 127 arguments in a call; a longer chain nests.
+constexpr size_t kMaxChainArguments = 100;
+
+size_t argumentCount(const std::vector<Token>& tokens, size_t open, size_t close) {
+    size_t count = 1;
+    int depth = 0;
+    for (size_t k = open + 1; k < close; ++k) {
+        if (isSymbol(tokens[k], "(")) ++depth;
+        else if (isSymbol(tokens[k], ")")) --depth;
+        else if (depth == 0 && isSymbol(tokens[k], ",")) ++count;
+    }
+    return count;
+}
+
 struct OperatorCall {
     const char* op;        // a symbol, or a keyword
     const char* function;  // what it becomes
@@ -218,6 +232,18 @@ void rewriteLevel(std::vector<Token>& tokens, int p, std::initializer_list<Opera
         const size_t before = previousSignificant(tokens, start);
         if (before < tokens.size() && (isKeyword(tokens[before], "FROM") || isKeyword(tokens[before], "JOIN"))) continue;
         const size_t end = rightOperandEnd(tokens, i, p);
+        // a + b + c is one call, tarlo_add(a, b, c), folded left to right when
+        // it runs: nested calls would soon overflow SQLite's parser.
+        const size_t open = nextSignificant(tokens, start + 1), close = previousSignificant(tokens, i);
+        if (tokens[start].kind == TokenKind::Word && tokens[start].text == QLatin1String(function) && open < close &&
+            isSymbol(tokens[open], "(") && matchingClose(tokens, open) == close &&
+            argumentCount(tokens, open, close) < kMaxChainArguments) {
+            tokens[i] = Token{TokenKind::Symbol, QStringLiteral(","), tokens[i].start};
+            tokens.insert(tokens.begin() + std::ptrdiff_t(end + 1), Token{TokenKind::Symbol, QStringLiteral(")"), tokens[i].start});
+            tokens.erase(tokens.begin() + std::ptrdiff_t(close));
+            --i;
+            continue;
+        }
         // fn(left, right), keeping every token so the levels after this one still see them.
         const qsizetype at = tokens[i].start;
         tokens[i] = Token{TokenKind::Symbol, QStringLiteral(","), at};

@@ -12,6 +12,8 @@
 #include <QDate>
 #include <QRegularExpression>
 
+#include <optional>
+
 namespace tarlo {
 
 namespace {
@@ -103,6 +105,79 @@ private:
         out.insert(out.end(), more.begin(), more.end());
     }
 
+    // A CASE made from IIf or Switch: its branches (each with the
+    // conditions that must all hold) and its default (empty: null).
+    struct Conditional {
+        struct Branch {
+            std::vector<std::vector<Token>> conditions;
+            std::vector<Token> value;
+        };
+        std::vector<Branch> branches;
+        std::vector<Token> otherwise;
+    };
+
+    // The significant bounds of an argument range, or nothing when blank.
+    std::optional<std::pair<size_t, size_t>> trimmed(std::pair<size_t, size_t> range) const {
+        const size_t first = next(range.first);
+        if (first >= range.second) return std::nullopt;
+        return std::pair(first, previousSignificant(tokens_, range.second));
+    }
+
+    // The conditional an argument is, when it is exactly one this rewrite made.
+    const Conditional* madeConditional(std::pair<size_t, size_t> range) const {
+        const auto bounds = trimmed(range);
+        if (!bounds) return nullptr;
+        const Token& open = tokens_[bounds->first];
+        if (!isSymbol(open, "(") || open.start >= 0 || matchingClose(tokens_, bounds->first) != bounds->second) return nullptr;
+        return &made_[size_t(-open.start - 1)];
+    }
+
+    std::vector<Token> copy(std::pair<size_t, size_t> range) const {
+        return {tokens_.begin() + std::ptrdiff_t(range.first), tokens_.begin() + std::ptrdiff_t(range.second)};
+    }
+
+    // The branches for "when cond, value": a conditional value's own
+    // branches each under cond too, then cond alone giving its default.
+    void addBranch(Conditional& out, const std::vector<Token>& cond, std::pair<size_t, size_t> value) const {
+        if (const Conditional* inner = madeConditional(value)) {
+            for (const Conditional::Branch& b : inner->branches) {
+                Conditional::Branch branch{{cond}, b.value};
+                branch.conditions.insert(branch.conditions.end(), b.conditions.begin(), b.conditions.end());
+                out.branches.push_back(std::move(branch));
+            }
+            out.branches.push_back({{cond}, inner->otherwise.empty() ? tokenize(QStringLiteral("NULL")) : inner->otherwise});
+        } else {
+            out.branches.push_back({{cond}, copy(value)});
+        }
+    }
+
+    // One flat CASE: nested IIf and Switch become more WHEN branches, not
+    // nested CASEs, which SQLite's parser could take only some 30 deep.
+    std::vector<Token> render(const Conditional& c) {
+        std::vector<Token> out;
+        append(out, QStringLiteral("(CASE"));
+        for (const Conditional::Branch& b : c.branches) {
+            append(out, QStringLiteral(" WHEN "));
+            for (size_t k = 0; k < b.conditions.size(); ++k) {
+                if (k) append(out, QStringLiteral(" AND "));
+                if (b.conditions.size() > 1) append(out, QStringLiteral("("));
+                out.insert(out.end(), b.conditions[k].begin(), b.conditions[k].end());
+                if (b.conditions.size() > 1) append(out, QStringLiteral(")"));
+            }
+            append(out, QStringLiteral(" THEN "));
+            out.insert(out.end(), b.value.begin(), b.value.end());
+        }
+        if (!c.otherwise.empty()) {
+            append(out, QStringLiteral(" ELSE "));
+            out.insert(out.end(), c.otherwise.begin(), c.otherwise.end());
+        }
+        append(out, QStringLiteral(" END)"));
+        // The "(" carries which conditional it opens, for an IIf around it.
+        out.front().start = -qsizetype(made_.size()) - 1;
+        made_.push_back(c);
+        return out;
+    }
+
     // IIf, Switch and Choose evaluate only the branch they return: CASE
     // does too. The arguments' tokens are kept, for the rewrites after this.
     void rewriteConditionals() {
@@ -115,23 +190,21 @@ private:
             size_t close = 0;
             const auto args = arguments(open, close);
             std::vector<Token> out;
-            if (iif) {
-                if (args.size() != 3) throw Error(QStringLiteral("IIf の引数は 3 つです。"));
-                append(out, QStringLiteral("(CASE WHEN "));
-                append(out, args[0]);
-                append(out, QStringLiteral(" THEN "));
-                append(out, args[1]);
-                append(out, QStringLiteral(" ELSE "));
-                append(out, args[2]);
-            } else if (sw) {
-                if (args.empty() || args.size() % 2 != 0) throw Error(QStringLiteral("Switch の引数は条件と値の組です。"));
-                append(out, QStringLiteral("(CASE"));
-                for (size_t a = 0; a < args.size(); a += 2) {
-                    append(out, QStringLiteral(" WHEN "));
-                    append(out, args[a]);
-                    append(out, QStringLiteral(" THEN "));
-                    append(out, args[a + 1]);
+            if (iif || sw) {
+                if (iif && args.size() != 3) throw Error(QStringLiteral("IIf の引数は 3 つです。"));
+                if (sw && (args.empty() || args.size() % 2 != 0))
+                    throw Error(QStringLiteral("Switch の引数は条件と値の組です。"));
+                Conditional c;
+                for (size_t a = 0; a + 1 < args.size(); a += 2) addBranch(c, copy(args[a]), args[a + 1]);
+                if (iif) {
+                    if (const Conditional* inner = madeConditional(args[2])) {
+                        c.branches.insert(c.branches.end(), inner->branches.begin(), inner->branches.end());
+                        c.otherwise = inner->otherwise;
+                    } else {
+                        c.otherwise = copy(args[2]);
+                    }
                 }
+                out = render(c);
             } else {
                 if (args.size() < 2) throw Error(QStringLiteral("Choose の引数が足りません。"));
                 append(out, QStringLiteral("(CASE CAST("));
@@ -141,14 +214,16 @@ private:
                     append(out, QStringLiteral(" WHEN %1 THEN ").arg(a));
                     append(out, args[a]);
                 }
+                append(out, QStringLiteral(" END)"));
             }
-            append(out, QStringLiteral(" END)"));
             tokens_.erase(tokens_.begin() + std::ptrdiff_t(i), tokens_.begin() + std::ptrdiff_t(close + 1));
             tokens_.insert(tokens_.begin() + std::ptrdiff_t(i), out.begin(), out.end());
         }
     }
 
+
     std::vector<Token> tokens_;
+    std::vector<Conditional> made_;
 };
 
 }  // namespace

@@ -20,7 +20,7 @@ TEST(JetDialect, RewritesTokensWithTheOldPrecedence) {
         {"SELECT a NOT LIKE 'x' Xor b IS NOT NULL", "SELECT tarlo_xor(a NOT LIKE 'x' , b IS NOT NULL)"},
         {"SELECT t.a + [b#csv].c FROM t", "SELECT tarlo_add(t.a , [b#csv].c) FROM t"},
         {"SELECT IIf(a, IIf(b, 1, 2), 3) + 1",
-         "SELECT tarlo_add((CASE WHEN a THEN  (CASE WHEN b THEN  1 ELSE  2 END) ELSE  3 END) , 1)"},
+         "SELECT tarlo_add((CASE WHEN (a) AND (b) THEN  1 WHEN a THEN  2 ELSE  3 END) , 1)"},
         {"SELECT Len(a & b) - 1", "SELECT tarlo_sub(Len(tarlo_concat(a , b)) , 1)"},
         {"SELECT sum(x) OVER (ORDER BY y) / 2", "SELECT tarlo_div(sum(x) OVER (ORDER BY y) , 2)"},
         {"SELECT DISTINCTROW a FROM t WHERE b = True", "SELECT DISTINCT a FROM t WHERE b = -1"},
