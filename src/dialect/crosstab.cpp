@@ -4,6 +4,8 @@
 #include "dialect/sql_quote.h"
 #include "dialect/token_edit.h"
 
+#include <algorithm>
+
 namespace tarlo {
 
 namespace {
@@ -14,6 +16,18 @@ namespace {
 
 QString trimmed(const std::vector<Token>& tokens, size_t from, size_t to) {
     return textOf(tokens, from, to).trimmed();
+}
+
+// An aggregate's name followed by "(" at i.
+bool isAggregateCall(const std::vector<Token>& tokens, size_t i) {
+    static const char* const names[] = {"SUM", "COUNT", "AVG", "MIN", "MAX", "FIRST", "LAST", "STDEV",
+                                        "STDEVP", "VAR", "VARP", "TOTAL", "GROUP_CONCAT"};
+    if (tokens[i].kind != TokenKind::Word) return false;
+    const size_t open = nextSignificant(tokens, i + 1);
+    if (open >= tokens.size() || !isSymbol(tokens[open], "(")) return false;
+    for (const char* n : names)
+        if (isKeyword(tokens[i], n)) return true;
+    return false;
 }
 
 }  // namespace
@@ -27,15 +41,16 @@ std::optional<Crosstab> Crosstab::parse(const QString& sql) {
 
     Crosstab c;
     const size_t select = findAtTop(tokens, first + 1, end, "SELECT");
-    const size_t name = nextSignificant(tokens, first + 1);
-    const size_t open = nextSignificant(tokens, name + 1);
     if (select >= end) malformed(QStringLiteral("SELECT がありません"));
-    if (name >= select || tokens[name].kind != TokenKind::Word || open >= select || !isSymbol(tokens[open], "(") ||
-        nextSignificant(tokens, matchingClose(tokens, open) + 1) != select)
-        malformed(QStringLiteral("TRANSFORM の後には Sum(列) のような集計をひとつ書きます"));
-    c.function_ = tokens[name].text;
-    c.argument_ = trimmed(tokens, open + 1, matchingClose(tokens, open));
-    if (c.argument_ == QLatin1String("*")) c.argument_ = QStringLiteral("1");
+    // The value: any expression of aggregates (Sum(v), Nz(Sum(v), 0), Sum(v) * 2);
+    // a name given to it (AS total) names nothing, the columns being the pivot's values.
+    size_t valueEnd = findAtTop(tokens, first + 1, select, "AS");
+    valueEnd = std::min(valueEnd, select);
+    c.value_ = trimmed(tokens, first + 1, valueEnd);
+    bool aggregate = false;
+    for (size_t i = first + 1; i < valueEnd; ++i) aggregate = aggregate || isAggregateCall(tokens, i);
+    if (c.value_.isEmpty() || !aggregate)
+        malformed(QStringLiteral("TRANSFORM の後には Sum(列) のような集計を書きます"));
 
     const size_t pivot = findAtTop(tokens, select, end, "PIVOT");
     if (pivot >= end) malformed(QStringLiteral("PIVOT がありません"));
@@ -80,14 +95,26 @@ QString Crosstab::valuesQuery() const {
 
 QString Crosstab::query(const std::vector<PivotValue>& values) const {
     // FILTER gives each aggregate only its value's rows, so First and Last
-    // see them alone; a cell without rows is empty, even for Count.
-    const bool counts = function_.compare(QLatin1String("count"), Qt::CaseInsensitive) == 0;
+    // see them alone; a cell without rows is empty, even for Count or Nz(...).
+    const std::vector<Token> value = tokenize(value_);
+    const size_t head = nextSignificant(value, 0);
+    const size_t open = head < value.size() ? nextSignificant(value, head + 1) : value.size();
+    const bool single = isAggregateCall(value, head) && nextSignificant(value, matchingClose(value, open) + 1) >= value.size();
+    const bool countAll = single && isKeyword(value[head], "COUNT") && textOf(value, open + 1, matchingClose(value, open)).trimmed() == QLatin1String("*");
     QString columns;
     for (const PivotValue& v : values) {
-        const QString filter = QStringLiteral("FILTER (WHERE (%1) IS %2)").arg(pivot_, v.literal);
-        QString cell = QStringLiteral("%1(%2) %3").arg(function_, argument_, filter);
-        if (counts && argument_ == QLatin1String("1")) cell = QStringLiteral("nullif(%1, 0)").arg(cell);
-        else if (counts) cell = QStringLiteral("CASE WHEN count(*) %1 > 0 THEN %2 END").arg(filter, cell);
+        const QString filter = QStringLiteral(" FILTER (WHERE (%1) IS %2)").arg(pivot_, v.literal);
+        QString cell;
+        for (size_t i = 0; i < value.size(); ++i) {
+            cell += value[i].text;
+            if (!isAggregateCall(value, i)) continue;
+            const size_t close = matchingClose(value, nextSignificant(value, i + 1));
+            if (close >= value.size()) break;
+            cell += textOf(value, i + 1, close + 1) + filter;
+            i = close;
+        }
+        if (countAll) cell = QStringLiteral("nullif(%1, 0)").arg(cell);
+        else if (!single || isKeyword(value[head], "COUNT")) cell = QStringLiteral("CASE WHEN count(*)%1 > 0 THEN %2 END").arg(filter, cell);
         columns += QStringLiteral(", %1 AS %2").arg(cell, quotedName(v.name));
     }
     return QStringLiteral("%1%2 %3 %4 %5").arg(selectList_, columns, fromWhere_, groupBy_, orderBy_);

@@ -1,4 +1,4 @@
-// TRANSFORM agg(x) SELECT ... GROUP BY ... PIVOT p [IN (...)]: the old
+// TRANSFORM expr SELECT ... GROUP BY ... PIVOT p [IN (...)]: the old
 // engine's crosstab, as two plain statements. The first finds the pivot
 // values (sorted); the second has one column per value, named by it, and
 // leaves a cell empty where its combination has no rows.
@@ -29,7 +29,7 @@ public:
     QString query(const std::vector<PivotValue>& values) const;
 
 private:
-    QString function_, argument_;
+    QString value_;  // the TRANSFORM expression
     QString selectList_, fromWhere_, groupBy_, orderBy_, pivot_;
     std::vector<PivotValue> listed_;
     bool hasList_ = false;
