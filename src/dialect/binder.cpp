@@ -240,8 +240,10 @@ private:
             if (first > last || last >= t_.size()) return o;
         }
         const Token& t = t_[first];
+        if (isKeyword(t, "SELECT") || isKeyword(t, "WITH")) return o;  // a subquery's value
         if (first == last) {
-            if (t.kind == TokenKind::Number) o.kind = ValueKind::Number, o.literal = true;
+            if (t.kind == TokenKind::Word && t.text == QLatin1String(call::kRank)) o.kind = ValueKind::Number;
+            else if (t.kind == TokenKind::Number) o.kind = ValueKind::Number, o.literal = true;
             else if (t.kind == TokenKind::String) o.kind = ValueKind::Text, o.literal = true;
             else if (isKeyword(t, "NULL")) o.kind = ValueKind::Null;
             else if (isName(t)) findColumn({}, unquotedText(t), o);
@@ -534,6 +536,7 @@ private:
             last = previous(last);
         }
         if (first >= t_.size() || last >= t_.size() || first > last) return false;
+        if (atWord(first, "SELECT") || atWord(first, "WITH")) return false;  // a subquery's value
         for (size_t k = first; k <= last; ++k) {
             if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
                 k = matchingClose(t_, k);

@@ -25,6 +25,7 @@ inline constexpr char kIsNull[] = "tarlo_isnull";    // IsNull(
 inline constexpr char kNumberOf[] = "tarlo_number";  // a text compared with or added to a number
 inline constexpr char kDateOf[] = "tarlo_date";      // a text or number compared with a date
 inline constexpr char kCompare[] = "tarlo_compare";  // a comparison of kinds only known at run time
+inline constexpr char kRank[] = "tarlo_rank";        // a row's rank, where TOP keeps rows that tie
 
 // What the user wrote for an internal name (ignoring case); any other word
 // comes back as it is.

@@ -1,6 +1,9 @@
 #include "dialect/top.h"
 
 #include "platform/error.h"
+#include "dialect/internal_names.h"
+#include "dialect/operators.h"
+#include "dialect/sql_quote.h"
 #include "dialect/token_edit.h"
 
 #include <QStringList>
@@ -114,6 +117,63 @@ QString orderTermsAgainstSource(const std::vector<Token>& tokens, Range selectLi
     return terms.join(QStringLiteral(", "));
 }
 
+// Whether the member [from, to) names a table its own FROM clauses do not
+// bring (o.cat in a subquery that reads "t AS i"): it is correlated, and
+// SQLite lets no LIMIT read the outer row.
+bool isCorrelated(const std::vector<Token>& tokens, size_t from, size_t to) {
+    QStringList defined, used;
+    for (size_t k = from; k < to; ++k) {
+        if (!isSignificant(tokens[k])) continue;
+        const size_t before = previousSignificant(tokens, k);
+        const bool afterFrom = before < tokens.size() &&
+                               (isKeyword(tokens[before], "FROM") || isKeyword(tokens[before], "JOIN") ||
+                                isKeyword(tokens[before], "AS") || (isSymbol(tokens[before], ",") && !defined.isEmpty()));
+        if (isName(tokens[k]) && afterFrom) {
+            defined << unquotedText(tokens[k]);
+            const size_t alias = nextSignificant(tokens, k + 1);
+            if (alias < to && isName(tokens[alias]) && !isReservedWord(tokens[alias])) defined << unquotedText(tokens[alias]);
+        }
+        const size_t dot = nextSignificant(tokens, k + 1);
+        if (isName(tokens[k]) && dot < to && isSymbol(tokens[dot], ".")) used << unquotedText(tokens[k]);
+    }
+    for (const QString& q : used)
+        if (!defined.contains(q, Qt::CaseInsensitive)) return true;
+    return false;
+}
+
+// The name a select item's column goes by, for a statement around it.
+QString itemName(const std::vector<Token>& tokens, Range r) {
+    const std::vector<size_t> s = significantIn(tokens, r);
+    if (s.size() >= 3 && isKeyword(tokens[s[s.size() - 2]], "AS")) return unquotedText(tokens[s.back()]);
+    if (s.size() == 1 && isName(tokens[s[0]])) return unquotedText(tokens[s[0]]);
+    if (s.size() == 3 && isName(tokens[s[0]]) && isSymbol(tokens[s[1]], ".") && isName(tokens[s[2]]))
+        return unquotedText(tokens[s[2]]);
+    return {};
+}
+
+// SELECT TOP n items FROM ... ORDER BY terms, correlated: ranked in a table
+// of its own, which may read the outer row, and cut at the rank.
+QString rankedMember(const std::vector<Token>& tokens, Range selectList, size_t from, size_t order, const QString& terms,
+                     const QString& rows) {
+    QStringList inner, outer;
+    int unnamed = 0;
+    for (const Range& r : splitAtCommas(tokens, selectList.first, selectList.second)) {
+        const QString text = textOf(tokens, r.first, r.second).trimmed();
+        QString name = itemName(tokens, r);
+        if (name.isEmpty()) {
+            name = QStringLiteral("tarlo_item%1").arg(++unnamed);
+            inner << QStringLiteral("%1 AS %2").arg(text, name);
+            outer << QStringLiteral("%1 AS %2").arg(name, quotedName(text));
+        } else {
+            inner << text;
+            outer << quotedName(name);
+        }
+    }
+    return QStringLiteral("SELECT %1 FROM (SELECT %2, rank() OVER (ORDER BY %3) AS %6 %4) WHERE %6 <= %5 ORDER BY %6")
+        .arg(outer.join(QStringLiteral(", ")), inner.join(QStringLiteral(", ")), terms,
+             textOf(tokens, from, order).trimmed(), rows, QLatin1String(call::kRank));
+}
+
 }  // namespace
 
 void rewriteTop(std::vector<Token>& tokens) {
@@ -147,11 +207,20 @@ void rewriteTop(std::vector<Token>& tokens) {
         const size_t order = findAtTop(tokens, i, end, "ORDER");
         const size_t by = nextSignificant(tokens, order + 1);
         if (!distinct && from < order && order < end && by < end && isKeyword(tokens[by], "BY")) {
-            const QString terms = orderTermsAgainstSource(tokens, {nextSignificant(tokens, i + 1), from}, {by + 1, end});
+            const Range items{nextSignificant(tokens, i + 1), from};
+            const QString terms = orderTermsAgainstSource(tokens, items, {by + 1, end});
+            if (!terms.isEmpty() && isCorrelated(tokens, i, end)) {
+                const QString member = rankedMember(tokens, items, from, order, terms, rows);
+                tokens.erase(tokens.begin() + std::ptrdiff_t(i), tokens.begin() + std::ptrdiff_t(end));
+                tokens.insert(tokens.begin() + std::ptrdiff_t(i), Token{TokenKind::Word, member, 0});
+                continue;
+            }
             if (!terms.isEmpty()) {
-                limit = QStringLiteral(" LIMIT (SELECT count(*) FROM (SELECT rank() OVER (ORDER BY %1) AS tarlo_rank %2) "
-                                       "WHERE tarlo_rank <= %3)")
-                            .arg(terms, textOf(tokens, from, order).trimmed(), rows);
+                // The items come along, so HAVING may name them as it does without TOP.
+                limit = QStringLiteral(" LIMIT (SELECT count(*) FROM (SELECT %1, rank() OVER (ORDER BY %2) AS %5 %3) "
+                                       "WHERE %5 <= %4)")
+                            .arg(textOf(tokens, items.first, items.second).trimmed(), terms,
+                                 textOf(tokens, from, order).trimmed(), rows, QLatin1String(call::kRank));
             }
         }
         const bool wrap = compound || followsCompoundWord(tokens, i);
