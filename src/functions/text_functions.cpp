@@ -20,20 +20,54 @@ namespace tarlo {
 
 namespace {
 
-// The leading number of a text, blanks ignored, as Val reads it.
+// The leading number of a text, blanks ignored, as Val reads it: digits,
+// one ".", an exponent (1e3, 1D3), or &H (hex) and &O (octal) whole numbers,
+// which fit a 16-bit and then a 32-bit integer as they did (&HFFFF is -1).
 double valOf(const QString& text) {
+    QString plain;
+    for (const QChar c : text)
+        if (c != QLatin1Char(' ') && c != QLatin1Char('\t') && c != QLatin1Char('\n') && c != QLatin1Char('\r')) plain += c;
+    if (plain.size() > 1 && plain[0] == QLatin1Char('&')) {
+        const QChar kind = plain[1].toUpper();
+        const int base = kind == QLatin1Char('H') ? 16 : kind == QLatin1Char('O') ? 8 : 0;
+        if (base) {
+            qsizetype end = 2;
+            while (end < plain.size() && end < 2 + 22) {
+                bool ok = false;
+                QString(plain[end]).toInt(&ok, base);
+                if (!ok) break;
+                ++end;
+            }
+            bool ok = false;
+            const qulonglong v = plain.mid(2, end - 2).toULongLong(&ok, base);
+            if (!ok) return 0;
+            if (v <= 0xFFFF) return v >= 0x8000 ? double(qlonglong(v) - 0x10000) : double(v);
+            if (v <= 0xFFFFFFFFULL) return v >= 0x80000000ULL ? double(qlonglong(v) - 0x100000000LL) : double(v);
+            return double(v);
+        }
+    }
     QString digits;
-    bool dot = false;
-    for (const QChar c : text) {
-        if (c == QLatin1Char(' ') || c == QLatin1Char('\t')) continue;
-        if (c.isDigit() && c.unicode() < 128) digits += c;
-        else if (c == QLatin1Char('.') && !dot) dot = true, digits += c;
+    bool dot = false, exponent = false, anyDigit = false;
+    for (qsizetype i = 0; i < plain.size(); ++i) {
+        const QChar c = plain[i];
+        if (c.isDigit() && c.unicode() < 128) digits += c, anyDigit = true;
+        else if (c == QLatin1Char('.') && !dot && !exponent) dot = true, digits += c;
         else if ((c == QLatin1Char('-') || c == QLatin1Char('+')) && digits.isEmpty()) digits += c;
-        else break;
+        else if ((c.toUpper() == QLatin1Char('E') || c.toUpper() == QLatin1Char('D')) && anyDigit && !exponent) {
+            // An exponent only with its digits: "1e" is 1.
+            qsizetype k = i + 1;
+            QString e = QStringLiteral("e");
+            if (k < plain.size() && (plain[k] == QLatin1Char('-') || plain[k] == QLatin1Char('+'))) e += plain[k++];
+            if (k >= plain.size() || !plain[k].isDigit()) break;
+            digits += e;
+            exponent = true;
+            i = k - 1;
+        } else {
+            break;
+        }
     }
     return digits.toDouble();
 }
-
 
 // Half-width katakana U+FF66..U+FF9D and their full-width forms.
 const char16_t kHalfKana[] = u"ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワン";
@@ -128,6 +162,37 @@ void wholePart(sqlite3_context* ctx, int, sqlite3_value** a) {
     resultWhole(ctx, Part(d));
 }
 
+// The longest text a function makes: SQLite's own limit is a billion bytes.
+constexpr qsizetype kMaxTextLength = 100'000'000;
+
+// A count or position argument (Left's length, Mid's start): a whole
+// number from least on, else the old engine's invalid-argument stop.
+bool countArg(sqlite3_context* ctx, sqlite3_value* v, const char* function, const char* what, qsizetype least,
+              qsizetype& out) {
+    double d;
+    if (!numberOf(v, d)) return mismatch(ctx, function), false;
+    d = roundHalfEven(d);
+    if (d < double(least) || d > 2e9) {
+        resultError(ctx, u"%1 の%2 %3 が正しくありません (プロシージャの呼び出し、または引数が不正です)", function, what,
+                    textArg(v));
+        return false;
+    }
+    out = qsizetype(d);
+    return true;
+}
+
+// The character a code stands for in the Japanese code page, as Chr reads
+// it (negative codes wrap as 16-bit); empty for no character.
+QString characterOf(int64_t code) {
+    if (code < 0) code += 65536;
+    if (code < 0 || code > 65535) return {};
+    QByteArray bytes;
+    if (code > 255) bytes.append(char(code >> 8));
+    bytes.append(char(code & 0xFF));
+    const QString text = code < 128 ? QString(QChar(char16_t(code))) : decodeAs(bytes, TextEncoding::Cp932);
+    return text.contains(QChar(0xFFFD)) ? QString() : text;
+}
+
 // Compares as the old engine's text compare did: letters ignoring case.
 Qt::CaseSensitivity compareMode(int argc, sqlite3_value** a, int at) {
     if (argc > at && !isNullArg(a[at]) && sqlite3_value_int(a[at]) == 0) return Qt::CaseSensitive;
@@ -158,14 +223,9 @@ std::span<const FunctionDef> textFunctions() {
             sqlite3_result_int(ctx, s[0].unicode());
         }},
         {"Chr", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-            int code = sqlite3_value_int(a[0]);
-            if (code < 0) code += 65536;
-            if (code < 0 || code > 65535) return resultError(ctx, u"Chr の引数 %1 は文字の番号ではありません", sqlite3_value_int(a[0]));
-            QByteArray bytes;
-            if (code > 255) bytes.append(char(code >> 8));
-            bytes.append(char(code & 0xFF));
-            const QString text = code < 128 ? QString(QChar(code)) : decodeAs(bytes, TextEncoding::Cp932);
-            if (text.contains(QChar(0xFFFD))) return resultError(ctx, u"Chr の引数 %1 は文字の番号ではありません", code);
+            const int64_t code = sqlite3_value_int64(a[0]);
+            const QString text = characterOf(code);
+            if (text.isEmpty()) return resultError(ctx, u"Chr の引数 %1 は文字の番号ではありません", code);
             resultText(ctx, text);
         }},
         {"ChrW", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
@@ -177,7 +237,10 @@ std::span<const FunctionDef> textFunctions() {
         {"Str", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
             double d;
             if (!numberOf(a[0], d)) return mismatch(ctx, "Str");
-            const QString text = textArg(a[0]).trimmed();
+            // Str(0.5) is " .5" and Str(-0.5) "-.5": no zero before the point.
+            QString text = QString::fromStdString(formatReal(d));
+            if (text.startsWith(QLatin1String("0."))) text.remove(0, 1);
+            else if (text.startsWith(QLatin1String("-0."))) text.remove(1, 1);
             resultText(ctx, d >= 0 ? QLatin1Char(' ') + text : text);
         }},
         {"CBool", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
@@ -287,12 +350,22 @@ std::span<const FunctionDef> textFunctions() {
             any ? resultText(ctx, out) : sqlite3_result_null(ctx);
         }},
         {"len", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int64(ctx, textArg(a[0]).size()); }},
-        {call::kLeft, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).left(std::max(0, sqlite3_value_int(a[1])))); }},
-        {call::kRight, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).right(std::max(0, sqlite3_value_int(a[1])))); }},
+        {call::kLeft, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            qsizetype n = 0;
+            if (!countArg(ctx, a[1], "Left", "文字数", 0, n)) return;
+            resultText(ctx, textArg(a[0]).left(n));
+        }},
+        {call::kRight, 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            qsizetype n = 0;
+            if (!countArg(ctx, a[1], "Right", "文字数", 0, n)) return;
+            resultText(ctx, textArg(a[0]).right(n));
+        }},
         {"mid", -1, kNullFirstGivesNull, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-            if (argc < 2 || argc > 3) return sqlite3_result_error(ctx, "Mid の引数は 2 つか 3 つです", -1);
-            const int start = std::max(1, sqlite3_value_int(a[1]));
-            resultText(ctx, textArg(a[0]).mid(start - 1, argc == 3 ? std::max(0, sqlite3_value_int(a[2])) : -1));
+            if (argc < 2 || argc > 3) return resultError(ctx, QStringLiteral("Mid の引数は 2 つか 3 つです"));
+            qsizetype start = 0, length = -1;
+            if (!countArg(ctx, a[1], "Mid", "開始位置", 1, start)) return;
+            if (argc == 3 && !countArg(ctx, a[2], "Mid", "文字数", 0, length)) return;
+            resultText(ctx, textArg(a[0]).mid(start - 1, length));
         }},
         {"ucase", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).toUpper()); }},
         {"lcase", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0]).toLower()); }},
@@ -302,18 +375,40 @@ std::span<const FunctionDef> textFunctions() {
             resultText(ctx, s);
         }},
         {"space", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, QString(std::max(0, sqlite3_value_int(a[0])), QLatin1Char(' '))); }},
+        // String(n, "x") repeats the first character; String(n, 65) the character numbered so, as Chr.
         {"string", 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-            const QString c = textArg(a[1]);
-            resultText(ctx, c.isEmpty() ? QString() : QString(std::max(0, sqlite3_value_int(a[0])), c[0]));
+            qsizetype n = 0;
+            if (!countArg(ctx, a[0], "String", "文字数", 0, n)) return;
+            if (isNullArg(a[1])) return sqlite3_result_null(ctx);
+            QString c;
+            if (isNumberArg(a[1])) {
+                const int64_t code = sqlite3_value_int64(a[1]);
+                c = characterOf(code);
+                if (c.isEmpty()) return resultError(ctx, u"String の引数 %1 は文字の番号ではありません", code);
+            } else {
+                c = textArg(a[1]);
+                if (c.isEmpty()) return resultError(ctx, QStringLiteral("String の文字が空の文字列です"));
+            }
+            if (n > kMaxTextLength) return resultError(ctx, u"String の文字数 %1 が大きすぎます", n);
+            resultText(ctx, c.left(c[0].isHighSurrogate() ? 2 : 1).repeated(n));
         }},
-        // InStr([start,] text, sought): 1-based, 0 when absent, letters compared ignoring case.
+        // InStr([start,] text, sought[, compare]): 1-based, 0 when absent,
+        // letters compared ignoring case unless compare is 0.
         {"instr", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
-            if (argc < 2 || argc > 3) return sqlite3_result_error(ctx, "InStr の引数は 2 つか 3 つです", -1);
-            const int start = argc == 3 ? sqlite3_value_int(a[0]) : 1;
-            sqlite3_value* text = a[argc == 3 ? 1 : 0];
-            sqlite3_value* sought = a[argc == 3 ? 2 : 1];
+            if (argc < 2 || argc > 4) return resultError(ctx, QStringLiteral("InStr の引数は 2 つから 4 つです"));
+            const bool withStart = argc >= 3;
+            qsizetype start = 1;
+            if (withStart) {
+                if (isNullArg(a[0])) return sqlite3_result_null(ctx);
+                if (!countArg(ctx, a[0], "InStr", "開始位置", 1, start)) return;
+            }
+            sqlite3_value* text = a[withStart ? 1 : 0];
+            sqlite3_value* sought = a[withStart ? 2 : 1];
             if (isNullArg(text) || isNullArg(sought)) return sqlite3_result_null(ctx);
-            const qsizetype at = textArg(text).indexOf(textArg(sought), std::max(0, start - 1), Qt::CaseInsensitive);
+            const QString haystack = textArg(text), needle = textArg(sought);
+            if (start > haystack.size()) return sqlite3_result_int(ctx, 0);
+            if (needle.isEmpty()) return sqlite3_result_int64(ctx, start);
+            const qsizetype at = haystack.indexOf(needle, start - 1, compareMode(argc, a, 3));
             sqlite3_result_int64(ctx, at + 1);
         }},
         {"nz", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {

@@ -179,6 +179,8 @@ std::string formatReal(double value) {
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
     std::string s(buffer, result.ptr);
     if (s == "-0") s = "0";
+    // 1.5E+20 and 1E-05, as the old engine wrote exponents.
+    if (const size_t e = s.find('e'); e != std::string::npos) s[e] = 'E';
     return s;
 }
 
