@@ -38,8 +38,18 @@ int64_t weekIndex(int64_t jd, int firstDay) {
     return shifted >= 0 ? shifted / 7 : (shifted - 6) / 7;
 }
 
-int weekdayOf(const QDate& date, int firstDay) {
-    return (date.dayOfWeek() % 7 - (firstDay - 1) + 7) % 7 + 1;
+
+// firstweekofyear: 0 (the system's, January 1 here) to 3; anything else stops.
+bool firstWeekArg(sqlite3_context* ctx, const char* function, int argc, sqlite3_value** a, int at, int& out) {
+    out = 1;
+    if (argc <= at || isNullArg(a[at])) return true;
+    const int64_t f = sqlite3_value_int64(a[at]);
+    if (f < 0 || f > 3) {
+        resultError(ctx, u"%1 の firstweekofyear %2 が正しくありません (0 から 3 です)", function, f);
+        return false;
+    }
+    out = f == 0 ? 1 : int(f);
+    return true;
 }
 
 int firstDayArg(int argc, sqlite3_value** a, int at) {
@@ -162,6 +172,9 @@ std::span<const FunctionDef> dateFunctions() {
             if (interval == Interval::Unknown) return unknownInterval(ctx, "DateDiff", a[0]);
             int64_t dates[2];
             if (!dateArgs(ctx, "DateDiff", a, 1, 2, dates)) return;
+            // Weeks are counted by the boundaries they cross: where the year's first week lies changes none.
+            int firstWeek = 1;
+            if (!firstWeekArg(ctx, "DateDiff", argc, a, 4, firstWeek)) return;
             const DateParts p = unpackDate(dates[0]), q = unpackDate(dates[1]);
             const QDateTime t1 = dateTimeOf(dates[0]), t2 = dateTimeOf(dates[1]);
             const int64_t jd1 = t1.date().toJulianDay(), jd2 = t2.date().toJulianDay();
@@ -195,6 +208,8 @@ std::span<const FunctionDef> dateFunctions() {
             const DateParts p = unpackDate(date);
             const QDate d(p.year, p.month, p.day);
             const int firstDay = firstDayArg(argc, a, 2);
+            int firstWeek = 1;
+            if (!firstWeekArg(ctx, "DatePart", argc, a, 3, firstWeek)) return;
             switch (interval) {
             case Interval::Year: return sqlite3_result_int(ctx, p.year);
             case Interval::Quarter: return sqlite3_result_int(ctx, (p.month - 1) / 3 + 1);
@@ -202,9 +217,7 @@ std::span<const FunctionDef> dateFunctions() {
             case Interval::DayOfYear: return sqlite3_result_int(ctx, d.dayOfYear());
             case Interval::Day: return sqlite3_result_int(ctx, p.day);
             case Interval::Weekday: return sqlite3_result_int(ctx, weekdayOf(d, firstDay));
-            case Interval::Week:
-                return sqlite3_result_int64(
-                    ctx, weekIndex(d.toJulianDay(), firstDay) - weekIndex(QDate(p.year, 1, 1).toJulianDay(), firstDay) + 1);
+            case Interval::Week: return sqlite3_result_int64(ctx, weekOfYear(d, firstDay, firstWeek));
             case Interval::Hour: return sqlite3_result_int(ctx, p.hour);
             case Interval::Minute: return sqlite3_result_int(ctx, p.minute);
             default: return sqlite3_result_int(ctx, p.second);

@@ -138,6 +138,8 @@ QString formatDate(int64_t packed, const QString& pattern) {
             out += QString::number((p.month - 1) / 3 + 1);
         } else if (lower == QLatin1Char('w') && run == 1) {
             out += QString::number(date.dayOfWeek() % 7 + 1);
+        } else if (lower == QLatin1Char('w') && run == 2) {
+            out += QString::number(weekOfYear(date, 1, 1));
         } else if (lower == QLatin1Char('g')) {
             if (era < 0) out += QString();
             else if (run == 1) out += QLatin1Char(kEraLetters[era]);
@@ -174,7 +176,63 @@ QString roundedDigits(double value, int decimals) {
     return digits.rightJustified(decimals + 1, QLatin1Char('0'));
 }
 
+// Where an unquoted E+, E-, e+ or e- after a digit placeholder starts the
+// exponent of a scientific pattern (0.00E+00), or -1.
+qsizetype exponentAt(const QString& pattern) {
+    bool quoted = false, digit = false;
+    for (qsizetype i = 0; i + 1 < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        if (c == QLatin1Char('"')) quoted = !quoted;
+        if (quoted) continue;
+        if (c == QLatin1Char('\\')) {
+            ++i;
+            continue;
+        }
+        digit = digit || c == QLatin1Char('0') || c == QLatin1Char('#');
+        if (digit && (c == QLatin1Char('E') || c == QLatin1Char('e')) &&
+            (pattern[i + 1] == QLatin1Char('+') || pattern[i + 1] == QLatin1Char('-')))
+            return i;
+    }
+    return -1;
+}
+
+QString formatNumber(double value, const QString& pattern, bool withSign);
+
+// 0.00E+00: the mantissa in the pattern before E, with as many whole
+// digits as it asks for, then E, the exponent's sign (always with E+, only
+// when negative with E-) and its digits, at least as many as 0s follow.
+QString formatScientific(double value, const QString& pattern, qsizetype e, bool withSign) {
+    const QString mantissaPattern = pattern.left(e);
+    QString exponentPattern = pattern.mid(e + 2);
+    qsizetype digitsEnd = 0;
+    while (digitsEnd < exponentPattern.size() &&
+           (exponentPattern[digitsEnd] == QLatin1Char('0') || exponentPattern[digitsEnd] == QLatin1Char('#')))
+        ++digitsEnd;
+    const int minExponentDigits = int(exponentPattern.left(digitsEnd).count(QLatin1Char('0')));
+    const qsizetype point = mantissaPattern.indexOf(QLatin1Char('.'));
+    const QString wholePattern = point < 0 ? mantissaPattern : mantissaPattern.left(point);
+    const int wholeDigits = std::max(1, int(wholePattern.count(QLatin1Char('0')) + wholePattern.count(QLatin1Char('#'))));
+    const QString fractionPattern = point < 0 ? QString() : mantissaPattern.mid(point + 1);
+    const int decimals = int(fractionPattern.count(QLatin1Char('0')) + fractionPattern.count(QLatin1Char('#')));
+    int exponent = 0;
+    double mantissa = std::fabs(value);
+    if (mantissa != 0) {
+        exponent = int(std::floor(std::log10(mantissa))) - (wholeDigits - 1);
+        mantissa /= std::pow(10.0, exponent);
+        // Rounding may carry into one more whole digit: 9.996E+00 at two places is 1.00E+01.
+        const double scale = std::pow(10.0, decimals);
+        if (std::round(mantissa * scale) / scale >= std::pow(10.0, wholeDigits)) mantissa /= 10, ++exponent;
+    }
+    const QString sign = withSign && value < 0 && mantissa != 0 ? QStringLiteral("-") : QString();
+    const bool plus = pattern[e + 1] == QLatin1Char('+');
+    QString power = QString::number(std::abs(exponent)).rightJustified(minExponentDigits, QLatin1Char('0'));
+    power.prepend(exponent < 0 ? QStringLiteral("-") : plus ? QStringLiteral("+") : QString());
+    return sign + formatNumber(mantissa, mantissaPattern, false) + pattern[e] + power +
+           exponentPattern.mid(digitsEnd).remove(QLatin1Char('"'));
+}
+
 QString formatNumber(double value, const QString& pattern, bool withSign) {
+    if (const qsizetype e = exponentAt(pattern); e >= 0) return formatScientific(value, pattern, e, withSign);
     // The placeholders' span; text before and after it is literal.
     qsizetype first = -1, last = -1;
     bool quoted = false;
@@ -205,7 +263,12 @@ QString formatNumber(double value, const QString& pattern, bool withSign) {
     if (first < 0) return (withSign && value < 0 ? QStringLiteral("-") : QString()) + literal(pattern);
     const QString span = pattern.mid(first, last - first + 1);
     const qsizetype point = span.indexOf(QLatin1Char('.'));
-    const QString integerPart = point < 0 ? span : span.left(point);
+    QString integerPart = point < 0 ? span : span.left(point);
+    // Each "," right before the point (or at the end) scales by a thousand: #,##0, shows thousands.
+    while (integerPart.endsWith(QLatin1Char(','))) {
+        integerPart.chop(1);
+        value /= 1000;
+    }
     const QString fraction = point < 0 ? QString() : span.mid(point + 1);
     const int minInteger = int(integerPart.count(QLatin1Char('0')));
     const int minDecimals = int(fraction.count(QLatin1Char('0')));

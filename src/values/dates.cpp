@@ -229,4 +229,27 @@ std::optional<int64_t> parseDateWithPattern(std::string_view text, const QString
     return pack(year, month, day, hour, minute, second);
 }
 
+int weekdayOf(const QDate& date, int firstDay) {
+    return (date.dayOfWeek() % 7 - (firstDay - 1) + 7) % 7 + 1;
+}
+
+// The week of the year of date, weeks starting on firstDay (1 = Sunday),
+// the first week being the one with January 1 (firstWeek 1), the first
+// with four days of the year (2), or the first whole one (3); a day before
+// the first week is in the last week of the year before.
+int64_t weekOfYear(const QDate& date, int firstDay, int firstWeek) {
+    auto weekOneStart = [&](int year) {
+        const int64_t jan1 = QDate(year, 1, 1).toJulianDay();
+        const int64_t weekStart = jan1 - (weekdayOf(QDate(year, 1, 1), firstDay) - 1);
+        const int64_t daysInYear = 7 - (jan1 - weekStart);  // of that first week
+        if (firstWeek == 2 && daysInYear < 4) return weekStart + 7;
+        if (firstWeek == 3 && weekStart != jan1) return weekStart + 7;
+        return weekStart;
+    };
+    const int64_t jd = date.toJulianDay();
+    int64_t start = weekOneStart(date.year());
+    if (jd < start) start = weekOneStart(date.year() - 1);
+    return (jd - start) / 7 + 1;
+}
+
 }  // namespace tarlo

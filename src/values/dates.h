@@ -53,6 +53,14 @@ QString jetDateText(int64_t packed);
 // Rolls months, days and times over as DateSerial and TimeSerial do.
 std::optional<int64_t> packedOfParts(int year, int month, int day, int hour, int minute, int second);
 
+// 1 to 7 as date falls in a week starting on firstDay (1 = Sunday).
+int weekdayOf(const QDate& date, int firstDay);
+// The week of the year date falls in, weeks starting on firstDay; the first
+// week holds January 1 (firstWeek 1), four days of the year (2), or is the
+// first whole one (3). A day before the first week is in the last week of
+// the year before.
+int64_t weekOfYear(const QDate& date, int firstDay, int firstWeek);
+
 // A date written as pattern says (yyyy yy mm m dd d hh h nn n ss s, other
 // characters as they stand), as schema.ini's DateTimeFormat gives it.
 std::optional<int64_t> parseDateWithPattern(std::string_view text, const QString& pattern);
