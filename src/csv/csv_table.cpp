@@ -370,8 +370,13 @@ std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column) {
     std::sort(byRank.begin(), byRank.end(), [&](uint32_t a, uint32_t b) {
         return compareIgnoringCase(spellings[a], spellings[b]) < 0;
     });
+    // Spellings equal but for case share a rank, so their rows keep the file's order.
     std::vector<uint32_t> rankOfId(spellings.size());
-    for (uint32_t rank = 0; rank < byRank.size(); ++rank) rankOfId[byRank[rank]] = rank;
+    uint32_t rank = 0;
+    for (uint32_t k = 0; k < byRank.size(); ++k) {
+        if (k > 0 && compareIgnoringCase(spellings[byRank[k - 1]], spellings[byRank[k]]) != 0) ++rank;
+        rankOfId[byRank[k]] = rank;
+    }
     std::vector<uint32_t> start(spellings.size() + 1, 0);
     for (const uint32_t id : idOfRow)
         if (id != UINT32_MAX) ++start[rankOfId[id] + 1];
