@@ -17,11 +17,13 @@ size_t setClose(const std::u32string& p, size_t open) {
 
 }  // namespace
 
-LikePattern::LikePattern(std::string_view pattern) {
+LikePattern::LikePattern(std::string_view pattern, char32_t escape) {
     const std::u32string p = foldedCodePoints(pattern);
     for (size_t i = 0; i < p.size(); ++i) {
         const char32_t c = p[i];
-        if (c == U'%') {
+        if (escape && c == escape && i + 1 < p.size()) {
+            items_.push_back({Item::Literal, p[++i], false, {}});
+        } else if (c == U'%') {
             if (items_.empty() || items_.back().kind != Item::AnyRun) items_.push_back({Item::AnyRun, 0, false, {}});
         } else if (c == U'_') {
             items_.push_back({Item::AnyOne, 0, false, {}});
@@ -46,33 +48,37 @@ LikePattern::LikePattern(std::string_view pattern) {
     }
 }
 
-bool LikePattern::matchFrom(const std::u32string& s, size_t si, size_t pi) const {
-    while (pi < items_.size()) {
-        const Item& item = items_[pi];
-        if (item.kind == Item::AnyRun) {
-            if (pi + 1 == items_.size()) return true;
-            for (size_t k = si; k <= s.size(); ++k)
-                if (matchFrom(s, k, pi + 1)) return true;
-            return false;
-        }
-        if (si >= s.size()) return false;
-        const char32_t c = s[si];
-        bool ok = true;
-        if (item.kind == Item::Literal) ok = c == item.c;
-        else if (item.kind == Item::Set) {
-            bool in = false;
-            for (const auto& [lo, hi] : item.ranges) in = in || (c >= lo && c <= hi);
-            ok = in != item.negated;
-        }
-        if (!ok) return false;
-        ++si;
-        ++pi;
-    }
-    return si == s.size();
+bool LikePattern::matchesOne(const Item& item, char32_t c) {
+    if (item.kind == Item::Literal) return c == item.c;
+    if (item.kind == Item::AnyOne) return true;
+    bool in = false;
+    for (const auto& [lo, hi] : item.ranges) in = in || (c >= lo && c <= hi);
+    return in != item.negated;
 }
 
+// Every item but % takes one character, so on a mismatch only the last %
+// need take one more: the items before it matched already, and a later %
+// could only take what this one may.
 bool LikePattern::matches(std::string_view text) const {
-    return matchFrom(foldedCodePoints(text), 0, 0);
+    const std::u32string s = foldedCodePoints(text);
+    size_t si = 0, pi = 0;
+    size_t runItem = items_.size(), runFrom = 0;  // the last %, and where its run ends now
+    while (si < s.size()) {
+        if (pi < items_.size() && items_[pi].kind == Item::AnyRun) {
+            runItem = pi++;
+            runFrom = si;
+        } else if (pi < items_.size() && matchesOne(items_[pi], s[si])) {
+            ++si;
+            ++pi;
+        } else if (runItem < items_.size()) {
+            pi = runItem + 1;
+            si = ++runFrom;
+        } else {
+            return false;
+        }
+    }
+    while (pi < items_.size() && items_[pi].kind == Item::AnyRun) ++pi;
+    return pi == items_.size();
 }
 
 }  // namespace tarlo

@@ -1,5 +1,7 @@
 // The old engine's Like: % any run, _ one character, [abc] [a-z] one of a
 // set, [!abc] none of it; letters compared ignoring case (full-width too).
+// Matching takes at most text length times pattern length steps, however
+// many % the pattern has.
 #pragma once
 
 #include <string>
@@ -10,7 +12,8 @@ namespace tarlo {
 
 class LikePattern {
 public:
-    explicit LikePattern(std::string_view pattern);
+    // escape, when given (Like ... ESCAPE '!'), makes the character after it literal.
+    explicit LikePattern(std::string_view pattern, char32_t escape = 0);
     bool matches(std::string_view text) const;
 
 private:
@@ -20,7 +23,7 @@ private:
         bool negated = false;
         std::vector<std::pair<char32_t, char32_t>> ranges;
     };
-    bool matchFrom(const std::u32string& s, size_t si, size_t pi) const;
+    static bool matchesOne(const Item& item, char32_t c);
     std::vector<Item> items_;
 };
 

@@ -193,6 +193,33 @@ QString characterOf(int64_t code) {
     return text.contains(QChar(0xFFFD)) ? QString() : text;
 }
 
+// like(pattern, text[, escape]): SQLite's Like operator, ours; the pattern
+// is parsed once per statement.
+void like(sqlite3_context* ctx, int argc, sqlite3_value** a) {
+    if (isNullArg(a[1]) || (argc == 3 && isNullArg(a[2]))) return sqlite3_result_null(ctx);
+    auto* pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
+    if (!pattern) {
+        char32_t escape = 0;
+        if (argc == 3) {
+            const QString e = textArg(a[2]);
+            if (e.size() != 1 && !(e.size() == 2 && e[0].isHighSurrogate()))
+                return resultError(ctx, u"Like の ESCAPE には 1 文字を書きます (\"%1\")", e);
+            escape = e.size() == 2 ? QChar::surrogateToUcs4(e[0], e[1]) : e[0].unicode();
+        }
+        pattern = new LikePattern({reinterpret_cast<const char*>(sqlite3_value_text(a[0])), size_t(sqlite3_value_bytes(a[0]))},
+                                  escape);
+        sqlite3_set_auxdata(ctx, 0, pattern, [](void* p) { delete static_cast<LikePattern*>(p); });
+        pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
+        if (!pattern) return sqlite3_result_error_nomem(ctx);
+    }
+    if (sqlite3_value_type(a[1]) == SQLITE_TEXT) {
+        const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(a[1])), size_t(sqlite3_value_bytes(a[1])));
+        return sqlite3_result_int(ctx, pattern->matches(text) ? 1 : 0);
+    }
+    const QByteArray text = textArg(a[1]).toUtf8();
+    sqlite3_result_int(ctx, pattern->matches({text.constData(), size_t(text.size())}) ? 1 : 0);
+}
+
 // Compares as the old engine's text compare did: letters ignoring case.
 Qt::CaseSensitivity compareMode(int argc, sqlite3_value** a, int at) {
     if (argc > at && !isNullArg(a[at]) && sqlite3_value_int(a[at]) == 0) return Qt::CaseSensitive;
@@ -322,22 +349,8 @@ std::span<const FunctionDef> textFunctions() {
         }},
 
         // x LIKE pattern calls like(pattern, x); the compiled pattern is kept for the statement.
-        {"like", 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-            if (isNullArg(a[1])) return sqlite3_result_null(ctx);
-            auto* pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
-            if (!pattern) {
-                pattern = new LikePattern({reinterpret_cast<const char*>(sqlite3_value_text(a[0])), size_t(sqlite3_value_bytes(a[0]))});
-                sqlite3_set_auxdata(ctx, 0, pattern, [](void* p) { delete static_cast<LikePattern*>(p); });
-                pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
-                if (!pattern) return sqlite3_result_error_nomem(ctx);
-            }
-            if (sqlite3_value_type(a[1]) == SQLITE_TEXT) {
-                const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(a[1])), size_t(sqlite3_value_bytes(a[1])));
-                return sqlite3_result_int(ctx, pattern->matches(text) ? 1 : 0);
-            }
-            const QByteArray text = textArg(a[1]).toUtf8();
-            sqlite3_result_int(ctx, pattern->matches({text.constData(), size_t(text.size())}) ? 1 : 0);
-        }},
+        {"like", 2, kNullFirstGivesNull, like},
+        {"like", 3, kNullFirstGivesNull, like},
         // a & b: null counts as empty text, and all nulls give null.
         {call::kConcat, -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             QString out;
