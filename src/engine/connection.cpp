@@ -127,7 +127,16 @@ sqlite3_stmt* Connection::prepare(const QString& translated, const ParseProgress
     sqlite3_set_authorizer(db_, readOnlyAuthorizer, nullptr);
     const int rc = sqlite3_prepare_v2(db_, sql.constData(), int(sql.size()), &stmt, &tail);
     sqlite3_set_authorizer(db_, nullptr, nullptr);
-    if (rc != SQLITE_OK) throwEngineError(db_, rc);
+    if (rc != SQLITE_OK) {
+        const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
+        const qsizetype quote = message.indexOf(QLatin1Char('"'));
+        if (rc == SQLITE_ERROR && message.startsWith(QLatin1String("near \"")) && quote >= 0) {
+            const QString word = message.mid(quote + 1, message.indexOf(QLatin1String("\":"), quote + 1) - quote - 1);
+            throw Error(ErrorFacts{.word = word},
+                        engineMessage(message, placeInStatement(statement_, sql, sqlite3_error_offset(db_), word)));
+        }
+        throwEngineError(db_, rc);
+    }
     if (!stmt) throw Error(QStringLiteral("実行する SQL 文がありません。"));
     if (!onlySpaceOrComments(QString::fromUtf8(tail))) {
         sqlite3_finalize(stmt);
@@ -161,6 +170,7 @@ std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab, const 
 
 std::unique_ptr<Result> Connection::execute(const QString& statement, const ParseProgress& progress) {
     if (!db_) throw Error(QStringLiteral("データソースが開いていません。"));
+    statement_ = statement;
     QString translated = translateJetSql(statement);
     if (const auto crosstab = Crosstab::parse(translated)) translated = crosstab->query(pivotValues(*crosstab, progress));
     auto result = std::unique_ptr<Result>(new Result(this, prepare(translated, progress)));

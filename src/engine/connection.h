@@ -43,6 +43,7 @@ private:
     std::vector<PivotValue> pivotValues(const Crosstab& crosstab, const ParseProgress& progress);
 
     QString folder_;
+    QString statement_;  // as the user wrote it, for the place of a syntax error
     sqlite3* db_ = nullptr;
     std::vector<std::pair<std::string, std::shared_ptr<const CsvTable>>> tables_;
     struct Lookup;

@@ -3,6 +3,7 @@
 #include "engine/messages.h"
 
 #include "dialect/internal_names.h"
+#include "dialect/sql_lexer.h"
 
 #include <cstring>
 
@@ -18,7 +19,7 @@ QString afterPrefix(const QString& message, const char* prefix) {
 
 // The engine's messages, with the essential fact (which table, column or
 // word) first: the warning box shows only the text before the first "。".
-QString engineMessage(const QString& engineText) {
+QString engineMessage(const QString& engineText, const QString& place) {
     const QString m = call::withWrittenNames(engineText);
     auto starts = [&](const char* p) { return m.startsWith(QLatin1String(p)); };
     if (starts("no such table:"))
@@ -31,6 +32,7 @@ QString engineMessage(const QString& engineText) {
             .arg(afterPrefix(m, "ambiguous column name:"));
     if (starts("near \"") && m.endsWith(QLatin1String("syntax error"))) {
         const QString word = m.mid(6, m.indexOf(QLatin1String("\":"), 6) - 6);
+        if (!place.isEmpty()) return QStringLiteral("SQL 文の %1、\"%2\" の近くに誤りがあります。").arg(place, word);
         return QStringLiteral("SQL 文の \"%1\" の近くに誤りがあります。").arg(word);
     }
     if (starts("incomplete input")) return QStringLiteral("SQL 文が途中で終わっています。");
@@ -45,6 +47,22 @@ QString engineMessage(const QString& engineText) {
     for (const QChar c : m)
         if (c.unicode() >= 0x80) return m.endsWith(QStringLiteral("。")) ? m : m + QStringLiteral("。");
     return QStringLiteral("SQL エラー: %1。").arg(m);
+}
+
+QString placeInStatement(const QString& statement, const QByteArray& prepared, int offset, const QString& word) {
+    if (offset < 0 || offset > prepared.size() || word.isEmpty()) return {};
+    // The word's occurrence counted in the rewritten text, found again in the user's.
+    const qsizetype at = QString::fromUtf8(prepared.left(offset)).size();
+    int occurrence = 0;
+    for (const Token& t : tokenize(QString::fromUtf8(prepared)))
+        if (t.start < at && t.text == word) ++occurrence;
+    for (const Token& t : tokenize(statement)) {
+        if (t.text != word || occurrence-- > 0) continue;
+        const qsizetype lineStart = t.start == 0 ? 0 : statement.lastIndexOf(QLatin1Char('\n'), t.start - 1) + 1;
+        const qsizetype line = statement.left(t.start).count(QLatin1Char('\n')) + 1;
+        return QStringLiteral("%1 行目 %2 文字目").arg(line).arg(t.start - lineStart + 1);
+    }
+    return {};
 }
 
 }  // namespace tarlo

@@ -75,7 +75,7 @@ TEST_F(Engine, MissingAndOutsideTablesAreNamed) {
     EXPECT_TRUE(errorOf("SELECT * FROM nosuch").startsWith(QStringLiteral("テーブル \"nosuch\" が見つかりません。")));
     EXPECT_TRUE(errorOf("SELECT * FROM [../data.csv]").contains(QStringLiteral("フォルダーの外")));
     EXPECT_TRUE(errorOf("SELECT nope FROM data#csv").startsWith(QStringLiteral("列 \"nope\" が見つかりません。")));
-    EXPECT_TRUE(errorOf("SELECT * FORM data#csv").startsWith(QStringLiteral("SQL 文の \"FORM\" の近くに誤りがあります。")));
+    EXPECT_EQ(errorOf("SELECT * FORM data#csv"), QStringLiteral("SQL 文の 1 行目 10 文字目、\"FORM\" の近くに誤りがあります。"));
     EXPECT_EQ(errorOf(""), QStringLiteral("実行する SQL 文がありません。"));
     EXPECT_FALSE(errorOf("SELECT 1; SELECT 2").isEmpty());
     // The words the user wrote, never the calls they became.
