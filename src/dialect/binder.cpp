@@ -128,18 +128,9 @@ private:
                 });
                 for (const Insert& in : inserts) out += in.text;
             }
-            if (auto n = renamed_.find(i); n != renamed_.end() && renderedChanged(n->second.first, i))
-                out += QStringLiteral(" AS ") + quotedName(n->second.second);
+            if (auto n = named_.find(i); n != named_.end()) out += QStringLiteral(" AS ") + quotedName(n->second);
         }
         return out;
-    }
-
-    // Whether anything inside the select item [first, last] is rewritten.
-    bool renderedChanged(size_t first, size_t last) const {
-        for (auto it = before_.lower_bound(first); it != before_.end() && it->first <= last; ++it) return true;
-        for (auto it = after_.lower_bound(first); it != after_.end() && it->first <= last; ++it) return true;
-        for (auto it = replaced_.lower_bound(first); it != replaced_.end() && it->first <= last; ++it) return true;
-        return false;
     }
 
     // ---- the tables in scope
@@ -579,7 +570,7 @@ private:
             i = nextOrEnd(i + 1);
         }
         if (atWord(i, "TOP")) return;  // rewritten before this; never seen here
-        while (i < t_.size()) {
+        for (int position = 0; i < t_.size(); ++position) {
             const size_t end = itemEnd(i, {"FROM", "AS", "WHERE", "GROUP", "ORDER", "UNION", "EXCEPT", "INTERSECT",
                                           "LIMIT", "HAVING", "WINDOW"});
             size_t last = previous(end);
@@ -599,7 +590,12 @@ private:
                 truthAsValue(i, last);
                 if (distinct && !item.column && (item.kind == ValueKind::Text || item.kind == ValueKind::Unknown))
                     wrap(i, last, QString(), kNoCase);
-                if (!alias && !item.column) renamed_[last] = {i, textOf(t_, i, last + 1).trimmed()};
+                // A computed field without a name is Expr1000, Expr1001, ... by its place, as the old
+                // engine named it; columns (t.col, col, *, t.*) keep theirs.
+                const size_t second = nextOrEnd(i + 1);
+                const bool plain = item.column || (i == last && (isName(t_[i]) || at(i, "*"))) ||
+                                   (at(second, ".") && nextOrEnd(second + 1) == last);
+                if (!alias && !plain) named_[last] = QStringLiteral("Expr%1").arg(1000 + position);
                 i = after;
             } else {
                 i = end;
@@ -724,7 +720,7 @@ private:
     std::map<size_t, std::vector<Insert>> before_, after_;
     std::map<size_t, QString> replaced_;
     size_t inserts_ = 0;
-    std::map<size_t, std::pair<size_t, QString>> renamed_;  // a select item's last token: its first, its name
+    std::map<size_t, QString> named_;  // a select item's last token, and the name it is given
 };
 
 }  // namespace

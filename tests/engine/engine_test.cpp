@@ -159,6 +159,16 @@ TEST_F(Engine, IndexedAndScannedAnswersAgree) {
     EXPECT_EQ(run("SELECT id FROM n#csv WHERE n = 1e16"), Rows{"1"});
 }
 
+TEST_F(Engine, UnnamedFieldsAreNamedExprByTheirPlace) {
+    QStringList names;
+    run("SELECT Month(joined) + 1, id, d.name, Count(*) AS n, score * 2, 'x' & city FROM data#csv d GROUP BY id", &names);
+    EXPECT_EQ(names, (QStringList{"Expr1000", "id", "name", "n", "Expr1004", "Expr1005"}));
+    run("SELECT * FROM other#csv", &names);
+    EXPECT_EQ(names, (QStringList{"k", "v"}));
+    // A derived table's unnamed field is read by that name.
+    EXPECT_EQ(run("SELECT Expr1000 FROM (SELECT Count(*) FROM data#csv)", &names), Rows{"4"});
+}
+
 TEST_F(Engine, ALongStatementStopsWhenInterrupted) {
     // A join of 4 million pairs through a Like with many %: long enough that
     // only the interrupt ends it.
