@@ -43,6 +43,35 @@ QString engineMessage(const QString& engineText, const QString& place) {
     if (starts("wrong number of arguments to function"))
         return QStringLiteral("関数 \"%1\" の引数の数が違います。")
             .arg(m.mid(m.lastIndexOf(QLatin1Char(' ')) + 1).remove(QLatin1String("()")));
+    if (m.contains(QLatin1String("ORDER BY term out of range")) || m.contains(QLatin1String("GROUP BY term out of range"))) {
+        // "1st ORDER BY term out of range - should be between 1 and 2"
+        const QString clause = m.contains(QLatin1String("ORDER BY")) ? QStringLiteral("ORDER BY") : QStringLiteral("GROUP BY");
+        QString nth = m.section(QLatin1Char(' '), 0, 0);
+        while (!nth.isEmpty() && !nth.back().isDigit()) nth.chop(1);
+        const QString range = m.mid(m.indexOf(QLatin1String("between ")) + 8).replace(QLatin1String(" and "), QStringLiteral(" から "));
+        return QStringLiteral("%1 の %2 番目の項目が列番号の範囲 (%3) の外です。").arg(clause, nth, range);
+    }
+    if (starts("HAVING clause on a non-aggregate query"))
+        return QStringLiteral("HAVING は GROUP BY か集計のある文にだけ書けます。");
+    if (m.contains(QLatin1String("do not have the same number of result columns"))) {
+        const QString op = m.mid(m.indexOf(QLatin1String("right of ")) + 9).section(QLatin1Char(' '), 0, 0);
+        return QStringLiteral("%1 の左右の SELECT で列の数が違います。").arg(op);
+    }
+    if (starts("sub-select returns"))
+        return QStringLiteral("副問い合わせが %1 列を返しますが、ここでは 1 列だけ書けます。")
+            .arg(m.section(QLatin1Char(' '), 2, 2));
+    if (starts("misuse of aggregate function"))
+        return QStringLiteral("集計関数 \"%1\" は WHERE の中や集計の中には書けません (集計の条件は HAVING に書きます)。")
+            .arg(afterPrefix(m, "misuse of aggregate function").remove(QLatin1String("()")));
+    if (starts("aggregate functions are not allowed in the GROUP BY clause"))
+        return QStringLiteral("GROUP BY には集計関数を書けません。");
+    if (starts("misuse of window function"))
+        return QStringLiteral("ウィンドウ関数 \"%1\" には OVER (...) が要ります。")
+            .arg(afterPrefix(m, "misuse of window function").remove(QLatin1String("()")));
+    if (starts("row value misused")) return QStringLiteral("( , ) で囲んだ値の組はここには書けません。");
+    if (starts("datatype mismatch")) return QStringLiteral("値の型が合いません (LIMIT や OFFSET には数値を書きます)。");
+    if (starts("parser stack overflow"))
+        return QStringLiteral("式の入れ子が深すぎます。括弧や関数の入れ子を減らしてください。");
     // The functions' own messages are written for the user already.
     for (const QChar c : m)
         if (c.unicode() >= 0x80) return m.endsWith(QStringLiteral("。")) ? m : m + QStringLiteral("。");

@@ -159,6 +159,24 @@ TEST_F(Engine, IndexedAndScannedAnswersAgree) {
     EXPECT_EQ(run("SELECT id FROM n#csv WHERE n = 1e16"), Rows{"1"});
 }
 
+TEST_F(Engine, CommonMistakesAreToldInJapanese) {
+    const struct {
+        const char* sql;
+        const char* says;
+    } cases[] = {
+        {"SELECT id FROM data#csv ORDER BY 5", "ORDER BY の 1 番目の項目"},
+        {"SELECT id FROM data#csv HAVING id > 1", "HAVING は"},
+        {"SELECT id FROM data#csv UNION SELECT id, name FROM data#csv", "UNION の左右"},
+        {"SELECT id FROM data#csv WHERE id IN (SELECT id, name FROM data#csv)", "2 列"},
+        {"SELECT id FROM data#csv WHERE Sum(id) > 1", "集計関数 \"Sum\""},
+        {"SELECT row_number() FROM data#csv", "OVER"},
+    };
+    for (const auto& c : cases) {
+        const QString message = errorOf(c.sql);
+        EXPECT_TRUE(message.contains(QString::fromUtf8(c.says)) && !message.contains("SQL エラー")) << message.toStdString();
+    }
+}
+
 TEST_F(Engine, UnnamedFieldsAreNamedExprByTheirPlace) {
     QStringList names;
     run("SELECT Month(joined) + 1, id, d.name, Count(*) AS n, score * 2, 'x' & city FROM data#csv d GROUP BY id", &names);
