@@ -1,81 +1,114 @@
 // tarlo-query: runs one statement over a folder's CSV files on the same
-// engine as the window, and prints the rows exactly as the result pane
-// shows them: fields joined by TAB, LF after each row.
-#include "platform/error.h"
+// engine as the window, and writes the rows as TSV exactly as the result
+// pane shows them (fields joined by TAB, LF after each row), or as CSV,
+// JSON or a Markdown table, in UTF-8 or CP932.
 #include "engine/connection.h"
-#include "workspace/statement_text.h"
-#include "workspace/query_file.h"
+#include "platform/error.h"
+#include "platform/text_encoding.h"
 #include "platform/text_lines.h"
+#include "workspace/query_file.h"
+#include "workspace/result_writer.h"
+#include "workspace/statement_text.h"
 
 #include <QDir>
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarlo-query [-C DIR] [--header] (-f QUERYFILE | -e STATEMENT)\n"
-    "  -C DIR        the folder whose CSV files are the tables (default: the current folder)\n"
-    "  --header      print the field names first\n"
-    "  -f QUERYFILE  run a query file's statement (its text up to the first \";\")\n"
-    "  -e STATEMENT  run STATEMENT as given\n";
+    "usage: tarlo-query [-C DIR] [--header] [--format FORMAT] [--encoding ENCODING] [--bom]\n"
+    "                   (-f QUERYFILE | -e STATEMENT | -)\n"
+    "  -C DIR               the folder whose CSV files are the tables (default: the current folder)\n"
+    "  -f QUERYFILE         run a query file's statement (its text up to the first \";\")\n"
+    "  -e STATEMENT         run STATEMENT as given\n"
+    "  -                    read the statement from standard input (up to the first \";\")\n"
+    "  --header             tsv: print the field names first (csv, json and markdown always name them)\n"
+    "  --format FORMAT      tsv (default: as the result pane shows the rows), csv (RFC 4180, CR LF),\n"
+    "                       json (an array of objects), markdown (a table)\n"
+    "  --encoding ENCODING  utf-8 (default) or cp932 (Shift_JIS, as Excel on Japanese Windows reads CSV)\n"
+    "  --bom                start UTF-8 output with a byte-order mark\n"
+    "  -h, --help           this text\n"
+    "exit status: 0 done, 1 the statement failed (the message on stderr), 2 a usage error\n"
+    "example:\n"
+    "  tarlo-query -C sample -f 'sample/q~都市別.txt' --format csv --encoding cp932 > out.csv\n";
 
-int usageError(const char* message) {
-    std::fprintf(stderr, "tarlo-query: %s\n%s", message, kUsage);
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "tarlo-query: %s\n%s", message.c_str(), kUsage);
     return 2;
 }
 
-class Output {
-public:
-    ~Output() { flush(); }
-    void append(std::string_view s) {
-        buffer_.append(s);
-        if (buffer_.size() > (1 << 20)) flush();
-    }
-    void flush() {
-        std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
-        buffer_.clear();
-    }
+std::optional<tarlo::OutputFormat> formatNamed(const std::string& name) {
+    if (name == "tsv") return tarlo::OutputFormat::Tsv;
+    if (name == "csv") return tarlo::OutputFormat::Csv;
+    if (name == "json") return tarlo::OutputFormat::Json;
+    if (name == "markdown" || name == "md") return tarlo::OutputFormat::Markdown;
+    return std::nullopt;
+}
 
-private:
-    std::string buffer_;
-};
+QString readStandardInput() {
+    QByteArray bytes;
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) bytes.append(buffer, qsizetype(n));
+    return tarlo::decodeText(bytes).text;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QString folder = QDir::currentPath();
-    QString statement;
-    QString queryFile;
-    bool header = false;
-    bool haveStatement = false;
+    QString statement, queryFile;
+    bool header = false, bom = false, haveStatement = false, fromInput = false;
+    tarlo::OutputFormat format = tarlo::OutputFormat::Tsv;
+    std::string encoding = "utf-8";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--header") {
             header = true;
-        } else if (arg == "-C" || arg == "-f" || arg == "-e") {
-            if (i + 1 >= argc) return usageError("missing value after an option");
-            const QString value = QString::fromLocal8Bit(argv[++i]);
-            if (arg == "-C") folder = value;
-            else if (haveStatement) return usageError("give one of -f and -e");
-            else {
-                haveStatement = true;
-                (arg == "-f" ? queryFile : statement) = value;
-            }
+        } else if (arg == "--bom") {
+            bom = true;
         } else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "-") {
+            if (haveStatement) return usageError("give one of -f, -e and -");
+            haveStatement = fromInput = true;
+        } else if (arg == "-C" || arg == "-f" || arg == "-e" || arg == "--format" || arg == "--encoding") {
+            if (i + 1 >= argc) return usageError("missing value after " + arg);
+            const std::string raw = argv[++i];
+            const QString value = QString::fromLocal8Bit(raw.c_str());
+            if (arg == "-C") {
+                folder = value;
+            } else if (arg == "--format") {
+                const auto f = formatNamed(raw);
+                if (!f) return usageError("unknown format: " + raw + " (tsv, csv, json or markdown)");
+                format = *f;
+            } else if (arg == "--encoding") {
+                if (raw != "utf-8" && raw != "utf8" && raw != "cp932" && raw != "shift_jis")
+                    return usageError("unknown encoding: " + raw + " (utf-8 or cp932)");
+                encoding = raw;
+            } else if (haveStatement) {
+                return usageError("give one of -f, -e and -");
+            } else {
+                haveStatement = true;
+                (arg == "-f" ? queryFile : statement) = value;
+            }
         } else {
-            return usageError(("unknown argument: " + arg).c_str());
+            return usageError("unknown argument: " + arg);
         }
     }
-    if (!haveStatement) return usageError("no statement: give -f or -e");
+    if (!haveStatement) return usageError("no statement: give -f, -e or -");
+    const bool cp932 = encoding == "cp932" || encoding == "shift_jis";
+    if (cp932 && bom) return usageError("--bom is for UTF-8 output");
     if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
 
     try {
-        if (!queryFile.isEmpty()) {
+        if (fromInput) {
+            statement = tarlo::statementOf(readStandardInput());
+        } else if (!queryFile.isEmpty()) {
             const tarlo::QueryFile file = tarlo::readQueryFile(queryFile);
             if (!file.exists) throw tarlo::Error({.file = queryFile}, u"クエリファイル \"%1\" がありません。", queryFile);
             statement = tarlo::statementOf(tarlo::joinLinesCrLf(file.lines));
@@ -83,24 +116,31 @@ int main(int argc, char** argv) {
         tarlo::Connection connection;
         connection.open(folder);
         auto result = connection.execute(statement + QStringLiteral("\r\n"));
-        Output out;
         const int fields = result->fieldCount();
-        if (header) {
-            for (int f = 0; f < fields; ++f) {
-                if (f) out.append("\t");
-                out.append(result->fieldName(f).toStdString());
-            }
-            out.append("\n");
-        }
+        tarlo::ResultWriter writer(format,
+                                   cp932 ? tarlo::OutputEncoding::Cp932
+                                         : bom ? tarlo::OutputEncoding::Utf8WithBom : tarlo::OutputEncoding::Utf8,
+                                   header);
+        QStringList names;
+        for (int f = 0; f < fields; ++f) names << result->fieldName(f);
+        writer.begin(names);
+        std::vector<tarlo::OutputField> row(static_cast<size_t>(fields));
+        std::vector<std::string> texts(static_cast<size_t>(fields));  // a field's view may not outlive the next
         for (; !result->atEnd(); result->next()) {
             for (int f = 0; f < fields; ++f) {
-                if (f) out.append("\t");
-                out.append(result->fieldUtf8(f));
+                const auto kind = result->fieldKind(f);
+                texts[size_t(f)] = result->fieldUtf8(f);
+                row[size_t(f)] = {kind == tarlo::Result::FieldKind::Null     ? tarlo::OutputField::Null
+                                  : kind == tarlo::Result::FieldKind::Number ? tarlo::OutputField::Number
+                                                                             : tarlo::OutputField::Text,
+                                  texts[size_t(f)]};
             }
-            out.append("\n");
+            writer.row(row);
         }
+        // Written only now: a failure on any row leaves standard output empty.
+        const QByteArray out = writer.finish();
+        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
     } catch (const tarlo::Error& e) {
-        std::fflush(stdout);
         std::fprintf(stderr, "%s\n", e.message().toLocal8Bit().constData());
         return 1;
     } catch (const tarlo::Cancelled&) {

@@ -214,6 +214,15 @@ void Result::next() {
     if (!done_) step();
 }
 
+Result::FieldKind Result::fieldKind(int i) const {
+    switch (sqlite3_column_type(stmt_, i)) {
+    case SQLITE_NULL: return FieldKind::Null;
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT: return FieldKind::Number;
+    default: return FieldKind::Text;
+    }
+}
+
 std::string_view Result::fieldUtf8(int i) {
     switch (sqlite3_column_type(stmt_, i)) {
     case SQLITE_NULL: return {};

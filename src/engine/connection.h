@@ -58,6 +58,8 @@ public:
     bool atEnd() const { return done_; }
     // The value as shown: empty for a null.
     std::string_view fieldUtf8(int i);
+    enum class FieldKind { Null, Number, Text };
+    FieldKind fieldKind(int i) const;
     // Moves to the next row. Throws Error (the rows read so far stay valid).
     void next();
 

@@ -3,6 +3,7 @@
 
 #include <QProcess>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <gtest/gtest.h>
 
 namespace {
@@ -62,4 +63,37 @@ TEST(TarloQuery, AgreesWithTheSqliteShell) {
         EXPECT_EQ(mine.code, 0) << mine.err.constData();
         EXPECT_EQ(mine.out, theirs.out) << sql << "\n" << theirs.err.constData();
     }
+}
+
+TEST(TarloQuery, FormatsEncodingsAndStandardInput) {
+    TempFolder folder;
+    folder.writeText("t.csv", "id,name\n1,東京\n2,\"a,b\"\n");
+    folder.writeText("e.csv", "id,name\n1,café\n");
+    // CSV in CP932 as Excel on Japanese Windows reads it, decoded back here.
+    ProcessRun r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "-e", "SELECT * FROM t#csv", "--format", "csv",
+                                                   "--encoding", "cp932"});
+    EXPECT_EQ(r.code, 0) << r.err.constData();
+    QStringDecoder cp932("Shift_JIS");
+    EXPECT_EQ(QString(cp932(r.out)), QStringLiteral("id,name\r\n1,東京\r\n2,\"a,b\"\r\n"));
+
+    // A character CP932 cannot hold: named with its row, and nothing written.
+    r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "-e", "SELECT * FROM e#csv", "--encoding", "cp932"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(QString::fromLocal8Bit(r.err).contains(QStringLiteral("\"é\""))) << r.err.constData();
+
+    // The statement from standard input, up to its ";".
+    QProcess p;
+    p.start(TARLO_QUERY_BINARY, {"-C", folder.path(), "--format", "json", "-"});
+    p.write("SELECT id, name FROM t#csv WHERE id = 1; never run");
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    EXPECT_EQ(p.readAllStandardOutput(), QByteArray("[\n  {\"id\": 1, \"name\": \"東京\"}\n]\n"));
+
+    EXPECT_EQ(runProcess(TARLO_QUERY_BINARY, {"--format", "xml", "-e", "SELECT 1"}).code, 2);
+    EXPECT_EQ(runProcess(TARLO_QUERY_BINARY, {"--encoding", "cp932", "--bom", "-e", "SELECT 1"}).code, 2);
+    const ProcessRun help = runProcess(TARLO_QUERY_BINARY, {"--help"});
+    EXPECT_EQ(help.code, 0);
+    for (const char* option : {"--format", "--encoding", "--bom", "--header", "-f", "-e", "example"})
+        EXPECT_TRUE(help.out.contains(option)) << option;
 }
