@@ -5,6 +5,8 @@
 #include "platform/error.h"
 #include "dialect/token_edit.h"
 
+#include <algorithm>
+
 namespace tarlo {
 
 namespace {
@@ -197,8 +199,10 @@ size_t rightOperandEnd(const std::vector<Token>& tokens, size_t i, int p) {
 
 namespace {
 
-// SQLite takes at most 127 arguments in a call; a longer chain nests.
+// SQLite takes at most 127 arguments in a call; a longer chain nests, and
+// its parser takes some thirty levels.
 constexpr size_t kMaxChainArguments = 100;
+constexpr size_t kMaxChainChunks = 25;
 
 size_t argumentCount(const std::vector<Token>& tokens, size_t open, size_t close) {
     size_t count = 1;
@@ -238,12 +242,22 @@ void rewriteLevel(std::vector<Token>& tokens, int p, std::initializer_list<Opera
         if (tokens[start].kind == TokenKind::Word && tokens[start].text == QLatin1String(function) && open < close &&
             isSymbol(tokens[open], "(") && matchingClose(tokens, open) == close &&
             argumentCount(tokens, open, close) < kMaxChainArguments) {
+            // The call's ")" moves to after the right operand; only the tokens between shift.
             tokens[i] = Token{TokenKind::Symbol, QStringLiteral(","), tokens[i].start};
-            tokens.insert(tokens.begin() + std::ptrdiff_t(end + 1), Token{TokenKind::Symbol, QStringLiteral(")"), tokens[i].start});
-            tokens.erase(tokens.begin() + std::ptrdiff_t(close));
+            std::rotate(tokens.begin() + std::ptrdiff_t(close), tokens.begin() + std::ptrdiff_t(close + 1),
+                        tokens.begin() + std::ptrdiff_t(end + 1));
             --i;
             continue;
         }
+        // A chain past a few thousand terms would nest too deep for SQLite's parser anyway; say so now,
+        // before the walks over it grow long.
+        size_t chunks = 0;
+        for (size_t k = start; k < tokens.size() && tokens[k].kind == TokenKind::Word && tokens[k].text == QLatin1String(function);
+             k = nextSignificant(tokens, nextSignificant(tokens, k + 1) + 1))
+            if (++chunks >= kMaxChainChunks)
+                throw Error(ErrorFacts{.word = call::writtenAs(QLatin1String(function))},
+                            u"式が長すぎます: 演算子 \"%1\" が %2 個を超えて続いています。", call::writtenAs(QLatin1String(function)),
+                            kMaxChainChunks * kMaxChainArguments);
         // fn(left, right), keeping every token so the levels after this one still see them.
         const qsizetype at = tokens[i].start;
         tokens[i] = Token{TokenKind::Symbol, QStringLiteral(","), at};

@@ -5,9 +5,15 @@ namespace tarlo {
 namespace {
 
 // +1 opens, -1 closes; CASE ... END nests like a bracket.
+// Looked at for every token of every walk: the kind and length first.
 int nesting(const Token& t) {
-    if (isSymbol(t, "(") || isKeyword(t, "CASE")) return 1;
-    if (isSymbol(t, ")") || isKeyword(t, "END")) return -1;
+    if (t.kind == TokenKind::Symbol) {
+        if (t.text.size() != 1) return 0;
+        return t.text[0] == QLatin1Char('(') ? 1 : t.text[0] == QLatin1Char(')') ? -1 : 0;
+    }
+    if (t.kind != TokenKind::Word || t.text.size() < 3 || t.text.size() > 4) return 0;
+    if (isKeyword(t, "CASE")) return 1;
+    if (isKeyword(t, "END")) return -1;
     return 0;
 }
 
