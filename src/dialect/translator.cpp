@@ -12,6 +12,8 @@
 #include <QDate>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace tarlo {
@@ -36,11 +38,17 @@ QString dateLiteral(const Token& t) {
     return quotedString(QString::fromStdString(formatDateTime(packDate({y, m, d, hour, minute, second}), true)));
 }
 
+// How deep brackets and IIf may nest: SQLite's parser takes about a hundred
+// levels, and the old engine refused far less.
+constexpr int kMaxNesting = 200;
+constexpr int kMaxConditionalDepth = 100;
+
 class Translator {
 public:
     explicit Translator(const QString& sql) : tokens_(tokenize(sql)) {}
 
     QString run() {
+        refuseDeepNesting();
         rewriteSimpleTokens();
         rewriteKeywordFunctions();
         rewriteConditionals();
@@ -54,6 +62,19 @@ public:
 private:
     size_t next(size_t i) const {
         return nextSignificant(tokens_, i);
+    }
+
+    // Brackets and calls nested deeper than SQLite's parser takes are
+    // refused before any walk over them: each walk would cost more the
+    // deeper they go.
+    void refuseDeepNesting() const {
+        int depth = 0;
+        for (const Token& t : tokens_) {
+            if (isSymbol(t, "(") && ++depth > kMaxNesting)
+                throw Error(ErrorFacts{.word = t.text},
+                            u"式の入れ子が深すぎます: 括弧や関数が %1 段を超えて重なっています。", kMaxNesting);
+            if (isSymbol(t, ")")) --depth;
+        }
     }
 
     void rewriteSimpleTokens() {
@@ -108,6 +129,7 @@ private:
     // A CASE made from IIf or Switch: its branches (each with the
     // conditions that must all hold) and its default (empty: null).
     struct Conditional {
+        int depth = 1;  // IIf and Switch nested in a branch's value, counted with this one
         struct Branch {
             std::vector<std::vector<Token>> conditions;
             std::vector<Token> value;
@@ -124,7 +146,7 @@ private:
     }
 
     // The conditional an argument is, when it is exactly one this rewrite made.
-    const Conditional* madeConditional(std::pair<size_t, size_t> range) const {
+    Conditional* madeConditional(std::pair<size_t, size_t> range) {
         const auto bounds = trimmed(range);
         if (!bounds) return nullptr;
         const Token& open = tokens_[bounds->first];
@@ -138,14 +160,16 @@ private:
 
     // The branches for "when cond, value": a conditional value's own
     // branches each under cond too, then cond alone giving its default.
-    void addBranch(Conditional& out, const std::vector<Token>& cond, std::pair<size_t, size_t> value) const {
-        if (const Conditional* inner = madeConditional(value)) {
-            for (const Conditional::Branch& b : inner->branches) {
-                Conditional::Branch branch{{cond}, b.value};
-                branch.conditions.insert(branch.conditions.end(), b.conditions.begin(), b.conditions.end());
-                out.branches.push_back(std::move(branch));
+    void addBranch(Conditional& out, const std::vector<Token>& cond, std::pair<size_t, size_t> value) {
+        if (Conditional* inner = madeConditional(value)) {
+            // Each is used by the one around it only: its parts move.
+            out.depth = std::max(out.depth, inner->depth + 1);
+            for (Conditional::Branch& b : inner->branches) {
+                b.conditions.insert(b.conditions.begin(), cond);
+                out.branches.push_back(std::move(b));
             }
-            out.branches.push_back({{cond}, inner->otherwise.empty() ? tokenize(QStringLiteral("NULL")) : inner->otherwise});
+            out.branches.push_back({{cond}, inner->otherwise.empty() ? tokenize(QStringLiteral("NULL")) : std::move(inner->otherwise)});
+            inner->branches.clear();
         } else {
             out.branches.push_back({{cond}, copy(value)});
         }
@@ -197,13 +221,18 @@ private:
                 Conditional c;
                 for (size_t a = 0; a + 1 < args.size(); a += 2) addBranch(c, copy(args[a]), args[a + 1]);
                 if (iif) {
-                    if (const Conditional* inner = madeConditional(args[2])) {
-                        c.branches.insert(c.branches.end(), inner->branches.begin(), inner->branches.end());
-                        c.otherwise = inner->otherwise;
+                    if (Conditional* inner = madeConditional(args[2])) {
+                        c.depth = std::max(c.depth, inner->depth);  // an else-if chain stays one level
+                        std::move(inner->branches.begin(), inner->branches.end(), std::back_inserter(c.branches));
+                        inner->branches.clear();
+                        c.otherwise = std::move(inner->otherwise);
                     } else {
                         c.otherwise = copy(args[2]);
                     }
                 }
+                if (c.depth > kMaxConditionalDepth)
+                    throw Error(ErrorFacts{.word = t.text}, u"式が複雑すぎます: IIf や Switch が %1 段を超えて重なっています。",
+                                kMaxConditionalDepth);
                 out = render(c);
             } else {
                 if (args.size() < 2) throw Error(QStringLiteral("Choose の引数が足りません。"));
