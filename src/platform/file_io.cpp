@@ -36,10 +36,21 @@ private:
     int fd_;
 };
 
+// Only a regular file is read: a FIFO named like a table would block the
+// open and every read, a device such as /dev/zero never ends. The open
+// itself must not wait for a FIFO's writer, so it does not block.
 int openForReading(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throwFileError(path, errno);
+    struct stat st {};
+    if (const bool statted = ::fstat(fd, &st) == 0; !statted || !S_ISREG(st.st_mode)) {
+        const int code = statted ? EINVAL : errno;
+        ::close(fd);
+        if (S_ISDIR(st.st_mode)) throwFileError(path, EISDIR);
+        throw FileError(path, code, QStringLiteral("通常のファイルではありません (パイプや装置は読めません)"));
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/error.h"
+#include "platform/file_io.h"
 #include "platform/ini_file.h"
 #include "platform/program_folder.h"
 #include "platform/single_instance.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,4 +117,24 @@ TEST(SingleInstance, OneHolderAtATimeAndAKilledHolderFreesTheLock) {
 
     tarlo::SingleInstanceGuard nowhere(QStringLiteral("/nonexistent-dir/_tarlo.lock"));
     EXPECT_EQ(nowhere.state(), tarlo::SingleInstanceGuard::State::Unguarded);
+}
+
+TEST(FileReads, OnlyRegularFilesAreRead) {
+    // A FIFO would block the open until a writer came; a device never ends.
+    TempFolder folder;
+    const QString fifo = folder.file("pipe.csv");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString zero = folder.file("zero.csv");
+    ASSERT_TRUE(QFile::link("/dev/zero", zero));
+    for (const QString& path : {fifo, zero, folder.path()}) {
+        try {
+            (void)tarlo::readFileBytes(path);
+            ADD_FAILURE() << "read " << path.toStdString();
+        } catch (const tarlo::FileError& e) {
+            EXPECT_TRUE(e.message().contains(path)) << e.message().toStdString();
+        }
+        EXPECT_THROW(tarlo::FileReader{path}, tarlo::FileError) << path.toStdString();
+    }
+    folder.writeText("plain.csv", "a\n1\n");
+    EXPECT_EQ(tarlo::readFileBytes(folder.file("plain.csv")), QByteArray("a\n1\n"));
 }
