@@ -24,12 +24,12 @@ namespace tarlo {
 namespace {
 
 // Reading is all a statement may do: no ATTACH, no writes, no PRAGMA.
-int readOnlyAuthorizer(void*, int action, const char*, const char*, const char*, const char*) {
+int readOnlyAuthorizer(void*, int action, const char*, const char* function, const char*, const char*) {
     switch (action) {
     case SQLITE_SELECT:
     case SQLITE_READ:
-    case SQLITE_FUNCTION:
     case SQLITE_RECURSIVE: return SQLITE_OK;
+    case SQLITE_FUNCTION: return isAllowedFunction(function) ? SQLITE_OK : SQLITE_DENY;
     default: return SQLITE_DENY;
     }
 }

@@ -38,6 +38,8 @@ QString engineMessage(const QString& engineText, const QString& place) {
     if (starts("incomplete input")) return QStringLiteral("SQL 文が途中で終わっています。");
     if (starts("no such function:"))
         return QStringLiteral("関数 \"%1\" はありません。").arg(afterPrefix(m, "no such function:"));
+    if (starts("not authorized to use function:"))
+        return QStringLiteral("関数 \"%1\" は使えません。").arg(afterPrefix(m, "not authorized to use function:"));
     if (starts("not authorized"))
         return QStringLiteral("この文は実行できません: データは読み取り専用です。");
     if (starts("wrong number of arguments to function"))

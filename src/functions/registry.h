@@ -33,6 +33,11 @@ std::span<const FunctionDef> textFunctions();
 std::span<const FunctionDef> dateFunctions();
 std::span<const FunctionDef> aggregateFunctions();
 
+// Whether a statement may call the function: one of ours (the tables here,
+// the binder's conversions) or one of SQLite's plain built-ins; never its
+// extension, full-text, shell or blob-making functions.
+bool isAllowedFunction(const char* name);
+
 // Registers every table's functions on db.
 void registerFunctions(sqlite3* db);
 

@@ -170,6 +170,9 @@ TEST_F(Engine, CommonMistakesAreToldInJapanese) {
         {"SELECT id FROM data#csv WHERE id IN (SELECT id, name FROM data#csv)", "2 列"},
         {"SELECT id FROM data#csv WHERE Sum(id) > 1", "集計関数 \"Sum\""},
         {"SELECT row_number() FROM data#csv", "OVER"},
+        // Only our functions and SQLite's plain built-ins: never its internals.
+        {"SELECT fts3_tokenizer('simple')", "関数 \"fts3_tokenizer\" は使えません"},
+        {"SELECT load_extension('x')", "関数 \"load_extension\" は使えません"},
     };
     for (const auto& c : cases) {
         const QString message = errorOf(c.sql);
