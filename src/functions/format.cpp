@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <vector>
 #include <tuple>
 
 namespace tarlo {
@@ -176,18 +177,31 @@ QString roundedDigits(double value, int decimals) {
     return digits.rightJustified(decimals + 1, QLatin1Char('0'));
 }
 
+// The places of a number pattern's own characters: not inside "...", not
+// escaped by a backslash, nor the quotes and backslashes themselves.
+std::vector<qsizetype> formatCharacters(const QString& pattern) {
+    std::vector<qsizetype> places;
+    bool quoted = false;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+        } else if (!quoted && c == QLatin1Char('\\')) {
+            ++i;
+        } else if (!quoted) {
+            places.push_back(i);
+        }
+    }
+    return places;
+}
+
 // Where an unquoted E+, E-, e+ or e- after a digit placeholder starts the
 // exponent of a scientific pattern (0.00E+00), or -1.
 qsizetype exponentAt(const QString& pattern) {
-    bool quoted = false, digit = false;
-    for (qsizetype i = 0; i + 1 < pattern.size(); ++i) {
+    bool digit = false;
+    for (const qsizetype i : formatCharacters(pattern)) {
         const QChar c = pattern[i];
-        if (c == QLatin1Char('"')) quoted = !quoted;
-        if (quoted) continue;
-        if (c == QLatin1Char('\\')) {
-            ++i;
-            continue;
-        }
+        if (i + 1 >= pattern.size()) break;
         digit = digit || c == QLatin1Char('0') || c == QLatin1Char('#');
         if (digit && (c == QLatin1Char('E') || c == QLatin1Char('e')) &&
             (pattern[i + 1] == QLatin1Char('+') || pattern[i + 1] == QLatin1Char('-')))
@@ -235,15 +249,8 @@ QString formatNumber(double value, const QString& pattern, bool withSign) {
     if (const qsizetype e = exponentAt(pattern); e >= 0) return formatScientific(value, pattern, e, withSign);
     // The placeholders' span; text before and after it is literal.
     qsizetype first = -1, last = -1;
-    bool quoted = false;
-    for (qsizetype i = 0; i < pattern.size(); ++i) {
+    for (const qsizetype i : formatCharacters(pattern)) {
         const QChar c = pattern[i];
-        if (c == QLatin1Char('"')) quoted = !quoted;
-        if (quoted) continue;
-        if (c == QLatin1Char('\\')) {
-            ++i;
-            continue;
-        }
         if (c == QLatin1Char('0') || c == QLatin1Char('#') || ((c == QLatin1Char('.') || c == QLatin1Char(',')) && first >= 0)) {
             if (first < 0) first = i;
             last = i;

@@ -3,6 +3,7 @@
 // every spelling, dates against every literal form, texts in mixed case.
 #include "engine/connection.h"
 #include "platform/error.h"
+#include "support/run_sql.h"
 #include "support/temp_folder.h"
 
 #include <QDate>
@@ -226,16 +227,7 @@ Statement statementFor(const std::vector<Row>& rows, Generator& g) {
 }
 
 std::vector<std::string> run(const QString& folder, const QString& sql) {
-    tarlo::Connection c;
-    c.open(folder);
-    auto result = c.execute(sql);
-    std::vector<std::string> rows;
-    for (; !result->atEnd(); result->next()) {
-        std::string row;
-        for (int i = 0; i < result->fieldCount(); ++i) (row += i ? "|" : "") += result->fieldUtf8(i);
-        rows.push_back(row);
-    }
-    return rows;
+    return runSql(folder, sql, "|");
 }
 
 }  // namespace

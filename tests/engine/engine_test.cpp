@@ -1,6 +1,7 @@
 #include "platform/error.h"
 #include "engine/connection.h"
 #include "csv/table_cache.h"
+#include "support/run_sql.h"
 #include "support/temp_folder.h"
 
 #include <QElapsedTimer>
@@ -25,31 +26,9 @@ protected:
         folder.writeText("my data.csv", "a\n1\n");
     }
 
-    Rows run(const QString& sql, QStringList* names = nullptr) {
-        tarlo::Connection c;
-        c.open(folder.path());
-        auto result = c.execute(sql + "\r\n");
-        if (names) {
-            names->clear();
-            for (int i = 0; i < result->fieldCount(); ++i) names->append(result->fieldName(i));
-        }
-        Rows rows;
-        for (; !result->atEnd(); result->next()) {
-            std::string row;
-            for (int i = 0; i < result->fieldCount(); ++i) (row += i ? "\t" : "") += result->fieldUtf8(i);
-            rows.push_back(row);
-        }
-        return rows;
-    }
+    Rows run(const QString& sql, QStringList* names = nullptr) { return runSql(folder.path(), sql + "\r\n", "\t", names); }
 
-    QString errorOf(const QString& sql) {
-        try {
-            run(sql);
-        } catch (const tarlo::Error& e) {
-            return e.message();
-        }
-        return {};
-    }
+    QString errorOf(const QString& sql) { return failureOf(folder.path(), sql); }
 
     TempFolder folder;
 };

@@ -3,6 +3,7 @@
 // refused by name. Expected rows are worked out by hand from the files.
 #include "engine/connection.h"
 #include "platform/error.h"
+#include "support/run_sql.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -28,27 +29,8 @@ protected:
         folder.writeText("codes.csv", "id,code\n1,007\n2,020\n3,030\n");
     }
 
-    Rows run(const QString& sql) {
-        tarlo::Connection c;
-        c.open(folder.path());
-        auto result = c.execute(sql);
-        Rows rows;
-        for (; !result->atEnd(); result->next()) {
-            std::string row;
-            for (int i = 0; i < result->fieldCount(); ++i) (row += i ? "|" : "") += result->fieldUtf8(i);
-            rows.push_back(row);
-        }
-        return rows;
-    }
-
-    QString errorOf(const QString& sql) {
-        try {
-            run(sql);
-        } catch (const tarlo::Error& e) {
-            return e.message();
-        }
-        return QStringLiteral("(no error)");
-    }
+    Rows run(const QString& sql) { return runSql(folder.path(), sql, "|"); }
+    QString errorOf(const QString& sql) { return failureOf(folder.path(), sql); }
 
     struct Case {
         const char* sql;
