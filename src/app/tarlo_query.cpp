@@ -49,6 +49,10 @@ std::optional<tarlo::OutputFormat> formatNamed(const std::string& name) {
     return std::nullopt;
 }
 
+void write(const std::string& bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
 QString readStandardInput() {
     QByteArray bytes;
     char buffer[65536];
@@ -125,21 +129,23 @@ int main(int argc, char** argv) {
         for (int f = 0; f < fields; ++f) names << result->fieldName(f);
         writer.begin(names);
         std::vector<tarlo::OutputField> row(static_cast<size_t>(fields));
-        std::vector<std::string> texts(static_cast<size_t>(fields));  // a field's view may not outlive the next
         for (; !result->atEnd(); result->next()) {
             for (int f = 0; f < fields; ++f) {
-                const auto kind = result->fieldKind(f);
-                texts[size_t(f)] = result->fieldUtf8(f);
+                tarlo::Result::FieldKind kind;
+                const std::string_view text = result->field(f, kind);
                 row[size_t(f)] = {kind == tarlo::Result::FieldKind::Null     ? tarlo::OutputField::Null
                                   : kind == tarlo::Result::FieldKind::Number ? tarlo::OutputField::Number
                                                                              : tarlo::OutputField::Text,
-                                  texts[size_t(f)]};
+                                  text};
             }
             writer.row(row);
+            // CP932 output waits for the last row, so a character it cannot hold leaves nothing written.
+            if (!cp932 && writer.output().size() > (1 << 20)) {
+                write(writer.output());
+                writer.dropOutput();
+            }
         }
-        // Written only now: a failure on any row leaves standard output empty.
-        const QByteArray out = writer.finish();
-        std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+        write(writer.finish());
     } catch (const tarlo::Error& e) {
         std::fprintf(stderr, "%s\n", e.message().toLocal8Bit().constData());
         return 1;

@@ -183,6 +183,7 @@ Result::Result(Connection* connection, sqlite3_stmt* stmt)
     // A field that is a column of a table keeps that column's spelling of
     // reals longer than fifteen digits.
     spelledBy_.resize(size_t(fieldCount_));
+    scratch_.resize(size_t(fieldCount_));
     for (int i = 0; i < fieldCount_; ++i) {
         const char* table = sqlite3_column_table_name(stmt, i);
         const char* column = sqlite3_column_origin_name(stmt, i);
@@ -214,30 +215,28 @@ void Result::next() {
     if (!done_) step();
 }
 
-Result::FieldKind Result::fieldKind(int i) const {
-    switch (sqlite3_column_type(stmt_, i)) {
-    case SQLITE_NULL: return FieldKind::Null;
-    case SQLITE_INTEGER:
-    case SQLITE_FLOAT: return FieldKind::Number;
-    default: return FieldKind::Text;
-    }
+std::string_view Result::fieldUtf8(int i) {
+    FieldKind kind;
+    return field(i, kind);
 }
 
-std::string_view Result::fieldUtf8(int i) {
+std::string_view Result::field(int i, FieldKind& kind) {
     switch (sqlite3_column_type(stmt_, i)) {
-    case SQLITE_NULL: return {};
+    case SQLITE_NULL: kind = FieldKind::Null; return {};
     case SQLITE_FLOAT: {
+        kind = FieldKind::Number;
         const double value = sqlite3_column_double(stmt_, i);
         const auto& [table, column] = spelledBy_[size_t(i)];
         std::optional<std::string> spelled = table ? table->spellingOf(column, value) : std::nullopt;
-        scratch_ = spelled ? std::move(*spelled) : formatReal(value);
-        return scratch_;
+        std::string& scratch = scratch_[size_t(i)];
+        scratch = spelled ? std::move(*spelled) : formatReal(value);
+        return scratch;
     }
-    default: {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
-        return {text ? text : "", size_t(sqlite3_column_bytes(stmt_, i))};
+    case SQLITE_INTEGER: kind = FieldKind::Number; break;
+    default: kind = FieldKind::Text; break;
     }
-    }
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+    return {text ? text : "", size_t(sqlite3_column_bytes(stmt_, i))};
 }
 
 }  // namespace tarlo

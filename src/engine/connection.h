@@ -56,10 +56,10 @@ public:
     int fieldCount() const { return fieldCount_; }
     QString fieldName(int i) const;
     bool atEnd() const { return done_; }
-    // The value as shown: empty for a null.
+    // The value as shown: empty for a null. Valid until the row moves on.
     std::string_view fieldUtf8(int i);
     enum class FieldKind { Null, Number, Text };
-    FieldKind fieldKind(int i) const;
+    std::string_view field(int i, FieldKind& kind);
     // Moves to the next row. Throws Error (the rows read so far stay valid).
     void next();
 
@@ -72,7 +72,7 @@ private:
     sqlite3_stmt* stmt_;
     int fieldCount_;
     bool done_ = false;
-    std::string scratch_;
+    std::vector<std::string> scratch_;  // each field's shown real
     std::vector<std::pair<std::shared_ptr<const CsvTable>, size_t>> spelledBy_;
 };
 

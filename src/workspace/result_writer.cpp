@@ -3,76 +3,92 @@
 #include "platform/error.h"
 #include "platform/text_encoding.h"
 
+#include <cstdio>
+#include <utility>
+
 namespace tarlo {
 
 namespace {
 
-QString utf16(std::string_view s) {
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+bool contains(std::string_view s, std::string_view any) {
+    return s.find_first_of(any) != std::string_view::npos;
 }
 
 // RFC 4180: a field holding a comma, a quote or a line break is quoted, its quotes doubled.
-QString csvField(const QString& s) {
-    if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) && !s.contains(QLatin1Char('\n')) &&
-        !s.contains(QLatin1Char('\r')))
-        return s;
-    QString quoted = s;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+void appendCsv(std::string& out, std::string_view s) {
+    if (!contains(s, ",\"\r\n")) {
+        out += s;
+        return;
+    }
+    out += '"';
+    for (const char c : s) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
 }
 
-QString jsonString(const QString& s) {
-    QString out = QStringLiteral("\"");
-    for (const QChar c : s) {
-        switch (c.unicode()) {
-        case '"': out += QStringLiteral("\\\""); break;
-        case '\\': out += QStringLiteral("\\\\"); break;
-        case '\n': out += QStringLiteral("\\n"); break;
-        case '\r': out += QStringLiteral("\\r"); break;
-        case '\t': out += QStringLiteral("\\t"); break;
+void appendJsonString(std::string& out, std::string_view s) {
+    out += '"';
+    for (const char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
         default:
-            if (c.unicode() < 0x20) out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-            else out += c;
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(c));
+                out += escaped;
+            } else {
+                out += c;
+            }
         }
     }
-    return out + QLatin1Char('"');
+    out += '"';
 }
 
-// A JSON number as JSON spells it: the pane's "1.5E+20" is one already,
-// and a field that is no such number goes as a string.
-QString jsonNumber(const QString& s) {
-    bool ok = false;
-    s.toDouble(&ok);
-    if (!ok || s.startsWith(QLatin1Char('.')) || s.startsWith(QLatin1String("-.")) || s.contains(QLatin1String("inf"), Qt::CaseInsensitive) ||
-        s.contains(QLatin1String("nan"), Qt::CaseInsensitive))
-        return jsonString(s);
-    return s;
+// The pane's numbers (12, -0.5, 1.5E+20) are JSON numbers already, but for
+// a leading point, which JSON wants a zero before.
+void appendJsonNumber(std::string& out, std::string_view s) {
+    bool number = !s.empty();
+    for (size_t i = 0; i < s.size() && number; ++i) {
+        const char c = s[i];
+        number = (c >= '0' && c <= '9') || (c == '-' && (i == 0 || s[i - 1] == 'E' || s[i - 1] == 'e')) ||
+                 (c == '+' && i > 0 && (s[i - 1] == 'E' || s[i - 1] == 'e')) || c == '.' || c == 'E' || c == 'e';
+    }
+    const size_t digit = s.find_first_of("0123456789");
+    if (!number || digit == std::string_view::npos || s[s.front() == '-' ? 1 : 0] == '.') return appendJsonString(out, s);
+    out += s;
 }
 
-QString markdownCell(const QString& s) {
-    QString out = s;
-    out.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    out.replace(QLatin1Char('|'), QStringLiteral("\\|"));
-    out.replace(QStringLiteral("\r\n"), QStringLiteral("<br>"));
-    out.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
-    out.replace(QLatin1Char('\r'), QStringLiteral("<br>"));
-    return out;
+void appendMarkdown(std::string& out, std::string_view s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '\\' || c == '|') out += '\\', out += c;
+        else if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') out += "<br>", ++i;
+        else if (c == '\r' || c == '\n') out += "<br>";
+        else out += c;
+    }
 }
 
 }  // namespace
 
 ResultWriter::ResultWriter(OutputFormat format, OutputEncoding encoding, bool header)
     : format_(format), encoding_(encoding), header_(header) {
-    if (encoding_ == OutputEncoding::Utf8WithBom) out_ = QByteArray("\xEF\xBB\xBF");
+    if (encoding_ == OutputEncoding::Utf8WithBom) out_ = "\xEF\xBB\xBF";
 }
 
-void ResultWriter::append(const QString& text) {
+void ResultWriter::append(const std::string& utf8) {
     if (encoding_ != OutputEncoding::Cp932) {
-        out_ += text.toUtf8();
+        out_ += utf8;
         return;
     }
     try {
-        out_ += encodeText(text, TextEncoding::Cp932);
+        const QByteArray bytes = encodeText(QString::fromStdString(utf8), TextEncoding::Cp932);
+        out_.append(bytes.constData(), size_t(bytes.size()));
     } catch (const Error& e) {
         const QString where = rows_ == 0 ? QStringLiteral("見出し") : QStringLiteral(" %1 行目").arg(rows_);
         throw Error(ErrorFacts{.line = rows_, .word = e.facts().word},
@@ -82,60 +98,75 @@ void ResultWriter::append(const QString& text) {
 }
 
 void ResultWriter::begin(const QStringList& names) {
-    names_ = names;
+    for (const QString& n : names) names_.push_back(n.toStdString());
+    std::string line;
     switch (format_) {
     case OutputFormat::Tsv:
-        if (header_) append(names.join(QLatin1Char('\t')) + QLatin1Char('\n'));
+        if (!header_) return;
+        for (size_t i = 0; i < names_.size(); ++i) (line += i ? "\t" : "") += names_[i];
+        line += '\n';
         break;
-    case OutputFormat::Csv: {
-        QStringList cells;
-        for (const QString& n : names) cells << csvField(n);
-        append(cells.join(QLatin1Char(',')) + QStringLiteral("\r\n"));
+    case OutputFormat::Csv:
+        for (size_t i = 0; i < names_.size(); ++i) {
+            if (i) line += ',';
+            appendCsv(line, names_[i]);
+        }
+        line += "\r\n";
+        break;
+    case OutputFormat::Json: line = "["; break;
+    case OutputFormat::Markdown:
+        line = "|";
+        for (const std::string& n : names_) line += ' ', appendMarkdown(line, n), line += " |";
+        line += "\n|";
+        for (size_t i = 0; i < names_.size(); ++i) line += "---|";
+        line += '\n';
         break;
     }
-    case OutputFormat::Json: append(QStringLiteral("[")); break;
-    case OutputFormat::Markdown: {
-        QStringList cells, rule;
-        for (const QString& n : names) cells << markdownCell(n), rule << QStringLiteral("---");
-        append(QStringLiteral("| %1 |\n|%2|\n").arg(cells.join(QStringLiteral(" | ")), rule.join(QLatin1Char('|'))));
-        break;
-    }
-    }
+    append(line);
 }
 
 void ResultWriter::row(const std::vector<OutputField>& fields) {
     ++rows_;
-    QStringList cells;
+    // UTF-8 goes straight to the output; CP932 is converted a row at a time.
+    const bool direct = encoding_ != OutputEncoding::Cp932;
+    std::string& line = direct ? out_ : row_;
+    row_.clear();
     switch (format_) {
     case OutputFormat::Tsv:
-        for (const OutputField& f : fields) cells << utf16(f.text);
-        append(cells.join(QLatin1Char('\t')) + QLatin1Char('\n'));
+        for (size_t i = 0; i < fields.size(); ++i) (line += i ? "\t" : "") += fields[i].text;
+        line += '\n';
         break;
     case OutputFormat::Csv:
-        for (const OutputField& f : fields) cells << csvField(utf16(f.text));
-        append(cells.join(QLatin1Char(',')) + QStringLiteral("\r\n"));
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (i) line += ',';
+            appendCsv(line, fields[i].text);
+        }
+        line += "\r\n";
         break;
     case OutputFormat::Json:
+        line += rows_ > 1 ? ",\n  {" : "\n  {";
         for (size_t i = 0; i < fields.size(); ++i) {
-            const OutputField& f = fields[i];
-            const QString value = f.kind == OutputField::Null     ? QStringLiteral("null")
-                                  : f.kind == OutputField::Number ? jsonNumber(utf16(f.text))
-                                                                  : jsonString(utf16(f.text));
-            cells << jsonString(i < size_t(names_.size()) ? names_[qsizetype(i)] : QString()) + QStringLiteral(": ") + value;
+            if (i) line += ", ";
+            appendJsonString(line, i < names_.size() ? names_[i] : std::string());
+            line += ": ";
+            if (fields[i].kind == OutputField::Null) line += "null";
+            else if (fields[i].kind == OutputField::Number) appendJsonNumber(line, fields[i].text);
+            else appendJsonString(line, fields[i].text);
         }
-        append((rows_ > 1 ? QStringLiteral(",\n  {") : QStringLiteral("\n  {")) + cells.join(QStringLiteral(", ")) +
-               QLatin1Char('}'));
+        line += '}';
         break;
     case OutputFormat::Markdown:
-        for (const OutputField& f : fields) cells << markdownCell(utf16(f.text));
-        append(QStringLiteral("| %1 |\n").arg(cells.join(QStringLiteral(" | "))));
+        line += '|';
+        for (const OutputField& f : fields) line += ' ', appendMarkdown(line, f.text), line += " |";
+        line += '\n';
         break;
     }
+    if (!direct) append(row_);
 }
 
-QByteArray ResultWriter::finish() {
-    if (format_ == OutputFormat::Json) append(rows_ > 0 ? QStringLiteral("\n]\n") : QStringLiteral("]\n"));
-    return std::move(out_);
+std::string ResultWriter::finish() {
+    if (format_ == OutputFormat::Json) append(rows_ > 0 ? "\n]\n" : "]\n");
+    return std::exchange(out_, {});
 }
 
 }  // namespace tarlo

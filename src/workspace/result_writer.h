@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,18 +29,22 @@ public:
     void begin(const QStringList& names);
     // Throws Error naming a character CP932 cannot hold and its row.
     void row(const std::vector<OutputField>& fields);
-    // The whole output: nothing is written before the last row is known.
-    QByteArray finish();
+    // The bytes made so far; dropOutput once they are written (the buffer is kept for more).
+    const std::string& output() const { return out_; }
+    void dropOutput() { out_.clear(); }
+    // The rest of the output.
+    std::string finish();
 
 private:
-    void append(const QString& text);
+    void append(const std::string& utf8);
 
     OutputFormat format_;
     OutputEncoding encoding_;
     bool header_;
-    QStringList names_;
+    std::vector<std::string> names_;  // UTF-8
     qint64 rows_ = 0;
-    QByteArray out_;
+    std::string out_;
+    std::string row_;  // a CP932 row before its conversion
 };
 
 }  // namespace tarlo

@@ -18,7 +18,7 @@ QByteArray write(OutputFormat format, OutputEncoding encoding = OutputEncoding::
     w.row({{OutputField::Number, "1"}, {OutputField::Text, "東京"}, {OutputField::Text, "a,b"}});
     w.row({{OutputField::Number, "1.5E+20"}, {OutputField::Text, "x\"y"}, {OutputField::Text, "l1\nl2"}});
     w.row({{OutputField::Number, "3"}, {OutputField::Null, ""}, {OutputField::Text, "\t|"}});
-    return w.finish();
+    return QByteArray::fromStdString(w.finish());
 }
 
 }  // namespace
@@ -37,7 +37,7 @@ TEST(ResultWriter, EachFormatByteForByte) {
                                                         "| 1.5E+20 | x\"y | l1<br>l2 |\n| 3 |  | \t\\| |\n"));
     tarlo::ResultWriter empty(OutputFormat::Json, OutputEncoding::Utf8, false);
     empty.begin({"a"});
-    EXPECT_EQ(empty.finish(), QByteArray("[]\n"));
+    EXPECT_EQ(empty.finish(), "[]\n");
 }
 
 TEST(ResultWriter, EncodingsAndTheCharacterCp932CannotHold) {
