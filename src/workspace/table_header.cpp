@@ -12,6 +12,9 @@ namespace tarlo {
 namespace {
 
 constexpr char kEndOfFileMark = 26;
+// The longest first line read for the column list; a table file whose first
+// line runs further (no line break, or CR alone) is refused, not read whole.
+constexpr qsizetype kMaxHeaderBytes = qsizetype(16) << 20;
 
 bool isWide(TextEncoding e) {
     return e == TextEncoding::Utf16LeWithBom || e == TextEncoding::Utf16BeWithBom;
@@ -19,16 +22,32 @@ bool isWide(TextEncoding e) {
 
 // The first line as the old runtime read it: up to the first LF (without a
 // CR before it), the end of the file or code 26; a lone CR is left out.
-QString firstLineOf(FileReader& reader) {
+QString firstLineOf(FileReader& reader, const QString& path) {
     QByteArray bytes = reader.read(65536);
     const TextEncoding bom = detectEncoding(bytes.left(3));
     const bool wide = isWide(bom);
+    const bool littleEndian = bom == TextEncoding::Utf16LeWithBom;
+    // Each piece is looked at once, so a long first line costs its length only.
+    qsizetype checked = 0;
     auto lineEnded = [&] {
-        // LF and code 26 never occur inside a UTF-8 or CP932 character.
-        if (!wide) return bytes.contains('\n') || bytes.contains(kEndOfFileMark);
-        return decodeAs(bytes.left(bytes.size() & ~qsizetype(1)), bom).contains(QLatin1Char('\n'));
+        if (!wide) {
+            // LF and code 26 never occur inside a UTF-8 or CP932 character.
+            for (; checked < bytes.size(); ++checked)
+                if (bytes[checked] == '\n' || bytes[checked] == kEndOfFileMark) return true;
+            return false;
+        }
+        // A UTF-16 LF is one whole code unit: no surrogate holds it.
+        for (; checked + 1 < bytes.size(); checked += 2) {
+            const char low = littleEndian ? bytes[checked] : bytes[checked + 1];
+            const char high = littleEndian ? bytes[checked + 1] : bytes[checked];
+            if (low == '\n' && high == 0) return true;
+        }
+        return false;
     };
     while (!lineEnded()) {
+        if (bytes.size() >= kMaxHeaderBytes)
+            throw Error(ErrorFacts{.file = path}, u"テーブル \"%1\" の 1 行目が長すぎます (%2 MB を超えても行が終わりません)。", path,
+                        kMaxHeaderBytes >> 20);
         const QByteArray chunk = reader.read(65536);
         if (chunk.isEmpty()) break;
         bytes += chunk;
@@ -78,7 +97,7 @@ QStringList readTableHeader(const QString& path) {
     QString line;
     try {
         FileReader reader(path);
-        line = firstLineOf(reader);
+        line = firstLineOf(reader, path);
     } catch (const FileError& e) {
         throwRuntimeIoError(e.code());
     }

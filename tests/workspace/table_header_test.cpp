@@ -87,3 +87,20 @@ TEST(TableFile, ExactNameThenTheSingleCaseInsensitiveMatch) {
     for (const char* outside : {"../x.csv", "/etc/passwd", "..", "sub/x.csv"})
         EXPECT_THROW(tarlo::resolveTableFile(folder.path(), outside), tarlo::Error) << outside;
 }
+
+TEST(TableHeader, ALongFirstLineIsReadOnceAndRefusedPastItsBound) {
+    TempFolder folder;
+    // 3 MB of names, then the data: read in one pass.
+    QByteArray wide = "a";
+    for (int i = 0; i < 300000; ++i) wide += ",column" + QByteArray::number(i % 10);
+    folder.write("wide.csv", wide + "\n1\n");
+    EXPECT_EQ(tarlo::readTableHeader(folder.file("wide.csv")).size(), 300001);
+    // No line break within 16 MB (CR alone ends no line here): refused, not read whole.
+    folder.write("cr.csv", QByteArray(20 << 20, 'x').replace(1000, 1, "\r"));
+    try {
+        (void)tarlo::readTableHeader(folder.file("cr.csv"));
+        ADD_FAILURE() << "read";
+    } catch (const tarlo::Error& e) {
+        EXPECT_TRUE(e.message().contains("1 行目が長すぎます")) << e.message().toStdString();
+    }
+}
