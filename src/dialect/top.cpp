@@ -141,6 +141,15 @@ bool isCorrelated(const std::vector<Token>& tokens, size_t from, size_t to) {
     return false;
 }
 
+// Whether the select list has a * or t.* item.
+bool selectsAll(const std::vector<Token>& tokens, Range selectList) {
+    for (const Range& r : splitAtCommas(tokens, selectList.first, selectList.second)) {
+        const std::vector<size_t> s = significantIn(tokens, r);
+        if (!s.empty() && isSymbol(tokens[s.back()], "*")) return true;
+    }
+    return false;
+}
+
 // The name a select item's column goes by, for a statement around it.
 QString itemName(const std::vector<Token>& tokens, Range r) {
     const std::vector<size_t> s = significantIn(tokens, r);
@@ -209,13 +218,16 @@ void rewriteTop(std::vector<Token>& tokens) {
         if (!distinct && from < order && order < end && by < end && isKeyword(tokens[by], "BY")) {
             const Range items{nextSignificant(tokens, i + 1), from};
             const QString terms = orderTermsAgainstSource(tokens, items, {by + 1, end});
-            if (!terms.isEmpty() && isCorrelated(tokens, i, end)) {
+            const bool correlated = !terms.isEmpty() && isCorrelated(tokens, i, end);
+            if (correlated && !selectsAll(tokens, items)) {
                 const QString member = rankedMember(tokens, items, from, order, terms, rows);
                 tokens.erase(tokens.begin() + std::ptrdiff_t(i), tokens.begin() + std::ptrdiff_t(end));
                 tokens.insert(tokens.begin() + std::ptrdiff_t(i), Token{TokenKind::Word, member, 0});
                 continue;
             }
-            if (!terms.isEmpty()) {
+            // A correlated SELECT TOP n * cannot name its items for a table around it: the first n
+            // rows without their ties, which a plain LIMIT may take from the outer row.
+            if (!terms.isEmpty() && !correlated) {
                 // The items come along, so HAVING may name them as it does without TOP.
                 limit = QStringLiteral(" LIMIT (SELECT count(*) FROM (SELECT %1, rank() OVER (ORDER BY %2) AS %5 %3) "
                                        "WHERE %5 <= %4)")
