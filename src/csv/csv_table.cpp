@@ -6,7 +6,6 @@
 #include "csv/declared_value.h"
 #include "platform/text_lines.h"
 
-#include <QFileInfo>
 
 #include <algorithm>
 #include <charconv>
@@ -38,16 +37,14 @@ TextBuffer readWholeFile(const QString& path, const ParseProgress& progress) {
     // A file that changes while it is read is read again, so no run sees a
     // mixture of two versions.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const QFileInfo before(path);
+        const FileIdentity before = fileIdentity(path);
         TextBuffer bytes;
         try {
             bytes = readFileOnce(path, progress);
         } catch (const FileError& e) {
             throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" を読めません: %2", path, e.reason());
         }
-        const QFileInfo after(path);
-        if (before.size() == after.size() && before.lastModified() == after.lastModified() &&
-            after.size() == qint64(bytes.size()))
+        if (const FileIdentity after = fileIdentity(path); before == after && after.size == qint64(bytes.size()))
             return bytes;
     }
     throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" が読み込み中に書き換えられています。", path);

@@ -1,14 +1,8 @@
 #include "csv/table_cache.h"
 
-#include <QFileInfo>
+#include "platform/file_io.h"
 
 namespace tarlo {
-
-namespace {
-qint64 modifiedNs(const QFileInfo& info) {
-    return info.lastModified().toMSecsSinceEpoch();
-}
-}  // namespace
 
 TableCache::TableCache(size_t memoryBound) : bound_(memoryBound) {}
 
@@ -18,13 +12,14 @@ TableCache& TableCache::shared() {
 }
 
 std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const ParseProgress& progress) {
-    const QFileInfo info(path);
+    // Taken before the read: a file that changes during it is read again next time.
+    const FileIdentity identity = fileIdentity(path);
     const TableFormat format = tableFormatFor(path);
     {
         std::lock_guard guard(lock_);
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
             if (it->path != path) continue;
-            if (it->size == info.size() && it->modifiedNs == modifiedNs(info) && it->format == format) {
+            if (it->identity == identity && identity.size >= 0 && it->format == format) {
                 entries_.splice(entries_.begin(), entries_, it);
                 return it->table;
             }
@@ -36,7 +31,7 @@ std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const Parse
     std::shared_ptr<const CsvTable> table = CsvTable::load(path, progress, format);
     std::lock_guard guard(lock_);
     if (table->memoryBytes() > bound_) return table;
-    entries_.push_front({path, info.size(), modifiedNs(info), format, table});
+    entries_.push_front({path, identity, format, table});
     size_t used = 0;
     for (auto it = entries_.begin(); it != entries_.end();) {
         used += it->table->memoryBytes();

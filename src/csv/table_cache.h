@@ -1,9 +1,11 @@
-// Parsed table files kept between runs of one process, keyed by path, size,
-// modification time and the format schema.ini gives the file, within a
-// memory bound; a changed file, or a changed format, is read again.
+// Parsed table files kept between runs of one process, keyed by path, the
+// file's identity (device, inode, size, modification and change time) and
+// the format schema.ini gives it, within a memory bound; a changed file, or
+// a changed format, is read again.
 #pragma once
 
 #include "csv/csv_table.h"
+#include "platform/file_io.h"
 
 #include <list>
 #include <mutex>
@@ -20,8 +22,7 @@ public:
 private:
     struct Entry {
         QString path;
-        qint64 size;
-        qint64 modifiedNs;
+        FileIdentity identity;
         TableFormat format;
         std::shared_ptr<const CsvTable> table;
     };

@@ -156,6 +156,14 @@ qint64 FileReader::size() const {
     return qint64(info.st_size);
 }
 
+FileIdentity fileIdentity(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+            qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
 bool isExistingFile(const QString& path) {
     const QFileInfo info(path);
     return info.exists() && !info.isDir();

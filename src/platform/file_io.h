@@ -43,6 +43,17 @@ private:
     int fd_;
 };
 
+// What tells one version of a file from another: the same device, inode,
+// size, modification and change times. A file replaced by another of the
+// same size and modification time (cp -p, mv) differs in inode or change time.
+struct FileIdentity {
+    quint64 device = 0, inode = 0;
+    qint64 size = -1, modifiedNs = 0, changedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// Nothing known (size -1) when the file cannot be looked at.
+FileIdentity fileIdentity(const QString& path);
+
 bool isExistingFile(const QString& path);   // a file, not a folder
 bool isExistingFolder(const QString& path);
 

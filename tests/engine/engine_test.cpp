@@ -4,7 +4,10 @@
 #include "support/run_sql.h"
 #include "support/temp_folder.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QThread>
 #include <atomic>
 #include <thread>
@@ -203,4 +206,15 @@ TEST_F(Engine, AChangedFileIsReadAgain) {
     QThread::msleep(20);
     folder.writeText("Other.CSV", "k,v\n1,one\n");
     EXPECT_EQ(run("SELECT count(*) FROM other#csv"), Rows{"1"});
+
+    // Replaced by another file of the same size and modification time (cp -p, mv): read again.
+    const QString path = folder.file("Other.CSV");
+    const QDateTime modified = QFileInfo(path).lastModified();
+    folder.writeText("next.csv", "k,v\n2,two\n");
+    QFile next(folder.file("next.csv"));
+    ASSERT_TRUE(next.open(QIODevice::ReadWrite) && next.setFileTime(modified, QFileDevice::FileModificationTime));
+    next.close();
+    ASSERT_TRUE(QFile::remove(path) && QFile::rename(folder.file("next.csv"), path));
+    ASSERT_EQ(QFileInfo(path).lastModified(), modified);
+    EXPECT_EQ(run("SELECT k FROM other#csv"), Rows{"2"});
 }
