@@ -22,11 +22,6 @@ QString qtext(std::string_view s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
-std::optional<double> numberIn(std::string_view text) {
-    if (const auto n = readNumberText(text, true)) return n->real;
-    return std::nullopt;
-}
-
 // Where a value stands: "列 "amt" の値 "N/A" (ファイル "a.csv" の 5 行目)".
 QString placeOf(sqlite3_context* ctx, sqlite3_value* table, sqlite3_value* column, std::string_view value) {
     const QString columnName = qtext(textOf(column));
@@ -120,10 +115,10 @@ bool compareValues(sqlite3_context* ctx, sqlite3_value* a, sqlite3_value* b, int
     // A number and a text: the text as a number, or as a date against serial days.
     sqlite3_value* text = ta == SQLITE_TEXT ? a : b;
     const double number = sqlite3_value_double(ta == SQLITE_TEXT ? b : a);
-    std::optional<double> read = numberIn(textOf(text));
-    if (!read) {
-        if (const auto date = dateOf(text)) read = serialOf(*date);
-    }
+    // Read as arithmetic reads it, or as a date against serial days.
+    std::optional<double> read;
+    if (double n; numberOf(text, n)) read = n;
+    else if (const auto date = dateOf(text)) read = serialOf(*date);
     if (!read) {
         resultError(ctx, u"値 \"%1\" は数値ではないので、数値 %2 と比べられません (Val() で数値にしてから比べてください)。",
                     messageArgument(textOf(text)), QString::fromStdString(formatReal(number)));
