@@ -3,6 +3,7 @@
 #include "app/termination.h"
 
 #include "platform/bell.h"
+#include "platform/file_io.h"
 #include "platform/program_folder.h"
 #include "platform/single_instance.h"
 #include "ui/error_report.h"
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
     if (guard.state() == tarlo::SingleInstanceGuard::State::HeldElsewhere) return refuseSecondInstance(argc, argv);
 
     TarloApplication app(argc, argv);
+    // A save killed half-way leaves its temporary file behind; one under way keeps its lock.
+    tarlo::removeUnfinishedSaves(tarlo::programFolder());
     std::unique_ptr<Ttarlo1> tarlo1;
     std::unique_ptr<Ttarlo2> tarlo2;
     try {

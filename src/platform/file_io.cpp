@@ -1,11 +1,14 @@
 #include "platform/file_io.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,38 +93,124 @@ QByteArray readFileBytes(const QString& path) {
     return readFilePrefix(path, std::numeric_limits<qint64>::max());
 }
 
-void writeFileAtomically(const QString& path, const QByteArray& bytes) {
-    const QByteArray target = QFile::encodeName(path);
-    struct stat existing {};
-    const bool exists = ::stat(target.constData(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode)) throwFileError(path, EISDIR);
-    if (exists && ::access(target.constData(), W_OK) != 0) throwFileError(path, errno);
-    // A file nobody may write is read-only for root too, as it is on Windows.
-    if (exists && (existing.st_mode & 0222) == 0) throwFileError(path, EACCES);
+namespace {
 
-    QByteArray temp = target + ".tarlo-XXXXXX";
-    const int raw = ::mkstemp(temp.data());
-    if (raw < 0) throwFileError(path, errno);
-    FileDescriptor fd(raw);
-    auto fail = [&](int code) {
-        fd.close();
-        ::unlink(temp.constData());
-        throwFileError(path, code);
-    };
-    const mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~currentUmask());
-    if (::fchmod(fd.get(), mode) != 0) fail(errno);
+constexpr char kTempMark[] = ".tarlo-";
+
+void writeAll(int fd, const QByteArray& bytes, const std::function<void(int)>& fail) {
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t n = ::write(fd.get(), bytes.constData() + written, bytes.size() - written);
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
         if (n < 0) {
             if (errno == EINTR) continue;
             fail(errno);
         }
         written += n;
     }
+}
+
+// The file itself rewritten: the only way to keep a hard link, an owner we
+// cannot give a new file, or a file in a folder that takes no new ones.
+void rewriteInPlace(const QString& path, const QByteArray& target, const QByteArray& bytes) {
+    const int raw = ::open(target.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (raw < 0) throwFileError(path, errno);
+    FileDescriptor fd(raw);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) throwFileError(path, errno);
+    if (!S_ISREG(st.st_mode)) throwFileError(path, EINVAL);
+    const auto fail = [&](int code) { throwFileError(path, code); };
+    writeAll(fd.get(), bytes, fail);
+    if (::ftruncate(fd.get(), off_t(bytes.size())) != 0) fail(errno);
     if (::fsync(fd.get()) != 0) fail(errno);
     if (fd.close() != 0) fail(errno);
+}
+
+// The folder part of a native path, "." for a bare name.
+QByteArray folderOf(const QByteArray& target) {
+    const qsizetype slash = target.lastIndexOf('/');
+    if (slash < 0) return ".";
+    return slash == 0 ? QByteArray("/") : target.left(slash);
+}
+
+}  // namespace
+
+void writeFileAtomically(const QString& path, const QByteArray& bytes) {
+    QByteArray target = QFile::encodeName(path);
+    struct stat existing {};
+    const bool exists = ::stat(target.constData(), &existing) == 0;
+    if (exists) {
+        if (S_ISDIR(existing.st_mode)) throwFileError(path, EISDIR);
+        if (!S_ISREG(existing.st_mode))
+            throw FileError(path, EINVAL, QStringLiteral("通常のファイルではありません (パイプや装置には書けません)"));
+        if (::access(target.constData(), W_OK) != 0) throwFileError(path, errno);
+        // A file nobody may write is read-only for root too, as it is on Windows.
+        if ((existing.st_mode & 0222) == 0) throwFileError(path, EACCES);
+        // A link's target is what the user edits: the link stays a link.
+        if (char* real = ::realpath(target.constData(), nullptr)) {
+            target = real;
+            ::free(real);
+        }
+        // A second name would keep the old text if a new file took this one's place.
+        if (existing.st_nlink > 1) return rewriteInPlace(path, target, bytes);
+    }
+
+    QByteArray temp = target + kTempMark + "XXXXXX";
+    const int raw = ::mkstemp(temp.data());
+    if (raw < 0) {
+        if (exists) return rewriteInPlace(path, target, bytes);  // the folder takes no new file
+        throwFileError(path, errno);
+    }
+    FileDescriptor fd(raw);
+    // Held until the rename, so a start that clears unfinished saves leaves this one alone.
+    ::flock(fd.get(), LOCK_EX | LOCK_NB);
+    auto discard = [&] {
+        fd.close();
+        ::unlink(temp.constData());
+    };
+    auto fail = [&](int code) {
+        discard();
+        throwFileError(path, code);
+    };
+    const mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~currentUmask());
+    if (exists) {
+        struct stat made {};
+        const bool sameOwner = ::fstat(fd.get(), &made) == 0 && made.st_uid == existing.st_uid &&
+                               made.st_gid == existing.st_gid;
+        if (!sameOwner && ::fchown(fd.get(), existing.st_uid, existing.st_gid) != 0) {
+            // Only the file itself keeps an owner or group we may not give.
+            discard();
+            return rewriteInPlace(path, target, bytes);
+        }
+    }
+    if (::fchmod(fd.get(), mode) != 0) fail(errno);
+    writeAll(fd.get(), bytes, fail);
+    if (::fsync(fd.get()) != 0) fail(errno);
     if (::rename(temp.constData(), target.constData()) != 0) fail(errno);
+    fd.close();
+    // The rename itself reaches the disk with the folder.
+    if (const int dir = ::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+int removeUnfinishedSaves(const QString& folder) {
+    int removed = 0;
+    const QStringList names = QDir(folder).entryList(
+        {QStringLiteral("*") + QLatin1String(kTempMark) + QStringLiteral("??????")},
+        QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+    for (const QString& name : names) {
+        const QByteArray native = QFile::encodeName(QDir(folder).filePath(name));
+        const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat st {};
+        // A save under way holds its lock; a killed one's lock went with its process.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::unlink(native.constData()) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 FileReader::FileReader(const QString& path) : path_(path), fd_(openForReading(path)) {}

@@ -19,11 +19,20 @@ QByteArray readFileBytes(const QString& path);
 // Reads at most maxBytes from the start of the file.
 QByteArray readFilePrefix(const QString& path, qint64 maxBytes);
 
-// Replaces the file's content with bytes: written to a temporary file beside
-// it and renamed over it, so an interrupted write leaves the old content
-// whole. A target the user may not write (a read-only file) is refused, as
-// writing it in place would be. Throws FileError.
+// Replaces the file's content with bytes and keeps the file what it was: a
+// symbolic link's target gets the text, a hard-linked file stays one file,
+// owner, group and mode stay. Where it can, the bytes go to a temporary file
+// beside the target that is renamed over it, so a kill at any moment leaves
+// the old or the new content; where a rename would split a hard link, change
+// the owner, or the folder cannot take a new file, the file is rewritten in
+// place. A target the user may not write (a read-only file) is refused, as
+// is one that is not a regular file. Throws FileError.
 void writeFileAtomically(const QString& path, const QByteArray& bytes);
+
+// Removes the temporary files of saves that never finished (the saving
+// process was killed) from folder; a save still under way keeps its own.
+// Returns how many were removed.
+int removeUnfinishedSaves(const QString& folder);
 
 // A file open for reading in pieces, for reads that stop early (a header).
 class FileReader {

@@ -7,7 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
+
 #include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -137,4 +143,99 @@ TEST(FileReads, OnlyRegularFilesAreRead) {
     }
     folder.writeText("plain.csv", "a\n1\n");
     EXPECT_EQ(tarlo::readFileBytes(folder.file("plain.csv")), QByteArray("a\n1\n"));
+}
+
+namespace {
+
+struct stat statOf(const QString& path) {
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st;
+}
+
+// Runs body as the user nobody, in a member of group: root passes every
+// permission check a user meets. False when the body threw.
+bool asOtherUser(gid_t group, const std::function<void()>& body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (::setgroups(1, &group) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(3);
+        try {
+            body();
+        } catch (...) {
+            _exit(2);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+TEST(FileSaves, TheFileStaysWhatItWas) {
+    TempFolder folder;
+    const QString shared = folder.write("shared.txt", "old");
+    ::chmod(QFile::encodeName(shared).constData(), 0640);
+    const QString link = folder.file("q~link.txt");
+    ASSERT_TRUE(QFile::link(shared, link));
+    tarlo::writeFileAtomically(link, "new");
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(folder.read("shared.txt"), QByteArray("new"));
+    EXPECT_EQ(statOf(shared).st_mode & 07777, 0640u);
+
+    const QString hard = folder.file("q~hard.txt");
+    ASSERT_EQ(::link(QFile::encodeName(shared).constData(), QFile::encodeName(hard).constData()), 0);
+    tarlo::writeFileAtomically(hard, "newer, and longer");
+    tarlo::writeFileAtomically(hard, "short");
+    EXPECT_EQ(folder.read("shared.txt"), QByteArray("short"));
+    EXPECT_EQ(statOf(hard).st_ino, statOf(shared).st_ino);
+
+    const QString fifo = folder.file("q~pipe.txt");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_THROW(tarlo::writeFileAtomically(fifo, "x"), tarlo::FileError);
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::System).size(), 4);  // no temporary left
+}
+
+TEST(FileSaves, AnotherUsersFileAndAReadOnlyFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+    TempFolder folder;
+    ::chmod(QFile::encodeName(folder.path()).constData(), 0777);
+    // Group-shared: the other user may write it, but could not give a new file its owner.
+    const QString shared = folder.write("q~shared.txt", "old");
+    ::chown(QFile::encodeName(shared).constData(), 0, 4242);
+    ::chmod(QFile::encodeName(shared).constData(), 0664);
+    EXPECT_TRUE(asOtherUser(4242, [&] { tarlo::writeFileAtomically(shared, "edited"); }));
+    EXPECT_EQ(folder.read("q~shared.txt"), QByteArray("edited"));
+    EXPECT_EQ(statOf(shared).st_uid, 0u);
+    EXPECT_EQ(statOf(shared).st_gid, 4242u);
+    EXPECT_EQ(statOf(shared).st_mode & 07777, 0664u);
+
+    folder.mkdir("ro");
+    const QString inReadOnly = folder.write("ro/q~a.txt", "old");
+    ::chmod(QFile::encodeName(inReadOnly).constData(), 0666);
+    ::chmod(QFile::encodeName(folder.file("ro")).constData(), 0555);
+    EXPECT_TRUE(asOtherUser(4242, [&] { tarlo::writeFileAtomically(inReadOnly, "saved"); }));
+    EXPECT_EQ(folder.read("ro/q~a.txt"), QByteArray("saved"));
+    // A file the user may not write stays refused.
+    ::chmod(QFile::encodeName(inReadOnly).constData(), 0644);
+    EXPECT_FALSE(asOtherUser(4242, [&] { tarlo::writeFileAtomically(inReadOnly, "no"); }));
+    EXPECT_EQ(folder.read("ro/q~a.txt"), QByteArray("saved"));
+    ::chmod(QFile::encodeName(folder.file("ro")).constData(), 0755);
+}
+
+TEST(FileSaves, UnfinishedSavesAreRemovedUnlessStillUnderWay) {
+    TempFolder folder;
+    folder.write("q~a.txt.tarlo-Ab12Cd", "killed half-way");
+    const QString live = folder.write("q~b.txt.tarlo-Zz99Yy", "being written");
+    folder.write("notes.tarlo-2", "not ours");
+    const int fd = ::open(QFile::encodeName(live).constData(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    EXPECT_EQ(tarlo::removeUnfinishedSaves(folder.path()), 1);
+    EXPECT_FALSE(QFile::exists(folder.file("q~a.txt.tarlo-Ab12Cd")));
+    EXPECT_TRUE(QFile::exists(live));
+    EXPECT_TRUE(QFile::exists(folder.file("notes.tarlo-2")));
+    ::close(fd);
+    EXPECT_EQ(tarlo::removeUnfinishedSaves(folder.path()), 1);
 }
