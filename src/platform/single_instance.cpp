@@ -1,19 +1,53 @@
 #include "platform/single_instance.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarlo {
 
+namespace {
+
+// A folder of ours that only we may write to, made when missing. One that
+// is ours but open to others is closed first, and a lock file someone else
+// left in it meanwhile is not ours to trust: it goes.
+bool isPrivateFolder(const QByteArray& folder, const QByteArray& lockFile) {
+    const QString path = QFile::decodeName(folder);
+    QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/'))));
+    ::mkdir(folder.constData(), 0700);
+    struct stat st {};
+    if (::lstat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return false;
+    if ((st.st_mode & 022) != 0) {
+        if (::chmod(folder.constData(), 0700) != 0) return false;
+        struct stat lock {};
+        if (::lstat(lockFile.constData(), &lock) == 0 && (lock.st_uid != ::getuid() || !S_ISREG(lock.st_mode)) &&
+            ::unlink(lockFile.constData()) != 0)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+QString SingleInstanceGuard::lockPathIn(const QString& name, const QStringList& folders) {
+    for (const QString& folder : folders) {
+        if (folder.isEmpty()) continue;
+        const QString lock = folder + QLatin1Char('/') + name + QStringLiteral(".lock");
+        if (isPrivateFolder(QFile::encodeName(folder), QFile::encodeName(lock))) return lock;
+    }
+    return {};
+}
+
 QString SingleInstanceGuard::defaultLockPath(const QString& name) {
-    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtimeDir.isEmpty() && QFile::exists(runtimeDir))
-        return runtimeDir + QLatin1Char('/') + name + QStringLiteral(".lock");
-    return QStringLiteral("/tmp/%1-%2.lock").arg(name).arg(::getuid());
+    const QString home = QDir::homePath();
+    return lockPathIn(name, {qEnvironmentVariable("XDG_RUNTIME_DIR"),
+                             QStringLiteral("/tmp/tarlo-%1").arg(::getuid()),
+                             home.isEmpty() ? QString() : home + QStringLiteral("/.cache/tarlo")});
 }
 
 SingleInstanceGuard::SingleInstanceGuard(const QString& lockPath) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace tarlo {
 
@@ -14,8 +15,13 @@ public:
         Unguarded,      // no lock could be made: run without the guard
     };
 
-    // $XDG_RUNTIME_DIR/<name>.lock, or /tmp/<name>-<uid>.lock without it.
+    // <name>.lock in the first of these that is a folder of this user's that
+    // nobody else may write to: $XDG_RUNTIME_DIR, /tmp/tarlo-<uid> (made
+    // private when missing), ~/.cache/tarlo. Another user cannot place or
+    // hold the lock there; empty when no such folder can be had.
     static QString defaultLockPath(const QString& name);
+    // The same choice among the given folders, first match wins.
+    static QString lockPathIn(const QString& name, const QStringList& folders);
 
     explicit SingleInstanceGuard(const QString& lockPath);
     ~SingleInstanceGuard();

@@ -239,3 +239,31 @@ TEST(FileSaves, UnfinishedSavesAreRemovedUnlessStillUnderWay) {
     ::close(fd);
     EXPECT_EQ(tarlo::removeUnfinishedSaves(folder.path()), 1);
 }
+
+TEST(SingleInstance, TheLockLivesInAFolderNoOtherUserControls) {
+    TempFolder folder;
+    const QString made = folder.file("made/deeper");
+    EXPECT_EQ(tarlo::SingleInstanceGuard::lockPathIn("_tarlo", {made}), made + "/_tarlo.lock");
+    EXPECT_EQ(statOf(made).st_mode & 0777, 0700u);
+
+    const QString link = folder.file("link");
+    ASSERT_TRUE(QFile::link(made, link));
+    EXPECT_EQ(tarlo::SingleInstanceGuard::lockPathIn("_tarlo", {link, made}), made + "/_tarlo.lock");
+
+    folder.mkdir("open");
+    const QString open = folder.file("open");
+    ::chmod(QFile::encodeName(open).constData(), 0777);
+    if (::geteuid() == 0) {
+        const QString planted = folder.write("open/_tarlo.lock", "");
+        ::chown(QFile::encodeName(planted).constData(), 65534, 65534);
+        folder.mkdir("theirs");
+        ::chown(QFile::encodeName(folder.file("theirs")).constData(), 65534, 65534);
+        EXPECT_EQ(tarlo::SingleInstanceGuard::lockPathIn("_tarlo", {folder.file("theirs"), open}),
+                  open + "/_tarlo.lock");
+        EXPECT_FALSE(QFile::exists(planted));
+    } else {
+        EXPECT_EQ(tarlo::SingleInstanceGuard::lockPathIn("_tarlo", {open}), open + "/_tarlo.lock");
+    }
+    EXPECT_EQ(statOf(open).st_mode & 0777, 0700u);
+    EXPECT_EQ(tarlo::SingleInstanceGuard::lockPathIn("_tarlo", {QStringLiteral("/proc/self/x")}), QString());
+}
