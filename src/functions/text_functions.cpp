@@ -190,7 +190,7 @@ QString characterOf(int64_t code) {
     if (code > 255) bytes.append(char(code >> 8));
     bytes.append(char(code & 0xFF));
     const QString text = code < 128 ? QString(QChar(char16_t(code))) : decodeAs(bytes, TextEncoding::Cp932);
-    return text.contains(QChar(0xFFFD)) ? QString() : text;
+    return hasUndecodableBytes(text) ? QString() : text;
 }
 
 // like(pattern, text[, escape]): SQLite's Like operator, ours; the pattern

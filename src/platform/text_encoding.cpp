@@ -46,6 +46,85 @@ TextEncoding detectEncoding(QByteArrayView bytes) {
     return TextEncoding::Cp932;
 }
 
+namespace {
+
+// Escapes are lone low surrogates: a decoder never gives one, the editor keeps one.
+constexpr char16_t kByteEscape = 0xDC00;
+
+bool isLeadByte(uint8_t b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+bool isTrailByte(uint8_t b) {
+    return b >= 0x40 && b <= 0xFC && b != 0x7F;
+}
+
+// Whether text[i] is an escaped byte rather than half of a surrogate pair.
+bool isEscapeAt(QStringView text, qsizetype i) {
+    const char16_t c = text[i].unicode();
+    return c >= kByteEscape && c <= kByteEscape + 0xFF && (i == 0 || !text[i - 1].isHighSurrogate());
+}
+
+// Character by character, so that every byte either decodes to a character
+// whose code the spelling records or stays an escape.
+void decodeCp932Exactly(QByteArrayView bytes, DecodedText& out) {
+    QStringDecoder decoder(kCp932Name, QStringDecoder::Flag::Stateless);
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        if (data[i] < 0x80) {
+            out.text += QChar(char16_t(data[i++]));
+            continue;
+        }
+        const bool pair = isLeadByte(data[i]) && i + 1 < n && isTrailByte(data[i + 1]);
+        if (isLeadByte(data[i]) && !pair) {
+            out.text += QChar(char16_t(kByteEscape + data[i++]));
+            continue;
+        }
+        const QByteArrayView piece = bytes.sliced(i, pair ? 2 : 1);
+        const QString character = decoder.decode(piece);
+        const bool read = character.size() == 1 && character[0] != QChar(0xFFFD) && character[0] != QChar(0x1A) &&
+                          !character[0].isSurrogate();
+        if (read && pair) {
+            const auto known = out.spelling.codes.constFind(character[0].unicode());
+            if (known == out.spelling.codes.cend()) {
+                out.spelling.codes.insert(character[0].unicode(), piece.toByteArray());
+            } else if (*known != piece) {
+                // The same character spelled a second way in one file: kept as bytes.
+                out.text += QChar(char16_t(kByteEscape + data[i++]));
+                out.text += QChar(char16_t(kByteEscape + data[i++]));
+                continue;
+            }
+        }
+        if (read) {
+            out.text += character;
+            i += piece.size();
+        } else {
+            out.text += QChar(char16_t(kByteEscape + data[i++]));  // a pair's second byte is read again alone
+        }
+    }
+}
+
+DecodedText decodeCp932(QByteArrayView bytes) {
+    DecodedText out{{}, TextEncoding::Cp932};
+    // Most files read and write back the same, and one pass each way tells.
+    // The converter swaps the controls 1A, 1C and 7F, which Windows keeps.
+    if (!bytes.contains('\x1A') && !bytes.contains('\x1C') && !bytes.contains('\x7F')) {
+        QStringDecoder decoder(kCp932Name, QStringDecoder::Flag::Stateless);
+        out.text = decoder.decode(bytes);
+        if (!decoder.hasError()) {
+            QStringEncoder encoder(kCp932Name, QStringEncoder::Flag::Stateless);
+            const QByteArray again = encoder.encode(out.text);
+            if (!encoder.hasError() && again == bytes) return out;
+        }
+        out.text.clear();
+    }
+    decodeCp932Exactly(bytes, out);
+    return out;
+}
+
+}  // namespace
+
 QString decodeAs(QByteArrayView bytes, TextEncoding encoding) {
     switch (encoding) {
     case TextEncoding::Ascii:
@@ -59,23 +138,38 @@ QString decodeAs(QByteArrayView bytes, TextEncoding encoding) {
         const QByteArrayView body = bytes.size() >= 2 ? bytes.sliced(2) : QByteArrayView();
         return decoder.decode(body);
     }
-    case TextEncoding::Cp932: {
-        QStringDecoder decoder(kCp932Name);
-        return decoder.decode(bytes);
-    }
+    case TextEncoding::Cp932: return decodeCp932(bytes).text;
     }
     return {};
 }
 
 DecodedText decodeText(QByteArrayView bytes) {
     const TextEncoding encoding = detectEncoding(bytes);
+    if (encoding == TextEncoding::Cp932) return decodeCp932(bytes);
     return {decodeAs(bytes, encoding), encoding};
 }
 
-QByteArray encodeText(const QString& text, TextEncoding encoding) {
+bool hasUndecodableBytes(QStringView text) {
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (isEscapeAt(text, i)) return true;
+    return false;
+}
+
+QByteArray encodeText(const QString& text, const TextSpelling& spelling) {
+    const TextEncoding encoding = spelling.encoding;
     switch (encoding) {
-    case TextEncoding::Utf8: return text.toUtf8();
-    case TextEncoding::Utf8WithBom: return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    case TextEncoding::Utf8:
+    case TextEncoding::Utf8WithBom: {
+        QByteArray out = encoding == TextEncoding::Utf8WithBom ? QByteArray("\xEF\xBB\xBF") : QByteArray();
+        qsizetype from = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (!isEscapeAt(text, i)) continue;
+            out += QStringView(text).sliced(from, i - from).toUtf8();
+            out += char(text[i].unicode() - kByteEscape);
+            from = i + 1;
+        }
+        return out + QStringView(text).sliced(from).toUtf8();
+    }
     case TextEncoding::Utf16LeWithBom:
     case TextEncoding::Utf16BeWithBom: {
         const bool le = encoding == TextEncoding::Utf16LeWithBom;
@@ -90,6 +184,19 @@ QByteArray encodeText(const QString& text, TextEncoding encoding) {
     QByteArray out;
     out.reserve(text.size() * 2);
     for (qsizetype i = 0; i < text.size();) {
+        if (text[i].unicode() < 0x80) {
+            out += char(text[i++].unicode());
+            continue;
+        }
+        if (isEscapeAt(text, i)) {
+            out += char(text[i++].unicode() - kByteEscape);
+            continue;
+        }
+        if (const auto code = spelling.codes.constFind(text[i].unicode()); code != spelling.codes.cend()) {
+            out += *code;
+            ++i;
+            continue;
+        }
         const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
         const QStringView piece = QStringView(text).sliced(i, n);
         QByteArray bytes = encoder(piece);

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QString>
 
 #include "platform/utf8.h"
@@ -20,22 +21,39 @@ enum class TextEncoding {
     Utf16BeWithBom,
 };
 
+// How a file writes its characters: its encoding and, for CP932, the code
+// of each character the file spells (where CP932 has two codes for one
+// character, such as ED 40 and FA 5C, the encoder alone would pick one).
+struct TextSpelling {
+    TextSpelling(TextEncoding e = TextEncoding::Ascii) : encoding(e) {}  // NOLINT: an encoding is a spelling
+    TextEncoding encoding;
+    QHash<char16_t, QByteArray> codes;
+};
+
 struct DecodedText {
     QString text;
-    TextEncoding encoding = TextEncoding::Ascii;
+    TextSpelling spelling;
 };
 
 // A byte-order mark first, then valid UTF-8, otherwise CP932.
 TextEncoding detectEncoding(QByteArrayView bytes);
 
-// Decodes with the detected encoding; a byte-order mark never reaches the text.
+// Decodes with the detected encoding; a byte-order mark never reaches the
+// text. A byte CP932 cannot read stays in the text as an escape (a lone
+// U+DC00 + byte, which no decoder gives), and so does a character spelled
+// otherwise than where the file first spells it, so that encoding the text
+// with the spelling gives the file's bytes back.
 DecodedText decodeText(QByteArrayView bytes);
 QString decodeAs(QByteArrayView bytes, TextEncoding encoding);
+// Whether a decoded text holds bytes its encoding could not read.
+bool hasUndecodableBytes(QStringView text);
 
 // Encodes text for a file in the given encoding, with its byte-order mark
-// where it has one. Throws Error naming the first character that the
-// encoding cannot hold, so nothing is written with it silently replaced.
-QByteArray encodeText(const QString& text, TextEncoding encoding);
+// where it has one; escaped bytes are written as they were read, and a
+// spelling's codes take precedence. Throws Error naming the first character
+// that the encoding cannot hold, so nothing is written with it silently
+// replaced.
+QByteArray encodeText(const QString& text, const TextSpelling& spelling);
 
 // The number of bytes a character takes in the Windows Japanese code page.
 int cp932ByteLength(char32_t codePoint);

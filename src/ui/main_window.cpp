@@ -538,13 +538,13 @@ void Ttarlo1::BitBtn5Click(QObject* sender) {
     const QString name = sender ? sender->objectName() : QString();
     const QChar which = name.size() >= 7 ? name.at(6) : QChar();
     const QString text = tarlo::withCrLf(Memo2->toPlainText());
-    const tarlo::TextEncoding encoding = tarlo::encodingOfFile(memo2Hint_);
+    const tarlo::TextSpelling spelling = tarlo::spellingOfFile(memo2Hint_);
     if (which == QLatin1Char('5')) {
-        tarlo::saveQueryText(memo2Hint_, text, encoding);
+        tarlo::saveQueryText(memo2Hint_, text, spelling);
     } else if (which == QLatin1Char('6')) {
         const QDateTime first = clock_->now();
         const QDateTime second = clock_->now();
-        tarlo::saveQueryText(tarlo::queryCopyPath(memo2Hint_, first, second), text, encoding);
+        tarlo::saveQueryText(tarlo::queryCopyPath(memo2Hint_, first, second), text, spelling);
         tbc1Tag_ = tbc1->currentIndex();
         if (!Timer1->isActive()) Timer1->start();
     }

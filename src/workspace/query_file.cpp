@@ -69,7 +69,7 @@ QueryFile readQueryFile(const QString& path) {
     DecodedText decoded = decodeText(bytes);
     if (wide && decoded.text.contains(QChar(0))) decoded.text.truncate(decoded.text.indexOf(QChar(0)));
     file.exists = true;
-    file.encoding = decoded.encoding;
+    file.encoding = decoded.spelling.encoding;
     file.lines = splitLines(decoded.text);
     file.caption = lookupKey(file.lines, QStringLiteral("caption"));
     file.note = lookupKey(file.lines, QStringLiteral("note"));

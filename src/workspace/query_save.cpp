@@ -38,8 +38,8 @@ QString queryCopyPath(const QString& currentPath, const QDateTime& firstReading,
            secondReading.toString(QStringLiteral("dd_hhmm_ss")) + QStringLiteral(".txt");
 }
 
-void saveQueryText(const QString& path, const QString& text, TextEncoding encoding) {
-    const QByteArray bytes = encodeText(withCrLf(text), encoding);
+void saveQueryText(const QString& path, const QString& text, const TextSpelling& spelling) {
+    const QByteArray bytes = encodeText(withCrLf(text), spelling);
     try {
         writeFileAtomically(path, bytes);
     } catch (const FileError& e) {
@@ -47,9 +47,9 @@ void saveQueryText(const QString& path, const QString& text, TextEncoding encodi
     }
 }
 
-TextEncoding encodingOfFile(const QString& path) {
+TextSpelling spellingOfFile(const QString& path) {
     try {
-        return detectEncoding(readFileBytes(path));
+        return decodeText(readFileBytes(path)).spelling;
     } catch (const FileError&) {
         return TextEncoding::Ascii;  // the write that follows reports the real failure
     }

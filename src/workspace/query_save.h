@@ -16,12 +16,13 @@ QString queryCopyPath(const QString& currentPath, const QDateTime& firstReading,
                       const QDateTime& secondReading);
 
 // Writes text (any line breaks become CR LF, nothing is added at the end) to
-// path in the given encoding, safely: a failed write leaves the old content.
+// path in the given encoding and spelling, safely: a failed write leaves the old content.
 // Throws Error 'ファイル "<path>". <reason> を作成できません', or the encoding's
 // message when a character does not fit it; nothing is written then.
-void saveQueryText(const QString& path, const QString& text, TextEncoding encoding);
+void saveQueryText(const QString& path, const QString& text, const TextSpelling& spelling);
 
-// The encoding to write path back in: the one its bytes are in now.
-TextEncoding encodingOfFile(const QString& path);
+// How to write path back: in the encoding its bytes are in now, each
+// character with the code the file gives it.
+TextSpelling spellingOfFile(const QString& path);
 
 }  // namespace tarlo

@@ -1,5 +1,7 @@
 #include "platform/error.h"
 #include "support/temp_folder.h"
+#include "platform/text_lines.h"
+#include "workspace/query_file.h"
 #include "workspace/query_save.h"
 
 #include <gtest/gtest.h>
@@ -40,11 +42,11 @@ TEST(QuerySave, WritesCrLfInTheFilesOwnEncoding) {
     EXPECT_EQ(folder.read("q~a.txt"), QByteArray("x"));
 
     const QString sjis = folder.write("q~s.txt", "caption=\x94\x84\x8f\xe3");
-    tarlo::saveQueryText(sjis, "caption=売上\n", tarlo::encodingOfFile(sjis));
+    tarlo::saveQueryText(sjis, "caption=売上\n", tarlo::spellingOfFile(sjis));
     EXPECT_EQ(folder.read("q~s.txt"), QByteArray("caption=\x94\x84\x8f\xe3\r\n"));
 
     const QString bom = folder.write("q~b.txt", "\xEF\xBB\xBFx");
-    tarlo::saveQueryText(bom, "売", tarlo::encodingOfFile(bom));
+    tarlo::saveQueryText(bom, "売", tarlo::spellingOfFile(bom));
     EXPECT_EQ(folder.read("q~b.txt"), QByteArray("\xEF\xBB\xBF\xE5\xA3\xB2"));
 }
 
@@ -68,4 +70,27 @@ TEST(QuerySave, FailuresWriteNothing) {
         EXPECT_TRUE(e.message().startsWith(QStringLiteral("ファイル \"%1\". ").arg(path))) << e.what();
         EXPECT_TRUE(e.message().endsWith(QStringLiteral(" を作成できません"))) << e.what();
     }
+}
+
+TEST(QuerySave, AnUneditedSaveWritesTheFileBackByteForByte) {
+    // Loaded and saved as the window does: lines joined with CR LF, the file's own spelling.
+    const QByteArray files[] = {
+        "select * from t\r\ncaption=\xED\x40\x8A\x9F\r\n",                 // ED 40, not the encoder's FA 5C
+        "\x87\x90\x81\xE6\xFA\x5B\r\n",                                      // one character spelled three ways
+        "a\x80 b\xA0 c\xFD\xFE\xFF d\x85\x40 e\x7F\x1A\x1C f\x82\r\n",       // bytes no character has
+        "\xE5\xA3\xB2\xE4\xB8\x8A caption=\xE3\x81\x82 \xFF stray\r\n",    // UTF-8 with one bad byte
+        "\xEF\xBB\xBF\xE5\xA3\xB2\r\n",
+    };
+    TempFolder folder;
+    for (const QByteArray& bytes : files) {
+        const QString path = folder.write("q~x.txt", bytes);
+        const tarlo::QueryFile loaded = tarlo::readQueryFile(path);
+        tarlo::saveQueryText(path, tarlo::joinLinesCrLf(loaded.lines), tarlo::spellingOfFile(path));
+        EXPECT_EQ(folder.read("q~x.txt").toHex(' '), bytes.toHex(' '));
+    }
+    // An edit elsewhere keeps the file's codes for what it did not touch.
+    const QString path = folder.write("q~y.txt", "\xED\x40\x80\r\n");
+    const tarlo::QueryFile loaded = tarlo::readQueryFile(path);
+    tarlo::saveQueryText(path, loaded.lines.join("\n") + QStringLiteral("\n売\n"), tarlo::spellingOfFile(path));
+    EXPECT_EQ(folder.read("q~y.txt"), QByteArray("\xED\x40\x80\r\n\x94\x84\r\n"));
 }
