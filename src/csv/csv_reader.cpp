@@ -100,8 +100,8 @@ TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress, Charset
 
 CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress, const CsvDialect& dialect) {
     const Stops stops(dialect.delimiter);
-    if (utf8.size() >= std::numeric_limits<uint32_t>::max()) {
-        throw Error(ErrorFacts{.file = path}, u"ファイル \"%1\" が大きすぎます (4 GB まで)。", path);
+    if (utf8.size() >= kMaxTextBytes) {
+        throw Error(ErrorFacts{.file = path}, u"ファイル \"%1\" が大きすぎます (64 GB まで)。", path);
     }
     CsvData data;
     data.text = std::move(utf8);
@@ -116,7 +116,7 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
     }
 
     std::vector<FieldRef> record;
-    uint32_t recordLine = 1;
+    qint64 recordLine = 1;
     bool headerDone = !dialect.header;
     auto addRecord = [&] {
         if (record.size() > kMaxColumns) {
@@ -130,19 +130,33 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
             for (size_t c = 0; c < record.size(); ++c) data.columns.emplace_back().cells.reserve(lines);
             return;
         }
+        if (data.rows >= kMaxRows) {
+            throw Error(ErrorFacts{.file = path, .line = recordLine},
+                        u"ファイル \"%1\" の %2 行目: 行が多すぎます (%3 行まで)。", path, recordLine, kMaxRows);
+        }
         // A row longer than any before it opens columns that start at that row.
         while (data.columns.size() < record.size()) data.columns.emplace_back().firstRow = data.rows;
         for (size_t c = 0; c < record.size(); ++c) {
             CsvColumn& column = data.columns[c];
             // Short rows in between hold nothing in this column.
-            while (column.firstRow + column.cells.size() < data.rows) column.cells.push_back({0, kMissing});
+            while (column.firstRow + column.cells.size() < data.rows) column.cells.push_back(FieldRef(0, kMissing));
             column.cells.push_back(record[c]);
         }
         ++data.rows;
     };
 
+    // A field longer than a cell can say is refused, never cut.
+    auto field = [&](const char* start, size_t length) {
+        if (length > kMaxFieldBytes) {
+            throw Error(ErrorFacts{.file = path, .line = recordLine},
+                        u"ファイル \"%1\" の %2 行目: 項目が長すぎます (%3 MB まで)。", path, recordLine,
+                        kMaxFieldBytes >> 20);
+        }
+        return FieldRef(uint64_t(start - base), length);
+    };
+
     char* p = base;
-    uint32_t line = 1;
+    qint64 line = 1;
     // Offsets, not pointers: an empty file has no buffer to point past.
     size_t nextReport = size_t(1) << 22;
     while (p < end) {
@@ -155,7 +169,7 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
         bool quotedOnly = false;
         for (;;) {
             if (p < end && dialect.quote && *p == dialect.quote) {
-                const uint32_t openLine = line;
+                const qint64 openLine = line;
                 char* out = p;
                 const char* in = p + 1;
                 for (;;) {
@@ -181,13 +195,13 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
                 }
                 // Text after the closing quote is kept, not dropped.
                 while (in < end && !stops.table[static_cast<unsigned char>(*in)]) *out++ = *in++;
-                record.push_back({uint32_t(p - base), uint32_t(out - p)});
+                record.push_back(field(p, size_t(out - p)));
                 quotedOnly = record.size() == 1;
                 p = const_cast<char*>(in);
             } else {
                 char* start = p;
                 while (p < end && !stops.table[static_cast<unsigned char>(*p)]) ++p;
-                record.push_back({uint32_t(start - base), uint32_t(p - start)});
+                record.push_back(field(start, size_t(p - start)));
                 quotedOnly = false;
             }
             if (p == end) break;
@@ -200,7 +214,7 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
             break;
         }
         // A blank line holds no data: it is no row.
-        if (record.size() == 1 && record[0].length == 0 && !quotedOnly) continue;
+        if (record.size() == 1 && record[0].length() == 0 && !quotedOnly) continue;
         addRecord();
     }
     return data;

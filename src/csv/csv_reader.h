@@ -17,11 +17,22 @@
 
 namespace tarlo {
 
-struct FieldRef {
-    uint32_t offset;
-    uint32_t length;  // kMissing past the end of a short row
+// Where a field lies in the text, in eight bytes: a 36-bit offset (texts up
+// to 64 GB) and a 28-bit length (fields up to 256 MB).
+constexpr uint32_t kMissing = (uint32_t(1) << 28) - 1;  // the length past the end of a short row
+constexpr uint64_t kMaxTextBytes = uint64_t(1) << 36;
+constexpr uint32_t kMaxFieldBytes = kMissing - 1;
+
+class FieldRef {
+public:
+    FieldRef() = default;  // trivial: a cell is a union
+    constexpr FieldRef(uint64_t offset, uint64_t length) : bits_(offset << 28 | length) {}
+    constexpr uint64_t offset() const { return bits_ >> 28; }
+    constexpr uint32_t length() const { return uint32_t(bits_ & kMissing); }
+
+private:
+    uint64_t bits_;
 };
-constexpr uint32_t kMissing = UINT32_MAX;
 
 // One column's fields, for the rows from firstRow on; rows outside hold
 // none (a column that a long row opened, or short rows at the end).
@@ -30,12 +41,13 @@ struct CsvColumn {
     LargeArray<FieldRef> cells;
 
     FieldRef at(size_t row) const {
-        if (row < firstRow || row - firstRow >= cells.size()) return {0, kMissing};
+        if (row < firstRow || row - firstRow >= cells.size()) return FieldRef(0, kMissing);
         return cells[row - firstRow];
     }
 };
 
-constexpr size_t kMaxColumns = 2000;  // the engine's own limit
+constexpr size_t kMaxColumns = 2000;        // the engine's own limit
+constexpr size_t kMaxRows = UINT32_MAX - 1;  // rows are numbered in 32 bits
 
 struct CsvData {
     TextBuffer text;                  // UTF-8 (no byte-order mark)
@@ -43,13 +55,13 @@ struct CsvData {
     std::vector<CsvColumn> columns;
     size_t rows = 0;
 
-    bool present(size_t column, size_t row) const { return columns[column].at(row).length != kMissing; }
+    bool present(size_t column, size_t row) const { return columns[column].at(row).length() != kMissing; }
     std::string_view field(size_t column, size_t row) const {
         const FieldRef f = columns[column].at(row);
-        return f.length == kMissing ? std::string_view() : std::string_view(text.data() + f.offset, f.length);
+        return f.length() == kMissing ? std::string_view() : std::string_view(text.data() + f.offset(), f.length());
     }
     std::string_view headerField(size_t column) const {
-        return {text.data() + header[column].offset, header[column].length};
+        return {text.data() + header[column].offset(), header[column].length()};
     }
 };
 

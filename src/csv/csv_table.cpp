@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/file_io.h"
+#include "platform/memory.h"
 #include "values/case_folding.h"
 #include "csv/declared_value.h"
 #include "platform/text_lines.h"
@@ -38,6 +39,7 @@ TextBuffer readWholeFile(const QString& path, const ParseProgress& progress) {
     // mixture of two versions.
     for (int attempt = 0; attempt < 3; ++attempt) {
         const FileIdentity before = fileIdentity(path);
+        checkRoomToLoad(path, before.size, availableMemory());
         TextBuffer bytes;
         try {
             bytes = readFileOnce(path, progress);
@@ -61,6 +63,15 @@ bool containsIgnoringCase(const std::vector<std::string>& names, const std::stri
 }
 
 }  // namespace
+
+void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available) {
+    const qint64 needed = fileSize / 2 * 5;
+    if (needed <= available) return;
+    throw Error(ErrorFacts{.file = path},
+                u"テーブルのファイル \"%1\" (%2) は大きすぎて読めません: 読むには %3 ほどのメモリーが要りますが、"
+                u"いま使えるのは %4 です。",
+                path, sizeText(fileSize), sizeText(needed), sizeText(available));
+}
 
 static CsvDialect dialectOf(const TableFormat& format) {
     return {format.delimiter, format.quote, format.header};
@@ -87,7 +98,7 @@ std::shared_ptr<const CsvTable> CsvTable::fromUtf8(std::string_view utf8, const 
 Cell CsvTable::nullCell(ColumnType type) {
     Cell c;
     switch (type) {
-    case ColumnType::Text: c.text = {0, kMissing}; break;
+    case ColumnType::Text: c.text = FieldRef(0, kMissing); break;
     case ColumnType::Real: c.real = std::numeric_limits<double>::quiet_NaN(); break;
     default: c.integer = kNullInteger; break;
     }
@@ -157,7 +168,7 @@ ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column, L
     bool reals = false;  // the column's numbers are stored as reals
     for (size_t i = 0; i < cells.size() && !inference.decided(); ++i) {
         const FieldRef f = cells[i].text;
-        const std::string_view v = f.length == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset, f.length);
+        const std::string_view v = f.length() == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset(), f.length());
         const TypeInference::Reading r = inference.add(v);
         switch (r.kind) {
         case TypeInference::Reading::Null: parsed[i] = nullCell(reals ? ColumnType::Real : ColumnType::Integer); break;
@@ -194,13 +205,13 @@ ColumnType CsvTable::readDeclaredColumn(LargeArray<Cell>& cells, size_t column, 
     if (type == ColumnType::Text) return type;
     for (size_t i = 0; i < cells.size(); ++i) {
         const FieldRef f = cells[i].text;
-        if (f.length == 0 || f.length == kMissing) continue;
-        const std::string_view v(text_.data() + f.offset, f.length);
+        if (f.length() == 0 || f.length() == kMissing) continue;
+        const std::string_view v(text_.data() + f.offset(), f.length());
         const auto value = readDeclared(declared.type, v, format);
         if (!value) {
             const char* start = text_.data();
             size_t line = 1;
-            for (const char* p = start; p < start + f.offset; ++p) line += *p == '\n' || (*p == '\r' && p[1] != '\n');
+            for (const char* p = start; p < start + f.offset(); ++p) line += *p == '\n' || (*p == '\r' && p[1] != '\n');
             const ErrorFacts facts{.file = path_, .line = qint64(line), .column = int(column + 1),
                                    .columnName = QString::fromStdString(names_[column]), .word = messageArgument(v)};
             throw Error(facts, u"ファイル \"%1\" の %2 行目、%3 列目 (%4): \"%5\" は schema.ini で %6 と宣言された列に入りません。",
@@ -210,11 +221,11 @@ ColumnType CsvTable::readDeclaredColumn(LargeArray<Cell>& cells, size_t column, 
     }
     for (size_t i = 0; i < cells.size(); ++i) {
         const FieldRef f = cells[i].text;
-        if (f.length == 0 || f.length == kMissing) {
+        if (f.length() == 0 || f.length() == kMissing) {
             cells[i] = nullCell(type);
             continue;
         }
-        const auto value = readDeclared(declared.type, {text_.data() + f.offset, f.length}, format);
+        const auto value = readDeclared(declared.type, {text_.data() + f.offset(), f.length()}, format);
         if (type == ColumnType::Real) cells[i].real = value->real;
         else cells[i].integer = value->integer;
     }
@@ -233,10 +244,10 @@ void CsvTable::compactText() {
             Column& column = columns_[c];
             if (r < column.firstRow || r - column.firstRow >= column.cells.size()) continue;
             FieldRef& f = column.cells[r - column.firstRow].text;
-            if (f.length == kMissing || f.length == 0) continue;
-            std::memmove(text_.data() + write, text_.data() + f.offset, f.length);
-            f.offset = uint32_t(write);
-            write += f.length;
+            if (f.length() == kMissing || f.length() == 0) continue;
+            std::memmove(text_.data() + write, text_.data() + f.offset(), f.length());
+            f = FieldRef(write, f.length());
+            write += f.length();
         }
     }
     text_.shrinkTo(write);
@@ -251,8 +262,8 @@ void CsvTable::shareEqualSpellings() {
         std::unordered_map<std::string_view, FieldRef> seen;
         for (size_t i = 0; i < cells.size() && seen.size() < 4096; ++i) {
             const FieldRef f = cells[i].text;
-            if (f.length == kMissing || f.length == 0) continue;
-            cells[i].text = seen.try_emplace(std::string_view(text_.data() + f.offset, f.length), f).first->second;
+            if (f.length() == kMissing || f.length() == 0) continue;
+            cells[i].text = seen.try_emplace(std::string_view(text_.data() + f.offset(), f.length()), f).first->second;
         }
     }
 }
@@ -314,7 +325,7 @@ qint64 CsvTable::lineOfValue(size_t column, std::string_view value) const {
         if (column >= data.columns.size() || !data.present(column, row)) return 0;
         const FieldRef f = data.columns[column].at(row);
         qint64 line = 1;
-        for (const char* p = data.text.data(); p < data.text.data() + f.offset; ++p)
+        for (const char* p = data.text.data(); p < data.text.data() + f.offset(); ++p)
             line += *p == '\n' || (*p == '\r' && p[1] != '\n');
         return line;
     } catch (...) {

@@ -30,6 +30,11 @@ union Cell {
 static_assert(sizeof(Cell) == sizeof(FieldRef));
 constexpr int64_t kNullInteger = std::numeric_limits<int64_t>::min();
 
+// Refuses, before a byte is read, a file whose load would take more memory
+// than available: at its peak a load holds the bytes, their text and the
+// cells, about 2.5 times the file (measured).
+void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available);
+
 class CsvTable {
 public:
     // Reads and parses the file. Throws Error naming the file (and for a
@@ -54,7 +59,7 @@ public:
     }
     bool isNull(ColumnType type, Cell cell) const {
         switch (type) {
-        case ColumnType::Text: return cell.text.length == 0 || cell.text.length == kMissing;
+        case ColumnType::Text: return cell.text.length() == 0 || cell.text.length() == kMissing;
         case ColumnType::Real: return std::isnan(cell.real);
         case ColumnType::Integer:
         case ColumnType::Date:
@@ -62,7 +67,7 @@ public:
         }
         return true;
     }
-    std::string_view textOf(Cell cell) const { return {text_.data() + cell.text.offset, cell.text.length}; }
+    std::string_view textOf(Cell cell) const { return {text_.data() + cell.text.offset(), cell.text.length()}; }
     // The value as shown: numbers and dates formatted, text as in the file.
     std::string displayText(size_t row, size_t column) const;
     // How the file spelled a real of column that needs more than fifteen

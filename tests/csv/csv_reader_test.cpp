@@ -1,6 +1,7 @@
 #include "platform/error.h"
 #include "csv/csv_reader.h"
 #include "csv/csv_table.h"
+#include "platform/memory.h"
 #include "platform/utf8.h"
 #include "support/corpora.h"
 #include "support/temp_folder.h"
@@ -208,4 +209,28 @@ TEST(CsvReader, Cp932CorpusDecodesToItsUtf8Twin) {
     const tarlo::TextBuffer decoded =
         tarlo::decodeToUtf8(tarlo::textBufferOf(std::string(bytes.constData(), size_t(bytes.size()))));
     EXPECT_EQ(QByteArray(decoded.data(), qsizetype(decoded.size())), utf8.readAll());
+}
+
+TEST(CsvTable, FilesBeyondFourGigabytesAreAddressedAndTooLargeOnesRefusedUnread) {
+    // A cell says where its field lies in eight bytes, offsets past 4 GB included.
+    const tarlo::FieldRef far(5ull << 30, tarlo::kMaxFieldBytes);
+    EXPECT_EQ(far.offset(), 5ull << 30);
+    EXPECT_EQ(far.length(), tarlo::kMaxFieldBytes);
+    EXPECT_EQ(tarlo::FieldRef(tarlo::kMaxTextBytes - 1, tarlo::kMissing).length(), tarlo::kMissing);
+
+    try {
+        tarlo::checkRoomToLoad("/p/big.csv", 5ll << 30, 4ll << 30);
+        FAIL() << "no error";
+    } catch (const tarlo::Error& e) {
+        const QString shown = e.message().left(e.message().indexOf(QStringLiteral("。")));
+        EXPECT_EQ(shown, QStringLiteral("テーブルのファイル \"/p/big.csv\" (5.0 GB) は大きすぎて読めません: 読むには 12 GB "
+                                        "ほどのメモリーが要りますが、いま使えるのは 4.0 GB です"));
+    }
+    EXPECT_NO_THROW(tarlo::checkRoomToLoad("/p/big.csv", 5ll << 30, 13ll << 30));
+
+    // A sparse file four times the free memory: refused at once, not read.
+    TempFolder folder;
+    const QString path = folder.write("huge.csv", "a\n");
+    ASSERT_TRUE(QFile::resize(path, 4 * tarlo::availableMemory()));
+    EXPECT_THROW(tarlo::CsvTable::load(path, {}, {}), tarlo::Error);
 }
