@@ -41,6 +41,7 @@ public:
         QString out = QString::fromUtf8(text_.data(), qsizetype(text_.size()));
         return out.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     }
+    size_t bytes() const { return text_.size() + starts_.size() * sizeof(uint64_t); }
     size_t longestLine() const {
         size_t best = 0, bestLength = 0;
         for (size_t i = 0; i < starts_.size(); ++i)

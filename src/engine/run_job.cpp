@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "engine/connection.h"
+#include "platform/memory.h"
 
 namespace tarlo {
 
@@ -34,6 +35,8 @@ RunOutcome RunJob::run() {
         outcome.opened = true;
         outcome.fieldCount = result->fieldCount();
         if (outcome.fieldCount > 0) {
+            // A runaway result (a cross join) stops while the machine still has room for the window.
+            const size_t budget = memoryBudget_ ? memoryBudget_ : size_t(availableMemory() / 2);
             for (; !result->atEnd(); result->next()) {
                 outcome.rows.startLine();
                 for (int f = 0; f < outcome.fieldCount; ++f) {
@@ -41,6 +44,13 @@ RunOutcome RunJob::run() {
                     outcome.rows.append(result->fieldUtf8(f));
                 }
                 ++outcome.rowCount;
+                if (outcome.rows.bytes() > budget) {
+                    outcome.rows = {};
+                    outcome.keepsPreviousResult = true;
+                    throw Error(ErrorFacts{}, u"結果が大きすぎます: %1 行で %2 になり、使えるメモリーの半分を超えました。"
+                                u"条件を絞るか、列を減らしてください。",
+                                outcome.rowCount, sizeText(qint64(budget)));
+                }
                 if ((outcome.rowCount & 1023) == 0) {
                     rows_ = outcome.rowCount;
                     if (cancelled_) throw Cancelled{};

@@ -25,6 +25,7 @@ struct RunOutcome {
     ResultLines rows;           // also the rows read before a failure
     qulonglong rowCount = 0;
     QString error;              // the engine's message, when failed
+    bool keepsPreviousResult = false;  // failed for its size: the pane, title and count stay as they were
 };
 
 class RunJob {
@@ -34,6 +35,9 @@ public:
 
     RunOutcome run();  // blocks until done, failed or cancelled
     void cancel();
+    // The most the gathered rows may take; half the memory available when
+    // the run starts, unless set.
+    void setMemoryBudget(size_t bytes) { memoryBudget_ = bytes; }
     bool cancelRequested() const { return cancelled_; }
 
     struct Progress {
@@ -45,6 +49,7 @@ public:
 private:
     QString folder_;
     QString statement_;
+    size_t memoryBudget_ = 0;
     std::atomic<bool> cancelled_{false};
     std::atomic<qulonglong> rows_{0};
     std::atomic<double> fileShare_{-1};

@@ -492,6 +492,10 @@ void Ttarlo1::setProgressDelayForTesting(int ms) {
     runs_->setProgressDelay(ms);
 }
 
+void Ttarlo1::setResultMemoryBudgetForTesting(size_t bytes) {
+    runs_->setMemoryBudget(bytes);
+}
+
 // While a run takes long the count label tells how far it is.
 void Ttarlo1::showRunProgress(tarlo::RunJob::Progress p) {
     const QString separator = QLocale::system().groupSeparator();
@@ -508,17 +512,23 @@ void Ttarlo1::finishRun(std::shared_ptr<tarlo::RunOutcome> outcome) {
         if (labelBeforeRun_.isEmpty() && countLabelHint_.isEmpty()) LblKENSUU->hide();  // no run had shown it
         return;
     }
-    if (outcome->opened) {
-        resultFieldCount_ = outcome->fieldCount;
-        countLabelHint_ = QString::number(resultFieldCount_);
-    }
     if (outcome->status == Status::Failed) {
         lastErrorText_ = outcome->error;
         tarlo::ringBell(8000, 45);
         const qsizetype stop = lastErrorText_.indexOf(QStringLiteral("。"));
         if (stop >= 0) lastErrorText_.truncate(stop);
         showWarningBox(lastErrorText_ + QStringLiteral("  "));
-    } else {
+    }
+    if (outcome->keepsPreviousResult) {
+        // Too large to show: what the window showed before stays, as after a cancel.
+        if (labelBeforeRun_.isEmpty() && countLabelHint_.isEmpty()) LblKENSUU->hide();
+        return;
+    }
+    if (outcome->opened) {
+        resultFieldCount_ = outcome->fieldCount;
+        countLabelHint_ = QString::number(resultFieldCount_);
+    }
+    if (outcome->status != Status::Failed) {
         LblKENSUU->setText(tarlo::groupedNumber(outcome->rowCount, QLocale::system().groupSeparator()) +
                            QStringLiteral(" 件"));
     }

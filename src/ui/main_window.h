@@ -67,6 +67,7 @@ public:
     // Cancels the running statement: the pane, title and count stay as they were.
     void cancelRun();
     void setProgressDelayForTesting(int ms);
+    void setResultMemoryBudgetForTesting(size_t bytes);
     int restorePosition() const { return tbc1Tag_; }
 
     // The frame width the window system gives (4 until the window is mapped).

@@ -14,6 +14,7 @@ RunController::~RunController() {
 
 void RunController::start(const QString& folder, const QString& statement) {
     job_ = std::make_unique<tarlo::RunJob>(folder, statement);
+    job_->setMemoryBudget(memoryBudget_);
     worker_ = std::thread([this, job = job_.get()] {
         auto outcome = std::make_shared<tarlo::RunOutcome>(job->run());
         QMetaObject::invokeMethod(this, [this, job, outcome] { complete(job, outcome); }, Qt::QueuedConnection);

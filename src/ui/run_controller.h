@@ -28,6 +28,8 @@ public:
     void stop();
     // Runs shorter than this show no progress at all.
     void setProgressDelay(int ms) { progressDelayMs_ = ms; }
+    // The most a run's rows may take (0: the run's own rule).
+    void setMemoryBudget(size_t bytes) { memoryBudget_ = bytes; }
 
 signals:
     void progressed(tarlo::RunJob::Progress progress);
@@ -38,6 +40,7 @@ private:
     void complete(const tarlo::RunJob* job, std::shared_ptr<tarlo::RunOutcome> outcome);
 
     std::unique_ptr<tarlo::RunJob> job_;
+    size_t memoryBudget_ = 0;
     std::thread worker_;
     QTimer* progressTimer_ = nullptr;
     QElapsedTimer clock_;

@@ -107,6 +107,20 @@ TEST_F(Run, RowsReadBeforeAFailureStayInThePane) {
     EXPECT_TRUE(window->windowTitle().isEmpty());
 }
 
+TEST_F(Run, AResultTooLargeForMemoryStopsAndTheWindowKeepsWhatItShowed) {
+    choose(0);
+    runEditor("SELECT id, name FROM t#csv ORDER BY id;");
+    window->setResultMemoryBudgetForTesting(1024);
+    const QString editor = "SELECT a.id, b.note, c.name FROM t#csv a, t#csv b, t#csv c, t#csv d, t#csv e;";
+    runEditor(editor);
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].startsWith(QStringLiteral("結果が大きすぎます: "))) << warnings[0].toStdString();
+    EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\ta\n2\t\n3\tc"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("id name"));
+    EXPECT_EQ(window->LblKENSUU->text(), QStringLiteral("3 件"));
+    EXPECT_EQ(window->Memo2->toPlainText(), editor);
+}
+
 TEST_F(Run, TypedAnswersAndRefusalsReachTheWindow) {
     folder.writeText("amt.csv", "id,amt\n1,500\n2,1500\n3,N/A\n4,\"20,000\"\n");
     folder.writeText("c.csv", "id,code\n1,10\n2,x7\n");
