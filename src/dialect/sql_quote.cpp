@@ -18,11 +18,15 @@ QString quoted(const QString& text, QChar quote) {
 }  // namespace
 
 QString quotedString(const QString& text) {
+    // The statement's text ends at a NUL: such a value is spelled by its bytes.
+    if (text.contains(QChar(0)))
+        return QStringLiteral("CAST(X'%1' AS TEXT)").arg(QString::fromLatin1(text.toUtf8().toHex()));
     return quoted(text, QLatin1Char('\''));
 }
 
 QString quotedName(const QString& name) {
-    return quoted(name, QLatin1Char('"'));
+    // No name can hold a NUL; a blank stands for it, as a terminal shows it.
+    return quoted(QString(name).replace(QChar(0), QLatin1Char(' ')), QLatin1Char('"'));
 }
 
 }  // namespace tarlo

@@ -6,7 +6,7 @@
 
 namespace tarlo {
 
-QString quotedString(const QString& text);  // 'it''s'
-QString quotedName(const QString& name);    // "a ""b"""
+QString quotedString(const QString& text);  // 'it''s'; CAST(X'...' AS TEXT) when it holds a NUL
+QString quotedName(const QString& name);    // "a ""b"""; a NUL becomes a blank
 
 }  // namespace tarlo

@@ -108,6 +108,15 @@ TEST_F(Engine, CrosstabColumnsAreNamedByTheirValues) {
     EXPECT_EQ(names, (QStringList{"city", "abc", "x\"y"}));
 }
 
+// A pivot value holding a NUL heads its own column and gets its own rows.
+TEST_F(Engine, CrosstabOverAValueWithANulByte) {
+    static const char kBytes[] = "k,p,v\n1,\"a\0b\",3\n1,a,5\n1,c,4\n";
+    folder.write("nul.csv", QByteArray(kBytes, sizeof kBytes - 1));
+    QStringList names;
+    EXPECT_EQ(run("TRANSFORM Sum(v) SELECT k FROM nul#csv GROUP BY k PIVOT p", &names), Rows{"1\t5\t3\t4"});
+    EXPECT_EQ(names, (QStringList{"k", "a", "a b", "c"}));
+}
+
 TEST_F(Engine, IndexedAndScannedAnswersAgree) {
     QString big = "k,v\n";
     for (int i = 0; i < 2000; ++i) big += QString("%1,%2\n").arg(i % 300).arg(i);
