@@ -43,7 +43,7 @@ TextBuffer decodeWith(QStringDecoder& decoder, const TextBuffer& bytes, size_t f
         const QByteArrayView piece(bytes.data() + at, static_cast<qsizetype>(std::min(kChunk, bytes.size() - at)));
         const QByteArray utf8 = QString(decoder.decode(piece)).toUtf8();
         out.append(utf8.constData(), static_cast<size_t>(utf8.size()));
-        if ((at / kChunk) % 16 == 15) checkCancel(progress, 0);
+        checkCancel(progress, 0);
     }
     return out;
 }
@@ -112,7 +112,7 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
     size_t lines = 1;
     for (const char* p = base; p < end; ++p) {
         lines += (*p == '\n' || *p == '\r');
-        if (((p - base) & ((1 << 26) - 1)) == 0) checkCancel(progress, 0);
+        if (((p - base) & ((1 << 22) - 1)) == 0) checkCancel(progress, 0);
     }
 
     std::vector<FieldRef> record;

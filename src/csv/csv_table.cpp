@@ -84,7 +84,7 @@ std::shared_ptr<const CsvTable> CsvTable::load(const QString& path, const ParseP
     table->format_ = format;
     table->fromFile_ = true;
     TextBuffer utf8 = decodeToUtf8(readWholeFile(path, progress), progress, format.charset, path);
-    table->build(parseCsv(std::move(utf8), path, progress, dialectOf(format)), format);
+    table->build(parseCsv(std::move(utf8), path, progress, dialectOf(format)), format, progress);
     return table;
 }
 
@@ -111,7 +111,8 @@ size_t CsvTable::memoryBytes() const {
     return bytes;
 }
 
-void CsvTable::build(CsvData data, const TableFormat& format) {
+void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgress& progress) {
+    progress_ = progress;
     rows_ = data.rows;
     const size_t width = std::max<size_t>({data.header.size(), data.columns.size(), format.columns.size(), 1});
     data.columns.resize(width);
@@ -157,6 +158,7 @@ void CsvTable::build(CsvData data, const TableFormat& format) {
     shareEqualSpellings();
     indexes_.resize(width);
     orders_.resize(width);
+    progress_ = nullptr;
 }
 
 // Reads each value once, as what the column may still be (integer, real,
@@ -167,6 +169,7 @@ ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column, L
     TypeInference inference;
     bool reals = false;  // the column's numbers are stored as reals
     for (size_t i = 0; i < cells.size() && !inference.decided(); ++i) {
+        listen(i);
         const FieldRef f = cells[i].text;
         const std::string_view v = f.length() == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset(), f.length());
         const TypeInference::Reading r = inference.add(v);
@@ -204,6 +207,7 @@ ColumnType CsvTable::readDeclaredColumn(LargeArray<Cell>& cells, size_t column, 
     ColumnType type = storageOf(declared.type);
     if (type == ColumnType::Text) return type;
     for (size_t i = 0; i < cells.size(); ++i) {
+        listen(i);
         const FieldRef f = cells[i].text;
         if (f.length() == 0 || f.length() == kMissing) continue;
         const std::string_view v(text_.data() + f.offset(), f.length());
@@ -240,6 +244,7 @@ void CsvTable::compactText() {
         if (types_[c] == ColumnType::Text) textColumns.push_back(c);
     size_t write = 0;
     for (size_t r = 0; r < rows_; ++r) {
+        listen(r);
         for (const size_t c : textColumns) {  // within a row, later fields lie further on
             Column& column = columns_[c];
             if (r < column.firstRow || r - column.firstRow >= column.cells.size()) continue;
@@ -261,6 +266,7 @@ void CsvTable::shareEqualSpellings() {
         LargeArray<Cell>& cells = columns_[c].cells;
         std::unordered_map<std::string_view, FieldRef> seen;
         for (size_t i = 0; i < cells.size() && seen.size() < 4096; ++i) {
+            listen(i);
             const FieldRef f = cells[i].text;
             if (f.length() == kMissing || f.length() == 0) continue;
             cells[i].text = seen.try_emplace(std::string_view(text_.data() + f.offset(), f.length()), f).first->second;
@@ -354,14 +360,30 @@ std::string CsvTable::realKey(double value) {
 
 namespace {
 
+// Every 65,536 steps of an index or order build, a look at the run's stop flag.
+void listenTo(const std::atomic<bool>* stop, size_t step) {
+    if ((step & 0xFFFF) == 0 && stop && stop->load(std::memory_order_relaxed)) throw Cancelled{};
+}
+
+// A sort's comparisons count as steps too: a sort of millions of keys takes
+// seconds. The count lives outside, as the sort copies its comparison.
+template <typename Less>
+auto listening(const std::atomic<bool>* stop, size_t& count, Less less) {
+    return [stop, less, &count](const auto& a, const auto& b) {
+        listenTo(stop, ++count);
+        return less(a, b);
+    };
+}
+
 // Text: rank the distinct spellings once, then place rows by rank, so a
 // column of a few values costs one pass, not a full comparison sort.
-std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column) {
+std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
     std::unordered_map<std::string_view, uint32_t> ids;
     std::vector<std::string_view> spellings;
     std::vector<uint32_t> idOfRow(table.rowCount());
     size_t nulls = 0;
     for (size_t r = 0; r < table.rowCount(); ++r) {
+        listenTo(stop, r);
         const Cell c = table.cell(r, column);
         if (table.isNull(ColumnType::Text, c)) {
             idOfRow[r] = UINT32_MAX;
@@ -375,9 +397,10 @@ std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column) {
     }
     std::vector<uint32_t> byRank(spellings.size());
     for (uint32_t i = 0; i < byRank.size(); ++i) byRank[i] = i;
-    std::sort(byRank.begin(), byRank.end(), [&](uint32_t a, uint32_t b) {
+    size_t comparisons = 0;
+    std::sort(byRank.begin(), byRank.end(), listening(stop, comparisons, [&](uint32_t a, uint32_t b) {
         return compareIgnoringCase(spellings[a], spellings[b]) < 0;
-    });
+    }));
     // Spellings equal but for case share a rank, so their rows keep the file's order.
     std::vector<uint32_t> rankOfId(spellings.size());
     uint32_t rank = 0;
@@ -399,7 +422,7 @@ std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column) {
 }
 
 template <typename Key>
-std::vector<uint32_t> orderByKey(const CsvTable& table, size_t column, Key keyOf) {
+std::vector<uint32_t> orderByKey(const CsvTable& table, size_t column, Key keyOf, const std::atomic<bool>* stop) {
     using K = decltype(keyOf(Cell{}));
     const ColumnType type = table.columnTypes()[column];
     std::vector<std::pair<K, uint32_t>> keyed;
@@ -407,18 +430,20 @@ std::vector<uint32_t> orderByKey(const CsvTable& table, size_t column, Key keyOf
     order.reserve(table.rowCount());
     keyed.reserve(table.rowCount());
     for (size_t r = 0; r < table.rowCount(); ++r) {
+        listenTo(stop, r);
         const Cell c = table.cell(r, column);
         if (table.isNull(type, c)) order.push_back(uint32_t(r));  // nulls sort first
         else keyed.emplace_back(keyOf(c), uint32_t(r));
     }
-    std::sort(keyed.begin(), keyed.end());
+    size_t comparisons = 0;
+    std::sort(keyed.begin(), keyed.end(), listening(stop, comparisons, std::less<>()));
     for (const auto& k : keyed) order.push_back(k.second);
     return order;
 }
 
 }  // namespace
 
-const std::vector<uint32_t>& CsvTable::rowsInOrder(size_t column) const {
+const std::vector<uint32_t>& CsvTable::rowsInOrder(size_t column, const std::atomic<bool>* stop) const {
     std::lock_guard lock(indexLock_);
     std::unique_ptr<std::vector<uint32_t>>& order = orders_[column];
     if (!order) {
@@ -426,25 +451,29 @@ const std::vector<uint32_t>& CsvTable::rowsInOrder(size_t column) const {
         case ColumnType::Integer:
         case ColumnType::Date:
         case ColumnType::DateTime:
-            order = std::make_unique<std::vector<uint32_t>>(orderByKey(*this, column, [](Cell c) { return c.integer; }));
+            order = std::make_unique<std::vector<uint32_t>>(orderByKey(*this, column, [](Cell c) { return c.integer; }, stop));
             break;
         case ColumnType::Real:
-            order = std::make_unique<std::vector<uint32_t>>(orderByKey(*this, column, [](Cell c) { return c.real; }));
+            order = std::make_unique<std::vector<uint32_t>>(orderByKey(*this, column, [](Cell c) { return c.real; }, stop));
             break;
-        case ColumnType::Text: order = std::make_unique<std::vector<uint32_t>>(orderOfText(*this, column)); break;
+        case ColumnType::Text: order = std::make_unique<std::vector<uint32_t>>(orderOfText(*this, column, stop)); break;
         }
     }
     return *order;
 }
 
-const std::vector<uint32_t>* CsvTable::rowsWithKey(size_t column, const std::string& key) const {
+const std::vector<uint32_t>* CsvTable::rowsWithKey(size_t column, const std::string& key,
+                                                   const std::atomic<bool>* stop) const {
     std::lock_guard lock(indexLock_);
     std::unique_ptr<Index>& index = indexes_[column];
     if (!index) {
-        index = std::make_unique<Index>();
-        for (size_t r = 0; r < rowCount(); ++r)
+        auto built = std::make_unique<Index>();
+        for (size_t r = 0; r < rowCount(); ++r) {
+            listenTo(stop, r);
             if (const Cell c = cell(r, column); !isNull(types_[column], c))
-                (*index)[keyOf(column, c)].push_back(uint32_t(r));
+                (*built)[keyOf(column, c)].push_back(uint32_t(r));
+        }
+        index = std::move(built);
     }
     const auto it = index->find(key);
     return it == index->end() ? nullptr : &it->second;

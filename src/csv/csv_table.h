@@ -7,6 +7,7 @@
 #include "values/column_types.h"
 #include "csv/csv_reader.h"
 
+#include <atomic>
 #include <QString>
 
 #include <cmath>
@@ -78,15 +79,19 @@ public:
     // from the file (messages only); 0 when it cannot be told.
     qint64 lineOfValue(size_t column, std::string_view value) const;
 
-    // The rows whose value in column has this key (see keyOf).
-    const std::vector<uint32_t>* rowsWithKey(size_t column, const std::string& key) const;
+    // The rows whose value in column has this key (see keyOf). Building the
+    // index the first time looks at stop now and then and throws Cancelled
+    // when it is set, keeping nothing of the half-built index.
+    const std::vector<uint32_t>* rowsWithKey(size_t column, const std::string& key,
+                                             const std::atomic<bool>* stop = nullptr) const;
     // The key a value is indexed under: what equal values share.
     std::string keyOf(size_t column, Cell cell) const;
     // The key of a real value: equal values (0 and -0.0 too) share one.
     static std::string realKey(double value);
     // All rows in ascending order of column as the engine compares its
     // values (nulls first; text ignoring case).
-    const std::vector<uint32_t>& rowsInOrder(size_t column) const;
+    // Built the first time, hearing stop as rowsWithKey does.
+    const std::vector<uint32_t>& rowsInOrder(size_t column, const std::atomic<bool>* stop = nullptr) const;
 
 private:
     struct Column {
@@ -94,7 +99,11 @@ private:
         LargeArray<Cell> cells;
     };
     CsvTable() = default;
-    void build(CsvData data, const TableFormat& format);
+    void build(CsvData data, const TableFormat& format, const ParseProgress& progress = {});
+    // Asks the progress every 65,536 steps, so a cancel is heard within milliseconds.
+    void listen(size_t step) const {
+        if ((step & 0xFFFF) == 0 && progress_ && !progress_(1.0)) throw Cancelled{};
+    }
     ColumnType readDeclaredColumn(LargeArray<Cell>& cells, size_t column, const DeclaredColumn& declared,
                                   const TableFormat& format) const;
     ColumnType readUntypedColumn(LargeArray<Cell>& cells, size_t column, LargeArray<Cell>& parsed);
@@ -122,6 +131,7 @@ private:
     mutable std::mutex indexLock_;
     mutable std::vector<std::unique_ptr<Index>> indexes_;
     mutable std::vector<std::unique_ptr<std::vector<uint32_t>>> orders_;
+    ParseProgress progress_;  // while the table is built
 };
 
 }  // namespace tarlo

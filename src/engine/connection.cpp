@@ -50,6 +50,8 @@ bool onlySpaceOrComments(const QString& tail) {
 
 struct Connection::Lookup {
     TableLookup find;
+    std::atomic<bool> interrupted{false};
+    CsvModuleHost host{&find, &interrupted};
 };
 
 Connection::Connection() : lookup_(std::make_unique<Lookup>()) {
@@ -76,7 +78,8 @@ void Connection::open(const QString& folder) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 0);
-    registerCsvModule(db_, &lookup_->find);
+    lookup_->interrupted = false;
+    registerCsvModule(db_, &lookup_->host);
     registerFunctions(db_);
     registerConversions(db_, &lookup_->find);
 }
@@ -88,6 +91,7 @@ void Connection::close() {
 }
 
 void Connection::interrupt() {
+    lookup_->interrupted = true;
     if (db_) sqlite3_interrupt(db_);
 }
 

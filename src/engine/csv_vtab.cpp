@@ -14,6 +14,7 @@ namespace {
 struct CsvVtab {
     sqlite3_vtab base{};
     std::shared_ptr<const CsvTable> table;
+    const std::atomic<bool>* interrupted = nullptr;
 };
 
 struct CsvCursor {
@@ -32,8 +33,8 @@ struct CsvCursor {
 };
 
 int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out, char** err) {
-    auto* lookup = static_cast<TableLookup*>(aux);
-    std::shared_ptr<const CsvTable> table = argc >= 3 ? (*lookup)(argv[2]) : nullptr;
+    auto* host = static_cast<CsvModuleHost*>(aux);
+    std::shared_ptr<const CsvTable> table = argc >= 3 ? (*host->find)(argv[2]) : nullptr;
     if (!table) {
         *err = sqlite3_mprintf("no table behind %s", argc >= 3 ? argv[2] : "?");
         return SQLITE_ERROR;
@@ -42,6 +43,7 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
     if (const int rc = sqlite3_declare_vtab(db, schema.c_str()); rc != SQLITE_OK) return rc;
     auto* vtab = new CsvVtab;
     vtab->table = std::move(table);
+    vtab->interrupted = host->interrupted;
     *out = &vtab->base;
     return SQLITE_OK;
 }
@@ -144,9 +146,21 @@ std::optional<std::string> lookupKey(const CsvTable& table, size_t column, sqlit
     return std::nullopt;
 }
 
+int filter(sqlite3_vtab_cursor* base, int idxNum, int argc, sqlite3_value** argv);
+
+// A first index or order build that hears the interrupt ends the statement as an interrupt does.
 int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char*, int argc, sqlite3_value** argv) {
+    try {
+        return filter(base, idxNum, argc, argv);
+    } catch (const Cancelled&) {
+        return SQLITE_INTERRUPT;
+    }
+}
+
+int filter(sqlite3_vtab_cursor* base, int idxNum, int argc, sqlite3_value** argv) {
     auto* cursor = reinterpret_cast<CsvCursor*>(base);
-    const CsvTable& table = *reinterpret_cast<CsvVtab*>(base->pVtab)->table;
+    const auto* vtab = reinterpret_cast<CsvVtab*>(base->pVtab);
+    const CsvTable& table = *vtab->table;
     cursor->position = 0;
     cursor->scanning = true;
     cursor->descending = false;
@@ -158,14 +172,14 @@ int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char*, int argc, sqlite
             return SQLITE_OK;
         }
         if (const auto key = lookupKey(table, column, argv[0])) {
-            cursor->rows = table.rowsWithKey(column, *key);
+            cursor->rows = table.rowsWithKey(column, *key, vtab->interrupted);
             cursor->scanning = false;
             cursor->empty = cursor->rows == nullptr;
             return SQLITE_OK;
         }
     }
     if (idxNum & kOrdered) {
-        cursor->rows = &table.rowsInOrder(column);
+        cursor->rows = &table.rowsInOrder(column, vtab->interrupted);
         cursor->scanning = false;
         cursor->descending = (idxNum & kDescending) != 0;
     }
@@ -255,8 +269,8 @@ std::string declareColumns(const CsvTable& table) {
     return out;
 }
 
-void registerCsvModule(sqlite3* db, TableLookup* lookup) {
-    sqlite3_create_module_v2(db, "tarlo_csv", &kModule, lookup, nullptr);
+void registerCsvModule(sqlite3* db, CsvModuleHost* host) {
+    sqlite3_create_module_v2(db, "tarlo_csv", &kModule, host, nullptr);
     sqlite3_create_collation_v2(db, kNoCaseCollation, SQLITE_UTF8, nullptr, noCaseCompare, nullptr);
 }
 

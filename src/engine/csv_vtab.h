@@ -5,6 +5,7 @@
 
 #include "csv/csv_table.h"
 
+#include <atomic>
 #include <functional>
 #include <sqlite3.h>
 
@@ -13,9 +14,16 @@ namespace tarlo {
 // Finds the table that CREATE VIRTUAL TABLE ... USING tarlo_csv names.
 using TableLookup = std::function<std::shared_ptr<const CsvTable>(const std::string& name)>;
 
-// Registers the module "tarlo_csv" and the collation on db. The lookup must
+// What the module reaches of its connection: its tables, and the flag an
+// interrupt sets, which the first build of an index or order listens to.
+struct CsvModuleHost {
+    TableLookup* find = nullptr;
+    const std::atomic<bool>* interrupted = nullptr;
+};
+
+// Registers the module "tarlo_csv" and the collation on db. The host must
 // outlive db.
-void registerCsvModule(sqlite3* db, TableLookup* lookup);
+void registerCsvModule(sqlite3* db, CsvModuleHost* host);
 
 // The CREATE VIRTUAL TABLE declaration's column list for a table.
 std::string declareColumns(const CsvTable& table);

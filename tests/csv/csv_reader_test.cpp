@@ -234,3 +234,18 @@ TEST(CsvTable, FilesBeyondFourGigabytesAreAddressedAndTooLargeOnesRefusedUnread)
     ASSERT_TRUE(QFile::resize(path, 4 * tarlo::availableMemory()));
     EXPECT_THROW(tarlo::CsvTable::load(path, {}, {}), tarlo::Error);
 }
+
+TEST(CsvTable, AStoppedIndexBuildKeepsNothingHalfBuilt) {
+    std::string text = "k,n\n";
+    for (int i = 0; i < 70000; ++i) text += "w" + std::to_string(i % 7) + "," + std::to_string(i) + "\n";
+    const auto table = tarlo::CsvTable::fromUtf8(text, "t.csv", {});
+    const std::atomic<bool> stop{true};
+    EXPECT_THROW(table->rowsWithKey(0, table->keyOf(0, table->cell(0, 0)), &stop), tarlo::Cancelled);
+    EXPECT_THROW(table->rowsInOrder(1, &stop), tarlo::Cancelled);
+    EXPECT_THROW(table->rowsInOrder(0, &stop), tarlo::Cancelled);
+    const auto* rows = table->rowsWithKey(0, table->keyOf(0, table->cell(0, 0)));
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(rows->size(), 10000u);
+    EXPECT_EQ(table->rowsInOrder(1).size(), 70000u);
+    EXPECT_EQ(table->rowsInOrder(1)[69999], 69999u);
+}
