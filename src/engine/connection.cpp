@@ -9,6 +9,7 @@
 #include "dialect/binder.h"
 #include "engine/conversions.h"
 #include "functions/result_kinds.h"
+#include "functions/function_support.h"
 #include "functions/registry.h"
 #include "dialect/sql_lexer.h"
 #include "dialect/sql_quote.h"
@@ -79,12 +80,14 @@ void Connection::open(const QString& folder) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 0);
     lookup_->interrupted = false;
+    setStopFlag(&lookup_->interrupted);  // this thread steps the statements
     registerCsvModule(db_, &lookup_->host);
     registerFunctions(db_);
     registerConversions(db_, &lookup_->find);
 }
 
 void Connection::close() {
+    if (stopFlag() == &lookup_->interrupted) setStopFlag(nullptr);
     if (db_) sqlite3_close_v2(db_);
     db_ = nullptr;
     tables_.clear();

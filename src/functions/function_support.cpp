@@ -63,4 +63,16 @@ std::optional<int64_t> dateOf(sqlite3_value* v) {
     return parseJetDate(text);
 }
 
+namespace {
+thread_local const std::atomic<bool>* tStopFlag = nullptr;
+}  // namespace
+
+void setStopFlag(const std::atomic<bool>* flag) {
+    tStopFlag = flag;
+}
+
+const std::atomic<bool>* stopFlag() {
+    return tStopFlag;
+}
+
 }  // namespace tarlo

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <sqlite3.h>
@@ -36,6 +37,24 @@ double roundHalfEven(double x);
 
 // yyyymmddhhmmss of a date value (a date text), or nothing.
 std::optional<int64_t> dateOf(sqlite3_value* v);
+
+// The stop flag of the run whose statements this thread steps. The engine
+// looks at its own between instructions; a function whose one call may
+// take long (a replace over a hundred million characters) looks at it in
+// its loops, through listenForStop.
+void setStopFlag(const std::atomic<bool>* flag);
+const std::atomic<bool>* stopFlag();
+
+// Thrown by listenForStop; the registry turns it into SQLITE_INTERRUPT.
+struct StopHeard {};
+
+// Every 65,536 steps, a look at the stop flag.
+inline void listenForStop(size_t step) {
+    if ((step & 0xFFFF) == 0) {
+        const std::atomic<bool>* flag = stopFlag();
+        if (flag && flag->load(std::memory_order_relaxed)) throw StopHeard{};
+    }
+}
 
 
 }  // namespace tarlo

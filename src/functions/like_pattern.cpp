@@ -1,5 +1,7 @@
 #include "functions/like_pattern.h"
 
+#include "functions/function_support.h"
+
 #include "values/case_folding.h"
 
 namespace tarlo {
@@ -63,7 +65,9 @@ bool LikePattern::matches(std::string_view text) const {
     const std::u32string s = foldedCodePoints(text);
     size_t si = 0, pi = 0;
     size_t runItem = items_.size(), runFrom = 0;  // the last %, and where its run ends now
-    while (si < s.size()) {
+    // A long text against a long pattern takes its text length times the pattern's steps.
+    for (size_t step = 1; si < s.size(); ++step) {
+        listenForStop(step);
         if (pi < items_.size() && items_[pi].kind == Item::AnyRun) {
             runItem = pi++;
             runFrom = si;

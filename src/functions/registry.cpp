@@ -5,15 +5,37 @@
 #include "functions/function_support.h"
 
 #include <cctype>
+#include <new>
 
 namespace tarlo {
 
 namespace {
 
+// No exception may cross SQLite's frames: a heard stop ends the statement
+// as an interrupt does, a failed allocation as SQLite's own would.
+template <typename Call>
+void guardedCall(sqlite3_context* ctx, Call call) {
+    try {
+        call();
+    } catch (const StopHeard&) {
+        sqlite3_result_error_code(ctx, SQLITE_INTERRUPT);
+    } catch (const std::bad_alloc&) {
+        sqlite3_result_error_nomem(ctx);
+    }
+}
+
 void callScalar(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     const FunctionDef& def = calledFunction(ctx);
     if ((def.flags & kNullFirstGivesNull) && argc > 0 && isNullArg(argv[0])) return sqlite3_result_null(ctx);
-    def.call(ctx, argc, argv);
+    guardedCall(ctx, [&] { def.call(ctx, argc, argv); });
+}
+
+void callStep(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    guardedCall(ctx, [&] { calledFunction(ctx).call(ctx, argc, argv); });
+}
+
+void callFinal(sqlite3_context* ctx) {
+    guardedCall(ctx, [&] { calledFunction(ctx).final(ctx); });
 }
 
 }  // namespace
@@ -27,7 +49,7 @@ void registerFunctions(sqlite3* db) {
         for (const FunctionDef& def : table) {
             const int encoding = SQLITE_UTF8 | ((def.flags & kVolatile) ? 0 : SQLITE_DETERMINISTIC);
             void* self = const_cast<FunctionDef*>(&def);
-            if (def.final) sqlite3_create_function_v2(db, def.name, def.arity, encoding, self, nullptr, def.call, def.final, nullptr);
+            if (def.final) sqlite3_create_function_v2(db, def.name, def.arity, encoding, self, nullptr, callStep, callFinal, nullptr);
             else sqlite3_create_function_v2(db, def.name, def.arity, encoding, self, callScalar, nullptr, nullptr, nullptr);
         }
     }

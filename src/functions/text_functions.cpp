@@ -69,12 +69,40 @@ double valOf(const QString& text) {
     return digits.toDouble();
 }
 
+// A search over a long text goes by windows of a million characters, so a
+// stop is heard between them; the windows overlap by the sought text's length.
+constexpr qsizetype kSearchWindow = 1 << 20;
+
+qsizetype indexOfListening(const QString& text, const QString& sought, qsizetype from, Qt::CaseSensitivity cs) {
+    for (size_t step = 0;; step += 0x10000) {
+        listenForStop(step);
+        const qsizetype end = std::min(text.size(), from + kSearchWindow + sought.size());
+        const qsizetype hit = QStringView(text).first(end).indexOf(sought, from, cs);
+        if (hit >= 0 || end == text.size()) return hit;
+        from = end - sought.size() + 1;
+    }
+}
+
+// The last match starting at or before from.
+qsizetype lastIndexOfListening(const QString& text, const QString& sought, qsizetype from, Qt::CaseSensitivity cs) {
+    for (size_t step = 0;; step += 0x10000) {
+        listenForStop(step);
+        const qsizetype begin = std::max<qsizetype>(0, from - kSearchWindow);
+        const qsizetype hit = QStringView(text).sliced(begin).lastIndexOf(sought, from - begin, cs);
+        if (hit >= 0) return begin + hit;
+        if (begin == 0) return -1;
+        from = begin - 1;
+    }
+}
+
 // Half-width katakana U+FF66..U+FF9D and their full-width forms.
 const char16_t kHalfKana[] = u"ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワン";
 
 QString toWide(const QString& s) {
     QString out;
+    out.reserve(s.size());
     for (qsizetype i = 0; i < s.size(); ++i) {
+        listenForStop(size_t(i));
         const char16_t c = s[i].unicode();
         if (c == u' ') out += QChar(0x3000);
         else if (c > 0x20 && c < 0x7F) out += QChar(char16_t(c - 0x21 + 0xFF01));
@@ -95,7 +123,10 @@ QString toWide(const QString& s) {
 
 QString toNarrow(const QString& s) {
     QString out;
+    out.reserve(s.size());
+    size_t step = 0;
     for (const QChar ch : s) {
+        listenForStop(step++);
         const char16_t c = ch.unicode();
         if (c == 0x3000) { out += QLatin1Char(' '); continue; }
         if (c >= 0xFF01 && c <= 0xFF5E) { out += QChar(char16_t(c - 0xFF01 + 0x21)); continue; }
@@ -288,7 +319,7 @@ std::span<const FunctionDef> textFunctions() {
             if (start > text.size()) return sqlite3_result_int(ctx, 0);
             const qsizetype from = start == -1 ? text.size() - sought.size() : start - sought.size();
             if (from < 0) return sqlite3_result_int(ctx, 0);
-            sqlite3_result_int64(ctx, text.lastIndexOf(sought, from, compareMode(argc, a, 3)) + 1);
+            sqlite3_result_int64(ctx, lastIndexOfListening(text, sought, from, compareMode(argc, a, 3)) + 1);
         }},
         {"StrComp", -1, kNullFirstGivesNull, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
             if (argc < 2 || argc > 3) return resultError(ctx, QStringLiteral("StrComp の引数は 2 つか 3 つです"));
@@ -311,12 +342,13 @@ std::span<const FunctionDef> textFunctions() {
             QString out;
             qsizetype at = 0;
             for (int done = 0; count < 0 || done < count; ++done) {
-                const qsizetype hit = text.indexOf(find, at, cs);
+                listenForStop(size_t(done));
+                const qsizetype hit = indexOfListening(text, find, at, cs);
                 if (hit < 0) break;
-                out += text.mid(at, hit - at) + with;
+                out.append(QStringView(text).sliced(at, hit - at)).append(with);
                 at = hit + find.size();
             }
-            resultText(ctx, out + text.mid(at));
+            resultText(ctx, out.append(QStringView(text).sliced(at)));
         }},
         // Log is the natural logarithm, as it was (SQLite's own is base 10).
         {"Log", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
@@ -421,7 +453,7 @@ std::span<const FunctionDef> textFunctions() {
             const QString haystack = textArg(text), needle = textArg(sought);
             if (start > haystack.size()) return sqlite3_result_int(ctx, 0);
             if (needle.isEmpty()) return sqlite3_result_int64(ctx, start);
-            const qsizetype at = haystack.indexOf(needle, start - 1, compareMode(argc, a, 3));
+            const qsizetype at = indexOfListening(haystack, needle, start - 1, compareMode(argc, a, 3));
             sqlite3_result_int64(ctx, at + 1);
         }},
         {"nz", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
@@ -477,7 +509,9 @@ std::span<const FunctionDef> textFunctions() {
             else if ((how & 3) == 2) s = s.toLower();
             else if ((how & 3) == 3) {
                 bool start = true;
+                size_t step = 0;
                 for (QChar& c : s) {
+                    listenForStop(step++);
                     c = start ? c.toUpper() : c.toLower();
                     start = c.isSpace();
                 }

@@ -488,6 +488,10 @@ bool Ttarlo1::isRunning() const {
     return runs_->isRunning();
 }
 
+bool Ttarlo1::leftARunBehind() const {
+    return runs_->hasLooseRuns();
+}
+
 void Ttarlo1::setProgressDelayForTesting(int ms) {
     runs_->setProgressDelay(ms);
 }
@@ -597,9 +601,11 @@ void Ttarlo1::FormCloseQuery() {
 }
 
 void Ttarlo1::closeEvent(QCloseEvent* event) {
-    // Closing during a run cancels it; no thread outlives the window.
+    // Closing during a run cancels it. A run deaf to the cancel (one long
+    // call inside the engine) may not hold the close up: it is left behind,
+    // and the program ends without waiting for it.
     if (runs_->isRunning()) {
-        runs_->stop();
+        runs_->stop(std::chrono::milliseconds(500));
         QGuiApplication::restoreOverrideCursor();
     }
     // A window that cannot be closed would be worse than a missing shortcut.

@@ -64,6 +64,9 @@ public:
     const QString& lastErrorText() const { return lastErrorText_; }
     QString GetStatementText() const;
     bool isRunning() const;
+    // A run that would not stop is still going on its own thread: the
+    // process must end without waiting for it.
+    bool leftARunBehind() const;
     // Cancels the running statement: the pane, title and count stay as they were.
     void cancelRun();
     void setProgressDelayForTesting(int ms);

@@ -3,6 +3,16 @@
 
 #include <QTimer>
 
+#include <condition_variable>
+#include <mutex>
+
+struct RunController::Worker {
+    std::mutex lock;
+    std::condition_variable ended;
+    bool finished = false;
+    bool abandoned = false;  // the controller no longer waits: the outcome goes nowhere
+};
+
 RunController::RunController(QObject* parent) : QObject(parent), progressTimer_(new QTimer(this)) {
     progressTimer_->setInterval(200);
     connect(progressTimer_, &QTimer::timeout, this, &RunController::poll);
@@ -10,28 +20,58 @@ RunController::RunController(QObject* parent) : QObject(parent), progressTimer_(
 
 RunController::~RunController() {
     stop();
+    // Runs left to end alone hold nothing of ours, but a process that ends
+    // under them must not free the tables they read: the program ends at
+    // once instead (see leftARunBehind); anything else waits for them here.
+    for (int waited = 0; hasLooseRuns() && waited < 2000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 void RunController::start(const QString& folder, const QString& statement) {
-    job_ = std::make_unique<tarlo::RunJob>(folder, statement);
+    job_ = std::make_shared<tarlo::RunJob>(folder, statement);
     job_->setMemoryBudget(memoryBudget_);
-    worker_ = std::thread([this, job = job_.get()] {
+    state_ = std::make_shared<Worker>();
+    worker_ = std::thread([this, job = job_, state = state_, loose = looseRuns_] {
         auto outcome = std::make_shared<tarlo::RunOutcome>(job->run());
-        QMetaObject::invokeMethod(this, [this, job, outcome] { complete(job, outcome); }, Qt::QueuedConnection);
+        std::lock_guard guard(state->lock);
+        state->finished = true;
+        state->ended.notify_all();
+        if (state->abandoned) {
+            --*loose;
+            return;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, job = job.get(), outcome] { complete(job, outcome); }, Qt::QueuedConnection);
     });
     clock_.start();
     progressTimer_->start();
 }
 
 void RunController::cancel() {
-    if (job_) job_->cancel();
+    if (!job_) return;
+    stop(std::chrono::milliseconds(50));
+    auto outcome = std::make_shared<tarlo::RunOutcome>();
+    outcome->status = tarlo::RunOutcome::Status::Cancelled;
+    emit finished(std::move(outcome));
 }
 
-void RunController::stop() {
+bool RunController::stop(std::chrono::milliseconds grace) {
     if (job_) job_->cancel();
-    if (worker_.joinable()) worker_.join();
+    bool ended = true;
+    if (worker_.joinable()) {
+        {
+            std::unique_lock guard(state_->lock);
+            ended = state_->ended.wait_for(guard, grace, [this] { return state_->finished; });
+            state_->abandoned = !ended;
+            if (!ended) ++*looseRuns_;
+        }
+        if (ended) worker_.join();
+        else worker_.detach();
+    }
     job_.reset();
+    state_.reset();
     progressTimer_->stop();
+    return ended;
 }
 
 void RunController::poll() {

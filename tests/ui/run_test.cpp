@@ -193,6 +193,25 @@ TEST_F(LongRun, ACancelRequestedLateNeverPaintsTheRows) {
     EXPECT_TRUE(window->windowTitle().isEmpty());
 }
 
+TEST_F(LongRun, EscEndsEvenARunBusyInOneLongCall) {
+    choose(window->tbc1->tabs().indexOf("t"));
+    runEditor("SELECT id FROM t#csv;");
+    // Most of this run is spent inside single calls that cannot look at the cancel.
+    window->Memo2->setPlainText("SELECT Len(Replace(Space(20000000), ' ', 'ab')) FROM t#csv;");
+    guarded([&] { window->n2Click(window->BitBtn1); });
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(window->isRunning());
+    clock.restart();
+    window->cancelRun();
+    EXPECT_LT(clock.elapsed(), 100);
+    EXPECT_FALSE(window->isRunning());
+    EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\n2\n3"));
+    runEditor("SELECT name FROM t#csv WHERE id = 3;");  // the next run does not wait for the old one
+    EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("c"));
+}
+
 TEST_F(LongRun, ClosingDuringARunEndsItAtOnce) {
     choose(window->tbc1->tabs().indexOf("h"));
     guarded([&] { window->n1Click(); });
