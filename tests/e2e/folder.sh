@@ -1,7 +1,8 @@
 # Lays out the prepared folder of the end-to-end suite in $1 (ASCII tab
 # names, so the tab order is known; each FROM table ends its line, as the
 # table list reads the name up to the line's end): a sales table, a 100k-row table, and
-# queries with a caption, with an error and over the big table.
+# queries with a caption, with an error and over the big table; a FIFO table
+# and a FIFO query file; a long query for saves that get killed.
 make_folder() {
   local dir=$1 generate=$2
   mkdir -p "$dir"
@@ -13,4 +14,9 @@ make_folder() {
   printf 'SELECT *\r\nFROM big#csv\r\nWHERE id <= 10;\r\n' > "$dir/q~4big.txt"
   "$generate" 3000000 "$dir/long.csv" 4
   printf 'SELECT COUNT(*)\r\nFROM long#csv\r\n;\r\n' > "$dir/q~5long.txt"
+  # What an unlucky folder holds: a FIFO named like a table, a query file that is a FIFO.
+  mkfifo "$dir/pipe.csv" "$dir/q~7fifo.txt"
+  printf 'SELECT *\r\nFROM pipe#csv\r\n;\r\n' > "$dir/q~6pipe.txt"
+  # A query long enough that a kill can land inside its save.
+  { printf 'SELECT id\r\nFROM sales#csv\r\n;\r\n'; seq -f '-- line %g of a long comment that makes the file long' 60000 | sed 's/$/\r/'; } > "$dir/q~8save.txt"
 }

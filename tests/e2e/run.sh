@@ -224,9 +224,31 @@ xdotool key Escape
 sleep 3
 check "11 Esc cancels: the result never shows" title_is "$before_title"
 
-# 7. Close: PRODUCTS.url; then a read-only folder shows the error and still closes.
+# 12. What a folder may hold: a FIFO for a table or for a query file is
+# refused with a message, and the window goes on.
+for t in 6 7; do
+  xdotool mousemove --window "$win" $((80 + 30 * t + 15)) $((385 + 2 + 12)) click 1 &  # the box blocks the click
+  pids+=($!)
+  if wait_for 5 error_box; then
+    pass "12 tab $t: a FIFO is refused with a message"
+    shot 12-fifo-$t
+    xdotool key Return; sleep 0.3; xdotool key Escape; sleep 0.2
+  else
+    fail "12 tab $t: a FIFO is refused with a message"
+  fi
+done
+tab 2
+button copy_sql
+check "12 ... and the window still answers" wait_for 3 clipboard_is "$(tr -d '\r' < "$folder/q~2ids.txt")"
+
+# 7. Close, even during a run: PRODUCTS.url; then a read-only folder shows the error and still closes.
+tab 5
+button all
+sleep 0.5
+closed_at=$(date +%s%N)
 wmctrl -i -c "$win"
-check "7 the window closes" wait_for 10 sh -c "! kill -0 $tarlo"
+check "7 the window closes during a run" wait_for 10 sh -c "! kill -0 $tarlo"
+check "7 ... within a second" [ $((($(date +%s%N) - closed_at) / 1000000)) -lt 1000 ]
 url=$(tr -d '\r' < "$folder/PRODUCTS.url" 2>/dev/null | head -n 1)
 check "7 PRODUCTS.url has the section and the address" \
   [ "$url" = "[InternetShortcut]" ] && grep -q $'^URL=.*\r$' "$folder/PRODUCTS.url" && [ "$(wc -l < "$folder/PRODUCTS.url")" -eq 2 ]
@@ -257,6 +279,33 @@ if wait_for 15 main_window; then
 else
   fail "7 tarlo starts in a read-only folder"
 fi
+
+# 13. A save killed at any moment leaves the old text or the new one whole,
+# and the next start clears what the killed save left behind.
+chmod u+w "$folder"
+export XDG_RUNTIME_DIR=$work/runtime
+save_file=$folder/q~8save.txt
+kills=${TARLO_E2E_KILLS:-12}
+kept=0 replaced=0 broken=0 leftovers=0
+for i in $(seq 1 "$kills"); do
+  cp "$save_file" "$work/before.txt"
+  { printf 'x'; cat "$work/before.txt"; } > "$work/after.txt"
+  start_tarlo || { fail "13 tarlo starts for save $i"; break; }
+  tab 8                                   # q~8save, after the copy's tab
+  click_at 300 470
+  xdotool key ctrl+Home; xdotool type "x"; sleep 0.3
+  xdotool mousemove --window "$win" $((322 + 26)) $((411 + 146 + 11)) click 1
+  sleep "$(printf '0.%03d' $((RANDOM % 40)))"
+  kill -9 "$tarlo"; wait "$tarlo" 2>/dev/null
+  if cmp -s "$save_file" "$work/before.txt"; then kept=$((kept + 1))
+  elif cmp -s "$save_file" "$work/after.txt"; then replaced=$((replaced + 1))
+  else broken=$((broken + 1)); cp "$save_file" "$shots/13-broken-$i.txt"; fi
+  leftovers=$((leftovers + $(ls "$folder" | grep -c '\.tarlo-......$')))
+done
+echo "e2e: $kills kills during a save: $kept kept the old text, $replaced had the new one, $broken broken, $leftovers temporary files left"
+check "13 no kill during a save broke the file" [ "$broken" -eq 0 ] && [ $((kept + replaced)) -eq "$kills" ]
+start_tarlo && wmctrl -i -c "$win" && wait_for 10 sh -c "! kill -0 $tarlo"
+check "13 the next start leaves no temporary file" [ "$(ls "$folder" | grep -c '\.tarlo-......$')" -eq 0 ]
 
 echo "e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
