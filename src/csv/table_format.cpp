@@ -145,7 +145,7 @@ TableFormat tableFormatFor(const QString& path) {
     if (!QFileInfo(schema).isFile()) return defaultFor(info.fileName());
     QByteArray bytes;
     try {
-        bytes = readFileBytes(schema);
+        bytes = readSmallFile(schema, kMaxSmallFileBytes);
     } catch (const FileError& e) {
         throw Error(ErrorFacts{.file = schema}, u"%1 を読めません: %2", schema, e.reason());
     }

@@ -89,6 +89,13 @@ QByteArray readFilePrefix(const QString& path, qint64 maxBytes) {
     return bytes;
 }
 
+QByteArray readSmallFile(const QString& path, qint64 maxBytes) {
+    QByteArray bytes = readFilePrefix(path, maxBytes + 1);
+    if (bytes.size() > maxBytes)
+        throw FileError(path, EFBIG, QStringLiteral("ファイルが大きすぎます (%1 MB まで)").arg(maxBytes >> 20));
+    return bytes;
+}
+
 QByteArray readFileBytes(const QString& path) {
     return readFilePrefix(path, std::numeric_limits<qint64>::max());
 }

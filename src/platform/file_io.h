@@ -19,6 +19,12 @@ QByteArray readFileBytes(const QString& path);
 // Reads at most maxBytes from the start of the file.
 QByteArray readFilePrefix(const QString& path, qint64 maxBytes);
 
+// Reads the whole of a file that is at most maxBytes long; a longer one is
+// refused with FileError (EFBIG) before it fills memory. For the files the
+// window reads on its own thread: query files, schema.ini, the shortcut.
+QByteArray readSmallFile(const QString& path, qint64 maxBytes);
+constexpr qint64 kMaxSmallFileBytes = qint64(16) << 20;
+
 // Replaces the file's content with bytes and keeps the file what it was: a
 // symbolic link's target gets the text, a hard-linked file stays one file,
 // owner, group and mode stay. Where it can, the bytes go to a temporary file

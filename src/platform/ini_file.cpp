@@ -95,7 +95,7 @@ QByteArray setIniValue(const QByteArray& content, const QString& section, const 
 void writeIniValue(const QString& path, const QString& section, const QString& key,
                    const QString& value) {
     try {
-        const QByteArray old = isExistingFile(path) ? readFileBytes(path) : QByteArray();
+        const QByteArray old = isExistingFile(path) ? readSmallFile(path, kMaxSmallFileBytes) : QByteArray();
         writeFileAtomically(path, setIniValue(old, section, key, value));
     } catch (const FileError&) {
         throw Error(ErrorFacts{.file = path}, u"%1 に書き込めません", path);

@@ -58,7 +58,7 @@ QueryFile readQueryFile(const QString& path) {
     if (!isExistingFile(path)) return file;
     QByteArray bytes;
     try {
-        bytes = readFileBytes(path);
+        bytes = readSmallFile(path, kMaxSmallFileBytes);
     } catch (const FileError& e) {
         throw Error(ErrorFacts{.file = path}, u"ファイル \"%1\". %2 は開けません", path, e.reason());
     }

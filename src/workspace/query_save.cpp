@@ -49,7 +49,7 @@ void saveQueryText(const QString& path, const QString& text, const TextSpelling&
 
 TextSpelling spellingOfFile(const QString& path) {
     try {
-        return decodeText(readFileBytes(path)).spelling;
+        return decodeText(readSmallFile(path, kMaxSmallFileBytes)).spelling;
     } catch (const FileError&) {
         return TextEncoding::Ascii;  // the write that follows reports the real failure
     }

@@ -87,6 +87,12 @@ TEST(IniFile, WritesTheFileAndNamesItWhenItCannot) {
     EXPECT_EQ(folder.read("PRODUCTS.url"), QByteArray("[A]\r\nb=c\r\n[InternetShortcut]\r\nURL=u\r\n"));
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 1) << "no temporary file left behind";
 
+    // A FIFO by that name neither blocks the close nor becomes a file.
+    const QString fifo = folder.file("fifo.url");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_THROW(tarlo::writeIniValue(fifo, "InternetShortcut", "URL", "u"), tarlo::Error);
+    EXPECT_FALSE(QFileInfo(fifo).isFile());
+
     const QString path = unwritableFolder() + QStringLiteral("PRODUCTS.url");
     try {
         tarlo::writeIniValue(path, "InternetShortcut", "URL", "u");

@@ -1,3 +1,5 @@
+#include <QElapsedTimer>
+#include <sys/stat.h>
 #include "window_fixture.h"
 
 #include <QApplication>
@@ -86,6 +88,21 @@ TEST_F(QueryTabs, UnreadableFileIsReportedAndChangesNothingElse) {
     EXPECT_TRUE(errors[0].endsWith(QStringLiteral(" は開けません."))) << errors[0].toStdString();
     EXPECT_EQ(window->currentQueryPath(), folder.file("q~bad.txt"));
     EXPECT_TRUE(window->Memo2->toPlainText().startsWith(QStringLiteral("select * from t#csv;")));
+}
+
+TEST_F(QueryTabs, AFifoOrAHugeQueryFileIsRefusedAtOnce) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder.file("q~pipe.txt")).constData(), 0600), 0);
+    const QString huge = folder.write("q~huge.txt", "select 1;");
+    ASSERT_TRUE(QFile::resize(huge, qint64(1) << 30));  // sparse: a gigabyte of NULs to read
+    open();
+    QElapsedTimer clock;
+    clock.start();
+    choose(window->tbc1->tabs().indexOf("pipe"));
+    choose(window->tbc1->tabs().indexOf("huge"));
+    EXPECT_LT(clock.elapsed(), 2000);
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("通常のファイルではありません"))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[1].contains(QStringLiteral("ファイルが大きすぎます (16 MB まで) は開けません"))) << errors[1].toStdString();
 }
 
 TEST_F(QueryTabs, WheelMovesOneTabNeverWrapsAndNeverScrolls) {
