@@ -123,14 +123,40 @@ DecodedText decodeCp932(QByteArrayView bytes) {
     return out;
 }
 
+// UTF-8 with the bytes that start no well-formed sequence kept as escapes.
+QString decodeUtf8(QByteArrayView bytes) {
+    if (isValidUtf8(bytes)) {
+        // A second byte-order mark after the first is text, kept.
+        QStringDecoder decoder(QStringConverter::Utf8,
+                               QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+        return decoder.decode(bytes);
+    }
+    QString out;
+    out.reserve(bytes.size());
+    const std::string_view s(bytes.data(), size_t(bytes.size()));
+    for (size_t at = 0; at < s.size();) {
+        const size_t from = at;
+        bool valid = false;
+        const char32_t cp = nextCodePoint(s, at, &valid);
+        if (!valid) {
+            out += QChar(char16_t(kByteEscape + uint8_t(s[from])));
+        } else if (QChar::requiresSurrogates(cp)) {
+            out += QChar(QChar::highSurrogate(cp));
+            out += QChar(QChar::lowSurrogate(cp));
+        } else {
+            out += QChar(char16_t(cp));  // U+FEFF inside the text too: it is no byte-order mark there
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 QString decodeAs(QByteArrayView bytes, TextEncoding encoding) {
     switch (encoding) {
     case TextEncoding::Ascii:
-    case TextEncoding::Utf8: return QString::fromUtf8(bytes);
-    case TextEncoding::Utf8WithBom:
-        return QString::fromUtf8(startsWith(bytes, "\xEF\xBB\xBF", 3) ? bytes.sliced(3) : bytes);
+    case TextEncoding::Utf8: return decodeUtf8(bytes);
+    case TextEncoding::Utf8WithBom: return decodeUtf8(startsWith(bytes, "\xEF\xBB\xBF", 3) ? bytes.sliced(3) : bytes);
     case TextEncoding::Utf16LeWithBom:
     case TextEncoding::Utf16BeWithBom: {
         QStringDecoder decoder(encoding == TextEncoding::Utf16LeWithBom ? QStringConverter::Utf16LE

@@ -39,7 +39,7 @@ struct DecodedText {
 TextEncoding detectEncoding(QByteArrayView bytes);
 
 // Decodes with the detected encoding; a byte-order mark never reaches the
-// text. A byte CP932 cannot read stays in the text as an escape (a lone
+// text. A byte its encoding cannot read stays in the text as an escape (a lone
 // U+DC00 + byte, which no decoder gives), and so does a character spelled
 // otherwise than where the file first spells it, so that encoding the text
 // with the spelling gives the file's bytes back.

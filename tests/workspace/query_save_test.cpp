@@ -80,6 +80,7 @@ TEST(QuerySave, AnUneditedSaveWritesTheFileBackByteForByte) {
         "a\x80 b\xA0 c\xFD\xFE\xFF d\x85\x40 e\x7F\x1A\x1C f\x82\r\n",       // bytes no character has
         "\xE5\xA3\xB2\xE4\xB8\x8A caption=\xE3\x81\x82 \xFF stray\r\n",    // UTF-8 with one bad byte
         "\xEF\xBB\xBF\xE5\xA3\xB2\r\n",
+        "\xEF\xBB\xBF\xE5\xA3 \xED\xA0\x80 \xC0\xAF\r\n",                 // a byte-order mark, then bad UTF-8
     };
     TempFolder folder;
     for (const QByteArray& bytes : files) {
