@@ -46,8 +46,14 @@ private:
 
     // The rest of the statement as one file name ("SELECT * FROM my data.csv").
     bool takeRestAsFile(size_t i) {
+        // No file name is longer than a path may be: a long rest is no name, and
+        // gathering it for each of many tables would take the square of the statement.
+        constexpr qsizetype kLongestName = 260;
         QString rest;
-        for (size_t k = i; k < tokens_.size(); ++k) rest += tokens_[k].text;
+        for (size_t k = i; k < tokens_.size(); ++k) {
+            rest += tokens_[k].text;
+            if (rest.size() > kLongestName + 16) return false;
+        }
         rest = rest.trimmed();
         if (rest.endsWith(QLatin1Char(';'))) rest.chop(1);
         rest = rest.trimmed();

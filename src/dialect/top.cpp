@@ -186,6 +186,14 @@ QString rankedMember(const std::vector<Token>& tokens, Range selectList, size_t 
 }  // namespace
 
 void rewriteTop(std::vector<Token>& tokens) {
+    // Each TOP copies its SELECT's body, inner TOPs already rewritten: nesting
+    // doubles the text at each level, so the growth is bounded.
+    constexpr qsizetype kMaxGrowth = 200'000;
+    qsizetype grown = 0;
+    const auto grow = [&](qsizetype n) {
+        if ((grown += n) > kMaxGrowth)
+            throw Error(QStringLiteral("文が複雑すぎます。TOP を含む SELECT の入れ子が深すぎて書き換えられません。"));
+    };
     for (size_t i = tokens.size(); i-- > 0;) {
         if (!isKeyword(tokens[i], "SELECT")) continue;
         size_t top = nextSignificant(tokens, i + 1);
@@ -221,6 +229,7 @@ void rewriteTop(std::vector<Token>& tokens) {
             const bool correlated = !terms.isEmpty() && isCorrelated(tokens, i, end);
             if (correlated && !selectsAll(tokens, items)) {
                 const QString member = rankedMember(tokens, items, from, order, terms, rows);
+                grow(member.size());
                 tokens.erase(tokens.begin() + std::ptrdiff_t(i), tokens.begin() + std::ptrdiff_t(end));
                 tokens.insert(tokens.begin() + std::ptrdiff_t(i), Token{TokenKind::Word, member, 0});
                 continue;
@@ -235,6 +244,7 @@ void rewriteTop(std::vector<Token>& tokens) {
                                  textOf(tokens, from, order).trimmed(), rows, QLatin1String(call::kRank));
             }
         }
+        grow(limit.size());
         const bool wrap = compound || followsCompoundWord(tokens, i);
         tokens.insert(tokens.begin() + std::ptrdiff_t(end), Token{TokenKind::Word, wrap ? limit + QStringLiteral(")") : limit, 0});
         if (wrap) tokens[i].text = QStringLiteral("SELECT * FROM (SELECT");

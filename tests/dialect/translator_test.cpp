@@ -34,10 +34,28 @@ TEST(JetDialect, RefusesWhatItCannotRead) {
     }
 }
 
+// Each TOP copies its SELECT's body, so nesting doubles the text per level.
+TEST(JetDialect, NestedTopsThatWouldDoubleThemselvesAreRefusedQuickly) {
+    QString sql = "t.csv";
+    for (int depth = 0; depth < 30; ++depth) sql = QString("(SELECT TOP 1 a FROM %1 ORDER BY a)").arg(sql);
+    sql = "SELECT * FROM " + sql;
+    try {
+        translateJetSql(sql);
+        FAIL() << "translated";
+    } catch (const tarlo::Error& e) {
+        EXPECT_TRUE(e.message().startsWith(QStringLiteral("文が複雑すぎます"))) << e.what();
+    }
+    QString three = "t.csv";
+    for (int depth = 0; depth < 3; ++depth) three = QString("(SELECT TOP 1 a FROM %1 ORDER BY a)").arg(three);
+    EXPECT_NO_THROW(translateJetSql("SELECT * FROM " + three));
+}
+
 }  // namespace
 
 TEST(SqlQuote, DoublesTheQuoteItUses) {
     EXPECT_EQ(tarlo::quotedString(QStringLiteral("it's \"x\"")), QStringLiteral("'it''s \"x\"'"));
     EXPECT_EQ(tarlo::quotedName(QStringLiteral("a \"b\" 'c'")), QStringLiteral("\"a \"\"b\"\" 'c'\""));
     EXPECT_EQ(tarlo::quotedString(QString()), QStringLiteral("''"));
+    // A statement's text ends at a NUL, so a value holding one is spelled by its bytes.
+    EXPECT_EQ(tarlo::quotedString(QString::fromUtf8("a\0b", 3)), QStringLiteral("CAST(X'610062' AS TEXT)"));
 }
