@@ -21,11 +21,13 @@ QString acceleratorDisplayText(const QString& text) {
 }
 
 QString acceleratorRichText(const QString& text) {
-    QString out;
+    // Blanks are kept as written and nothing in the text is read as markup:
+    // a label shows a note as Windows' own label does.
+    QString out = QStringLiteral("<span style=\"white-space: pre-wrap;\">");
     walk(text, [&](QChar c, bool underline) {
         QString piece = QString(c).toHtmlEscaped();
         if (c == QLatin1Char('\n')) piece = QStringLiteral("<br>");
         out += underline ? QStringLiteral("<u>%1</u>").arg(piece) : piece;
     });
-    return out;
+    return out + QStringLiteral("</span>");
 }

@@ -1,5 +1,7 @@
 #include "ui/main_window.h"
 
+#include "ui/fitting_label.h"
+
 #include "ui/error_report.h"
 #include "ui/note_popup.h"
 #include "ui/result_view.h"
@@ -139,7 +141,7 @@ Ttarlo1::~Ttarlo1() {
 }
 
 void Ttarlo1::createControls() {
-    LblKENSUU = new QLabel(this);
+    LblKENSUU = new FittingLabel(this);  // counts of millions in the fallback face
     LblKENSUU->setObjectName(QStringLiteral("LblKENSUU"));
     LblKENSUU->setFont(designFont({"Migu 1P"}, 27));
     LblKENSUU->setAlignment(Qt::AlignCenter);

@@ -1,4 +1,5 @@
 #include "ui/accelerator_text.h"
+#include "ui/fitting_label.h"
 #include "ui/window_layout.h"
 #include "window_fixture.h"
 
@@ -8,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 
 TEST(NotePopupLayout, PlacedByTheMainWindowsLowerRightCorner) {
     EXPECT_EQ(layout::notePopupPosition(QRect(44, 14, 899, 610), 4), QPoint(713, 522));
@@ -16,8 +18,45 @@ TEST(NotePopupLayout, PlacedByTheMainWindowsLowerRightCorner) {
 
 TEST(NotePopupLayout, AmpersandIsAnAcceleratorMarker) {
     EXPECT_EQ(acceleratorDisplayText("&File && Edit"), QStringLiteral("File & Edit"));
-    EXPECT_EQ(acceleratorRichText("&File && <b>"), QStringLiteral("<u>F</u>ile &amp; &lt;b&gt;"));
     EXPECT_EQ(acceleratorDisplayText("end&"), QStringLiteral("end"));
+    // What the label shows of its rich text: blanks kept, markup as written, "&" the only marker.
+    const auto shown = [](const QString& note) {
+        QTextDocument document;
+        document.setHtml(acceleratorRichText(note));
+        return document.toPlainText();
+    };
+    EXPECT_EQ(shown("&File && <b>x</b>"), QStringLiteral("File & <b>x</b>"));
+    EXPECT_EQ(shown("a    b  \tc"), QStringLiteral("a    b  \tc"));
+    EXPECT_EQ(shown("  lead\nnext line"), QStringLiteral("  lead\nnext line"));
+}
+
+// A count wider than the label is drawn smaller, never cut.
+TEST(CountLabel, AWholeCountFitsInASmallerSize) {
+    QFont font(QStringLiteral("Migu 1P"));
+    font.setPixelSize(27);
+    const QString count = QStringLiteral("1,234,567 件");
+    const QFont fitted = fontToFit(font, count, 145);
+    EXPECT_LE(QFontMetrics(fitted).horizontalAdvance(count), 145);
+    EXPECT_EQ(fontToFit(font, QStringLiteral("3 件"), 145).pixelSize(), 27) << "a short count keeps the design's size";
+
+    FittingLabel label;
+    label.setFont(font);
+    label.setAlignment(Qt::AlignCenter);
+    label.setAutoFillBackground(true);
+    label.setStyleSheet(QStringLiteral("background: white; color: black;"));
+    label.resize(145, 40);
+    for (const QString& text : {count, QStringLiteral("1,000,000 行"), QStringLiteral("12 列")}) {
+        label.setText(text);
+        const QImage image = label.grab().toImage();
+        bool inked = false, edgeInked = false;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) inked = inked || image.pixelColor(x, y).lightness() < 128;
+            edgeInked = edgeInked || image.pixelColor(0, y).lightness() < 128 ||
+                        image.pixelColor(image.width() - 1, y).lightness() < 128;
+        }
+        EXPECT_TRUE(inked) << text.toStdString();
+        EXPECT_FALSE(edgeInked) << "no glyph touches the label's edges: " << text.toStdString();
+    }
 }
 
 TEST(WindowLayout, WidthsFollowTheOuterWidth) {
