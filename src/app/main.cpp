@@ -6,6 +6,7 @@
 #include "platform/file_io.h"
 #include "platform/program_folder.h"
 #include "platform/single_instance.h"
+#include "ui/app_icon.h"
 #include "ui/error_report.h"
 #include "ui/main_window.h"
 #include "ui/note_popup.h"
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
     if (guard.state() == tarlo::SingleInstanceGuard::State::HeldElsewhere) return refuseSecondInstance(argc, argv);
 
     TarloApplication app(argc, argv);
+    QApplication::setWindowIcon(tarloIcon());  // both windows and the task bar
     // A save killed half-way leaves its temporary file behind; one under way keeps its lock.
     tarlo::removeUnfinishedSaves(tarlo::programFolder());
     std::unique_ptr<Ttarlo1> tarlo1;
