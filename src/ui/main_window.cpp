@@ -128,7 +128,7 @@ Ttarlo1::Ttarlo1(Environment environment)
     setFont(windowFont());
     move(44, 14);
     resize(layout::kDesignClientWidth, layout::kDesignClientHeight);
-    setMinimumSize(700 - 2 * layout::kDefaultFrameWidth, 550 - 29);
+    applyOuterMinimumSize();
     setWindowTitle(QString());
     createControls();
     qApp->installEventFilter(this);
@@ -273,8 +273,9 @@ int Ttarlo1::frameWidth() const {
 }
 
 QRect Ttarlo1::outerBounds() const {
-    if (testAttribute(Qt::WA_Mapped) && frameGeometry() != geometry()) return frameGeometry();
-    // Not framed yet: the design's frame of 4 and a title bar of 25.
+    // Once shown, the frame the window system reports, and none where it draws none.
+    if (testAttribute(Qt::WA_Mapped)) return frameGeometry();
+    // Not shown yet: the design's frame of 4 and a title bar of 25.
     const int f = layout::kDefaultFrameWidth;
     return QRect(frameGeometry().topLeft(), size() + QSize(2 * f, 2 * f + 21));
 }
@@ -336,6 +337,12 @@ void Ttarlo1::SetMemoMargins(QWidget* memo, int top, int left, int right) {
     static_cast<Exposed*>(editor)->setViewportMargins(margins);
 }
 
+// The smallest window is 700 x 550 outside, whatever frame the window system draws.
+void Ttarlo1::applyOuterMinimumSize() {
+    const QRect outer = outerBounds();
+    setMinimumSize(kMinimumOuter - (outer.size() - size()));
+}
+
 void Ttarlo1::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     layoutAnchored();
@@ -349,6 +356,7 @@ void Ttarlo1::moveEvent(QMoveEvent* event) {
 }
 
 void Ttarlo1::WMExitSizeMove() {
+    applyOuterMinimumSize();
     if (tarlo2_ && !tarlo2_->isVisible()) tarlo2_->PlaceNotePopup(outerBounds(), frameWidth());
 }
 

@@ -117,6 +117,8 @@ private:
     void createControls();
     void FormCreate();
     void layoutAnchored();
+    void applyOuterMinimumSize();
+    static constexpr QSize kMinimumOuter{700, 550};
     void FormCloseQuery();
     void finishRun(std::shared_ptr<tarlo::RunOutcome> outcome);
     void showRunProgress(tarlo::RunJob::Progress progress);

@@ -117,6 +117,19 @@ TEST_F(Popup, RightButtonStartsNoDrag) {
     EXPECT_TRUE(popup->Label1MouseDown(Qt::LeftButton, QPointF(5, 5)));
 }
 
+// Once shown, the window is measured with the frame the window system reports
+// (this platform's, here), not the one assumed before.
+TEST_F(Popup, AShownWindowIsMeasuredWithItsRealFrame) {
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    choose(2);
+    window->WMExitSizeMove();
+    const QRect outer = window->frameGeometry();
+    EXPECT_EQ(window->outerBounds(), outer);
+    EXPECT_EQ(window->minimumSize() + (outer.size() - window->size()), QSize(700, 550));
+    EXPECT_EQ(popup->pos(), layout::notePopupPosition(outer, window->frameWidth()));
+}
+
 TEST_F(Popup, HiddenPopupFollowsTheMainWindowAfterAMove) {
     choose(0);
     popup->move(100, 100);
