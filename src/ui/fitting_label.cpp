@@ -12,9 +12,10 @@ QFont fontToFit(const QFont& font, const QString& text, int width) {
 
 void FittingLabel::paintEvent(QPaintEvent* event) {
     const QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
-    if (QFontMetrics(font()).horizontalAdvance(text()) <= area.width()) return QLabel::paintEvent(event);
+    const int room = area.width() - 4;  // two pixels of the label's colour either side
+    if (QFontMetrics(font()).horizontalAdvance(text()) <= room) return QLabel::paintEvent(event);
     QPainter painter(this);
-    painter.setFont(fontToFit(font(), text(), area.width()));
+    painter.setFont(fontToFit(font(), text(), room));
     painter.setPen(palette().color(foregroundRole()));
     painter.drawText(area, int(alignment()), text());
 }

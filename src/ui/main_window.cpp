@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include "ui/fitting_label.h"
+#include "ui/x11_window.h"
 
 #include "ui/error_report.h"
 #include "ui/note_popup.h"
@@ -18,6 +19,7 @@
 #include "workspace/table_header.h"
 #include "platform/text_lines.h"
 #include "platform/file_io.h"
+#include "platform/program_folder.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -129,7 +131,7 @@ Ttarlo1::Ttarlo1(Environment environment)
     move(44, 14);
     resize(layout::kDesignClientWidth, layout::kDesignClientHeight);
     applyOuterMinimumSize();
-    setWindowTitle(QString());
+    setCaption(QString());
     createControls();
     qApp->installEventFilter(this);
     FormCreate();
@@ -464,9 +466,19 @@ void Ttarlo1::BitBtn3Click(QObject* sender) {
     if (clipboard->text() != text) throw tarlo::Error(QStringLiteral("クリップボードを開くことができません"));
 }
 
-void Ttarlo1::BitBtn1MouseMove() {
-    if (!isActiveWindow()) activateWindow();
+void Ttarlo1::BitBtn1MouseMove(unsigned long userTime) {
+    if (!x11::isActive(this)) x11::activate(this, userTime);
     BitBtn1->setFocus(Qt::MouseFocusReason);
+}
+
+// The title bar shows caption, an empty one empty; the task bar always the program's name.
+void Ttarlo1::setCaption(const QString& caption) {
+    x11::setCaption(this, caption, tarlo::applicationTitle(tarlo::executablePath()));
+}
+
+void Ttarlo1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    setCaption(windowTitle());  // the window now exists on the window system
 }
 
 void Ttarlo1::tbc1MouseUp(Qt::MouseButton, QPoint) {
@@ -547,7 +559,7 @@ void Ttarlo1::finishRun(std::shared_ptr<tarlo::RunOutcome> outcome) {
                            QStringLiteral(" 件"));
     }
     LblKENSUU->show();
-    setWindowTitle(tarlo::titleOfFields(outcome->fieldNames));
+    setCaption(tarlo::titleOfFields(outcome->fieldNames));
     Memo1->setLines(std::move(outcome->rows));
 }
 
@@ -595,7 +607,8 @@ bool Ttarlo1::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     } else if (watched == BitBtn1 && event->type() == QEvent::MouseMove) {
-        guarded([this] { BitBtn1MouseMove(); });
+        const auto time = static_cast<QMouseEvent*>(event)->timestamp();
+        guarded([this, time] { BitBtn1MouseMove(time); });
     } else if (watched == ListBox1->viewport() && event->type() == QEvent::MouseButtonRelease) {
         ListBox1MouseUp();
     } else if (watched == LblKENSUU && event->type() == QEvent::MouseButtonRelease) {

@@ -98,7 +98,8 @@ public slots:
     void Timer1Timer();
     void ListBox1MouseUp();
     void Button1Click();
-    void BitBtn1MouseMove();
+    void BitBtn1MouseMove(unsigned long userTime = 0);
+    void setCaption(const QString& caption);
     void tbc1MouseUp(Qt::MouseButton button, QPoint pos);
     void n2Click(QObject* sender);
     void n1Click();
@@ -107,6 +108,7 @@ public slots:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 #ifdef Q_OS_WIN

@@ -8,7 +8,7 @@ make_folder() {
   mkdir -p "$dir"
   printf 'id,city,qty\r\n1,Tokyo,5\r\n2,Osaka,\r\n3,tokyo,7\r\n' > "$dir/sales.csv"
   "$generate" 100000 "$dir/big.csv" 3
-  printf 'SELECT city, SUM(qty) AS total\r\nFROM sales#csv\r\nGROUP BY city;\r\ncaption=Sales by city\r\nnote=Tokyo and tokyo are one city.\r\n' > "$dir/q~1sales.txt"
+  printf 'SELECT city, SUM(qty) AS total\r\nFROM sales#csv\r\nGROUP BY city;\r\ncaption=Sales by city\r\nnote=Tokyo  and  tokyo    are one <b>city</b>.\r\n' > "$dir/q~1sales.txt"
   printf 'SELECT id, qty\r\nFROM sales#csv\r\nORDER BY id;\r\n' > "$dir/q~2ids.txt"
   printf 'SELECT nope FROM sales#csv;\r\n' > "$dir/q~3error.txt"
   printf 'SELECT *\r\nFROM big#csv\r\nWHERE id <= 10;\r\n' > "$dir/q~4big.txt"
@@ -17,6 +17,7 @@ make_folder() {
   # What an unlucky folder holds: a FIFO named like a table, a query file that is a FIFO.
   mkfifo "$dir/pipe.csv" "$dir/q~7fifo.txt"
   printf 'SELECT *\r\nFROM pipe#csv\r\n;\r\n' > "$dir/q~6pipe.txt"
+  printf 'SELECT id\r\nFROM long#csv\r\nWHERE id <= 1234567\r\n;\r\n' > "$dir/q~9count.txt"
   # A query long enough that a kill can land inside its save.
   { printf 'SELECT id\r\nFROM sales#csv\r\n;\r\n'; seq -f '-- line %g of a long comment that makes the file long' 60000 | sed 's/$/\r/'; } > "$dir/q~8save.txt"
 }

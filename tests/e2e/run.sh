@@ -105,8 +105,9 @@ start_tarlo() {
 if start_tarlo; then pass "1 the window appears at its designed size"; else fail "1 the window appears"; exit 1; fi
 button copy_sql
 check "1 no tab is selected: the editor is empty" clipboard_is ""
-# Qt on X11 shows the application name for an empty caption.
-check "1 the title is empty (the application name on X11)" title_is "tarlo"
+check "1 the title bar is empty" title_is ""
+check "1 ... and the task bar has the program's name" sh -c "xprop -id $win _NET_WM_ICON_NAME | grep -q '\"tarlo\"'"
+check "1 the window carries an icon" sh -c "xprop -id $win _NET_WM_ICON | grep -q 'Icon (32 x 32)'"
 (cd "$folder" && timeout 10 ./tarlo) >/dev/null 2>&1
 second=$?
 check "1 a second start exits with code 0" [ "$second" -eq 0 ]
@@ -166,6 +167,12 @@ if wait_for 5 popup_window; then
   read -r dx dy < <(position "$pop")
   check "4 dragging the title strip with the left button moves it" [ $((px - dx)) -ge 150 ] && [ $((py - dy)) -ge 100 ]
   shot 4-popup
+  # The pointer over "！" takes the activation back from the popup, and the focus lands on "！".
+  xdotool windowactivate "$pop"; sleep 0.3
+  xdotool mousemove --window "$win" $((428 + 26)) $((557 + 11)); sleep 0.2; xdotool mousemove_relative 2 0; sleep 0.5
+  check "4 the pointer over ！ takes the activation from the popup" [ "$(xdotool getactivewindow)" = "$win" ]
+  xdotool key space
+  check "4 ... and the focus is on ！: space runs the query" wait_for 5 title_is "city total"
 else
   fail "4 the popup shows for a query with a caption"
 fi
@@ -240,6 +247,17 @@ done
 tab 2
 button copy_sql
 check "12 ... and the window still answers" wait_for 3 clipboard_is "$(tr -d '\r' < "$folder/q~2ids.txt")"
+
+# 14. A count of millions shows whole: no glyph touches the count label's edges.
+tab 9
+button run
+check "14 the run of 1,234,567 rows ends" wait_for 30 title_is "id"
+sleep 0.5
+import -window "$win" -crop 145x40+738+295 +repage "$shots/14-count.png" 2>/dev/null
+edge_colours() { convert "$shots/14-count.png" -crop "1x40+$1+0" +repage -unique-colors -format "%w" info: 2>/dev/null; }
+check "14 the count label's edges hold no ink" [ "$(edge_colours 0)" = 1 ] && [ "$(edge_colours 144)" = 1 ]
+check "14 ... and the label shows a text" [ "$(convert "$shots/14-count.png" -unique-colors -format "%w" info:)" -gt 2 ]
+shot 14-million-count
 
 # 7. Close, even during a run: PRODUCTS.url; then a read-only folder shows the error and still closes.
 tab 5
