@@ -62,7 +62,7 @@ struct Operand {
 
 class Binder {
 public:
-    Binder(const QString& sql, const Catalog& catalog) : t_(tokenize(sql)), catalog_(catalog) {}
+    Binder(const QString& sql, const Catalog& catalog) : t_(tokenize(sql)), brackets_(t_), catalog_(catalog) {}
 
     QString run() {
         findScope();
@@ -225,7 +225,7 @@ private:
         o.last = last;
         if (first >= t_.size() || last >= t_.size() || first > last) return o;
         // Brackets around the whole change nothing.
-        while (at(first, "(") && matchingClose(t_, first) == last && first < last) {
+        while (at(first, "(") && brackets_.closeOf(first) == last && first < last) {
             first = nextOrEnd(first + 1);
             last = previous(last);
             if (first > last || last >= t_.size()) return o;
@@ -246,7 +246,7 @@ private:
             return o;
         }
         if (t.kind == TokenKind::Word && at(second, "(")) {
-            const size_t close = matchingClose(t_, second);
+            const size_t close = brackets_.closeOf(second);
             if (close == last || (close < last && endOfWindowSuffix(close) == last)) {
                 o.kind = callKind(t.text, second, close);
                 return o;
@@ -261,7 +261,7 @@ private:
         ValueKind kind = ValueKind::Unknown;
         for (size_t k = first; k <= last && k < t_.size(); ++k) {
             if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
-                k = matchingClose(t_, k);
+                k = brackets_.closeOf(k);
                 continue;
             }
             if (isTruthOperator(t_[k])) return o.kind = ValueKind::Number, o;
@@ -282,7 +282,7 @@ private:
             const size_t what = nextOrEnd(word + 1);
             if (what >= t_.size()) return close;
             if (!at(what, "(")) return what;
-            close = matchingClose(t_, what);
+            close = brackets_.closeOf(what);
             if (close >= t_.size()) return t_.size();
         }
     }
@@ -294,7 +294,7 @@ private:
         if (start >= close) return args;
         for (size_t k = start; k < close; ++k) {
             if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
-                k = matchingClose(t_, k);
+                k = brackets_.closeOf(k);
                 if (k >= close) break;
             } else if (isSymbol(t_[k], ",")) {
                 args.emplace_back(start, previous(k));
@@ -467,7 +467,7 @@ private:
         const Operand x = operand(start, previous(notAt < t_.size() ? notAt : op));
         const size_t open = nextOrEnd(op + 1);
         if (!at(open, "(")) return;
-        const size_t close = matchingClose(t_, open);
+        const size_t close = brackets_.closeOf(open);
         if (close >= t_.size()) return;
         const size_t first = nextOrEnd(open + 1);
         if (!atWord(first, "SELECT") && !atWord(first, "WITH")) {
@@ -522,7 +522,7 @@ private:
 
     // Whether the range gives a truth: a comparison or logical operator at its top.
     bool isTruth(size_t first, size_t last) const {
-        while (at(first, "(") && matchingClose(t_, first) == last && first < last) {
+        while (at(first, "(") && brackets_.closeOf(first) == last && first < last) {
             first = nextOrEnd(first + 1);
             last = previous(last);
         }
@@ -530,7 +530,7 @@ private:
         if (atWord(first, "SELECT") || atWord(first, "WITH")) return false;  // a subquery's value
         for (size_t k = first; k <= last; ++k) {
             if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
-                k = matchingClose(t_, k);
+                k = brackets_.closeOf(k);
                 if (k >= t_.size()) return false;
                 continue;
             }
@@ -550,7 +550,7 @@ private:
         for (size_t k = i; k < t_.size(); ++k) {
             const Token& t = t_[k];
             if (isSymbol(t, "(") || isKeyword(t, "CASE")) {
-                k = matchingClose(t_, k);
+                k = brackets_.closeOf(k);
                 if (k >= t_.size()) return t_.size();
                 continue;
             }
@@ -618,7 +618,7 @@ private:
         }
         for (size_t k = from; k < to; ++k) {
             if (isSymbol(t_[k], "(")) {
-                k = matchingClose(t_, k);
+                k = brackets_.closeOf(k);
                 if (k >= to) break;
                 continue;
             }
@@ -664,7 +664,7 @@ private:
 
     // A bracket: a call's arguments, or a group used as an operand.
     void bindGroup(size_t open) {
-        const size_t close = matchingClose(t_, open);
+        const size_t close = brackets_.closeOf(open);
         if (close >= t_.size()) return;
         const size_t name = previous(open);
         if (atWord(name, "FILTER") || atWord(name, "OVER")) return;
@@ -714,6 +714,7 @@ private:
     }
 
     std::vector<Token> t_;
+    const BracketMap brackets_;  // the tokens never change: each bracket is matched once
     const Catalog& catalog_;
     std::vector<std::pair<QString, int>> scope_;  // a table's name or alias, and the table
     std::vector<QString> aliases_;                // the select items' names

@@ -28,6 +28,26 @@ size_t matchingClose(const std::vector<Token>& tokens, size_t i) {
     return tokens.size();
 }
 
+BracketMap::BracketMap(const std::vector<Token>& tokens) : tokens_(tokens), close_(tokens.size(), kNotOpener) {
+    std::vector<size_t> open;
+    for (size_t k = 0; k < tokens.size(); ++k) {
+        const int n = nesting(tokens[k]);
+        if (n > 0) {
+            close_[k] = tokens.size();  // until its close comes
+            open.push_back(k);
+        } else if (n < 0 && !open.empty()) {
+            close_[open.back()] = k;
+            open.pop_back();
+        }
+    }
+}
+
+size_t BracketMap::closeOf(size_t i) const {
+    if (i >= close_.size()) return tokens_.size();
+    if (close_[i] != kNotOpener) return close_[i];
+    return nesting(tokens_[i]) < 0 ? matchingClose(tokens_, i) : i;
+}
+
 size_t matchingOpen(const std::vector<Token>& tokens, size_t i) {
     int depth = 0;
     for (size_t k = i + 1; k-- > 0;) {

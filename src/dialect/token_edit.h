@@ -32,6 +32,20 @@ inline size_t previousSignificant(const std::vector<Token>& tokens, size_t i) {
 
 // The partner of the "(" (or CASE) at i, searching forward; tokens.size() when unclosed.
 size_t matchingClose(const std::vector<Token>& tokens, size_t i);
+
+// matchingClose for every token of an unchanging list, found in one pass:
+// for walks that ask again and again, which would otherwise take the square
+// of the statement's length (unclosed brackets scan to the end each time).
+class BracketMap {
+public:
+    explicit BracketMap(const std::vector<Token>& tokens);
+    size_t closeOf(size_t i) const;
+
+private:
+    const std::vector<Token>& tokens_;
+    std::vector<size_t> close_;  // an opener's close; kNotOpener for any other token
+    static constexpr size_t kNotOpener = size_t(-1);
+};
 // The partner of the ")" (or END) at i, searching back; tokens.size() when unopened.
 size_t matchingOpen(const std::vector<Token>& tokens, size_t i);
 

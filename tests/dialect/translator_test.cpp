@@ -1,5 +1,7 @@
 #include "platform/error.h"
+#include "dialect/sql_lexer.h"
 #include "dialect/sql_quote.h"
+#include "dialect/token_edit.h"
 #include "dialect/translator.h"
 
 #include <gtest/gtest.h>
@@ -58,4 +60,15 @@ TEST(SqlQuote, DoublesTheQuoteItUses) {
     EXPECT_EQ(tarlo::quotedString(QString()), QStringLiteral("''"));
     // A statement's text ends at a NUL, so a value holding one is spelled by its bytes.
     EXPECT_EQ(tarlo::quotedString(QString::fromUtf8("a\0b", 3)), QStringLiteral("CAST(X'610062' AS TEXT)"));
+}
+
+// The one-pass bracket map answers as the scan it replaces, unbalanced statements included.
+TEST(TokenEdit, TheBracketMapAgreesWithTheScan) {
+    for (const char* sql : {"SELECT (a + (b)) FROM t WHERE (c", "((((( x ) CASE WHEN a THEN (b END ) ) END",
+                            ") ( ) ) CASE END END (", "SELECT CASE WHEN (a) THEN 1 ELSE (2) END, f(g(h())) FROM t"}) {
+        const std::vector<tarlo::Token> tokens = tarlo::tokenize(QString::fromUtf8(sql));
+        const tarlo::BracketMap map(tokens);
+        for (size_t i = 0; i <= tokens.size(); ++i)
+            EXPECT_EQ(map.closeOf(i), i < tokens.size() ? tarlo::matchingClose(tokens, i) : tokens.size()) << sql << " @" << i;
+    }
 }
