@@ -150,6 +150,18 @@ button copy_sql
 check "6 ... and back, one tab an event" wait_for 3 clipboard_is "$(tr -d '\r' < "$folder/q~1sales.txt")"
 shot 6-wheel
 
+# 15. The smallest window is 700 x 550 outside, with the frame openbox draws.
+xdotool windowsize "$win" 200 200; sleep 0.5
+outer_size() {  # the client's size and the frame openbox reports around it
+  local l r t b w h
+  read -r l r t b < <(xprop -id "$win" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+  read -r w h < <(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p')
+  echo "$((w + l + r))x$((h + t + b))"
+}
+check "15 the smallest window is 700 x 550 outside" [ "$(outer_size)" = "700x550" ]
+xdotool windowsize "$win" 891 581; sleep 0.5
+check "15 ... and it takes its size again" wait_for 3 main_window
+
 # 4. The note popup: shown by the lower right corner, dragged by the left button only.
 tab 0
 if wait_for 5 popup_window; then
