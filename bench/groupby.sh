@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The db-benchmark groupby questions as SQL, Tarlo beside DuckDB (its node
+# package, 2 threads) in one run. Each side loads the file and answers the
+# question in one process ("first"), then answers it again on the loaded
+# data ("again"); peak memory is the process's. Prints the ratios
+# (tarlo / duckdb: above 1 means Tarlo is slower) and the row counts, which
+# must agree.
+#   bench/groupby.sh [ROWS]   (default 1000000; files go to build/bench-data/groupby)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rows=${1:-1000000}
+scripts/install-deps time >/dev/null
+scripts/build >/dev/null
+
+data=build/bench-data/groupby-$rows
+mkdir -p "$data"
+[ -s "$data/G1.csv" ] || build/bench-groupby-generate "$rows" "$data/G1.csv"
+echo "data: $(du -m "$data/G1.csv" | cut -f1) MB, $rows rows, K = 100"
+
+duck=build/bench-peers
+if command -v npm >/dev/null && [ ! -d "$duck/node_modules/@duckdb/node-api" ]; then
+  mkdir -p "$duck" && (cd "$duck" && npm init -y >/dev/null && npm install --silent @duckdb/node-api >/dev/null 2>&1) || true
+fi
+cat > "$duck/groupby.mjs" <<'JS'
+import { DuckDBInstance } from '@duckdb/node-api';
+const [file, sql] = process.argv.slice(2);
+const db = await DuckDBInstance.create(':memory:', { threads: '2' });
+const c = await db.connect();
+const t0 = performance.now();
+await c.run(`CREATE TABLE G1 AS SELECT * FROM read_csv_auto('${file}')`);
+let r = await c.runAndReadAll(sql);
+const t1 = performance.now();
+r = await c.runAndReadAll(sql);
+const t2 = performance.now();
+console.log(`first ${((t1 - t0) / 1000).toFixed(3)} again ${((t2 - t1) / 1000).toFixed(3)} rows ${r.getRows().length}`);
+JS
+
+declare -A q
+q[q1]="SELECT id1, Sum(v1) AS v1 FROM G1 GROUP BY id1"
+q[q2]="SELECT id1, id2, Sum(v1) AS v1 FROM G1 GROUP BY id1, id2"
+q[q3]="SELECT id3, Sum(v1) AS v1, Avg(v3) AS v3 FROM G1 GROUP BY id3"
+q[q4]="SELECT id4, Avg(v1) AS v1, Avg(v2) AS v2, Avg(v3) AS v3 FROM G1 GROUP BY id4"
+q[q5]="SELECT id6, Sum(v1) AS v1, Sum(v2) AS v2, Sum(v3) AS v3 FROM G1 GROUP BY id6"
+q[q7]="SELECT id3, Max(v1) - Min(v2) AS range_v1_v2 FROM G1 GROUP BY id3"
+q[q8]="SELECT id6, v3 AS largest2_v3 FROM (SELECT id6, v3, row_number() OVER (PARTITION BY id6 ORDER BY v3 DESC) AS order_v3 FROM G1 WHERE v3 IS NOT NULL) AS sub_query WHERE order_v3 <= 2"
+q[q10]="SELECT id1, id2, id3, id4, id5, id6, Sum(v3) AS v3, Count(*) AS cnt FROM G1 GROUP BY id1, id2, id3, id4, id5, id6"
+
+printf '%-4s %9s %9s %9s %9s %7s %7s %8s %8s %9s\n' q tarlo1 tarlo2 duck1 duck2 ratio1 ratio2 tarloMB duckMB rows
+for name in q1 q2 q3 q4 q5 q7 q8 q10; do
+  sql=${q[$name]}
+  out=$( { /usr/bin/time -f 'peak %M' build/bench-repeat "$data" "${sql//FROM G1/FROM G1.csv}" 2; } 2>&1 )
+  t1=$(sed -n 's/^run 1: \([0-9.]*\) s.*/\1/p' <<<"$out")
+  t2=$(sed -n 's/^run 2: \([0-9.]*\) s, \([0-9]*\) rows.*/\1/p' <<<"$out")
+  n=$(sed -n 's/^run 2: .* s, \([0-9]*\) rows.*/\1/p' <<<"$out")
+  tm=$(( $(sed -n 's/^peak //p' <<<"$out") / 1024 ))
+  d1=- d2=- dm=- dn=-
+  if [ -d "$duck/node_modules/@duckdb/node-api" ]; then
+    dout=$( { /usr/bin/time -f 'peak %M' node "$duck/groupby.mjs" "$PWD/$data/G1.csv" "$sql"; } 2>&1 )
+    read -r _ d1 _ d2 _ dn < <(grep '^first' <<<"$dout")
+    dm=$(( $(sed -n 's/^peak //p' <<<"$dout") / 1024 ))
+  fi
+  ratio() { [ "$2" = - ] && echo - || awk "BEGIN{printf \"%.1f\", $1 / ($2 > 0 ? $2 : 0.001)}"; }
+  printf '%-4s %9s %9s %9s %9s %7s %7s %8s %8s %9s\n' "$name" "$t1" "$t2" "$d1" "$d2" "$(ratio "$t1" "$d1")" \
+    "$(ratio "$t2" "$d2")" "$tm" "$dm" "$n/$dn"
+done
+echo "(times in seconds; ratio = tarlo / duckdb; rows = tarlo/duckdb)"
