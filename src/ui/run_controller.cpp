@@ -31,7 +31,9 @@ void RunController::start(const QString& folder, const QString& statement) {
     job_ = std::make_shared<tarlo::RunJob>(folder, statement);
     job_->setMemoryBudget(memoryBudget_);
     state_ = std::make_shared<Worker>();
-    worker_ = std::thread([this, job = job_, state = state_, loose = looseRuns_] {
+    // Runs are told apart by number, not address: a new job may take a stopped one's.
+    const quint64 run = ++runNumber_;
+    worker_ = std::thread([this, job = job_, state = state_, loose = looseRuns_, run] {
         auto outcome = std::make_shared<tarlo::RunOutcome>(job->run());
         std::lock_guard guard(state->lock);
         state->finished = true;
@@ -40,8 +42,7 @@ void RunController::start(const QString& folder, const QString& statement) {
             --*loose;
             return;
         }
-        QMetaObject::invokeMethod(
-            this, [this, job = job.get(), outcome] { complete(job, outcome); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, run, outcome] { complete(run, outcome); }, Qt::QueuedConnection);
     });
     clock_.start();
     progressTimer_->start();
@@ -78,9 +79,9 @@ void RunController::poll() {
     if (job_ && clock_.elapsed() >= progressDelayMs_) emit progressed(job_->progress());
 }
 
-void RunController::complete(const tarlo::RunJob* job, std::shared_ptr<tarlo::RunOutcome> outcome) {
+void RunController::complete(quint64 run, std::shared_ptr<tarlo::RunOutcome> outcome) {
     // The late outcome of a run that stop() ended is dropped.
-    if (job != job_.get()) return;
+    if (!job_ || run != runNumber_) return;
     stop();
     emit finished(std::move(outcome));
 }

@@ -46,11 +46,12 @@ signals:
 
 private:
     void poll();
-    void complete(const tarlo::RunJob* job, std::shared_ptr<tarlo::RunOutcome> outcome);
+    void complete(quint64 run, std::shared_ptr<tarlo::RunOutcome> outcome);
 
     struct Worker;  // what the thread and this object share
 
     std::shared_ptr<tarlo::RunJob> job_;
+    quint64 runNumber_ = 0;  // of the latest run started
     size_t memoryBudget_ = 0;
     std::thread worker_;
     std::shared_ptr<Worker> state_;

@@ -5,6 +5,9 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 class Run : public WindowTest {
@@ -210,6 +213,18 @@ TEST_F(LongRun, EscEndsEvenARunBusyInOneLongCall) {
     EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\n2\n3"));
     runEditor("SELECT name FROM t#csv WHERE id = 3;");  // the next run does not wait for the old one
     EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("c"));
+}
+
+TEST_F(LongRun, AStoppedRunsLateOutcomeNeverPassesForTheNextRun) {
+    choose(window->tbc1->tabs().indexOf("t"));
+    for (int i = 0; i < 20; ++i) {
+        window->Memo2->setPlainText("SELECT id FROM t#csv WHERE id = 1;");
+        guarded([&] { window->n2Click(window->BitBtn1); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));  // it ends; its outcome waits in the queue
+        window->cancelRun();
+        runEditor("SELECT name FROM t#csv WHERE id = 3;");
+        ASSERT_EQ(window->Memo1->toPlainText(), QStringLiteral("c")) << "round " << i;
+    }
 }
 
 TEST_F(LongRun, ClosingDuringARunEndsItAtOnce) {
