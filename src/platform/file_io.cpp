@@ -102,7 +102,9 @@ QByteArray readFileBytes(const QString& path) {
 
 namespace {
 
-constexpr char kTempMark[] = ".tarlo-";
+// A mark no user's own file carries: the start removes files that end in it
+// and six more characters, so it must not match "report.tarlo-backup".
+constexpr char kTempMark[] = ".tarlo-save-";
 
 void writeAll(int fd, const QByteArray& bytes, const std::function<void(int)>& fail) {
     qsizetype written = 0;

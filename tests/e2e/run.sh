@@ -330,12 +330,12 @@ for i in $(seq 1 "$kills"); do
   if cmp -s "$save_file" "$work/before.txt"; then kept=$((kept + 1))
   elif cmp -s "$save_file" "$work/after.txt"; then replaced=$((replaced + 1))
   else broken=$((broken + 1)); cp "$save_file" "$shots/13-broken-$i.txt"; fi
-  leftovers=$((leftovers + $(ls "$folder" | grep -c '\.tarlo-......$')))
+  leftovers=$((leftovers + $(ls "$folder" | grep -c '\.tarlo-save-......$')))
 done
 echo "e2e: $kills kills during a save: $kept kept the old text, $replaced had the new one, $broken broken, $leftovers temporary files left"
 check "13 no kill during a save broke the file" [ "$broken" -eq 0 ] && [ $((kept + replaced)) -eq "$kills" ]
 start_tarlo && wmctrl -i -c "$win" && wait_for 10 sh -c "! kill -0 $tarlo"
-check "13 the next start leaves no temporary file" [ "$(ls "$folder" | grep -c '\.tarlo-......$')" -eq 0 ]
+check "13 the next start leaves no temporary file" [ "$(ls "$folder" | grep -c '\.tarlo-save-......$')" -eq 0 ]
 
 echo "e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

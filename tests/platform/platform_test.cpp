@@ -233,15 +233,17 @@ TEST(FileSaves, AnotherUsersFileAndAReadOnlyFolder) {
 
 TEST(FileSaves, UnfinishedSavesAreRemovedUnlessStillUnderWay) {
     TempFolder folder;
-    folder.write("q~a.txt.tarlo-Ab12Cd", "killed half-way");
-    const QString live = folder.write("q~b.txt.tarlo-Zz99Yy", "being written");
+    folder.write("q~a.txt.tarlo-save-Ab12Cd", "killed half-way");
+    const QString live = folder.write("q~b.txt.tarlo-save-Zz99Yy", "being written");
     folder.write("notes.tarlo-2", "not ours");
+    folder.write("report.tarlo-backup", "a user's own file");
     const int fd = ::open(QFile::encodeName(live).constData(), O_RDONLY);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
     EXPECT_EQ(tarlo::removeUnfinishedSaves(folder.path()), 1);
-    EXPECT_FALSE(QFile::exists(folder.file("q~a.txt.tarlo-Ab12Cd")));
+    EXPECT_FALSE(QFile::exists(folder.file("q~a.txt.tarlo-save-Ab12Cd")));
     EXPECT_TRUE(QFile::exists(live));
     EXPECT_TRUE(QFile::exists(folder.file("notes.tarlo-2")));
+    EXPECT_TRUE(QFile::exists(folder.file("report.tarlo-backup")));
     ::close(fd);
     EXPECT_EQ(tarlo::removeUnfinishedSaves(folder.path()), 1);
 }
