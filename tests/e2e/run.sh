@@ -43,7 +43,8 @@ Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp -ac >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=$display
 wait_for 10 xdpyinfo || { echo "e2e: Xvfb did not start"; exit 1; }
-openbox >/dev/null 2>&1 &
+mkdir -p "$shots"
+openbox >"$shots/openbox.log" 2>&1 &
 pids+=($!)
 wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || { echo "e2e: no window manager"; exit 1; }
 export XDG_RUNTIME_DIR=$work/runtime
