@@ -17,10 +17,7 @@ mkdir -p "$data"
 [ -s "$data/G1.csv" ] || build/bench-groupby-generate "$rows" "$data/G1.csv"
 echo "data: $(du -m "$data/G1.csv" | cut -f1) MB, $rows rows, K = 100"
 
-duck=build/bench-peers
-if command -v npm >/dev/null && [ ! -d "$duck/node_modules/@duckdb/node-api" ]; then
-  mkdir -p "$duck" && (cd "$duck" && npm init -y >/dev/null && npm install --silent @duckdb/node-api >/dev/null 2>&1) || true
-fi
+. bench/duckdb-peer.sh
 cat > "$duck/groupby.mjs" <<'JS'
 import { DuckDBInstance } from '@duckdb/node-api';
 const [file, sql] = process.argv.slice(2);

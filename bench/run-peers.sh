@@ -18,10 +18,7 @@ mkdir -p "$data"
 [ -s "$data/right.csv" ] || build/bench-generate 100000 "$data/right.csv" 2
 echo "data: $(du -m "$data/big.csv" | cut -f1) MB, $rows rows (+ two files of 100000 rows for the join)"
 
-duck=build/bench-peers
-if command -v npm >/dev/null && [ ! -d "$duck/node_modules/@duckdb/node-api" ]; then
-  mkdir -p "$duck" && (cd "$duck" && npm init -y >/dev/null && npm install --silent @duckdb/node-api >/dev/null 2>&1) || true
-fi
+. bench/duckdb-peer.sh
 cat > "$duck/run.mjs" <<'JS'
 import { DuckDBInstance } from '@duckdb/node-api';
 const [sql, out] = process.argv.slice(2);
