@@ -9,6 +9,9 @@
 
 
 #include <algorithm>
+#include <exception>
+#include <functional>
+#include <thread>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -140,22 +143,21 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
 
     text_ = std::move(data.text);
     spellings_.resize(width);
-    LargeArray<Cell> parsed;  // one column's values while its type is still open
+    columns_.resize(width);
+    types_.resize(width);
     for (size_t c = 0; c < width; ++c) {
-        CsvColumn& source = data.columns[c];
-        Column& column = columns_.emplace_back();
-        column.firstRow = source.firstRow;
-        const bool declared = c < format.columns.size() && format.columns[c].type != DeclaredType::None;
-        if (declared) {
-            LargeArray<Cell>& cells = column.cells = std::move(source.cells).reinterpretAs<Cell>();
-            types_.push_back(readDeclaredColumn(cells, c, format.columns[c], format));
-            continue;
-        }
-        column.cells = std::move(source.cells).reinterpretAs<Cell>();
-        types_.push_back(readUntypedColumn(column.cells, c, parsed));
+        columns_[c].firstRow = data.columns[c].firstRow;
+        columns_[c].cells = std::move(data.columns[c].cells).reinterpretAs<Cell>();
     }
+    // Columns are typed on two threads: each reads only its own cells and
+    // the shared text. A failure is the first column's, as one thread's would be.
+    onColumnsInParallel(width, [&](size_t c, LargeArray<Cell>& parsed) {
+        const bool declared = c < format.columns.size() && format.columns[c].type != DeclaredType::None;
+        types_[c] = declared ? readDeclaredColumn(columns_[c].cells, c, format.columns[c], format)
+                             : readUntypedColumn(columns_[c].cells, c, parsed);
+    });
     compactText();
-    shareEqualSpellings();
+    onColumnsInParallel(width, [&](size_t c, LargeArray<Cell>&) { shareEqualSpellings(c); });
     indexes_.resize(width);
     orders_.resize(width);
     progress_ = nullptr;
@@ -260,18 +262,37 @@ void CsvTable::compactText() {
 
 // Equal spellings share one slice, so a column of a few values stays in the
 // cache however its rows are visited.
-void CsvTable::shareEqualSpellings() {
-    for (size_t c = 0; c < columns_.size(); ++c) {
-        if (types_[c] != ColumnType::Text) continue;
-        LargeArray<Cell>& cells = columns_[c].cells;
-        std::unordered_map<std::string_view, FieldRef> seen;
-        for (size_t i = 0; i < cells.size() && seen.size() < 4096; ++i) {
-            listen(i);
-            const FieldRef f = cells[i].text;
-            if (f.length() == kMissing || f.length() == 0) continue;
-            cells[i].text = seen.try_emplace(std::string_view(text_.data() + f.offset(), f.length()), f).first->second;
-        }
+void CsvTable::shareEqualSpellings(size_t c) {
+    if (types_[c] != ColumnType::Text) return;
+    LargeArray<Cell>& cells = columns_[c].cells;
+    std::unordered_map<std::string_view, FieldRef> seen;
+    for (size_t i = 0; i < cells.size() && seen.size() < 4096; ++i) {
+        listen(i);
+        const FieldRef f = cells[i].text;
+        if (f.length() == kMissing || f.length() == 0) continue;
+        cells[i].text = seen.try_emplace(std::string_view(text_.data() + f.offset(), f.length()), f).first->second;
     }
+}
+
+void CsvTable::onColumnsInParallel(size_t width, const std::function<void(size_t, LargeArray<Cell>&)>& work) {
+    std::atomic<size_t> next{0};
+    std::vector<std::exception_ptr> failures(width);
+    const auto take = [&] {
+        LargeArray<Cell> scratch;  // one column's values while its type is still open
+        for (size_t c; (c = next++) < width;) {
+            try {
+                work(c, scratch);
+            } catch (...) {
+                failures[c] = std::current_exception();
+            }
+        }
+    };
+    std::thread helper;
+    if (width > 1) helper = std::thread(take);
+    take();
+    if (helper.joinable()) helper.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
 }
 
 // A real with more digits than a real shows keeps how the file wrote it:

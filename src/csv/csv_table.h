@@ -110,7 +110,9 @@ private:
     void compactText();
     void keepSpelling(size_t column, double value, std::string_view spelled);
     static std::string shortestText(double value);
-    void shareEqualSpellings();
+    void shareEqualSpellings(size_t column);
+    // work(column, scratch) for every column, on this thread and one more.
+    static void onColumnsInParallel(size_t width, const std::function<void(size_t, LargeArray<Cell>&)>& work);
     static Cell nullCell(ColumnType type);
 
     QString path_;
