@@ -274,7 +274,7 @@ void CsvTable::shareEqualSpellings(size_t c) {
     }
 }
 
-void CsvTable::onColumnsInParallel(size_t width, const std::function<void(size_t, LargeArray<Cell>&)>& work) {
+void CsvTable::onColumnsInParallel(size_t width, const std::function<void(size_t, LargeArray<Cell>&)>& work) const {
     std::atomic<size_t> next{0};
     std::vector<std::exception_ptr> failures(width);
     const auto take = [&] {
@@ -288,7 +288,7 @@ void CsvTable::onColumnsInParallel(size_t width, const std::function<void(size_t
         }
     };
     std::thread helper;
-    if (width > 1) helper = std::thread(take);
+    if (width > 1 && !columns_.empty() && columns_[0].cells.size() * width > (size_t(1) << 16)) helper = std::thread(take);
     take();
     if (helper.joinable()) helper.join();
     for (const std::exception_ptr& failure : failures)

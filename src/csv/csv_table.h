@@ -111,8 +111,9 @@ private:
     void keepSpelling(size_t column, double value, std::string_view spelled);
     static std::string shortestText(double value);
     void shareEqualSpellings(size_t column);
-    // work(column, scratch) for every column, on this thread and one more.
-    static void onColumnsInParallel(size_t width, const std::function<void(size_t, LargeArray<Cell>&)>& work);
+    // work(column, scratch) for every column, on this thread and, for a
+    // table big enough to repay a thread, one more.
+    void onColumnsInParallel(size_t width, const std::function<void(size_t, LargeArray<Cell>&)>& work) const;
     static Cell nullCell(ColumnType type);
 
     QString path_;
