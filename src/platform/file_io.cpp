@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,16 +105,15 @@ namespace {
 // and six more characters, so it must not match "report.tarlo-backup".
 constexpr char kTempMark[] = ".tarlo-save-";
 
-void writeAll(int fd, const QByteArray& bytes, const std::function<void(int)>& fail) {
+// 0 once every byte is written, else the error number.
+int writeAll(int fd, const QByteArray& bytes) {
     qsizetype written = 0;
     while (written < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail(errno);
-        }
-        written += n;
+        if (n < 0 && errno != EINTR) return errno;
+        if (n > 0) written += n;
     }
+    return 0;
 }
 
 // The file itself rewritten: the only way to keep a hard link, an owner we
@@ -127,11 +125,10 @@ void rewriteInPlace(const QString& path, const QByteArray& target, const QByteAr
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) throwFileError(path, errno);
     if (!S_ISREG(st.st_mode)) throwFileError(path, EINVAL);
-    const auto fail = [&](int code) { throwFileError(path, code); };
-    writeAll(fd.get(), bytes, fail);
-    if (::ftruncate(fd.get(), off_t(bytes.size())) != 0) fail(errno);
-    if (::fsync(fd.get()) != 0) fail(errno);
-    if (fd.close() != 0) fail(errno);
+    if (const int code = writeAll(fd.get(), bytes)) throwFileError(path, code);
+    if (::ftruncate(fd.get(), off_t(bytes.size())) != 0) throwFileError(path, errno);
+    if (::fsync(fd.get()) != 0) throwFileError(path, errno);
+    if (fd.close() != 0) throwFileError(path, errno);
 }
 
 // The folder part of a native path, "." for a bare name.
@@ -192,7 +189,7 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes) {
         }
     }
     if (::fchmod(fd.get(), mode) != 0) fail(errno);
-    writeAll(fd.get(), bytes, fail);
+    if (const int code = writeAll(fd.get(), bytes)) fail(code);
     if (::fsync(fd.get()) != 0) fail(errno);
     if (::rename(temp.constData(), target.constData()) != 0) fail(errno);
     fd.close();

@@ -1,6 +1,7 @@
 #include "ui/x11_window.h"
 
 #include <QGuiApplication>
+#include <QHash>
 #include <QWidget>
 #include <QWindow>
 
@@ -20,11 +21,16 @@ xcb_connection_t* connection() {
     return x ? x->connection() : nullptr;
 }
 
+// Interned once each: the pointer over "！" asks on every move.
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(c, 0, uint16_t(qstrlen(name)), name);
+    static QHash<QByteArray, xcb_atom_t> known;
+    const QByteArray key(name);
+    if (const auto it = known.constFind(key); it != known.cend()) return *it;
+    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(c, 0, uint16_t(key.size()), name);
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookie, nullptr);
     const xcb_atom_t a = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     free(reply);
+    if (a != XCB_ATOM_NONE) known.insert(key, a);
     return a;
 }
 
