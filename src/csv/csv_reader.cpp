@@ -1,5 +1,6 @@
 #include "csv/csv_reader.h"
 
+#include "platform/cp932_codec.h"
 #include "platform/error.h"
 #include "platform/text_encoding.h"
 
@@ -35,7 +36,9 @@ bool isValidUtf8InPieces(const TextBuffer& bytes, const ParseProgress& progress)
     return true;
 }
 
-TextBuffer decodeWith(QStringDecoder& decoder, const TextBuffer& bytes, size_t from, const ParseProgress& progress) {
+// Any of the stream decoders: Qt's for the Unicode forms, ours for CP932.
+template <typename Decoder>
+TextBuffer decodeWith(Decoder& decoder, const TextBuffer& bytes, size_t from, const ParseProgress& progress) {
     TextBuffer out;
     out.reserve(bytes.size() + bytes.size() / 2 + 16);
     constexpr size_t kChunk = 1 << 20;  // in pieces, so no whole-file UTF-16 copy is ever held
@@ -44,6 +47,10 @@ TextBuffer decodeWith(QStringDecoder& decoder, const TextBuffer& bytes, size_t f
         const QByteArray utf8 = QString(decoder.decode(piece)).toUtf8();
         out.append(utf8.constData(), static_cast<size_t>(utf8.size()));
         checkCancel(progress, 0);
+    }
+    if constexpr (requires { decoder.finish(); }) {
+        const QByteArray utf8 = decoder.finish().toUtf8();
+        out.append(utf8.constData(), static_cast<size_t>(utf8.size()));
     }
     return out;
 }
@@ -67,7 +74,7 @@ TextBuffer decodeStrictly(QStringDecoder& decoder, const TextBuffer& bytes, size
 
 TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress, Charset charset, const QString& path) {
     if (charset == Charset::Cp932) {
-        QStringDecoder decoder("Shift_JIS");
+        Cp932Decoder decoder;
         return decodeWith(decoder, bytes, 0, progress);
     }
     if (charset == Charset::Utf8) {
@@ -94,7 +101,7 @@ TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress, Charset
         return decodeWith(decoder, bytes, 2, progress);
     }
     if (isValidUtf8InPieces(bytes, progress)) return bytes;
-    QStringDecoder decoder("Shift_JIS");
+    Cp932Decoder decoder;
     return decodeWith(decoder, bytes, 0, progress);
 }
 

@@ -1,7 +1,7 @@
 // A growable array for the big buffers of a parsed table (the file's text,
-// its field slices). Backed by mmap with transparent huge pages requested,
-// because page faults, not parsing, dominate the load time of large files
-// on 4 KB pages. Holds trivially copyable elements only.
+// its field slices), on whole pages from the system (platform/pages.h),
+// because page faults, not parsing, dominate the load time of large files.
+// Holds trivially copyable elements only.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <utility>
 
-#include <sys/mman.h>  // mremap: Linux; another system needs its own growth here
+#include "platform/pages.h"
 
 namespace tarlo {
 
@@ -64,11 +64,8 @@ public:
     void reserve(size_t n) {
         if (n <= capacity_) return;
         const size_t bytes = n * sizeof(T);
-        // Growing moves page mappings, not bytes: no copy, no fresh faults.
-        void* p = data_ ? ::mremap(data_, capacity_ * sizeof(T), bytes, MREMAP_MAYMOVE)
-                        : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
-        ::madvise(p, bytes, MADV_HUGEPAGE);
+        void* p = growPages(data_, capacity_ * sizeof(T), bytes);
+        if (!p) throw std::bad_alloc();
         data_ = static_cast<T*>(p);
         capacity_ = n;
     }
@@ -77,8 +74,7 @@ public:
         if (n >= capacity_) return;
         const size_t keep = std::max<size_t>(n * sizeof(T), 4096);
         if (keep >= capacity_ * sizeof(T)) return;
-        void* p = ::mremap(data_, capacity_ * sizeof(T), keep, 0);
-        if (p == MAP_FAILED) return;  // keeping the pages is no fault
+        if (!shrinkPages(data_, capacity_ * sizeof(T), keep)) return;  // keeping the pages is no fault
         capacity_ = keep / sizeof(T);
         size_ = std::min(size_, n);
     }
@@ -101,7 +97,7 @@ public:
 
 private:
     void release() {
-        if (data_) ::munmap(data_, capacity_ * sizeof(T));
+        if (data_) releasePages(data_, capacity_ * sizeof(T));
         data_ = nullptr;
         size_ = capacity_ = 0;
     }

@@ -1,6 +1,12 @@
+// The beep of a second start: Beep on Windows; elsewhere the terminal's
+// bell, the only sound every system has without a sound server.
 #include "platform/bell.h"
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace tarlo {
 
@@ -20,10 +26,14 @@ void ringBell(int frequencyHz, int durationMs) {
         handler(frequencyHz, durationMs);
         return;
     }
+#ifdef Q_OS_WIN
+    ::Beep(DWORD(frequencyHz), DWORD(durationMs));
+#else
     if (::isatty(STDERR_FILENO)) {
         const char bel = '\a';
         [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, &bel, 1);
     }
+#endif
 }
 
 }  // namespace tarlo

@@ -55,7 +55,11 @@ public:
 
 private:
     QString path_;
+#ifdef Q_OS_WIN
+    void* handle_;
+#else
     int fd_;
+#endif
 };
 
 // What tells one version of a file from another: the same device, inode,

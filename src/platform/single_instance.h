@@ -1,5 +1,6 @@
-// One Tarlo per log-on: a lock on a file that the system drops when the
-// process ends, however it ends, so a killed instance never blocks the next.
+// One Tarlo per log-on: a lock that the system drops when the process ends,
+// however it ends, so a killed instance never blocks the next. A lock on a
+// file on POSIX; on Windows the named mutex of the log-on session.
 #pragma once
 
 #include <QString>
@@ -31,7 +32,7 @@ public:
     State state() const { return state_; }
 
 private:
-    int fd_ = -1;
+    qintptr native_ = -1;  // the lock file's descriptor, or the mutex's handle on Windows
     State state_ = State::Unguarded;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/text_encoding.h"
 
+#include "platform/cp932_codec.h"
 #include "platform/error.h"
 #include "platform/utf8.h"
 
@@ -9,9 +10,6 @@
 namespace tarlo {
 
 namespace {
-
-// ICU's "Shift_JIS" is the Windows variant: 0x5C is "\" and 0x8160 is U+FF5E.
-constexpr const char* kCp932Name = "Shift_JIS";
 
 bool startsWith(QByteArrayView bytes, const char* prefix, qsizetype n) {
     return bytes.size() >= n && std::equal(prefix, prefix + n, bytes.data());
@@ -52,7 +50,7 @@ namespace {
 constexpr char16_t kByteEscape = 0xDC00;
 
 bool isLeadByte(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    return isCp932LeadByte(b);
 }
 
 bool isTrailByte(uint8_t b) {
@@ -68,7 +66,6 @@ bool isEscapeAt(QStringView text, qsizetype i) {
 // Character by character, so that every byte either decodes to a character
 // whose code the spelling records or stays an escape.
 void decodeCp932Exactly(QByteArrayView bytes, DecodedText& out) {
-    QStringDecoder decoder(kCp932Name, QStringDecoder::Flag::Stateless);
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     const qsizetype n = bytes.size();
     for (qsizetype i = 0; i < n;) {
@@ -82,8 +79,9 @@ void decodeCp932Exactly(QByteArrayView bytes, DecodedText& out) {
             continue;
         }
         const QByteArrayView piece = bytes.sliced(i, pair ? 2 : 1);
-        const QString character = decoder.decode(piece);
-        const bool read = character.size() == 1 && character[0] != QChar(0xFFFD) && character[0] != QChar(0x1A) &&
+        bool decoded = false;
+        const QString character = decodeCp932Piece(piece, &decoded);
+        const bool read = decoded && character.size() == 1 && character[0] != QChar(0xFFFD) && character[0] != QChar(0x1A) &&
                           !character[0].isSurrogate();
         if (read && pair) {
             const auto known = out.spelling.codes.constFind(character[0].unicode());
@@ -110,12 +108,12 @@ DecodedText decodeCp932(QByteArrayView bytes) {
     // Most files read and write back the same, and one pass each way tells.
     // The converter swaps the controls 1A, 1C and 7F, which Windows keeps.
     if (!bytes.contains('\x1A') && !bytes.contains('\x1C') && !bytes.contains('\x7F')) {
-        QStringDecoder decoder(kCp932Name, QStringDecoder::Flag::Stateless);
-        out.text = decoder.decode(bytes);
-        if (!decoder.hasError()) {
-            QStringEncoder encoder(kCp932Name, QStringEncoder::Flag::Stateless);
-            const QByteArray again = encoder.encode(out.text);
-            if (!encoder.hasError() && again == bytes) return out;
+        bool decoded = false;
+        out.text = decodeCp932Piece(bytes, &decoded);
+        if (decoded) {
+            bool encoded = false;
+            const QByteArray again = encodeCp932(out.text, &encoded);
+            if (encoded && again == bytes) return out;
         }
         out.text.clear();
     }
@@ -206,7 +204,6 @@ QByteArray encodeText(const QString& text, const TextSpelling& spelling) {
     case TextEncoding::Cp932: break;
     }
     // Character by character, so the message can name the one that does not fit.
-    QStringEncoder encoder(kCp932Name);
     QByteArray out;
     out.reserve(text.size() * 2);
     for (qsizetype i = 0; i < text.size();) {
@@ -225,8 +222,9 @@ QByteArray encodeText(const QString& text, const TextSpelling& spelling) {
         }
         const qsizetype n = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
         const QStringView piece = QStringView(text).sliced(i, n);
-        QByteArray bytes = encoder(piece);
-        if (encoder.hasError() || decodeAs(bytes, TextEncoding::Cp932) != piece) {
+        bool encoded = false;
+        QByteArray bytes = encodeCp932(piece, &encoded);
+        if (!encoded || decodeAs(bytes, TextEncoding::Cp932) != piece) {
             throw Error(ErrorFacts{.column = int(i + 1), .word = piece.toString()},
                         u"文字 \"%1\" (%2 文字目) は %3 で保存できません。", piece, i + 1, encodingLabel(encoding));
         }

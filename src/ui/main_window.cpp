@@ -36,6 +36,8 @@
 #include <QWheelEvent>
 
 #ifdef Q_OS_WIN
+#include "ui/win32_window.h"
+
 #include <windows.h>
 #endif
 
@@ -132,6 +134,9 @@ Ttarlo1::Ttarlo1(Environment environment)
     resize(layout::kDesignClientWidth, layout::kDesignClientHeight);
     applyOuterMinimumSize();
     setCaption(QString());
+#ifdef Q_OS_WIN
+    win32::makeSizeableToolWindow(this);
+#endif
     createControls();
     qApp->installEventFilter(this);
     FormCreate();
@@ -270,6 +275,9 @@ void Ttarlo1::FormCreate() {
 
 int Ttarlo1::frameWidth() const {
     if (frameWidthOverride_ >= 0) return frameWidthOverride_;
+#ifdef Q_OS_WIN
+    return win32::sizingFrameWidth();
+#endif
     if (!testAttribute(Qt::WA_Mapped)) return layout::kDefaultFrameWidth;
     return (frameGeometry().width() - width()) / 2;
 }
@@ -349,12 +357,20 @@ void Ttarlo1::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     layoutAnchored();
     FormResize();
-    if (isVisible()) sizeMoveSettled_->start();
+    if (isVisible()) settleSizeMove();
 }
 
 void Ttarlo1::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
-    if (isVisible()) sizeMoveSettled_->start();
+    if (isVisible()) settleSizeMove();
+}
+
+// X11 does not report the end of a move or resize: a pause of 200 ms stands
+// for it. Windows sends WM_EXITSIZEMOVE, handled in nativeEvent.
+void Ttarlo1::settleSizeMove() {
+#ifndef Q_OS_WIN
+    sizeMoveSettled_->start();
+#endif
 }
 
 void Ttarlo1::WMExitSizeMove() {
@@ -380,6 +396,7 @@ bool Ttarlo1::nativeEvent(const QByteArray& eventType, void* message, qintptr* r
         *result = 0;
         return true;
     }
+    if (eventType == "windows_generic_MSG" && msg->message == WM_EXITSIZEMOVE) WMExitSizeMove();
     return QWidget::nativeEvent(eventType, message, result);
 }
 #endif

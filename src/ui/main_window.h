@@ -120,6 +120,7 @@ private:
     void FormCreate();
     void layoutAnchored();
     void applyOuterMinimumSize();
+    void settleSizeMove();
     static constexpr QSize kMinimumOuter{700, 550};
     void FormCloseQuery();
     void finishRun(std::shared_ptr<tarlo::RunOutcome> outcome);

@@ -111,9 +111,9 @@ TEST_F(Engine, CrosstabColumnsAreNamedByTheirValues) {
 // A pivot value holding a NUL heads its own column and gets its own rows.
 TEST_F(Engine, CrosstabOverAValueWithANulByte) {
     static const char kBytes[] = "k,p,v\n1,\"a\0b\",3\n1,a,5\n1,c,4\n";
-    folder.write("nul.csv", QByteArray(kBytes, sizeof kBytes - 1));
+    folder.write("nulbyte.csv", QByteArray(kBytes, sizeof kBytes - 1));
     QStringList names;
-    EXPECT_EQ(run("TRANSFORM Sum(v) SELECT k FROM nul#csv GROUP BY k PIVOT p", &names), Rows{"1\t5\t3\t4"});
+    EXPECT_EQ(run("TRANSFORM Sum(v) SELECT k FROM nulbyte#csv GROUP BY k PIVOT p", &names), Rows{"1\t5\t3\t4"});
     EXPECT_EQ(names, (QStringList{"k", "a", "a b", "c"}));
 }
 

@@ -29,6 +29,16 @@ private:
     QTemporaryDir dir_;
 };
 
+#ifdef Q_OS_WIN
+// Under Wine, the Linux file the POSIX build uses is the same file on Z:.
+inline const char* unreadableFilePath() {
+    return "Z:\\proc\\self\\mem";
+}
+
+inline QString unwritableFolder() {
+    return QStringLiteral("Z:\\proc\\self\\");
+}
+#else
 // A path that exists as a file but cannot be read, even by root: reading
 // the process's own memory at offset 0 fails with EIO.
 inline const char* unreadableFilePath() {
@@ -39,3 +49,4 @@ inline const char* unreadableFilePath() {
 inline QString unwritableFolder() {
     return QStringLiteral("/proc/self/");
 }
+#endif

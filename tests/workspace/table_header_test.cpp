@@ -77,13 +77,16 @@ TEST(TableHeader, CopiedNameLosesItsQuotes) {
 TEST(TableFile, ExactNameThenTheSingleCaseInsensitiveMatch) {
     TempFolder folder;
     folder.write("Sales.csv", "a");
+    EXPECT_EQ(tarlo::resolveTableFile(folder.path(), "Sales.csv"), folder.file("Sales.csv"));
+    EXPECT_EQ(tarlo::resolveTableFile(folder.path(), "sales.CSV").compare(folder.file("Sales.csv"), Qt::CaseInsensitive), 0);
+    EXPECT_EQ(tarlo::resolveTableFile(folder.path(), "none.csv"), folder.file("none.csv"));
+#ifndef Q_OS_WIN  // names that differ in case only are one file there
+    EXPECT_EQ(tarlo::resolveTableFile(folder.path(), "sales.CSV"), folder.file("Sales.csv"));
     folder.write("dup.csv", "a");
     folder.write("DUP.csv", "a");
-    EXPECT_EQ(tarlo::resolveTableFile(folder.path(), "Sales.csv"), folder.file("Sales.csv"));
-    EXPECT_EQ(tarlo::resolveTableFile(folder.path(), "sales.CSV"), folder.file("Sales.csv"));
     EXPECT_EQ(tarlo::resolveTableFile(folder.path(), "dup.csv"), folder.file("dup.csv"));
-    EXPECT_EQ(tarlo::resolveTableFile(folder.path(), "none.csv"), folder.file("none.csv"));
     EXPECT_THROW(tarlo::resolveTableFile(folder.path(), "Dup.csv"), tarlo::Error);
+#endif
     for (const char* outside : {"../x.csv", "/etc/passwd", "..", "sub/x.csv"})
         EXPECT_THROW(tarlo::resolveTableFile(folder.path(), outside), tarlo::Error) << outside;
 }

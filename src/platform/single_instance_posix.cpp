@@ -1,3 +1,5 @@
+// The POSIX side of the single-instance guard: an flock on a file in a
+// folder only this user may write.
 #include "platform/single_instance.h"
 
 #include <QDir>
@@ -53,17 +55,18 @@ QString SingleInstanceGuard::defaultLockPath(const QString& name) {
 SingleInstanceGuard::SingleInstanceGuard(const QString& lockPath) {
     const QByteArray native = QFile::encodeName(lockPath);
     // O_NOFOLLOW: in a shared /tmp another user's link must not redirect us.
-    fd_ = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ < 0) return;
+    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    native_ = fd;
+    if (fd < 0) return;
     int rc;
-    do rc = ::flock(fd_, LOCK_EX | LOCK_NB);
+    do rc = ::flock(fd, LOCK_EX | LOCK_NB);
     while (rc != 0 && errno == EINTR);
     if (rc == 0) state_ = State::Acquired;
     else if (errno == EWOULDBLOCK) state_ = State::HeldElsewhere;
 }
 
 SingleInstanceGuard::~SingleInstanceGuard() {
-    if (fd_ >= 0) ::close(fd_);
+    if (native_ >= 0) ::close(int(native_));
 }
 
 }  // namespace tarlo

@@ -1,3 +1,5 @@
+// The polite requests to end on POSIX (signals) turned into a close of the
+// main window, through a pipe the event loop watches.
 #include "app/termination.h"
 
 #include <QApplication>

@@ -1,0 +1,253 @@
+// The POSIX side of whole-file reads and crash-safe writes: open, read,
+// mkstemp, rename and flock, with errno kept for the messages.
+#include "platform/file_io.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarlo {
+
+namespace {
+
+[[noreturn]] void throwFileError(const QString& path, int code) {
+    const QString reason = systemErrorText(code);
+    throw FileError(path, code, reason);
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { close(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    int close() {
+        int rc = 0;
+        if (fd_ >= 0) rc = ::close(fd_);
+        fd_ = -1;
+        return rc;
+    }
+
+private:
+    int fd_;
+};
+
+// Only a regular file is read: a FIFO named like a table would block the
+// open and every read, a device such as /dev/zero never ends. The open
+// itself must not wait for a FIFO's writer, so it does not block.
+int openForReading(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) throwFileError(path, errno);
+    struct stat st {};
+    if (const bool statted = ::fstat(fd, &st) == 0; !statted || !S_ISREG(st.st_mode)) {
+        const int code = statted ? EINVAL : errno;
+        ::close(fd);
+        if (S_ISDIR(st.st_mode)) throwFileError(path, EISDIR);
+        throw FileError(path, code, QStringLiteral("通常のファイルではありません (パイプや装置は読めません)"));
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+mode_t currentUmask() {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+}  // namespace
+
+QString systemErrorText(int code) {
+    char buffer[256];
+    // GNU strerror_r may return a static string instead of filling the buffer.
+    const char* text = strerror_r(code, buffer, sizeof buffer);
+    return QString::fromLocal8Bit(text);
+}
+
+QByteArray readFilePrefix(const QString& path, qint64 maxBytes) {
+    FileDescriptor fd(openForReading(path));
+    QByteArray bytes;
+    char chunk[65536];
+    while (bytes.size() < maxBytes) {
+        const qint64 want = std::min<qint64>(sizeof chunk, maxBytes - bytes.size());
+        const ssize_t got = ::read(fd.get(), chunk, static_cast<size_t>(want));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throwFileError(path, errno);
+        }
+        if (got == 0) break;
+        bytes.append(chunk, got);
+    }
+    return bytes;
+}
+
+namespace {
+
+// A mark no user's own file carries: the start removes files that end in it
+// and six more characters, so it must not match "report.tarlo-backup".
+constexpr char kTempMark[] = ".tarlo-save-";
+
+// 0 once every byte is written, else the error number.
+int writeAll(int fd, const QByteArray& bytes) {
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno != EINTR) return errno;
+        if (n > 0) written += n;
+    }
+    return 0;
+}
+
+// The file itself rewritten: the only way to keep a hard link, an owner we
+// cannot give a new file, or a file in a folder that takes no new ones.
+void rewriteInPlace(const QString& path, const QByteArray& target, const QByteArray& bytes) {
+    const int raw = ::open(target.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (raw < 0) throwFileError(path, errno);
+    FileDescriptor fd(raw);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) throwFileError(path, errno);
+    if (!S_ISREG(st.st_mode)) throwFileError(path, EINVAL);
+    if (const int code = writeAll(fd.get(), bytes)) throwFileError(path, code);
+    if (::ftruncate(fd.get(), off_t(bytes.size())) != 0) throwFileError(path, errno);
+    if (::fsync(fd.get()) != 0) throwFileError(path, errno);
+    if (fd.close() != 0) throwFileError(path, errno);
+}
+
+// The folder part of a native path, "." for a bare name.
+QByteArray folderOf(const QByteArray& target) {
+    const qsizetype slash = target.lastIndexOf('/');
+    if (slash < 0) return ".";
+    return slash == 0 ? QByteArray("/") : target.left(slash);
+}
+
+}  // namespace
+
+void writeFileAtomically(const QString& path, const QByteArray& bytes) {
+    QByteArray target = QFile::encodeName(path);
+    struct stat existing {};
+    const bool exists = ::stat(target.constData(), &existing) == 0;
+    if (exists) {
+        if (S_ISDIR(existing.st_mode)) throwFileError(path, EISDIR);
+        if (!S_ISREG(existing.st_mode))
+            throw FileError(path, EINVAL, QStringLiteral("通常のファイルではありません (パイプや装置には書けません)"));
+        if (::access(target.constData(), W_OK) != 0) throwFileError(path, errno);
+        // A file nobody may write is read-only for root too, as it is on Windows.
+        if ((existing.st_mode & 0222) == 0) throwFileError(path, EACCES);
+        // A link's target is what the user edits: the link stays a link.
+        if (char* real = ::realpath(target.constData(), nullptr)) {
+            target = real;
+            ::free(real);
+        }
+        // A second name would keep the old text if a new file took this one's place.
+        if (existing.st_nlink > 1) return rewriteInPlace(path, target, bytes);
+    }
+
+    QByteArray temp = target + kTempMark + "XXXXXX";
+    const int raw = ::mkstemp(temp.data());
+    if (raw < 0) {
+        if (exists) return rewriteInPlace(path, target, bytes);  // the folder takes no new file
+        throwFileError(path, errno);
+    }
+    FileDescriptor fd(raw);
+    // Held until the rename, so a start that clears unfinished saves leaves this one alone.
+    ::flock(fd.get(), LOCK_EX | LOCK_NB);
+    auto discard = [&] {
+        fd.close();
+        ::unlink(temp.constData());
+    };
+    auto fail = [&](int code) {
+        discard();
+        throwFileError(path, code);
+    };
+    const mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~currentUmask());
+    if (exists) {
+        struct stat made {};
+        const bool sameOwner = ::fstat(fd.get(), &made) == 0 && made.st_uid == existing.st_uid &&
+                               made.st_gid == existing.st_gid;
+        if (!sameOwner && ::fchown(fd.get(), existing.st_uid, existing.st_gid) != 0) {
+            // Only the file itself keeps an owner or group we may not give.
+            discard();
+            return rewriteInPlace(path, target, bytes);
+        }
+    }
+    if (::fchmod(fd.get(), mode) != 0) fail(errno);
+    if (const int code = writeAll(fd.get(), bytes)) fail(code);
+    if (::fsync(fd.get()) != 0) fail(errno);
+    if (::rename(temp.constData(), target.constData()) != 0) fail(errno);
+    fd.close();
+    // The rename itself reaches the disk with the folder.
+    if (const int dir = ::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+int removeUnfinishedSaves(const QString& folder) {
+    int removed = 0;
+    const QStringList names = QDir(folder).entryList(
+        {QStringLiteral("*") + QLatin1String(kTempMark) + QStringLiteral("??????")},
+        QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+    for (const QString& name : names) {
+        const QByteArray native = QFile::encodeName(QDir(folder).filePath(name));
+        const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat st {};
+        // A save under way holds its lock; a killed one's lock went with its process.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::unlink(native.constData()) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
+}
+
+FileReader::FileReader(const QString& path) : path_(path), fd_(openForReading(path)) {}
+
+FileReader::~FileReader() {
+    ::close(fd_);
+}
+
+QByteArray FileReader::read(qint64 maxBytes) {
+    QByteArray bytes(static_cast<qsizetype>(maxBytes), Qt::Uninitialized);
+    for (;;) {
+        const ssize_t got = ::read(fd_, bytes.data(), static_cast<size_t>(maxBytes));
+        if (got >= 0) {
+            bytes.truncate(got);
+            return bytes;
+        }
+        if (errno != EINTR) throwFileError(path_, errno);
+    }
+}
+
+size_t FileReader::readInto(char* out, size_t n) {
+    for (;;) {
+        const ssize_t got = ::read(fd_, out, n);
+        if (got >= 0) return size_t(got);
+        if (errno != EINTR) throwFileError(path_, errno);
+    }
+}
+
+qint64 FileReader::size() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return qint64(info.st_size);
+}
+
+FileIdentity fileIdentity(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+            qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+}  // namespace tarlo
