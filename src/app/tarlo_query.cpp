@@ -16,6 +16,13 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -53,6 +60,22 @@ void write(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
+// The arguments as the user typed them. Windows gives main() the ANSI code
+// page's bytes, where a name it cannot hold is lost: the wide command line has all.
+std::vector<QString> argumentsOf(int argc, char** argv) {
+    std::vector<QString> out;
+#ifdef Q_OS_WIN
+    int n = 0;
+    if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &n)) {
+        for (int i = 0; i < n; ++i) out.push_back(QString::fromWCharArray(wide[i]));
+        ::LocalFree(wide);
+        return out;
+    }
+#endif
+    for (int i = 0; i < argc; ++i) out.push_back(QString::fromLocal8Bit(argv[i]));
+    return out;
+}
+
 QString readStandardInput() {
     QByteArray bytes;
     char buffer[65536];
@@ -63,13 +86,20 @@ QString readStandardInput() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef Q_OS_WIN
+    // The bytes as written, on every system: CSV brings its own CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    const std::vector<QString> args = argumentsOf(argc, argv);
+    argc = int(args.size());
     QString folder = QDir::currentPath();
     QString statement, queryFile;
     bool header = false, bom = false, haveStatement = false, fromInput = false;
     tarlo::OutputFormat format = tarlo::OutputFormat::Tsv;
     std::string encoding = "utf-8";
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+        const std::string arg = args[size_t(i)].toStdString();
         if (arg == "--header") {
             header = true;
         } else if (arg == "--bom") {
@@ -82,8 +112,8 @@ int main(int argc, char** argv) {
             haveStatement = fromInput = true;
         } else if (arg == "-C" || arg == "-f" || arg == "-e" || arg == "--format" || arg == "--encoding") {
             if (i + 1 >= argc) return usageError("missing value after " + arg);
-            const std::string raw = argv[++i];
-            const QString value = QString::fromLocal8Bit(raw.c_str());
+            const QString value = args[size_t(++i)];
+            const std::string raw = value.toStdString();
             if (arg == "-C") {
                 folder = value;
             } else if (arg == "--format") {
@@ -107,7 +137,7 @@ int main(int argc, char** argv) {
     if (!haveStatement) return usageError("no statement: give -f, -e or -");
     const bool cp932 = encoding == "cp932" || encoding == "shift_jis";
     if (cp932 && bom) return usageError("--bom is for UTF-8 output");
-    if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+    if (!folder.endsWith(QLatin1Char('/')) && !folder.endsWith(QDir::separator())) folder += QLatin1Char('/');
 
     try {
         if (fromInput) {

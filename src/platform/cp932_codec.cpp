@@ -93,7 +93,8 @@ QString Cp932Decoder::finish() {
     if (pending_.isEmpty()) return {};
     const QByteArray rest = std::exchange(pending_, {});
     error_ = true;  // a lead byte with no second byte reads as no character
-    return decodeCp932Piece(rest);
+    const QString out = decodeCp932Piece(rest);
+    return out.isEmpty() ? QString(QChar::ReplacementCharacter) : out;
 }
 
 }  // namespace tarlo

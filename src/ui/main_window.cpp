@@ -490,7 +490,11 @@ void Ttarlo1::BitBtn1MouseMove(unsigned long userTime) {
 
 // The title bar shows caption, an empty one empty; the task bar always the program's name.
 void Ttarlo1::setCaption(const QString& caption) {
+#ifdef Q_OS_WIN
+    win32::setCaption(this, caption);
+#else
     x11::setCaption(this, caption, tarlo::applicationTitle(tarlo::executablePath()));
+#endif
 }
 
 void Ttarlo1::showEvent(QShowEvent* event) {

@@ -16,6 +16,11 @@ void makeSizeableToolWindow(QWidget* window) {
                    SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
+void setCaption(QWidget* window, const QString& caption) {
+    window->setWindowTitle(caption);
+    if (caption.isEmpty()) ::SetWindowTextW(reinterpret_cast<HWND>(window->winId()), L"");
+}
+
 int sizingFrameWidth() {
     return ::GetSystemMetrics(SM_CXFRAME);
 }
