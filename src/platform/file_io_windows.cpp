@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
 #include <limits>
 
 #include <windows.h>
@@ -173,7 +174,7 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes) {
         const unsigned pick = (::GetTickCount() * 7919u + ::GetCurrentProcessId() + attempt * 104729u) % 1000000u;
         swprintf(suffix, std::size(suffix), L"%06u", pick);
         temp = target + kTempMark + suffix;
-        made = ::CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW, attributes,
+        made = ::CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, attributes,
                              nullptr);
         if (made == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) {
             if (exists) return rewriteInPlace(path, target, bytes);  // the folder takes no new file

@@ -1,6 +1,14 @@
+// The one key Tarlo writes into an INI file: the profile API on Windows,
+// a writer of the same rules elsewhere.
 #include "platform/ini_file.h"
 
 #include "platform/file_io.h"
+
+#ifdef Q_OS_WIN
+#include <QDir>
+
+#include <windows.h>
+#endif
 
 #include <optional>
 #include <vector>
@@ -94,12 +102,21 @@ QByteArray setIniValue(const QByteArray& content, const QString& section, const 
 
 void writeIniValue(const QString& path, const QString& section, const QString& key,
                    const QString& value) {
+#ifdef Q_OS_WIN
+    // The wide call: a folder named in characters the ANSI code page lacks
+    // stays reachable; an ASCII entry is written in the same bytes.
+    auto wide = [](const QString& s) { return reinterpret_cast<const wchar_t*>(s.utf16()); };
+    const QString native = QDir::toNativeSeparators(path);
+    if (!::WritePrivateProfileStringW(wide(section), wide(key), wide(value), wide(native)))
+        throw Error(ErrorFacts{.file = path}, u"%1 に書き込めません", path);
+#else
     try {
         const QByteArray old = isExistingFile(path) ? readSmallFile(path, kMaxSmallFileBytes) : QByteArray();
         writeFileAtomically(path, setIniValue(old, section, key, value));
     } catch (const FileError&) {
         throw Error(ErrorFacts{.file = path}, u"%1 に書き込めません", path);
     }
+#endif
 }
 
 }  // namespace tarlo

@@ -15,7 +15,8 @@ QByteArray setIniValue(const QByteArray& content, const QString& section, const 
                        const QString& value);
 
 // Reads the file (a missing one is empty), sets the value and writes the
-// result safely. Throws Error "<path> に書き込めません" when it cannot.
+// result safely; on Windows WritePrivateProfileString does it. Throws
+// Error "<path> に書き込めません" when it cannot.
 void writeIniValue(const QString& path, const QString& section, const QString& key,
                    const QString& value);
 

@@ -10,6 +10,7 @@ shots=$build/e2e
 for tool in Xvfb openbox xdotool xclip wmctrl import; do
   command -v "$tool" >/dev/null || { echo "e2e: $tool is not installed, skipping"; exit 77; }
 done
+. "$here/harness.sh"
 . "$here/folder.sh"
 
 work=$(mktemp -d /tmp/tarlo-e2e.XXXXXX)
@@ -22,31 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-pass() { echo "ok   $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL $1${2:+: $2}"; failed=$((failed + 1)); }
-check() { local name=$1; shift; if "$@"; then pass "$name"; else fail "$name"; fi; }
-
-# Polls `cmd` every 0.1 s until it succeeds or `seconds` pass.
-wait_for() {
-  local seconds=$1; shift
-  local end=$((SECONDS + seconds))
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -ge $end ] && return 1
-    sleep 0.1
-  done
-}
-
-display=:$((90 + RANDOM % 500))
-Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp -ac >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-wait_for 10 xdpyinfo || { echo "e2e: Xvfb did not start"; exit 1; }
-mkdir -p "$shots"
-openbox >"$shots/openbox.log" 2>&1 &
-pids+=($!)
-wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || { echo "e2e: no window manager"; exit 1; }
+start_desktop "$shots" e2e
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORM
@@ -338,5 +315,4 @@ check "13 no kill during a save broke the file" [ "$broken" -eq 0 ] && [ $((kept
 start_tarlo && wmctrl -i -c "$win" && wait_for 10 sh -c "! kill -0 $tarlo"
 check "13 the next start leaves no temporary file" [ "$(ls "$folder" | grep -c '\.tarlo-save-......$')" -eq 0 ]
 
-echo "e2e: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary e2e

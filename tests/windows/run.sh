@@ -15,6 +15,7 @@ linux=$(cd "${2:-$root/build}" && pwd)
 for tool in wine Xvfb openbox xdotool xclip import iconv; do
   command -v "$tool" >/dev/null || { echo "windows: $tool is not installed"; exit 1; }
 done
+. "$root/tests/e2e/harness.sh"
 export WINEPREFIX=$win/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 shots=$win/e2e
 mkdir -p "$shots"
@@ -27,30 +28,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-pass() { echo "ok   $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL $1${2:+: $2}"; failed=$((failed + 1)); }
-check() { local name=$1; shift; if "$@"; then pass "$name"; else fail "$name"; fi; }
-wait_for() {
-  local seconds=$1; shift
-  local end=$((SECONDS + seconds))
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -ge $end ] && return 1
-    sleep 0.2
-  done
-}
-
 # The display comes first: Wine's session, started by the first program,
 # keeps the display it found for the programs after it.
-display=:$((90 + RANDOM % 500))
-Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp -ac >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-wait_for 10 xdpyinfo || { echo "windows: Xvfb did not start"; exit 1; }
-openbox >"$shots/openbox.log" 2>&1 &
-pids+=($!)
-wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window'
+start_desktop "$shots" windows
 wineserver -k 2>/dev/null
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
 
@@ -105,7 +85,8 @@ main_window() {  # the main window: the designed client size in a frame Windows 
 }
 start_tarlo() {
   (cd "$folder" && exec wine tarlo.exe) >"$shots/tarlo.log" 2>&1 &
-  pids+=($!)
+  tarlo_pid=$!
+  pids+=($tarlo_pid)
   wait_for 60 main_window && win_id=$(main_window)
 }
 # The client area lies inside the frame Windows draws: as wide on each side
@@ -135,6 +116,16 @@ windows_before=$(xdotool search --onlyvisible --class tarlo.exe | wc -l)
 second=$?
 check "3 a second start ends with code 0" [ "$second" -eq 0 ]
 check "3 ... showing nothing" [ "$(xdotool search --onlyvisible --class tarlo.exe | wc -l)" -eq "$windows_before" ]
+
+# A right click on the title bar minimises the window (WM_NCRBUTTONDOWN,
+# HTCAPTION): Windows, not the window manager, draws a tool window's caption.
+state_is() { xprop -id "$win_id" WM_STATE | grep -q -i "$1"; }
+sleep 1  # the window takes input once its first paint is done
+xdotool mousemove --window "$win_id" $((dx + 300)) $((dy / 2)) click 3
+check "3 a right click on the title bar minimises the window" wait_for 5 state_is iconic
+xdotool windowactivate "$win_id" 2>/dev/null
+wait_for 5 state_is normal || fail "3 the minimised window comes back when activated"
+sleep 0.5
 
 # The query file a tab holds is told by the editor's text, whatever the tab order.
 query_file_of_editor() {
@@ -182,6 +173,6 @@ shot windows-saved
 xdotool key --window "$win_id" alt+F4
 wait_for 15 sh -c "! xdotool search --onlyvisible --class tarlo.exe | grep -q ."
 check "3 closing writes PRODUCTS.url" sh -c "grep -q '^URL=' '$folder/PRODUCTS.url'"
+check "3 ... and ends the program" wait_for 30 sh -c "! kill -0 $tarlo_pid"
 
-echo "windows: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary windows
