@@ -1,6 +1,7 @@
-# What both end-to-end suites share: the tally of checks, polling, and a
-# desktop of their own (Xvfb with openbox drawing the frames). The caller
-# keeps the processes it must end in the array `pids`.
+# What both end-to-end suites share: the tally of checks, polling, a
+# desktop of their own (Xvfb with openbox drawing the frames), and where the
+# window's controls are. The caller keeps the processes it must end in the
+# array `pids`.
 
 passed=0
 failed=0
@@ -31,6 +32,17 @@ start_desktop() {
   pids+=($!)
   wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || { echo "$suite: no window manager"; exit 1; }
 }
+
+# Places in the main window's client area, for the caller's click_at X Y:
+# tab i of the strip, and the buttons of the lower panel. A click on a tab
+# also opens the run menu (on release): Escape closes it.
+tab() { click_at $((80 + 30 * $1 + 15)) $((385 + 2 + 12)); xdotool key Escape; sleep 0.3; }
+button() {
+  local x
+  case $1 in run) x=428 ;; all) x=481 ;; copy_sql) x=534 ;; copy_result) x=587 ;; save) x=322 ;; save_copy) x=375 ;; esac
+  click_at $((x + 26)) $((411 + 146 + 11))
+}
+clipboard() { xclip -o -selection clipboard 2>/dev/null | tr -d '\r'; }
 
 summary() {
   echo "$1: $passed passed, $failed failed"

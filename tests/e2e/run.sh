@@ -59,15 +59,6 @@ error_box() {  # any other window of the program: its error report
 }
 position() { xdotool getwindowgeometry "$1" | sed -n 's/.*Position: \([0-9-]*\),\([0-9-]*\).*/\1 \2/p'; }
 click_at() { xdotool mousemove --window "$win" "$1" "$2" click "${3:-1}"; sleep 0.2; }
-# Places in the client area: tab i of the strip, and the buttons of the lower panel.
-# A click on a tab also opens the run menu (on release): Escape closes it.
-tab() { click_at $((80 + 30 * $1 + 15)) $((385 + 2 + 12)); xdotool key Escape; sleep 0.2; }
-button() {
-  local x
-  case $1 in run) x=428 ;; all) x=481 ;; copy_sql) x=534 ;; copy_result) x=587 ;; save) x=322 ;; save_copy) x=375 ;; esac
-  click_at $((x + 26)) $((411 + 146 + 11))
-}
-clipboard() { xclip -o -selection clipboard 2>/dev/null | tr -d '\r'; }
 clipboard_is() { [ "$(clipboard)" = "$1" ]; }
 title_is() { [ "$(xdotool getwindowname "$win")" = "$1" ]; }
 lines_of() { "$@" | sed -e '$a\'; }

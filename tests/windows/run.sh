@@ -99,13 +99,6 @@ client_origin() {
   dy=$((h - 581 - dx))
 }
 click_at() { xdotool mousemove --window "$win_id" $((dx + $1)) $((dy + $2)) click 1; sleep 0.4; }
-tab() { click_at $((80 + 30 * $1 + 15)) $((385 + 2 + 12)); xdotool key Escape; sleep 0.3; }
-button() {
-  local x
-  case $1 in run) x=428 ;; all) x=481 ;; copy_sql) x=534 ;; copy_result) x=587 ;; save) x=322 ;; save_copy) x=375 ;; esac
-  click_at $((x + 26)) $((411 + 146 + 11))
-}
-clipboard() { xclip -o -selection clipboard 2>/dev/null | tr -d '\r'; }
 shot() { import -window root "$shots/$1.png" 2>/dev/null; }
 
 if start_tarlo; then pass "3 tarlo.exe opens its window"; else fail "3 tarlo.exe opens its window" "$(tail -5 "$shots/tarlo.log")"; exit 1; fi
