@@ -1,9 +1,11 @@
 // The old engine's aggregates beside SQLite's own: First and Last (the
 // value of the group's first and last row as read), and StDev, StDevP,
 // Var, VarP over the non-null values, computed with Welford's method so
-// large values keep their precision.
+// large values keep their precision. Sum and Avg replace SQLite's: their
+// totals are exact sums rounded once, so no order of rows changes them.
 #include "functions/function_support.h"
 #include "functions/registry.h"
+#include "values/total.h"
 
 #include <cmath>
 #include <new>
@@ -68,6 +70,51 @@ void keptFinal(sqlite3_context* ctx) {
     k->value = nullptr;
 }
 
+Total* totalOf(sqlite3_context* ctx, bool create) {
+    return static_cast<Total*>(sqlite3_aggregate_context(ctx, create ? int(sizeof(Total)) : 0));
+}
+
+// A text that reads as a number counts as that number, as in SQLite's sum.
+template <bool Inverse>
+void totalStep(sqlite3_context* ctx, int, sqlite3_value** a) {
+    Total* t = totalOf(ctx, true);
+    if (!t) return sqlite3_result_error_nomem(ctx);
+    switch (sqlite3_value_numeric_type(a[0])) {
+    case SQLITE_NULL: return;
+    case SQLITE_INTEGER:
+        if (Inverse) t->removeInteger(sqlite3_value_int64(a[0]));
+        else t->addInteger(sqlite3_value_int64(a[0]));
+        return;
+    default:
+        if (Inverse) t->removeReal(sqlite3_value_double(a[0]));
+        else t->addReal(sqlite3_value_double(a[0]));
+    }
+}
+
+void resultOutcome(sqlite3_context* ctx, const Total::Outcome& outcome) {
+    if (outcome.failure == Total::Failure::RealOverflow)
+        return resultError(ctx, u"%1 の合計が大きすぎて数値で表せません。", QString::fromUtf8(calledFunction(ctx).name));
+    switch (outcome.kind) {
+    case Total::Outcome::Kind::Null: return sqlite3_result_null(ctx);
+    case Total::Outcome::Kind::Integer: return sqlite3_result_int64(ctx, outcome.integer);
+    case Total::Outcome::Kind::Real: return sqlite3_result_double(ctx, outcome.real);
+    }
+}
+
+template <bool Average>
+void totalValue(sqlite3_context* ctx) {
+    const Total* t = totalOf(ctx, false);
+    if (!t) return sqlite3_result_null(ctx);
+    resultOutcome(ctx, Average ? t->average() : t->sum());
+}
+
+template <bool Average>
+void totalFinal(sqlite3_context* ctx) {
+    Total* t = totalOf(ctx, false);
+    totalValue<Average>(ctx);
+    if (t) t->reals.release();
+}
+
 }  // namespace
 
 std::span<const FunctionDef> aggregateFunctions() {
@@ -79,6 +126,8 @@ std::span<const FunctionDef> aggregateFunctions() {
         // First and Last follow the rows as read, which is no fixed order: volatile.
         {"First", 1, kNullsHandled | kVolatile, keepStep<false>, keptFinal},
         {"Last", 1, kNullsHandled | kVolatile, keepStep<true>, keptFinal},
+        {"Sum", 1, kNullsHandled, totalStep<false>, totalFinal<false>, totalValue<false>, totalStep<true>},
+        {"Avg", 1, kNullsHandled, totalStep<false>, totalFinal<true>, totalValue<true>, totalStep<true>},
     };
     return kTable;
 }

@@ -38,6 +38,14 @@ void callFinal(sqlite3_context* ctx) {
     guardedCall(ctx, [&] { calledFunction(ctx).final(ctx); });
 }
 
+void callValue(sqlite3_context* ctx) {
+    guardedCall(ctx, [&] { calledFunction(ctx).value(ctx); });
+}
+
+void callInverse(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    guardedCall(ctx, [&] { calledFunction(ctx).inverse(ctx, argc, argv); });
+}
+
 }  // namespace
 
 const FunctionDef& calledFunction(sqlite3_context* ctx) {
@@ -49,7 +57,10 @@ void registerFunctions(sqlite3* db) {
         for (const FunctionDef& def : table) {
             const int encoding = SQLITE_UTF8 | ((def.flags & kVolatile) ? 0 : SQLITE_DETERMINISTIC);
             void* self = const_cast<FunctionDef*>(&def);
-            if (def.final) sqlite3_create_function_v2(db, def.name, def.arity, encoding, self, nullptr, callStep, callFinal, nullptr);
+            if (def.value)
+                sqlite3_create_window_function(db, def.name, def.arity, encoding, self, callStep, callFinal, callValue,
+                                               callInverse, nullptr);
+            else if (def.final) sqlite3_create_function_v2(db, def.name, def.arity, encoding, self, nullptr, callStep, callFinal, nullptr);
             else sqlite3_create_function_v2(db, def.name, def.arity, encoding, self, callScalar, nullptr, nullptr, nullptr);
         }
     }

@@ -25,6 +25,10 @@ struct FunctionDef {
     unsigned flags;
     ScalarFunction call;           // a scalar's body, or an aggregate's step
     FinalFunction final = nullptr; // an aggregate's last call
+    // An aggregate that is also a window function: its value so far, and
+    // the step that takes a row back out of the frame.
+    FinalFunction value = nullptr;
+    ScalarFunction inverse = nullptr;
 };
 
 // The tables of each family, and all of them.
