@@ -160,6 +160,7 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
     onColumnsInParallel(width, [&](size_t c, LargeArray<Cell>&) { shareEqualSpellings(c); });
     indexes_.resize(width);
     orders_.resize(width);
+    codes_.resize(width);
     progress_ = nullptr;
 }
 
@@ -396,50 +397,121 @@ auto listening(const std::atomic<bool>* stop, size_t& count, Less less) {
     };
 }
 
-// Text: rank the distinct spellings once, then place rows by rank, so a
-// column of a few values costs one pass, not a full comparison sort.
-std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
-    std::unordered_map<std::string_view, uint32_t> ids;
+// A text column's distinct spellings, each row's spelling and the spellings
+// in ascending order ignoring case.
+struct Spellings {
+    std::vector<uint32_t> idOfRow;  // UINT32_MAX for null
     std::vector<std::string_view> spellings;
-    std::vector<uint32_t> idOfRow(table.rowCount());
+    std::vector<uint32_t> byRank;
     size_t nulls = 0;
+};
+
+Spellings spellingsInOrder(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    Spellings out;
+    std::unordered_map<std::string_view, uint32_t> ids;
+    out.idOfRow.resize(table.rowCount());
     for (size_t r = 0; r < table.rowCount(); ++r) {
         listenTo(stop, r);
         const Cell c = table.cell(r, column);
         if (table.isNull(ColumnType::Text, c)) {
-            idOfRow[r] = UINT32_MAX;
-            ++nulls;
+            out.idOfRow[r] = UINT32_MAX;
+            ++out.nulls;
             continue;
         }
         const std::string_view text = table.textOf(c);
-        const auto [it, added] = ids.try_emplace(text, uint32_t(spellings.size()));
-        if (added) spellings.push_back(text);
-        idOfRow[r] = it->second;
+        const auto [it, added] = ids.try_emplace(text, uint32_t(out.spellings.size()));
+        if (added) out.spellings.push_back(text);
+        out.idOfRow[r] = it->second;
     }
-    std::vector<uint32_t> byRank(spellings.size());
-    for (uint32_t i = 0; i < byRank.size(); ++i) byRank[i] = i;
+    out.byRank.resize(out.spellings.size());
+    for (uint32_t i = 0; i < out.byRank.size(); ++i) out.byRank[i] = i;
     size_t comparisons = 0;
-    std::sort(byRank.begin(), byRank.end(), listening(stop, comparisons, [&](uint32_t a, uint32_t b) {
-        return compareIgnoringCase(spellings[a], spellings[b]) < 0;
+    std::sort(out.byRank.begin(), out.byRank.end(), listening(stop, comparisons, [&](uint32_t a, uint32_t b) {
+        return compareIgnoringCase(out.spellings[a], out.spellings[b]) < 0;
     }));
+    return out;
+}
+
+// Text: rank the distinct spellings once, then place rows by rank, so a
+// column of a few values costs one pass, not a full comparison sort.
+std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    const Spellings s = spellingsInOrder(table, column, stop);
     // Spellings equal but for case share a rank, so their rows keep the file's order.
-    std::vector<uint32_t> rankOfId(spellings.size());
+    std::vector<uint32_t> rankOfId(s.spellings.size());
     uint32_t rank = 0;
-    for (uint32_t k = 0; k < byRank.size(); ++k) {
-        if (k > 0 && compareIgnoringCase(spellings[byRank[k - 1]], spellings[byRank[k]]) != 0) ++rank;
-        rankOfId[byRank[k]] = rank;
+    for (uint32_t k = 0; k < s.byRank.size(); ++k) {
+        if (k > 0 && compareIgnoringCase(s.spellings[s.byRank[k - 1]], s.spellings[s.byRank[k]]) != 0) ++rank;
+        rankOfId[s.byRank[k]] = rank;
     }
-    std::vector<uint32_t> start(spellings.size() + 1, 0);
-    for (const uint32_t id : idOfRow)
+    std::vector<uint32_t> start(s.spellings.size() + 1, 0);
+    for (const uint32_t id : s.idOfRow)
         if (id != UINT32_MAX) ++start[rankOfId[id] + 1];
     for (size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
     std::vector<uint32_t> order(table.rowCount());
     size_t nextNull = 0;
-    for (uint32_t r = 0; r < idOfRow.size(); ++r) {
-        if (idOfRow[r] == UINT32_MAX) order[nextNull++] = r;
-        else order[nulls + start[rankOfId[idOfRow[r]]]++] = r;
+    for (uint32_t r = 0; r < s.idOfRow.size(); ++r) {
+        if (s.idOfRow[r] == UINT32_MAX) order[nextNull++] = r;
+        else order[s.nulls + start[rankOfId[s.idOfRow[r]]]++] = r;
     }
     return order;
+}
+
+CsvTable::ValueCodes codesOfText(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    Spellings s = spellingsInOrder(table, column, stop);
+    CsvTable::ValueCodes out;
+    std::vector<uint32_t> codeOfId(s.spellings.size());
+    for (uint32_t k = 0; k < s.byRank.size(); ++k) {
+        if (k > 0 && compareIgnoringCase(s.spellings[s.byRank[k - 1]], s.spellings[s.byRank[k]]) == 0) out.caseTwins = true;
+        codeOfId[s.byRank[k]] = k + 1;
+    }
+    out.width = uint32_t(s.spellings.size() + 1);
+    out.codes = std::move(s.idOfRow);
+    for (uint32_t& id : out.codes) id = id == UINT32_MAX ? 0 : codeOfId[id];
+    return out;
+}
+
+// Integers: a count over the range when it is narrow, else the sorted distinct values.
+CsvTable::ValueCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    CsvTable::ValueCodes out;
+    const size_t rows = table.rowCount();
+    out.codes.resize(rows);
+    int64_t low = std::numeric_limits<int64_t>::max(), high = std::numeric_limits<int64_t>::min();
+    for (size_t r = 0; r < rows; ++r) {
+        listenTo(stop, r);
+        const int64_t v = table.cell(r, column).integer;
+        if (v == kNullInteger) continue;
+        low = std::min(low, v);
+        high = std::max(high, v);
+    }
+    if (low > high) return out;  // all null
+    const uint64_t span = uint64_t(high) - uint64_t(low);
+    if (span < std::max<uint64_t>(uint64_t(1) << 16, 4 * uint64_t(rows))) {
+        std::vector<uint32_t> codeOf(size_t(span) + 1, 0);
+        for (size_t r = 0; r < rows; ++r)
+            if (const int64_t v = table.cell(r, column).integer; v != kNullInteger) codeOf[size_t(uint64_t(v) - uint64_t(low))] = 1;
+        uint32_t next = 1;
+        for (uint32_t& c : codeOf)
+            if (c) c = next++;
+        out.width = next;
+        for (size_t r = 0; r < rows; ++r) {
+            const int64_t v = table.cell(r, column).integer;
+            out.codes[r] = v == kNullInteger ? 0 : codeOf[size_t(uint64_t(v) - uint64_t(low))];
+        }
+        return out;
+    }
+    std::vector<int64_t> distinct;
+    for (size_t r = 0; r < rows; ++r)
+        if (const int64_t v = table.cell(r, column).integer; v != kNullInteger) distinct.push_back(v);
+    size_t comparisons = 0;
+    std::sort(distinct.begin(), distinct.end(), listening(stop, comparisons, std::less<>()));
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    out.width = uint32_t(distinct.size() + 1);
+    for (size_t r = 0; r < rows; ++r) {
+        listenTo(stop, r);
+        const int64_t v = table.cell(r, column).integer;
+        out.codes[r] = v == kNullInteger ? 0 : uint32_t(std::lower_bound(distinct.begin(), distinct.end(), v) - distinct.begin() + 1);
+    }
+    return out;
 }
 
 template <typename Key>
@@ -481,6 +553,16 @@ const std::vector<uint32_t>& CsvTable::rowsInOrder(size_t column, const std::ato
         }
     }
     return *order;
+}
+
+const CsvTable::ValueCodes& CsvTable::codesOf(size_t column, const std::atomic<bool>* stop) const {
+    std::lock_guard lock(indexLock_);
+    std::unique_ptr<ValueCodes>& codes = codes_[column];
+    if (!codes) {
+        if (types_[column] == ColumnType::Text) codes = std::make_unique<ValueCodes>(codesOfText(*this, column, stop));
+        else codes = std::make_unique<ValueCodes>(codesOfIntegers(*this, column, stop));
+    }
+    return *codes;
 }
 
 const std::vector<uint32_t>* CsvTable::rowsWithKey(size_t column, const std::string& key,

@@ -93,6 +93,17 @@ public:
     // Built the first time, hearing stop as rowsWithKey does.
     const std::vector<uint32_t>& rowsInOrder(size_t column, const std::atomic<bool>* stop = nullptr) const;
 
+    // Each row's value of an integer or text column as a small code that
+    // sorts as rowsInOrder does: 0 for null, then 1, 2, ... for the distinct
+    // values, ascending. Texts equal but for case get codes of their own and
+    // caseTwins says so. Built the first time, hearing stop as rowsWithKey does.
+    struct ValueCodes {
+        std::vector<uint32_t> codes;
+        uint32_t width = 1;  // one more than the highest code
+        bool caseTwins = false;
+    };
+    const ValueCodes& codesOf(size_t column, const std::atomic<bool>* stop = nullptr) const;
+
 private:
     struct Column {
         size_t firstRow = 0;
@@ -134,6 +145,7 @@ private:
     mutable std::mutex indexLock_;
     mutable std::vector<std::unique_ptr<Index>> indexes_;
     mutable std::vector<std::unique_ptr<std::vector<uint32_t>>> orders_;
+    mutable std::vector<std::unique_ptr<ValueCodes>> codes_;
     ParseProgress progress_;  // while the table is built
 };
 
