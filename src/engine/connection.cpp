@@ -128,7 +128,10 @@ sqlite3_stmt* Connection::prepare(const QString& translated, const ParseProgress
         for (size_t c = 0; c < table->columnCount(); ++c)
             bound.columns.emplace_back(QString::fromStdString(table->columnNames()[c]), kindOf(table->columnTypes()[c]));
     }
-    const QByteArray sql = bindTypes(rewritten.sql, catalog).toUtf8();
+    bound_ = bindTypes(rewritten.sql, catalog);
+    boundTables_.clear();
+    for (const TableReference& ref : rewritten.tables) boundTables_.push_back(ref.name);
+    const QByteArray sql = bound_.toUtf8();
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     sqlite3_set_authorizer(db_, readOnlyAuthorizer, nullptr);
@@ -181,8 +184,20 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     QString translated = translateJetSql(statement);
     if (const auto crosstab = Crosstab::parse(translated)) translated = crosstab->query(pivotValues(*crosstab, progress));
     auto result = std::unique_ptr<Result>(new Result(this, prepare(translated, progress)));
-    result->step();
+    if (std::optional<ColumnRows> rows = columnPath_ ? runOnColumns(result->stmt_) : std::nullopt)
+        result->takeRows(std::move(*rows));
+    else
+        result->step();
     return result;
+}
+
+std::optional<ColumnRows> Connection::runOnColumns(sqlite3_stmt* stmt) {
+    if (boundTables_.size() != 1) return std::nullopt;
+    const std::shared_ptr<const CsvTable> table = lookup_->find(boundTables_[0].toStdString());
+    if (!table) return std::nullopt;
+    const std::optional<ColumnPlan> plan = planColumnQuery(bound_, boundTables_[0], *table, db_);
+    if (!plan || plan->items.size() != size_t(sqlite3_column_count(stmt))) return std::nullopt;
+    return runColumnPlan(*plan, *table, &lookup_->interrupted);
 }
 
 Result::Result(Connection* connection, sqlite3_stmt* stmt)
@@ -207,6 +222,11 @@ Result::~Result() {
     sqlite3_finalize(stmt_);
 }
 
+void Result::takeRows(ColumnRows rows) {
+    rows_ = std::move(rows);
+    done_ = rows_->rowCount() == 0;
+}
+
 QString Result::fieldName(int i) const {
     return QString::fromUtf8(sqlite3_column_name(stmt_, i));
 }
@@ -219,7 +239,9 @@ void Result::step() {
 }
 
 void Result::next() {
-    if (!done_) step();
+    if (done_) return;
+    if (!rows_) return step();
+    done_ = ++row_ >= rows_->rowCount();
 }
 
 std::string_view Result::fieldUtf8(int i) {
@@ -228,6 +250,12 @@ std::string_view Result::fieldUtf8(int i) {
 }
 
 std::string_view Result::field(int i, FieldKind& kind) {
+    if (rows_) {
+        const size_t at = row_ * rows_->fieldCount + size_t(i);
+        const PathValue::Kind k = rows_->kinds[at];
+        kind = k == PathValue::Kind::Null ? FieldKind::Null : k == PathValue::Kind::Text ? FieldKind::Text : FieldKind::Number;
+        return rows_->texts[at];
+    }
     switch (sqlite3_column_type(stmt_, i)) {
     case SQLITE_NULL: kind = FieldKind::Null; return {};
     case SQLITE_FLOAT: {

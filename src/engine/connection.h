@@ -4,6 +4,7 @@
 #pragma once
 
 #include "dialect/crosstab.h"
+#include "engine/column_run.h"
 #include "csv/csv_table.h"
 
 #include <QString>
@@ -36,10 +37,16 @@ public:
     // Stops the running statement from any thread; it then fails with Cancelled.
     void interrupt();
 
+    // Whether statements of the column path's shape take it (the default);
+    // off, SQLite answers every statement, as the equivalence tests compare.
+    void setColumnPath(bool on) { columnPath_ = on; }
+
 private:
     friend class Result;
     // Registers the tables a translated statement reads and prepares it.
     sqlite3_stmt* prepare(const QString& translated, const ParseProgress& progress);
+    // The column path's rows for the statement prepare bound last, or nothing.
+    std::optional<ColumnRows> runOnColumns(sqlite3_stmt* stmt);
     std::vector<PivotValue> pivotValues(const Crosstab& crosstab, const ParseProgress& progress);
 
     QString folder_;
@@ -48,6 +55,9 @@ private:
     std::vector<std::pair<std::string, std::shared_ptr<const CsvTable>>> tables_;
     struct Lookup;
     std::unique_ptr<Lookup> lookup_;
+    bool columnPath_ = true;
+    QString bound_;  // the last statement prepare made, as SQLite reads it
+    std::vector<QString> boundTables_;
 };
 
 class Result {
@@ -62,11 +72,14 @@ public:
     std::string_view field(int i, FieldKind& kind);
     // Moves to the next row. Throws Error (the rows read so far stay valid).
     void next();
+    // Whether the column path gave the rows (SQLite only named the fields).
+    bool fromColumns() const { return rows_.has_value(); }
 
 private:
     friend class Connection;
     Result(Connection* connection, sqlite3_stmt* stmt);
     void step();
+    void takeRows(ColumnRows rows);
 
     Connection* connection_;
     sqlite3_stmt* stmt_;
@@ -74,6 +87,8 @@ private:
     bool done_ = false;
     std::vector<std::string> scratch_;  // each field's shown real
     std::vector<std::pair<std::shared_ptr<const CsvTable>, size_t>> spelledBy_;
+    std::optional<ColumnRows> rows_;  // the column path's answer, when it gave one
+    size_t row_ = 0;
 };
 
 }  // namespace tarlo

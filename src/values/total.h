@@ -6,26 +6,24 @@
 
 #include "values/exact_sum.h"
 
+#include <cmath>
 #include <cstdint>
 
 namespace tarlo {
 
 struct Total {
     int64_t count = 0;
-    int64_t integer = 0;
-    bool integerOverflow = false;
+    __int128 integer = 0;  // no count of 64-bit values overflows it
     bool sawReal = false;
-    ExactSum reals;
+    ExactSum reals;        // the reals only
 
     void addInteger(int64_t v) {
         ++count;
-        if (__builtin_add_overflow(integer, v, &integer)) integerOverflow = true;
-        reals.add(double(v));
+        integer += v;
     }
     void removeInteger(int64_t v) {
         --count;
-        if (__builtin_sub_overflow(integer, v, &integer)) integerOverflow = true;
-        reals.remove(double(v));
+        integer -= v;
     }
     void addReal(double v) {
         ++count;
@@ -36,17 +34,10 @@ struct Total {
         --count;
         reals.remove(v);
     }
-    void merge(const Total& other) {
-        count += other.count;
-        if (__builtin_add_overflow(integer, other.integer, &integer)) integerOverflow = true;
-        integerOverflow |= other.integerOverflow;
-        sawReal |= other.sawReal;
-        reals.merge(other.reals);
-    }
 
     // Sum: null for no values, an integer while only integers came and
-    // their sum fits, else the rounded exact sum (integers that overflow
-    // turn real, as the engine's + does).
+    // their sum fits 64 bits, else the exact sum of all rounded once
+    // (integers that overflow turn real, as the engine's + does).
     enum class Failure { None, RealOverflow };
     struct Outcome {
         enum class Kind { Null, Integer, Real } kind = Kind::Null;
@@ -54,18 +45,33 @@ struct Total {
         double real = 0;
         Failure failure = Failure::None;
     };
-    Outcome sum() const {
+    Outcome sum() const { return sumOf(count, integer, sawReal ? &reals : nullptr); }
+    Outcome average() const { return averageOf(count, integer, sawReal ? &reals : nullptr); }
+
+    // The same from the parts, for who keeps them apart (the column path).
+    static Outcome sumOf(int64_t count, __int128 integer, const ExactSum* reals) {
         if (count == 0) return {};
-        if (!sawReal && !integerOverflow) return {.kind = Outcome::Kind::Integer, .integer = integer};
-        if (reals.overflowed()) return {.failure = Failure::RealOverflow};
-        return {.kind = Outcome::Kind::Real, .real = reals.value()};
+        if (!reals && integer >= INT64_MIN && integer <= INT64_MAX) return {.kind = Outcome::Kind::Integer, .integer = int64_t(integer)};
+        return rounded(integer, reals, 1);
     }
-    Outcome average() const {
+    static Outcome averageOf(int64_t count, __int128 integer, const ExactSum* reals) {
         if (count == 0) return {};
-        if (reals.overflowed()) return {.failure = Failure::RealOverflow};
-        // Integers that fit are summed exactly and rounded once.
-        const double total = !sawReal && !integerOverflow ? double(integer) : reals.value();
-        return {.kind = Outcome::Kind::Real, .real = total / double(count)};
+        return rounded(integer, reals, count);
+    }
+
+private:
+    static Outcome rounded(__int128 integer, const ExactSum* reals, int64_t divisor) {
+        ExactSum all;
+        if (reals) all.merge(*reals);
+        // In pieces of 32 bits, each of which a double holds exactly.
+        const bool negative = integer < 0;
+        unsigned __int128 magnitude = negative ? -static_cast<unsigned __int128>(integer) : static_cast<unsigned __int128>(integer);
+        for (int shift = 0; magnitude != 0; shift += 32, magnitude >>= 32) {
+            const double piece = std::ldexp(double(uint32_t(magnitude & 0xFFFFFFFFu)), shift);
+            all.add(negative ? -piece : piece);
+        }
+        if (all.overflowed()) return {.failure = Failure::RealOverflow};
+        return {.kind = Outcome::Kind::Real, .real = all.value() / double(divisor)};
     }
 };
 

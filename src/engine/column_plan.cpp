@@ -1,0 +1,417 @@
+#include "engine/column_plan.h"
+
+#include "dialect/internal_names.h"
+#include "dialect/sql_lexer.h"
+#include "values/case_folding.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+namespace tarlo {
+
+namespace {
+
+// What a node gives, known before any row is read.
+enum class Shape { Number, Text, Truth, Null, Other };
+
+struct Refused {};  // any part the column path does not take
+
+class Parser {
+public:
+    Parser(std::vector<Token> tokens, const CsvTable& table, sqlite3* db) : tokens_(std::move(tokens)), table_(table), db_(db) {}
+
+    ColumnPlan parse(const QString& tableName) {
+        expectWord("SELECT");
+        if (isWord("DISTINCT") || isWord("ALL")) throw Refused{};
+        do plan_.items.push_back(item());
+        while (take(","));
+        expectWord("FROM");
+        if (at().kind == TokenKind::Word || at().kind == TokenKind::DoubleQuoted || at().kind == TokenKind::Bracketed ||
+            at().kind == TokenKind::Backticked) {
+            if (unquotedText(at()).compare(tableName, Qt::CaseInsensitive) != 0) throw Refused{};
+            ++pos_;
+        } else {
+            throw Refused{};
+        }
+        if (takeWord("WHERE")) plan_.where = truth(expression(), false);
+        if (takeWord("GROUP")) {
+            expectWord("BY");
+            do {
+                const int node = expression();
+                const PlanNode& n = plan_.nodes[size_t(node)];
+                if (n.kind != PlanNode::Kind::Column) throw Refused{};
+                const ColumnType type = table_.columnTypes()[n.index];
+                if (type != ColumnType::Integer && type != ColumnType::Text) throw Refused{};
+                plan_.groupColumns.push_back(n.index);
+            } while (take(","));
+        }
+        if (takeWord("HAVING")) plan_.having = truth(expression(), true);
+        if (takeWord("ORDER")) {
+            expectWord("BY");
+            do plan_.order.push_back(orderKey());
+            while (take(","));
+        }
+        take(";");
+        if (pos_ != tokens_.size()) throw Refused{};
+        if (plan_.aggregates.empty() && plan_.groupColumns.empty()) throw Refused{};
+        for (const int item : plan_.items) groupLevel(item);
+        if (plan_.having >= 0) groupLevel(plan_.having);
+        for (const ColumnPlan::OrderKey& key : plan_.order) groupLevel(key.node);
+        for (PlanNode& n : plan_.nodes)
+            if (n.kind == PlanNode::Kind::Literal && n.literal.kind == PathValue::Kind::Text) n.literal.text = n.literalText;
+        return std::move(plan_);
+    }
+
+private:
+    const Token& at() const {
+        static const Token end{TokenKind::Space, QString(), 0};
+        return pos_ < tokens_.size() ? tokens_[pos_] : end;
+    }
+    bool isWord(const char* word) const { return at().kind == TokenKind::Word && isKeyword(at(), word); }
+    bool takeWord(const char* word) {
+        if (!isWord(word)) return false;
+        ++pos_;
+        return true;
+    }
+    void expectWord(const char* word) {
+        if (!takeWord(word)) throw Refused{};
+    }
+    bool take(const char* symbol) {
+        if (at().kind != TokenKind::Symbol || at().text != QLatin1String(symbol)) return false;
+        ++pos_;
+        return true;
+    }
+    void expect(const char* symbol) {
+        if (!take(symbol)) throw Refused{};
+    }
+
+    int add(PlanNode node, Shape shape) {
+        plan_.nodes.push_back(std::move(node));
+        shapes_.push_back(shape);
+        return int(plan_.nodes.size() - 1);
+    }
+    Shape shapeOf(int node) const { return shapes_[size_t(node)]; }
+    int truth(int node, bool) const {
+        if (shapeOf(node) != Shape::Truth) throw Refused{};
+        return node;
+    }
+
+    int item() {
+        const int node = expression();
+        if (shapeOf(node) != Shape::Number && shapeOf(node) != Shape::Text) throw Refused{};
+        if (takeWord("AS")) {
+            if (at().kind == TokenKind::Symbol || at().kind == TokenKind::Space) throw Refused{};
+            aliases_.emplace_back(unquotedText(at()), node);
+            ++pos_;
+        }
+        return node;
+    }
+
+    ColumnPlan::OrderKey orderKey() {
+        int node = -1;
+        if (at().kind == TokenKind::Number) {
+            bool ok = false;
+            const int position = at().text.toInt(&ok);
+            if (!ok || position < 1 || size_t(position) > plan_.items.size()) throw Refused{};
+            node = plan_.items[size_t(position - 1)];
+            ++pos_;
+        } else {
+            // A name of the result first, as SQLite resolves ORDER BY.
+            const bool name = at().kind == TokenKind::Word || at().kind == TokenKind::DoubleQuoted ||
+                              at().kind == TokenKind::Bracketed || at().kind == TokenKind::Backticked;
+            if (name && !(pos_ + 1 < tokens_.size() && tokens_[pos_ + 1].text == QLatin1String("("))) {
+                const QString n = unquotedText(at());
+                for (const auto& [alias, aliased] : aliases_)
+                    if (alias.compare(n, Qt::CaseInsensitive) == 0) node = aliased;
+                if (node >= 0) ++pos_;
+            }
+            if (node < 0) node = expression();
+        }
+        collation();
+        if (shapeOf(node) != Shape::Number && shapeOf(node) != Shape::Text) throw Refused{};
+        bool descending = false;
+        if (takeWord("DESC")) descending = true;
+        else takeWord("ASC");
+        if (isWord("NULLS")) throw Refused{};
+        return {node, descending};
+    }
+
+    // Texts compare ignoring case already; any other collation is refused.
+    void collation() {
+        while (takeWord("COLLATE")) {
+            if (!(at().kind == TokenKind::Word && at().text.compare(QLatin1String(kNoCaseCollation), Qt::CaseInsensitive) == 0))
+                throw Refused{};
+            ++pos_;
+        }
+    }
+
+    int expression() { return disjunction(); }
+
+    int disjunction() {
+        int left = conjunction();
+        while (takeWord("OR")) left = logical(PlanNode::Kind::Or, left, conjunction());
+        return left;
+    }
+    int conjunction() {
+        int left = negation();
+        while (takeWord("AND")) left = logical(PlanNode::Kind::And, left, negation());
+        return left;
+    }
+    int logical(PlanNode::Kind kind, int a, int b) {
+        if (shapeOf(a) != Shape::Truth || shapeOf(b) != Shape::Truth) throw Refused{};
+        return add(PlanNode::of(kind, {a, b}), Shape::Truth);
+    }
+    int negation() {
+        if (takeWord("NOT")) {
+            const int operand = negation();
+            if (shapeOf(operand) != Shape::Truth) throw Refused{};
+            return add(PlanNode::of(PlanNode::Kind::Not, {operand}), Shape::Truth);
+        }
+        return comparison();
+    }
+
+    // Numbers with numbers; texts with texts where a column gives the collation.
+    void comparable(int a, int b) const {
+        const Shape x = shapeOf(a), y = shapeOf(b);
+        if (x == Shape::Null || y == Shape::Null) {
+            if (x == Shape::Truth || x == Shape::Other || y == Shape::Truth || y == Shape::Other) throw Refused{};
+            return;
+        }
+        if (x == Shape::Number && y == Shape::Number) return;
+        if (x == Shape::Text && y == Shape::Text &&
+            (plan_.nodes[size_t(a)].kind == PlanNode::Kind::Column || plan_.nodes[size_t(b)].kind == PlanNode::Kind::Column))
+            return;
+        throw Refused{};
+    }
+
+    int comparison() {
+        const int left = operand();
+        static const std::pair<const char*, PlanNode::Op> ops[] = {
+            {"=", PlanNode::Op::Eq}, {"==", PlanNode::Op::Eq}, {"<>", PlanNode::Op::Ne}, {"!=", PlanNode::Op::Ne},
+            {"<=", PlanNode::Op::Le}, {">=", PlanNode::Op::Ge}, {"<", PlanNode::Op::Lt}, {">", PlanNode::Op::Gt}};
+        for (const auto& [symbol, op] : ops) {
+            if (take(symbol)) {
+                const int right = operand();
+                comparable(left, right);
+                PlanNode compare = PlanNode::of(PlanNode::Kind::Compare, {left, right});
+                compare.op = op;
+                return add(std::move(compare), Shape::Truth);
+            }
+        }
+        if (takeWord("IS")) {
+            const bool negated = takeWord("NOT");
+            expectWord("NULL");
+            PlanNode isNull = PlanNode::of(PlanNode::Kind::IsNull, {left});
+            isNull.negated = negated;
+            return add(std::move(isNull), Shape::Truth);
+        }
+        const bool negated = takeWord("NOT");
+        if (takeWord("BETWEEN")) {
+            const int low = operand();
+            expectWord("AND");
+            const int high = operand();
+            comparable(left, low);
+            comparable(left, high);
+            PlanNode between = PlanNode::of(PlanNode::Kind::Between, {left, low, high});
+            between.negated = negated;
+            return add(std::move(between), Shape::Truth);
+        }
+        if (takeWord("IN")) {
+            expect("(");
+            PlanNode in = PlanNode::of(PlanNode::Kind::In, {left});
+            in.negated = negated;
+            do {
+                const int value = operand();
+                if (plan_.nodes[size_t(value)].kind != PlanNode::Kind::Literal) throw Refused{};
+                comparable(left, value);
+                in.children.push_back(value);
+            } while (take(","));
+            expect(")");
+            return add(std::move(in), Shape::Truth);
+        }
+        if (negated) throw Refused{};
+        return left;
+    }
+
+    int operand() {
+        const int node = primary();
+        collation();
+        return node;
+    }
+
+    int literal(const QString& text) {
+        // SQLite reads the number, so the plan holds the very value it would.
+        const QByteArray sql = ("SELECT " + text).toUtf8();
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.constData(), int(sql.size()), &stmt, nullptr) != SQLITE_OK || !stmt ||
+            sqlite3_step(stmt) != SQLITE_ROW) {
+            sqlite3_finalize(stmt);
+            throw Refused{};
+        }
+        PlanNode node = PlanNode::of(PlanNode::Kind::Literal);
+        const int type = sqlite3_column_type(stmt, 0);
+        if (type == SQLITE_INTEGER) node.literal = PathValue::ofInteger(sqlite3_column_int64(stmt, 0));
+        else if (type == SQLITE_FLOAT) node.literal = PathValue::ofReal(sqlite3_column_double(stmt, 0));
+        sqlite3_finalize(stmt);
+        if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) throw Refused{};
+        return add(std::move(node), Shape::Number);
+    }
+
+    int primary() {
+        const Token& t = at();
+        if (take("(")) {
+            const int inner = expression();
+            expect(")");
+            return inner;
+        }
+        if (t.kind == TokenKind::Number) {
+            ++pos_;
+            return literal(t.text);
+        }
+        if (t.kind == TokenKind::Symbol && t.text == QLatin1String("-") && pos_ + 1 < tokens_.size() &&
+            tokens_[pos_ + 1].kind == TokenKind::Number) {
+            pos_ += 2;
+            return literal(QLatin1Char('-') + tokens_[pos_ - 1].text);
+        }
+        if (t.kind == TokenKind::String) {
+            ++pos_;
+            PlanNode node = PlanNode::of(PlanNode::Kind::Literal);
+            node.literal.kind = PathValue::Kind::Text;
+            node.literalText = unquotedText(t).toStdString();
+            return add(std::move(node), Shape::Text);
+        }
+        if (t.kind == TokenKind::Word && isKeyword(t, "NULL")) {
+            ++pos_;
+            return add(PlanNode::of(PlanNode::Kind::Literal), Shape::Null);
+        }
+        const bool name = t.kind == TokenKind::Word || t.kind == TokenKind::DoubleQuoted ||
+                          t.kind == TokenKind::Bracketed || t.kind == TokenKind::Backticked;
+        if (!name) throw Refused{};
+        ++pos_;
+        if (t.kind == TokenKind::Word && take("(")) return call(t.text);
+        if (at().kind == TokenKind::Symbol && at().text == QLatin1String(".")) throw Refused{};
+        return column(unquotedText(t));
+    }
+
+    int column(const QString& name) {
+        // SQLite matches names ignoring ASCII case only.
+        const QByteArray wanted = name.toUtf8();
+        size_t found = SIZE_MAX;
+        for (size_t c = 0; c < table_.columnCount(); ++c) {
+            if (sqlite3_stricmp(table_.columnNames()[c].c_str(), wanted.constData()) != 0) continue;
+            if (found != SIZE_MAX) throw Refused{};
+            found = c;
+        }
+        if (found == SIZE_MAX) throw Refused{};
+        Shape shape = Shape::Other;
+        switch (table_.columnTypes()[found]) {
+        case ColumnType::Integer:
+        case ColumnType::Real: shape = Shape::Number; break;
+        case ColumnType::Text: shape = Shape::Text; break;
+        default: break;
+        }
+        PlanNode column = PlanNode::of(PlanNode::Kind::Column);
+        column.index = found;
+        return add(std::move(column), shape);
+    }
+
+    bool numberColumn(int node) const {
+        return plan_.nodes[size_t(node)].kind == PlanNode::Kind::Column && shapeOf(node) == Shape::Number;
+    }
+
+    int call(const QString& name) {
+        const auto is = [&](const char* n) { return name.compare(QLatin1String(n), Qt::CaseInsensitive) == 0; };
+        if (is(call::kAdd) || is(call::kSubtract)) {
+            const int a = expression();
+            expect(",");
+            const int b = expression();
+            expect(")");
+            if (shapeOf(a) != Shape::Number || shapeOf(b) != Shape::Number) throw Refused{};
+            return add(PlanNode::of(is(call::kAdd) ? PlanNode::Kind::Add : PlanNode::Kind::Subtract, {a, b}),
+                       Shape::Number);
+        }
+        if (is(call::kNumberOf)) {
+            // On a number column it hands the value on unchanged.
+            const int value = expression();
+            for (int i = 0; i < 2; ++i) {
+                expect(",");
+                if (at().kind != TokenKind::String) throw Refused{};
+                ++pos_;
+            }
+            expect(")");
+            if (!numberColumn(value)) throw Refused{};
+            return value;
+        }
+        AggregateSpec spec{Aggregate::CountRows, 0};
+        if (is("count")) spec.kind = Aggregate::Count;
+        else if (is("sum")) spec.kind = Aggregate::Sum;
+        else if (is("avg")) spec.kind = Aggregate::Avg;
+        else if (is("min")) spec.kind = Aggregate::Min;
+        else if (is("max")) spec.kind = Aggregate::Max;
+        else throw Refused{};
+        if (spec.kind == Aggregate::Count && take("*")) {
+            spec.kind = Aggregate::CountRows;
+        } else {
+            if (isWord("DISTINCT") || isWord("ALL")) throw Refused{};
+            const int argument = expression();
+            const PlanNode& a = plan_.nodes[size_t(argument)];
+            if (a.kind != PlanNode::Kind::Column) throw Refused{};
+            if (spec.kind != Aggregate::Count && !numberColumn(argument)) throw Refused{};
+            spec.column = a.index;
+        }
+        expect(")");
+        if (isWord("FILTER") || isWord("OVER")) throw Refused{};
+        size_t index = 0;
+        while (index < plan_.aggregates.size() && !(plan_.aggregates[index] == spec)) ++index;
+        if (index == plan_.aggregates.size()) plan_.aggregates.push_back(spec);
+        PlanNode aggregate = PlanNode::of(PlanNode::Kind::Aggregate);
+        aggregate.index = index;
+        return add(std::move(aggregate), Shape::Number);
+    }
+
+    // A result or HAVING reads group keys and aggregates, never a bare row.
+    void groupLevel(int node) const {
+        const PlanNode& n = plan_.nodes[size_t(node)];
+        if (n.kind == PlanNode::Kind::Column &&
+            std::find(plan_.groupColumns.begin(), plan_.groupColumns.end(), n.index) == plan_.groupColumns.end())
+            throw Refused{};
+        if (n.kind == PlanNode::Kind::Aggregate) return;
+        for (const int child : n.children) groupLevel(child);
+    }
+
+    std::vector<Token> tokens_;
+    const CsvTable& table_;
+    sqlite3* db_;
+    size_t pos_ = 0;
+    ColumnPlan plan_;
+    std::vector<Shape> shapes_;
+    std::vector<std::pair<QString, int>> aliases_;
+};
+
+// An aggregate in WHERE is SQLite's error to report, not ours.
+bool hasAggregate(const ColumnPlan& plan, int node) {
+    const PlanNode& n = plan.nodes[size_t(node)];
+    if (n.kind == PlanNode::Kind::Aggregate) return true;
+    for (const int child : n.children)
+        if (hasAggregate(plan, child)) return true;
+    return false;
+}
+
+}  // namespace
+
+std::optional<ColumnPlan> planColumnQuery(const QString& statement, const QString& tableName, const CsvTable& table,
+                                          sqlite3* db) {
+    std::vector<Token> tokens;
+    for (Token& t : tokenize(statement))
+        if (t.kind != TokenKind::Space && t.kind != TokenKind::Comment) tokens.push_back(std::move(t));
+    try {
+        ColumnPlan plan = Parser(std::move(tokens), table, db).parse(tableName);
+        if (plan.where >= 0 && hasAggregate(plan, plan.where)) return std::nullopt;
+        return plan;
+    } catch (const Refused&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace tarlo

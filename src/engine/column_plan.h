@@ -1,0 +1,81 @@
+// The statements the column path answers: one table; WHERE of comparisons
+// of columns with constants; GROUP BY on integer and text columns; Count,
+// Sum, Avg, Min and Max; HAVING; ORDER BY on the result. Read from the
+// statement as SQLite will run it (translated and typed), and only when
+// every part of it is understood: anything else is left to SQLite.
+#pragma once
+
+#include "csv/csv_table.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace tarlo {
+
+// A value of the column path, as SQLite would hold it.
+struct PathValue {
+    enum class Kind : uint8_t { Null, Integer, Real, Text };
+    Kind kind = Kind::Null;
+    int64_t integer = 0;
+    double real = 0;
+    std::string_view text;
+
+    static PathValue ofInteger(int64_t v) { PathValue p; p.kind = Kind::Integer; p.integer = v; return p; }
+    static PathValue ofReal(double v) { PathValue p; p.kind = Kind::Real; p.real = v; return p; }
+    static PathValue ofText(std::string_view v) { PathValue p; p.kind = Kind::Text; p.text = v; return p; }
+};
+
+enum class Aggregate : uint8_t { CountRows, Count, Sum, Avg, Min, Max };
+
+struct AggregateSpec {
+    Aggregate kind;
+    size_t column = 0;  // not for CountRows
+    bool operator==(const AggregateSpec&) const = default;
+};
+
+struct PlanNode {
+    enum class Kind : uint8_t { Column, Literal, Aggregate, Compare, And, Or, Not, IsNull, Between, In, Add, Subtract };
+    enum class Op : uint8_t { Eq, Ne, Lt, Le, Gt, Ge };
+    Kind kind = Kind::Literal;
+    Op op = Op::Eq;
+    bool negated = false;  // IS NOT NULL, NOT BETWEEN, NOT IN
+    size_t index = 0;      // Column: the table's column; Aggregate: into ColumnPlan::aggregates
+    PathValue literal;
+    std::string literalText;  // what a text literal's view points into
+    std::vector<int> children;
+
+    static PlanNode of(Kind kind, std::vector<int> children = {}) {
+        PlanNode n;
+        n.kind = kind;
+        n.children = std::move(children);
+        return n;
+    }
+};
+
+struct ColumnPlan {
+    std::vector<PlanNode> nodes;
+    std::vector<AggregateSpec> aggregates;
+    std::vector<size_t> groupColumns;
+    std::vector<int> items;  // one node per field
+    int where = -1;
+    int having = -1;
+    struct OrderKey {
+        int node;
+        bool descending;
+    };
+    std::vector<OrderKey> order;
+};
+
+// The plan for statement (as bound, on the one table named tableName), or
+// nothing when any part of it is not one the column path answers. db
+// reads real literals as SQLite reads them.
+std::optional<ColumnPlan> planColumnQuery(const QString& statement, const QString& tableName, const CsvTable& table,
+                                          sqlite3* db);
+
+}  // namespace tarlo
