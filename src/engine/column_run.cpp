@@ -6,6 +6,7 @@
 #include "values/total.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <exception>
 #include <functional>
@@ -360,16 +361,6 @@ private:
     size_t size_ = 0;
 };
 
-std::string shown(const PathValue& v) {
-    switch (v.kind) {
-    case Kind::Null: return {};
-    case Kind::Integer: return std::to_string(v.integer);
-    case Kind::Real: return formatReal(v.real);
-    case Kind::Text: return std::string(v.text);
-    }
-    return {};
-}
-
 std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop) {
     const size_t rows = table.rowCount();
 
@@ -487,45 +478,62 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     };
     ColumnRows out;
     out.fieldCount = plan.items.size();
-    std::vector<std::vector<PathValue>> orderKeys;
-    std::vector<std::vector<PathValue>> values;
+    out.ends.reserve(groups * out.fieldCount);
+    out.kinds.reserve(groups * out.fieldCount);
+    out.text.reserve(groups * out.fieldCount * 8);
+    // Unordered, the groups' own order is the result's; else the values
+    // wait for the sort.
+    const size_t width = plan.items.size() + plan.order.size();
+    std::vector<PathValue> values;
     for (size_t g = 0; g < groups; ++g) {
         listen(stop, g);
         const GroupSource source{table, totals, g, firstRow.empty() ? 0 : firstRow[g]};
         if (plan.having >= 0 && truthOf(plan, plan.having, source) != Truth::True) continue;
-        std::vector<PathValue>& row = values.emplace_back();
-        for (const int item : plan.items) row.push_back(valueOf(plan, item, source));
-        if (!plan.order.empty()) {
-            std::vector<PathValue>& keys = orderKeys.emplace_back();
-            for (const ColumnPlan::OrderKey& key : plan.order) keys.push_back(valueOf(plan, key.node, source));
+        if (plan.order.empty()) {
+            for (const int item : plan.items) out.add(valueOf(plan, item, source));
+            continue;
         }
+        for (const int item : plan.items) values.push_back(valueOf(plan, item, source));
+        for (const ColumnPlan::OrderKey& key : plan.order) values.push_back(valueOf(plan, key.node, source));
     }
+    if (plan.order.empty()) return out;
 
-    std::vector<size_t> sequence(values.size());
+    std::vector<size_t> sequence(values.size() / width);
     for (size_t i = 0; i < sequence.size(); ++i) sequence[i] = i;
-    if (!plan.order.empty()) {
-        const auto compare = [&](size_t a, size_t b) {
-            for (size_t k = 0; k < plan.order.size(); ++k) {
-                const int c = orderOf(orderKeys[a][k], orderKeys[b][k]);
-                if (c) return plan.order[k].descending ? -c : c;
-            }
-            return 0;
-        };
-        std::sort(sequence.begin(), sequence.end(), [&](size_t a, size_t b) { return compare(a, b) < 0; });
-        // SQLite's sorter sets no order among equal keys that we could promise.
-        for (size_t i = 1; i < sequence.size(); ++i)
-            if (compare(sequence[i - 1], sequence[i]) == 0) return std::nullopt;
-    }
-    for (const size_t i : sequence) {
-        for (const PathValue& v : values[i]) {
-            out.texts.push_back(shown(v));
-            out.kinds.push_back(v.kind);
+    const size_t firstKey = plan.items.size();
+    const auto compare = [&](size_t a, size_t b) {
+        for (size_t k = 0; k < plan.order.size(); ++k) {
+            const int c = orderOf(values[a * width + firstKey + k], values[b * width + firstKey + k]);
+            if (c) return plan.order[k].descending ? -c : c;
         }
-    }
+        return 0;
+    };
+    std::sort(sequence.begin(), sequence.end(), [&](size_t a, size_t b) { return compare(a, b) < 0; });
+    // SQLite's sorter sets no order among equal keys that we could promise.
+    for (size_t i = 1; i < sequence.size(); ++i)
+        if (compare(sequence[i - 1], sequence[i]) == 0) return std::nullopt;
+    for (const size_t i : sequence)
+        for (size_t f = 0; f < plan.items.size(); ++f) out.add(values[i * width + f]);
     return out;
 }
 
 }  // namespace
+
+void ColumnRows::add(const PathValue& v) {
+    switch (v.kind) {
+    case Kind::Null: break;
+    case Kind::Integer: {
+        char buffer[24];
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, v.integer).ptr;
+        text.append(buffer, end);
+        break;
+    }
+    case Kind::Real: text += formatReal(v.real); break;
+    case Kind::Text: text += v.text; break;
+    }
+    ends.push_back(text.size());
+    kinds.push_back(v.kind);
+}
 
 ColumnPathTuning& columnPathTuning() {
     static ColumnPathTuning tuning;

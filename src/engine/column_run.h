@@ -14,11 +14,19 @@
 
 namespace tarlo {
 
+// Row after row, each field as the result shows it, in one buffer.
 struct ColumnRows {
     size_t fieldCount = 0;
-    std::vector<std::string> texts;  // row after row, each field as shown
+    std::string text;
+    std::vector<uint64_t> ends;  // where each field's text ends
     std::vector<PathValue::Kind> kinds;
-    size_t rowCount() const { return fieldCount ? texts.size() / fieldCount : 0; }
+
+    size_t rowCount() const { return fieldCount ? kinds.size() / fieldCount : 0; }
+    std::string_view field(size_t i) const {
+        const uint64_t begin = i ? ends[i - 1] : 0;
+        return std::string_view(text).substr(begin, ends[i] - begin);
+    }
+    void add(const PathValue& value);
 };
 
 // Where the column path changes its way of working. The defaults suit a

@@ -254,7 +254,7 @@ std::string_view Result::field(int i, FieldKind& kind) {
         const size_t at = row_ * rows_->fieldCount + size_t(i);
         const PathValue::Kind k = rows_->kinds[at];
         kind = k == PathValue::Kind::Null ? FieldKind::Null : k == PathValue::Kind::Text ? FieldKind::Text : FieldKind::Number;
-        return rows_->texts[at];
+        return rows_->field(at);
     }
     switch (sqlite3_column_type(stmt_, i)) {
     case SQLITE_NULL: kind = FieldKind::Null; return {};
