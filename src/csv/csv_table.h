@@ -58,6 +58,16 @@ public:
         if (row < c.firstRow || row - c.firstRow >= c.cells.size()) return nullCell(types_[column]);
         return c.cells[row - c.firstRow];
     }
+    // A column's cells as stored: those of rows firstRow on; other rows are null.
+    struct CellSpan {
+        const Cell* cells;
+        size_t firstRow;
+        size_t count;
+    };
+    CellSpan cellsOf(size_t column) const {
+        const Column& c = columns_[column];
+        return {c.cells.data(), c.firstRow, c.cells.size()};
+    }
     bool isNull(ColumnType type, Cell cell) const {
         switch (type) {
         case ColumnType::Text: return cell.text.length() == 0 || cell.text.length() == kMissing;
@@ -101,6 +111,7 @@ public:
         std::vector<uint32_t> codes;
         uint32_t width = 1;  // one more than the highest code
         bool caseTwins = false;
+        std::vector<uint32_t> rowOfCode;  // a row that holds each code's value
     };
     const ValueCodes& codesOf(size_t column, const std::atomic<bool>* stop = nullptr) const;
 

@@ -179,17 +179,37 @@ struct RowSource {
     PathValue aggregate(size_t) const { throw Decline{}; }
 };
 
-// Each aggregate's state for every group. Every one of them is exact or
-// keeps the first of equal values in row order, so any split of the rows,
-// merged in row order, ends the same.
+// Which rows a pass reads: kept rows (or all), their groups (or one), and
+// of those groups only the ones of this thread's part.
+struct Pass {
+    size_t begin, end;
+    const uint32_t* rows;    // null: the row is its index
+    const uint32_t* groups;  // null: every row is group 0
+    uint32_t part = 0, parts = 1;
+    const std::atomic<bool>* stop;
+
+    template <typename Body>
+    void each(Body body) const {
+        for (size_t i = begin; i < end; ++i) {
+            listen(stop, i);
+            const uint32_t g = groups ? groups[i] : 0;
+            if (parts > 1 && g % parts != part) continue;
+            body(g, rows ? rows[i] : i);
+        }
+    }
+};
+
+// Each aggregate's state for every group, filled a column at a time. Every
+// one of them is exact or keeps the first of equal values in row order, so
+// any split of the rows, merged in row order, ends the same.
 class Accumulators {
 public:
-    Accumulators(const ColumnPlan& plan, const CsvTable& table, size_t groups) : table_(table) {
+    Accumulators(const ColumnPlan& plan, const CsvTable& table, size_t groups) : table_(table), rowsIn_(groups, 0) {
         for (const AggregateSpec& spec : plan.aggregates) {
             State& s = states_.emplace_back();
             s.spec = spec;
             s.type = spec.kind == Aggregate::CountRows ? ColumnType::Integer : table.columnTypes()[spec.column];
-            s.count.assign(groups, 0);
+            if (spec.kind != Aggregate::CountRows) s.count.assign(groups, 0);
             const bool total = spec.kind == Aggregate::Sum || spec.kind == Aggregate::Avg;
             const bool extreme = spec.kind == Aggregate::Min || spec.kind == Aggregate::Max;
             if (total && s.type == ColumnType::Integer) s.integers.assign(groups, 0);
@@ -199,38 +219,75 @@ public:
         }
     }
 
-    void add(uint32_t g, size_t row) {
+    void add(const Pass& pass) {
+        int64_t* rowsIn = rowsIn_.data();
+        pass.each([&](uint32_t g, size_t) { ++rowsIn[g]; });
         for (State& s : states_) {
-            if (s.spec.kind == Aggregate::CountRows) {
-                ++s.count[g];
-                continue;
-            }
-            const Cell c = table_.cell(row, s.spec.column);
-            if (table_.isNull(table_.columnTypes()[s.spec.column], c)) continue;
-            const int64_t seen = s.count[g]++;
+            if (s.spec.kind == Aggregate::CountRows) continue;
+            const CsvTable::CellSpan span = table_.cellsOf(s.spec.column);
+            const ColumnType type = table_.columnTypes()[s.spec.column];
+            int64_t* count = s.count.data();
+            // The cell of a row, or nothing for a null.
+            const auto cellOf = [&](size_t r, Cell& c) {
+                const size_t k = r - span.firstRow;  // rows before firstRow wrap past count
+                if (k >= span.count) return false;
+                c = span.cells[k];
+                return !table_.isNull(type, c);
+            };
+            const bool max = s.spec.kind == Aggregate::Max;
             switch (s.spec.kind) {
+            case Aggregate::Count:
+                pass.each([&](uint32_t g, size_t r) {
+                    Cell c;
+                    if (cellOf(r, c)) ++count[g];
+                });
+                break;
             case Aggregate::Sum:
             case Aggregate::Avg:
-                if (s.type == ColumnType::Integer) s.integers[g] += c.integer;
-                else s.reals[g].add(c.real);
-                break;
-            case Aggregate::Min:
-            case Aggregate::Max: {
-                const bool max = s.spec.kind == Aggregate::Max;
-                if (s.type == ColumnType::Integer) {
-                    if (!seen || (max ? c.integer > s.least[g] : c.integer < s.least[g])) s.least[g] = c.integer;
-                } else if (!seen || (max ? c.real > s.leastReal[g] : c.real < s.leastReal[g])) {
-                    s.leastReal[g] = c.real;
+                if (type == ColumnType::Integer) {
+                    __int128* sums = s.integers.data();
+                    pass.each([&](uint32_t g, size_t r) {
+                        Cell c;
+                        if (!cellOf(r, c)) return;
+                        ++count[g];
+                        sums[g] += c.integer;
+                    });
+                } else {
+                    ExactSum* sums = s.reals.data();
+                    pass.each([&](uint32_t g, size_t r) {
+                        Cell c;
+                        if (!cellOf(r, c)) return;
+                        ++count[g];
+                        sums[g].add(c.real);
+                    });
                 }
                 break;
-            }
-            default: break;
+            case Aggregate::Min:
+            case Aggregate::Max:
+                if (type == ColumnType::Integer) {
+                    int64_t* best = s.least.data();
+                    pass.each([&](uint32_t g, size_t r) {
+                        Cell c;
+                        if (!cellOf(r, c)) return;
+                        if (!count[g]++ || (max ? c.integer > best[g] : c.integer < best[g])) best[g] = c.integer;
+                    });
+                } else {
+                    double* best = s.leastReal.data();
+                    pass.each([&](uint32_t g, size_t r) {
+                        Cell c;
+                        if (!cellOf(r, c)) return;
+                        if (!count[g]++ || (max ? c.real > best[g] : c.real < best[g])) best[g] = c.real;
+                    });
+                }
+                break;
+            case Aggregate::CountRows: break;
             }
         }
     }
 
     // other holds later rows of the same groups.
     void merge(const Accumulators& other) {
+        for (size_t g = 0; g < rowsIn_.size(); ++g) rowsIn_[g] += other.rowsIn_[g];
         for (size_t k = 0; k < states_.size(); ++k) {
             State& s = states_[k];
             const State& o = other.states_[k];
@@ -249,9 +306,11 @@ public:
         }
     }
 
+    int64_t rowsIn(size_t g) const { return rowsIn_[g]; }
+
     PathValue value(size_t k, size_t g) const {
         const State& s = states_[k];
-        const int64_t n = s.count[g];
+        const int64_t n = s.spec.kind == Aggregate::CountRows ? rowsIn_[g] : s.count[g];
         switch (s.spec.kind) {
         case Aggregate::CountRows:
         case Aggregate::Count: return PathValue::ofInteger(n);
@@ -286,6 +345,7 @@ private:
         std::vector<double> leastReal;
     };
     const CsvTable& table_;
+    std::vector<int64_t> rowsIn_;
     std::vector<State> states_;
 };
 
@@ -382,7 +442,9 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     const size_t n = filtered ? kept.size() : rows;
     const auto rowAt = [&](size_t i) -> size_t { return filtered ? kept[i] : i; };
 
-    // Group numbers in the order of the keys, which is SQLite's GROUP BY order.
+    // Group numbers in the order of the keys, which is SQLite's GROUP BY
+    // order: the key itself while the keys span a small range, else their
+    // rank among the keys present.
     std::vector<const CsvTable::ValueCodes*> codes;
     unsigned __int128 span = 1;
     for (const size_t column : plan.groupColumns) {
@@ -399,81 +461,77 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         for (size_t k = 0; k < codes.size(); ++k) key += uint64_t(codes[k]->codes[row]) * stride[k];
         return key;
     };
-
+    const size_t parts = threadCount(n);
     size_t groups = 1;
-    std::vector<uint32_t> groupOf;     // per kept row; empty when there is one group
-    std::vector<size_t> firstRow;      // a row of each group, for its key's values
-    if (!codes.empty()) {
-        groupOf.resize(n);
-        if (columnPathTuning().denseKeys && span <= std::max<uint64_t>(columnPathTuning().denseKeys, 2 * uint64_t(n)) && span <= (uint64_t(1) << 28)) {
-            std::vector<uint32_t> slot(size_t(span), 0);
-            for (size_t i = 0; i < n; ++i) {
-                listen(stop, i);
-                slot[keyOf(rowAt(i))] = 1;
-            }
-            uint32_t next = 0;
-            for (uint32_t& s : slot) s = s ? next++ : UINT32_MAX;
-            groups = next;
-            firstRow.assign(groups, SIZE_MAX);
-            for (size_t i = 0; i < n; ++i) {
-                listen(stop, i);
-                const uint32_t g = slot[keyOf(rowAt(i))];
-                groupOf[i] = g;
-                if (firstRow[g] == SIZE_MAX) firstRow[g] = rowAt(i);
-            }
+    std::vector<uint32_t> groupStore;
+    const uint32_t* groupOf = nullptr;     // per kept row; null when there is one group
+    std::vector<uint64_t> keyOfGroup;      // when the group number is a rank
+    const bool dense = columnPathTuning().denseKeys && span <= columnPathTuning().denseKeys;
+    if (!codes.empty() && dense) {
+        groups = size_t(span);
+        if (codes.size() == 1 && !filtered) {
+            groupOf = codes[0]->codes.data();
         } else {
-            KeyMap map(std::min<size_t>(n, 1 << 20));
-            for (size_t i = 0; i < n; ++i) {
-                listen(stop, i);
-                groupOf[i] = map.idOf(keyOf(rowAt(i)));
-            }
-            const std::vector<uint64_t>& seen = map.keysInOrderSeen();
-            groups = seen.size();
-            std::vector<uint32_t> byKey(groups);
-            for (uint32_t g = 0; g < groups; ++g) byKey[g] = g;
-            std::sort(byKey.begin(), byKey.end(), [&](uint32_t a, uint32_t b) { return seen[a] < seen[b]; });
-            std::vector<uint32_t> rank(groups);
-            for (uint32_t k = 0; k < groups; ++k) rank[byKey[k]] = k;
-            firstRow.assign(groups, SIZE_MAX);
-            for (size_t i = 0; i < n; ++i) {
-                listen(stop, i);
-                const uint32_t g = groupOf[i] = rank[groupOf[i]];
-                if (firstRow[g] == SIZE_MAX) firstRow[g] = rowAt(i);
-            }
+            groupStore.resize(n);
+            onThreads(parts, [&](size_t p) {
+                for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
+                    listen(stop, i);
+                    groupStore[i] = uint32_t(keyOf(rowAt(i)));
+                }
+            });
+            groupOf = groupStore.data();
         }
+    } else if (!codes.empty()) {
+        groupStore.resize(n);
+        KeyMap map(std::min<size_t>(n, 1 << 20));
+        for (size_t i = 0; i < n; ++i) {
+            listen(stop, i);
+            groupStore[i] = map.idOf(keyOf(rowAt(i)));
+        }
+        keyOfGroup = map.keysInOrderSeen();
+        groups = keyOfGroup.size();
+        std::vector<uint32_t> byKey(groups);
+        for (uint32_t g = 0; g < groups; ++g) byKey[g] = g;
+        std::sort(byKey.begin(), byKey.end(), [&](uint32_t a, uint32_t b) { return keyOfGroup[a] < keyOfGroup[b]; });
+        std::vector<uint32_t> rank(groups);
+        for (uint32_t k = 0; k < groups; ++k) rank[byKey[k]] = k;
+        for (size_t i = 0; i < n; ++i) groupStore[i] = rank[groupStore[i]];
+        std::sort(keyOfGroup.begin(), keyOfGroup.end());
+        groupOf = groupStore.data();
     }
 
     // Few groups: each thread a share of the rows, merged in row order.
     // Many: each thread its share of the groups, over all rows.
-    const size_t parts = threadCount(n);
     Accumulators totals(plan, table, groups);
-    if (groups <= columnPathTuning().groupsForRowShares || parts == 1) {
+    const uint32_t* rowList = filtered ? kept.data() : nullptr;
+    if (parts == 1 || groups <= std::max<size_t>(columnPathTuning().groupsForRowShares, std::min<size_t>(n / 8, 1 << 20))) {
         std::vector<std::unique_ptr<Accumulators>> partial(parts);
         for (size_t p = 1; p < parts; ++p) partial[p] = std::make_unique<Accumulators>(plan, table, groups);
         onThreads(parts, [&](size_t p) {
-            Accumulators& mine = p == 0 ? totals : *partial[p];
-            const size_t begin = n * p / parts, end = n * (p + 1) / parts;
-            for (size_t i = begin; i < end; ++i) {
-                listen(stop, i);
-                mine.add(groupOf.empty() ? 0 : groupOf[i], rowAt(i));
-            }
+            (p == 0 ? totals : *partial[p]).add(Pass{n * p / parts, n * (p + 1) / parts, rowList, groupOf, 0, 1, stop});
         });
         for (size_t p = 1; p < parts; ++p) totals.merge(*partial[p]);
     } else {
-        onThreads(parts, [&](size_t p) {
-            for (size_t i = 0; i < n; ++i) {
-                listen(stop, i);
-                if (groupOf[i] % parts == p) totals.add(groupOf[i], rowAt(i));
-            }
-        });
+        onThreads(parts, [&](size_t p) { totals.add(Pass{0, n, rowList, groupOf, uint32_t(p), uint32_t(parts), stop}); });
     }
 
+    // A group's key values, read from a row that holds each of its codes.
     struct GroupSource {
         const CsvTable& table;
         const Accumulators& totals;
+        const ColumnPlan& plan;
+        const std::vector<const CsvTable::ValueCodes*>& codes;
+        const std::vector<uint64_t>& stride;
         size_t group;
-        size_t row;
-        PathValue column(size_t c) const { return cellValue(table, row, c); }
+        uint64_t key;
+        PathValue column(size_t c) const {
+            for (size_t k = 0; k < codes.size(); ++k) {
+                if (plan.groupColumns[k] != c) continue;
+                const uint32_t code = uint32_t((key / stride[k]) % codes[k]->width);
+                return cellValue(table, codes[k]->rowOfCode[code], c);
+            }
+            throw Decline{};
+        }
         PathValue aggregate(size_t k) const { return totals.value(k, group); }
     };
     ColumnRows out;
@@ -487,7 +545,8 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     std::vector<PathValue> values;
     for (size_t g = 0; g < groups; ++g) {
         listen(stop, g);
-        const GroupSource source{table, totals, g, firstRow.empty() ? 0 : firstRow[g]};
+        if (!codes.empty() && totals.rowsIn(g) == 0) continue;  // a key no row has
+        const GroupSource source{table, totals, plan, codes, stride, g, keyOfGroup.empty() ? g : keyOfGroup[g]};
         if (plan.having >= 0 && truthOf(plan, plan.having, source) != Truth::True) continue;
         if (plan.order.empty()) {
             for (const int item : plan.items) out.add(valueOf(plan, item, source));
