@@ -9,6 +9,8 @@
 
 
 #include <algorithm>
+#include <bit>
+#include <climits>
 #include <exception>
 #include <functional>
 #include <thread>
@@ -161,6 +163,7 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
     indexes_.resize(width);
     orders_.resize(width);
     codes_.resize(width);
+    bitRanges_.resize(width);
     progress_ = nullptr;
 }
 
@@ -569,6 +572,30 @@ const CsvTable::ValueCodes& CsvTable::codesOf(size_t column, const std::atomic<b
         }
     }
     return *codes;
+}
+
+CsvTable::BitRange CsvTable::bitRangeOf(size_t column) const {
+    std::lock_guard lock(indexLock_);
+    std::optional<BitRange>& range = bitRanges_[column];
+    if (!range) {
+        int lowest = INT_MAX, highest = INT_MIN;
+        bool finite = true;
+        const LargeArray<Cell>& cells = columns_[column].cells;
+        for (size_t i = 0; i < cells.size(); ++i) {
+            uint64_t bits;
+            std::memcpy(&bits, &cells[i].real, sizeof bits);
+            const int field = int((bits >> 52) & 0x7FF);
+            uint64_t significand = bits & ((uint64_t(1) << 52) - 1);
+            if (field == 0x7FF && significand == 0) finite = false;
+            if (field == 0x7FF || (field == 0 && significand == 0)) continue;  // null, infinite, zero
+            if (field) significand |= uint64_t(1) << 52;
+            const int unit = (field ? field : 1) - 1075;  // the exponent of the significand's last bit
+            lowest = std::min(lowest, unit + std::countr_zero(significand));
+            highest = std::max(highest, unit + 63 - std::countl_zero(significand));
+        }
+        range = lowest > highest ? BitRange{0, 0, finite} : BitRange{lowest, highest, finite};
+    }
+    return *range;
 }
 
 const std::vector<uint32_t>* CsvTable::rowsWithKey(size_t column, const std::string& key,

@@ -115,6 +115,15 @@ public:
     };
     const ValueCodes& codesOf(size_t column, const std::atomic<bool>* stop = nullptr) const;
 
+    // The binary places a real column's values use: 2^lowest is the least
+    // bit any value sets, 2^highest the greatest (both 0 for no nonzero value).
+    // Sums that fit between them are exact in 128-bit integers.
+    struct BitRange {
+        int lowest = 0, highest = 0;
+        bool finite = true;  // no infinity among the values
+    };
+    BitRange bitRangeOf(size_t column) const;
+
 private:
     struct Column {
         size_t firstRow = 0;
@@ -157,6 +166,7 @@ private:
     mutable std::vector<std::unique_ptr<Index>> indexes_;
     mutable std::vector<std::unique_ptr<std::vector<uint32_t>>> orders_;
     mutable std::vector<std::unique_ptr<ValueCodes>> codes_;
+    mutable std::vector<std::optional<BitRange>> bitRanges_;
     ParseProgress progress_;  // while the table is built
 };
 

@@ -6,6 +6,8 @@
 #include "values/total.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <charconv>
 #include <cmath>
 #include <exception>
@@ -179,6 +181,19 @@ struct RowSource {
     PathValue aggregate(size_t) const { throw Decline{}; }
 };
 
+// A finite real as a whole number of units of 2^scale, where no bit of it
+// lies below 2^scale.
+__int128 unitsOf(double x, int scale) {
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    const int field = int((bits >> 52) & 0x7FF);
+    uint64_t significand = bits & ((uint64_t(1) << 52) - 1);
+    if (field) significand |= uint64_t(1) << 52;
+    const int shift = (field ? field : 1) - 1075 - scale;
+    const __int128 units = shift >= 0 ? __int128(significand) << shift : __int128(significand >> -shift);
+    return bits >> 63 ? -units : units;
+}
+
 // Which rows a pass reads: kept rows (or all), their groups (or one), and
 // of those groups only the ones of this thread's part.
 struct Pass {
@@ -213,7 +228,17 @@ public:
             const bool total = spec.kind == Aggregate::Sum || spec.kind == Aggregate::Avg;
             const bool extreme = spec.kind == Aggregate::Min || spec.kind == Aggregate::Max;
             if (total && s.type == ColumnType::Integer) s.integers.assign(groups, 0);
-            if (total && s.type == ColumnType::Real) s.reals.resize(groups);
+            if (total && s.type == ColumnType::Real) {
+                // Reals whose bits, times the rows, fit 126 bits add exactly as integers.
+                const CsvTable::BitRange range = table.bitRangeOf(spec.column);
+                const int rowBits = std::bit_width(table.rowCount() + 1);
+                if (range.finite && range.lowest >= -1000 && range.highest - range.lowest + 1 + rowBits <= 125) {
+                    s.scale = range.lowest;
+                    s.integers.assign(groups, 0);
+                } else {
+                    s.reals.resize(groups);
+                }
+            }
             if (extreme && s.type == ColumnType::Integer) s.least.assign(groups, 0);
             if (extreme && s.type == ColumnType::Real) s.leastReal.assign(groups, 0);
         }
@@ -251,6 +276,15 @@ public:
                         if (!cellOf(r, c)) return;
                         ++count[g];
                         sums[g] += c.integer;
+                    });
+                } else if (!s.integers.empty()) {
+                    __int128* sums = s.integers.data();
+                    const int scale = s.scale;
+                    pass.each([&](uint32_t g, size_t r) {
+                        Cell c;
+                        if (!cellOf(r, c)) return;
+                        ++count[g];
+                        sums[g] += unitsOf(c.real, scale);
                     });
                 } else {
                     ExactSum* sums = s.reals.data();
@@ -316,6 +350,12 @@ public:
         case Aggregate::Count: return PathValue::ofInteger(n);
         case Aggregate::Sum:
         case Aggregate::Avg: {
+            if (s.type == ColumnType::Real && !s.integers.empty()) {
+                const Total::Outcome o = s.spec.kind == Aggregate::Sum ? Total::sumOfUnits(n, s.integers[g], s.scale)
+                                                                       : Total::averageOfUnits(n, s.integers[g], s.scale);
+                if (o.failure != Total::Failure::None) throw Decline{};
+                return o.kind == Total::Outcome::Kind::Null ? PathValue{} : PathValue::ofReal(o.real);
+            }
             const bool integers = s.type == ColumnType::Integer;
             const __int128 whole = integers ? s.integers[g] : 0;
             const ExactSum* reals = integers ? nullptr : &s.reals[g];
@@ -339,7 +379,8 @@ private:
         AggregateSpec spec;
         ColumnType type;
         std::vector<int64_t> count;
-        std::vector<__int128> integers;
+        std::vector<__int128> integers;  // of a real column: units of 2^scale
+        int scale = 0;
         std::vector<ExactSum> reals;
         std::vector<int64_t> least;  // or greatest, for Max
         std::vector<double> leastReal;

@@ -52,22 +52,31 @@ struct Total {
     static Outcome sumOf(int64_t count, __int128 integer, const ExactSum* reals) {
         if (count == 0) return {};
         if (!reals && integer >= INT64_MIN && integer <= INT64_MAX) return {.kind = Outcome::Kind::Integer, .integer = int64_t(integer)};
-        return rounded(integer, reals, 1);
+        return rounded(integer, 0, reals, 1);
     }
     static Outcome averageOf(int64_t count, __int128 integer, const ExactSum* reals) {
         if (count == 0) return {};
-        return rounded(integer, reals, count);
+        return rounded(integer, 0, reals, count);
+    }
+    // Reals kept as a count of units of 2^scale (exact where they fit).
+    static Outcome sumOfUnits(int64_t count, __int128 units, int scale) {
+        if (count == 0) return {};
+        return rounded(units, scale, nullptr, 1);
+    }
+    static Outcome averageOfUnits(int64_t count, __int128 units, int scale) {
+        if (count == 0) return {};
+        return rounded(units, scale, nullptr, count);
     }
 
 private:
-    static Outcome rounded(__int128 integer, const ExactSum* reals, int64_t divisor) {
+    static Outcome rounded(__int128 integer, int scale, const ExactSum* reals, int64_t divisor) {
         ExactSum all;
         if (reals) all.merge(*reals);
         // In pieces of 32 bits, each of which a double holds exactly.
         const bool negative = integer < 0;
         unsigned __int128 magnitude = negative ? -static_cast<unsigned __int128>(integer) : static_cast<unsigned __int128>(integer);
         for (int shift = 0; magnitude != 0; shift += 32, magnitude >>= 32) {
-            const double piece = std::ldexp(double(uint32_t(magnitude & 0xFFFFFFFFu)), shift);
+            const double piece = std::ldexp(double(uint32_t(magnitude & 0xFFFFFFFFu)), shift + scale);
             all.add(negative ? -piece : piece);
         }
         if (all.overflowed()) return {.failure = Failure::RealOverflow};

@@ -82,13 +82,14 @@ TEST(ColumnPath, AgreesWithSqliteOnEveryScript) {
 namespace {
 
 // A table with every kind the path reads: few-valued keys, texts in
-// several scripts and widths, reals no binary fraction holds, nulls in
+// several scripts and widths, reals no binary fraction holds and reals
+// hundreds of powers of ten apart, nulls in
 // every column, and integers whose total leaves 64 bits.
 QByteArray generatedTable(std::mt19937& random, bool caseTwins) {
     const auto pick = [&](int n) { return int(random() % unsigned(n)); };
     const char* words[] = {"alpha", "Beta", "gamma", "デルタ", "ｅｐｓｉｌｏｎ", "zeta"};
     const char* twins[] = {"alpha", "ALPHA", "Beta", "beta"};
-    QByteArray csv = "k,g,n,r,big,d\r\n";
+    QByteArray csv = "k,g,n,r,big,d,w\r\n";
     for (int i = 0; i < 400; ++i) {
         QByteArrayList f;
         f << (pick(8) ? QByteArray::number(pick(7)) : QByteArray());
@@ -97,6 +98,9 @@ QByteArray generatedTable(std::mt19937& random, bool caseTwins) {
         f << (pick(8) ? QByteArray::number((pick(2001) - 1000) / 10.0, 'f', 1) : QByteArray());
         f << (pick(8) ? QByteArray::number(qint64(pick(2) ? 1 : -1) * (4000000000000000000LL + pick(1000))) : QByteArray());
         f << (pick(8) ? QByteArray("2024/0") + QByteArray::number(1 + pick(9)) + "/1" + QByteArray::number(pick(10)) : QByteArray());
+        // Reals too far apart for any fixed point: only an exact sum keeps them.
+        f << (pick(8) ? QByteArray::number((pick(2) ? 1 : -1) * (1 + pick(999)) / 7.0, 'g', 17) + "e" + QByteArray::number(pick(400) - 200)
+                      : QByteArray());
         csv += f.join(',') + "\r\n";
     }
     return csv;
@@ -116,7 +120,7 @@ public:
             if (pick(4)) items << k;
         static const QStringList aggregates = {
             "Count(*)", "Count(r)", "Count(g)", "Count(d)", "Sum(n)",  "Sum(r)",  "Avg(n)",          "Avg(r)",
-            "Min(n)",   "Max(n)",   "Min(r)",   "Max(r)",   "Sum(big)", "Avg(big)", "Max(n) - Min(r)", "Sum(n) + 1"};
+            "Min(n)",   "Max(n)",   "Min(r)",   "Max(r)",   "Sum(big)", "Avg(big)", "Max(n) - Min(r)", "Sum(n) + 1", "Sum(w)", "Avg(w)", "Max(w)"};
         const int count = 1 + pick(3);
         for (int i = 0; i < count; ++i) items << aggregates[pick(int(aggregates.size()))] + (pick(3) ? QString() : QStringLiteral(" AS a%1").arg(i));
         QString sql = "SELECT " + items.join(", ") + " FROM " + table;
