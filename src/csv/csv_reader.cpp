@@ -372,7 +372,7 @@ void joinColumns(CsvData& data, std::vector<Piece>& pieces, const std::vector<si
 
 size_t piecesFor(size_t bytes) {
    const size_t threads = std::max(1u, std::thread::hardware_concurrency());
-   if (threads == 1 || bytes < (size_t(16) << 20) || getenv("ONE")) return 1;
+   if (threads == 1 || bytes < (size_t(16) << 20)) return 1;
    return std::min(threads * 4, bytes >> 22);
 }
 
