@@ -151,15 +151,15 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
         columns_[c].firstRow = data.columns[c].firstRow;
         columns_[c].cells = std::move(data.columns[c].cells).reinterpretAs<Cell>();
     }
-    // Columns are typed on two threads: each reads only its own cells and
+    // Columns are typed on every core: each reads only its own cells and
     // the shared text. A failure is the first column's, as one thread's would be.
-    onColumnsInParallel(width, [&](size_t c, LargeArray<Cell>& parsed) {
+    onColumnsInParallel(width, [&](size_t c) {
         const bool declared = c < format.columns.size() && format.columns[c].type != DeclaredType::None;
         types_[c] = declared ? readDeclaredColumn(columns_[c].cells, c, format.columns[c], format)
-                             : readUntypedColumn(columns_[c].cells, c, parsed);
+                             : readUntypedColumn(columns_[c].cells, c);
     });
     compactText();
-    onColumnsInParallel(width, [&](size_t c, LargeArray<Cell>&) { shareEqualSpellings(c); });
+    onColumnsInParallel(width, [&](size_t c) { shareEqualSpellings(c); });
     indexes_.resize(width);
     orders_.resize(width);
     codes_.resize(width);
@@ -167,42 +167,41 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
     progress_ = nullptr;
 }
 
-// Reads each value once, as what the column may still be (integer, real,
-// date), into parsed; the values replace the column's text slices only when
-// the column turns out no text.
-ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column, LargeArray<Cell>& parsed) {
-    parsed.resize(cells.size());
+// Two passes, so no second array of the column's size is ever held: the
+// first only decides the type (a text column usually in its first rows),
+// the second reads the values again into the cells, over their slices.
+ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column) {
+    const auto valueAt = [&](size_t i) {
+        const FieldRef f = cells[i].text;
+        return f.length() == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset(), f.length());
+    };
     TypeInference inference;
-    bool reals = false;  // the column's numbers are stored as reals
     for (size_t i = 0; i < cells.size() && !inference.decided(); ++i) {
         listen(i);
-        const FieldRef f = cells[i].text;
-        const std::string_view v = f.length() == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset(), f.length());
-        const TypeInference::Reading r = inference.add(v);
+        inference.add(valueAt(i));
+    }
+    const ColumnType type = inference.type();
+    if (type == ColumnType::Text) return type;
+    const bool reals = type == ColumnType::Real;  // integers among reals become reals, exactly as their digits read
+    TypeInference again;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        listen(i);
+        const std::string_view v = valueAt(i);
+        const TypeInference::Reading r = again.add(v);
         switch (r.kind) {
-        case TypeInference::Reading::Null: parsed[i] = nullCell(reals ? ColumnType::Real : ColumnType::Integer); break;
         case TypeInference::Reading::Integer:
-        case TypeInference::Reading::Date: parsed[i].integer = r.integer; break;
+        case TypeInference::Reading::Date:
+            if (reals) cells[i].real = double(r.integer);
+            else cells[i].integer = r.integer;
+            break;
         case TypeInference::Reading::Real:
-            if (!reals) {
-                // The integers so far become reals, exactly as their digits read.
-                for (size_t k = 0; k < i; ++k)
-                    parsed[k].real = parsed[k].integer == kNullInteger ? nullCell(ColumnType::Real).real : double(parsed[k].integer);
-                reals = true;
-            }
-            parsed[i].real = r.real;
+            cells[i].real = r.real;
             // More digits than a real shows: the file's spelling is shown instead.
             if (r.significantDigits > 15) keepSpelling(column, r.real, withoutBlanks(v));
             break;
-        case TypeInference::Reading::Text: break;
+        default: cells[i] = nullCell(type); break;
         }
     }
-    const ColumnType type = inference.type();
-    if (type == ColumnType::Text) {
-        spellings_[column].reset();
-        return type;
-    }
-    if (!cells.empty()) std::memcpy(cells.data(), parsed.data(), cells.size() * sizeof(Cell));
     return type;
 }
 
@@ -278,23 +277,25 @@ void CsvTable::shareEqualSpellings(size_t c) {
     }
 }
 
-void CsvTable::onColumnsInParallel(size_t width, const std::function<void(size_t, LargeArray<Cell>&)>& work) const {
+void CsvTable::onColumnsInParallel(size_t width, const std::function<void(size_t)>& work) const {
     std::atomic<size_t> next{0};
     std::vector<std::exception_ptr> failures(width);
     const auto take = [&] {
-        LargeArray<Cell> scratch;  // one column's values while its type is still open
         for (size_t c; (c = next++) < width;) {
             try {
-                work(c, scratch);
+                work(c);
             } catch (...) {
                 failures[c] = std::current_exception();
             }
         }
     };
-    std::thread helper;
-    if (width > 1 && !columns_.empty() && columns_[0].cells.size() * width > (size_t(1) << 16)) helper = std::thread(take);
+    std::vector<std::thread> helpers;
+    if (width > 1 && !columns_.empty() && columns_[0].cells.size() * width > (size_t(1) << 16)) {
+        const size_t threads = std::min<size_t>(width, std::max(1u, std::thread::hardware_concurrency()));
+        for (size_t t = 1; t < threads; ++t) helpers.emplace_back(take);
+    }
     take();
-    if (helper.joinable()) helper.join();
+    for (std::thread& helper : helpers) helper.join();
     for (const std::exception_ptr& failure : failures)
         if (failure) std::rethrow_exception(failure);
 }

@@ -137,14 +137,14 @@ private:
     }
     ColumnType readDeclaredColumn(LargeArray<Cell>& cells, size_t column, const DeclaredColumn& declared,
                                   const TableFormat& format) const;
-    ColumnType readUntypedColumn(LargeArray<Cell>& cells, size_t column, LargeArray<Cell>& parsed);
+    ColumnType readUntypedColumn(LargeArray<Cell>& cells, size_t column);
     void compactText();
     void keepSpelling(size_t column, double value, std::string_view spelled);
     static std::string shortestText(double value);
     void shareEqualSpellings(size_t column);
-    // work(column, scratch) for every column, on this thread and, for a
-    // table big enough to repay a thread, one more.
-    void onColumnsInParallel(size_t width, const std::function<void(size_t, LargeArray<Cell>&)>& work) const;
+    // work(column) for every column, on this thread and, for a table big
+    // enough to repay threads, one more for each other core.
+    void onColumnsInParallel(size_t width, const std::function<void(size_t)>& work) const;
     static Cell nullCell(ColumnType type);
 
     QString path_;
