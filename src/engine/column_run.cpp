@@ -523,21 +523,47 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             groupOf = groupStore.data();
         }
     } else if (!codes.empty()) {
+        // Many keys: each thread numbers the keys of its own hash share, then
+        // one sort of all of them gives every group its rank.
+        std::vector<uint64_t> keys(n);
+        onThreads(parts, [&](size_t p) {
+            for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
+                listen(stop, i);
+                keys[i] = keyOf(rowAt(i));
+            }
+        });
+        const auto shareOf = [&](uint64_t key) { return size_t(((key * 0x9E3779B97F4A7C15ull) >> 56) % parts); };
         groupStore.resize(n);
-        KeyMap map(std::min<size_t>(n, 1 << 20));
-        for (size_t i = 0; i < n; ++i) {
-            listen(stop, i);
-            groupStore[i] = map.idOf(keyOf(rowAt(i)));
-        }
-        keyOfGroup = map.keysInOrderSeen();
-        groups = keyOfGroup.size();
-        std::vector<uint32_t> byKey(groups);
-        for (uint32_t g = 0; g < groups; ++g) byKey[g] = g;
-        std::sort(byKey.begin(), byKey.end(), [&](uint32_t a, uint32_t b) { return keyOfGroup[a] < keyOfGroup[b]; });
+        std::vector<std::vector<uint64_t>> seen(parts);
+        onThreads(parts, [&](size_t p) {
+            KeyMap map(std::min<size_t>(n / parts + 1, 1 << 20));
+            for (size_t i = 0; i < n; ++i) {
+                listen(stop, i);
+                if (shareOf(keys[i]) == p) groupStore[i] = map.idOf(keys[i]);
+            }
+            seen[p] = map.keysInOrderSeen();
+        });
+        std::vector<size_t> offset(parts + 1, 0);
+        for (size_t p = 0; p < parts; ++p) offset[p + 1] = offset[p] + seen[p].size();
+        groups = offset[parts];
+        std::vector<std::pair<uint64_t, uint32_t>> sorted;
+        sorted.reserve(groups);
+        for (size_t p = 0; p < parts; ++p)
+            for (size_t k = 0; k < seen[p].size(); ++k) sorted.emplace_back(seen[p][k], uint32_t(offset[p] + k));
+        seen.clear();
+        std::sort(sorted.begin(), sorted.end());
         std::vector<uint32_t> rank(groups);
-        for (uint32_t k = 0; k < groups; ++k) rank[byKey[k]] = k;
-        for (size_t i = 0; i < n; ++i) groupStore[i] = rank[groupStore[i]];
-        std::sort(keyOfGroup.begin(), keyOfGroup.end());
+        keyOfGroup.resize(groups);
+        for (size_t r = 0; r < groups; ++r) {
+            listen(stop, r);
+            rank[sorted[r].second] = uint32_t(r);
+            keyOfGroup[r] = sorted[r].first;
+        }
+        sorted = {};
+        onThreads(parts, [&](size_t p) {
+            for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i)
+                groupStore[i] = rank[offset[shareOf(keys[i])] + groupStore[i]];
+        });
         groupOf = groupStore.data();
     }
 
@@ -577,26 +603,41 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     };
     ColumnRows out;
     out.fieldCount = plan.items.size();
-    out.ends.reserve(groups * out.fieldCount);
-    out.kinds.reserve(groups * out.fieldCount);
-    out.text.reserve(groups * out.fieldCount * 8);
-    // Unordered, the groups' own order is the result's; else the values
-    // wait for the sort.
+    const auto sourceOf = [&](size_t g) {
+        return GroupSource{table, totals, plan, codes, stride, g, keyOfGroup.empty() ? g : keyOfGroup[g]};
+    };
+    const auto wanted = [&](size_t g, const GroupSource& source) {
+        if (!codes.empty() && totals.rowsIn(g) == 0) return false;  // a key no row has
+        return plan.having < 0 || truthOf(plan, plan.having, source) == Truth::True;
+    };
+    // Unordered, the groups' own order is the result's: each thread formats
+    // a run of them into a part of its own.
+    if (plan.order.empty()) {
+        const size_t writers = threadCount(groups * 16);
+        out.parts.resize(writers);
+        onThreads(writers, [&](size_t p) {
+            RowPart& part = out.parts[p];
+            const size_t begin = groups * p / writers, end = groups * (p + 1) / writers;
+            part.ends.reserve((end - begin) * out.fieldCount);
+            part.kinds.reserve((end - begin) * out.fieldCount);
+            for (size_t g = begin; g < end; ++g) {
+                listen(stop, g);
+                const GroupSource source = sourceOf(g);
+                if (!wanted(g, source)) continue;
+                for (const int item : plan.items) part.add(valueOf(plan, item, source));
+            }
+        });
+        return out;
+    }
     const size_t width = plan.items.size() + plan.order.size();
     std::vector<PathValue> values;
     for (size_t g = 0; g < groups; ++g) {
         listen(stop, g);
-        if (!codes.empty() && totals.rowsIn(g) == 0) continue;  // a key no row has
-        const GroupSource source{table, totals, plan, codes, stride, g, keyOfGroup.empty() ? g : keyOfGroup[g]};
-        if (plan.having >= 0 && truthOf(plan, plan.having, source) != Truth::True) continue;
-        if (plan.order.empty()) {
-            for (const int item : plan.items) out.add(valueOf(plan, item, source));
-            continue;
-        }
+        const GroupSource source = sourceOf(g);
+        if (!wanted(g, source)) continue;
         for (const int item : plan.items) values.push_back(valueOf(plan, item, source));
         for (const ColumnPlan::OrderKey& key : plan.order) values.push_back(valueOf(plan, key.node, source));
     }
-    if (plan.order.empty()) return out;
 
     std::vector<size_t> sequence(values.size() / width);
     for (size_t i = 0; i < sequence.size(); ++i) sequence[i] = i;
@@ -612,14 +653,15 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     // SQLite's sorter sets no order among equal keys that we could promise.
     for (size_t i = 1; i < sequence.size(); ++i)
         if (compare(sequence[i - 1], sequence[i]) == 0) return std::nullopt;
+    RowPart& part = out.parts.emplace_back();
     for (const size_t i : sequence)
-        for (size_t f = 0; f < plan.items.size(); ++f) out.add(values[i * width + f]);
+        for (size_t f = 0; f < plan.items.size(); ++f) part.add(values[i * width + f]);
     return out;
 }
 
 }  // namespace
 
-void ColumnRows::add(const PathValue& v) {
+void RowPart::add(const PathValue& v) {
     switch (v.kind) {
     case Kind::Null: break;
     case Kind::Integer: {
@@ -631,7 +673,8 @@ void ColumnRows::add(const PathValue& v) {
     case Kind::Real: text += formatReal(v.real); break;
     case Kind::Text: text += v.text; break;
     }
-    ends.push_back(text.size());
+    if (text.size() > UINT32_MAX) throw Decline{};  // a part past 4 GB: SQLite's rows then
+    ends.push_back(uint32_t(text.size()));
     kinds.push_back(v.kind);
 }
 

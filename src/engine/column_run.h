@@ -14,19 +14,30 @@
 
 namespace tarlo {
 
-// Row after row, each field as the result shows it, in one buffer.
-struct ColumnRows {
-    size_t fieldCount = 0;
+// Row after row, each field as the result shows it: in parts, one per
+// thread that wrote them, each part's fields in one buffer.
+struct RowPart {
     std::string text;
-    std::vector<uint64_t> ends;  // where each field's text ends
+    std::vector<uint32_t> ends;  // where each field's text ends
     std::vector<PathValue::Kind> kinds;
 
-    size_t rowCount() const { return fieldCount ? kinds.size() / fieldCount : 0; }
     std::string_view field(size_t i) const {
-        const uint64_t begin = i ? ends[i - 1] : 0;
+        const uint32_t begin = i ? ends[i - 1] : 0;
         return std::string_view(text).substr(begin, ends[i] - begin);
     }
     void add(const PathValue& value);
+};
+
+struct ColumnRows {
+    size_t fieldCount = 0;
+    std::vector<RowPart> parts;
+
+    size_t rowsIn(size_t part) const { return fieldCount ? parts[part].kinds.size() / fieldCount : 0; }
+    size_t rowCount() const {
+        size_t n = 0;
+        for (size_t p = 0; p < parts.size(); ++p) n += rowsIn(p);
+        return n;
+    }
 };
 
 // Where the column path changes its way of working. The defaults suit a

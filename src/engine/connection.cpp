@@ -224,7 +224,12 @@ Result::~Result() {
 
 void Result::takeRows(ColumnRows rows) {
     rows_ = std::move(rows);
-    done_ = rows_->rowCount() == 0;
+    skipEmptyParts();
+}
+
+void Result::skipEmptyParts() {
+    while (part_ < rows_->parts.size() && row_ >= rows_->rowsIn(part_)) ++part_, row_ = 0;
+    done_ = part_ >= rows_->parts.size();
 }
 
 QString Result::fieldName(int i) const {
@@ -241,7 +246,8 @@ void Result::step() {
 void Result::next() {
     if (done_) return;
     if (!rows_) return step();
-    done_ = ++row_ >= rows_->rowCount();
+    ++row_;
+    skipEmptyParts();
 }
 
 std::string_view Result::fieldUtf8(int i) {
@@ -251,10 +257,11 @@ std::string_view Result::fieldUtf8(int i) {
 
 std::string_view Result::field(int i, FieldKind& kind) {
     if (rows_) {
+        const RowPart& part = rows_->parts[part_];
         const size_t at = row_ * rows_->fieldCount + size_t(i);
-        const PathValue::Kind k = rows_->kinds[at];
+        const PathValue::Kind k = part.kinds[at];
         kind = k == PathValue::Kind::Null ? FieldKind::Null : k == PathValue::Kind::Text ? FieldKind::Text : FieldKind::Number;
-        return rows_->field(at);
+        return part.field(at);
     }
     switch (sqlite3_column_type(stmt_, i)) {
     case SQLITE_NULL: kind = FieldKind::Null; return {};

@@ -88,7 +88,8 @@ private:
     std::vector<std::string> scratch_;  // each field's shown real
     std::vector<std::pair<std::shared_ptr<const CsvTable>, size_t>> spelledBy_;
     std::optional<ColumnRows> rows_;  // the column path's answer, when it gave one
-    size_t row_ = 0;
+    size_t part_ = 0, row_ = 0;       // the row it stands on, within its part
+    void skipEmptyParts();
 };
 
 }  // namespace tarlo
