@@ -565,12 +565,13 @@ const CsvTable::ValueCodes& CsvTable::codesOf(size_t column, const std::atomic<b
     if (!codes) {
         if (types_[column] == ColumnType::Text) codes = std::make_unique<ValueCodes>(codesOfText(*this, column, stop));
         else codes = std::make_unique<ValueCodes>(codesOfIntegers(*this, column, stop));
-        codes->rowOfCode.assign(codes->width, 0);
+        codes->cellOfCode.assign(codes->width, nullCell(types_[column]));
         std::vector<bool> seen(codes->width);
         for (size_t r = 0; r < codes->codes.size(); ++r) {
             const uint32_t code = codes->codes[r];
-            if (!seen[code]) seen[code] = true, codes->rowOfCode[code] = uint32_t(r);
+            if (!seen[code]) seen[code] = true, codes->cellOfCode[code] = cell(r, column);
         }
+        for (uint32_t code = 0; code < codes->width; ++code) codes->cellOfCode[code] = cell(codes->rowOfCode[code], column);
     }
     return *codes;
 }

@@ -111,7 +111,7 @@ public:
         std::vector<uint32_t> codes;
         uint32_t width = 1;  // one more than the highest code
         bool caseTwins = false;
-        std::vector<uint32_t> rowOfCode;  // a row that holds each code's value
+        std::vector<Cell> cellOfCode;  // each code's value
     };
     const ValueCodes& codesOf(size_t column, const std::atomic<bool>* stop = nullptr) const;
 

@@ -65,15 +65,18 @@ int orderOf(const PathValue& a, const PathValue& b) {
     return *compareValues(a, b);
 }
 
-PathValue cellValue(const CsvTable& table, size_t row, size_t column) {
+PathValue valueOfCell(const CsvTable& table, Cell c, size_t column) {
     const ColumnType type = table.columnTypes()[column];
-    const Cell c = table.cell(row, column);
     if (table.isNull(type, c)) return {};
     switch (type) {
     case ColumnType::Real: return PathValue::ofReal(c.real);
     case ColumnType::Text: return PathValue::ofText(table.textOf(c));
     default: return PathValue::ofInteger(c.integer);
     }
+}
+
+PathValue cellValue(const CsvTable& table, size_t row, size_t column) {
+    return valueOfCell(table, table.cell(row, column), column);
 }
 
 Truth both(Truth a, Truth b) {
@@ -595,7 +598,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             for (size_t k = 0; k < codes.size(); ++k) {
                 if (plan.groupColumns[k] != c) continue;
                 const uint32_t code = uint32_t((key / stride[k]) % codes[k]->width);
-                return cellValue(table, codes[k]->rowOfCode[code], c);
+                return valueOfCell(table, codes[k]->cellOfCode[code], c);
             }
             throw Decline{};
         }
@@ -619,6 +622,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             RowPart& part = out.parts[p];
             const size_t begin = groups * p / writers, end = groups * (p + 1) / writers;
             part.ends.reserve((end - begin) * out.fieldCount);
+            part.text.reserve((end - begin) * out.fieldCount * 6);
             part.kinds.reserve((end - begin) * out.fieldCount);
             for (size_t g = begin; g < end; ++g) {
                 listen(stop, g);
