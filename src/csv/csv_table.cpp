@@ -571,7 +571,6 @@ const CsvTable::ValueCodes& CsvTable::codesOf(size_t column, const std::atomic<b
             const uint32_t code = codes->codes[r];
             if (!seen[code]) seen[code] = true, codes->cellOfCode[code] = cell(r, column);
         }
-        for (uint32_t code = 0; code < codes->width; ++code) codes->cellOfCode[code] = cell(codes->rowOfCode[code], column);
     }
     return *codes;
 }
