@@ -63,7 +63,135 @@ public:
         return std::move(plan_);
     }
 
+    // SELECT fields FROM (SELECT columns, row_number() OVER (PARTITION BY p
+    // ORDER BY o) AS n FROM table [WHERE ...]) [AS name] WHERE n <= limit
+    ColumnPlan parseTop(const QString& tableName) {
+        using Field = ColumnPlan::TopPerGroup::Field;
+        ColumnPlan::TopPerGroup top;
+        expectWord("SELECT");
+        std::vector<QString> outer;
+        do {
+            outer.push_back(name());
+            if (takeWord("AS")) name();
+        } while (take(","));
+        expectWord("FROM");
+        expect("(");
+        expectWord("SELECT");
+        std::vector<std::pair<QString, std::optional<Field>>> inner;  // each result's name and what it is
+        QString numberName;
+        bool numbered = false;
+        do {
+            if (at().kind == TokenKind::Word && isKeyword(at(), "row_number") && !numbered) {
+                ++pos_;
+                expect("(");
+                expect(")");
+                expectWord("OVER");
+                expect("(");
+                expectWord("PARTITION");
+                expectWord("BY");
+                top.partition = columnIndex(name());
+                expectWord("ORDER");
+                expectWord("BY");
+                top.order = columnIndex(name());
+                top.descending = takeWord("DESC");
+                if (!top.descending) takeWord("ASC");
+                expect(")");
+                expectWord("AS");
+                numberName = name();
+                inner.emplace_back(numberName, Field::Number);
+                numbered = true;
+                continue;
+            }
+            const QString column = name();
+            const size_t index = columnIndex(column);
+            QString shown = column;
+            if (takeWord("AS")) shown = name();
+            inner.emplace_back(shown, std::nullopt);
+            innerColumns_.push_back(index);
+        } while (take(","));
+        if (!numbered) throw Refused{};
+        const ColumnType partition = table_.columnTypes()[top.partition];
+        const ColumnType order = table_.columnTypes()[top.order];
+        if ((partition != ColumnType::Integer && partition != ColumnType::Text) ||
+            (order != ColumnType::Integer && order != ColumnType::Real))
+            throw Refused{};
+        // Inner columns: only the partition's and the order's may be shown,
+        // so rows tied in the order show the same whichever SQLite keeps.
+        for (size_t i = 0, k = 0; i < inner.size(); ++i) {
+            if (inner[i].second) continue;
+            const size_t c = innerColumns_[k++];
+            if (c == top.partition) inner[i].second = Field::Partition;
+            else if (c == top.order) inner[i].second = Field::Order;
+        }
+        expectWord("FROM");
+        if (unquotedText(at()).compare(tableName, Qt::CaseInsensitive) != 0) throw Refused{};
+        ++pos_;
+        if (takeWord("WHERE")) plan_.where = truth(expression(), false);
+        expect(")");
+        if (takeWord("AS")) name();
+        else if (at().kind != TokenKind::Word || !isKeyword(at(), "WHERE")) name();
+        expectWord("WHERE");
+        top.limit = limitOn(numberName);
+        take(";");
+        if (pos_ != tokens_.size() || top.limit < 1 || top.limit > 64) throw Refused{};
+        for (const QString& o : outer) {
+            std::optional<Field> field;
+            int matches = 0;
+            for (const auto& [shown, what] : inner) {
+                if (sqlite3_stricmp(shown.toUtf8().constData(), o.toUtf8().constData()) != 0) continue;
+                field = what;
+                ++matches;
+            }
+            if (matches != 1 || !field) throw Refused{};
+            top.fields.push_back(*field);
+        }
+        plan_.top = top;
+        for (PlanNode& n : plan_.nodes)
+            if (n.kind == PlanNode::Kind::Literal && n.literal.kind == PathValue::Kind::Text) n.literal.text = n.literalText;
+        return std::move(plan_);
+    }
+
 private:
+    QString name() {
+        const Token& t = at();
+        if (t.kind != TokenKind::Word && t.kind != TokenKind::DoubleQuoted && t.kind != TokenKind::Bracketed &&
+            t.kind != TokenKind::Backticked)
+            throw Refused{};
+        ++pos_;
+        return unquotedText(t);
+    }
+    size_t columnIndex(const QString& n) { return plan_.nodes[size_t(column(n))].index; }
+
+    // "n <= 2", "n < 3", or as typed: "tarlo_compare(n , 2) <= 0".
+    int64_t limitOn(const QString& numberName) {
+        const auto number = [&] {
+            if (at().kind != TokenKind::Number) throw Refused{};
+            bool ok = false;
+            const qlonglong v = at().text.toLongLong(&ok);
+            if (!ok) throw Refused{};
+            ++pos_;
+            return int64_t(v);
+        };
+        if (at().kind == TokenKind::Word && isKeyword(at(), call::kCompare)) {
+            ++pos_;
+            expect("(");
+            if (name().compare(numberName, Qt::CaseInsensitive) != 0) throw Refused{};
+            expect(",");
+            const int64_t n = number();
+            expect(")");
+            const bool strict = take("<");
+            if (!strict) expect("<=");
+            if (at().kind != TokenKind::Number || at().text != QLatin1String("0")) throw Refused{};
+            ++pos_;
+            return strict ? n - 1 : n;
+        }
+        if (name().compare(numberName, Qt::CaseInsensitive) != 0) throw Refused{};
+        const bool strict = take("<");
+        if (!strict) expect("<=");
+        const int64_t n = number();
+        return strict ? n - 1 : n;
+    }
+
     const Token& at() const {
         static const Token end{TokenKind::Space, QString(), 0};
         return pos_ < tokens_.size() ? tokens_[pos_] : end;
@@ -387,6 +515,7 @@ private:
     ColumnPlan plan_;
     std::vector<Shape> shapes_;
     std::vector<std::pair<QString, int>> aliases_;
+    std::vector<size_t> innerColumns_;
 };
 
 // An aggregate in WHERE is SQLite's error to report, not ours.
@@ -406,7 +535,10 @@ std::optional<ColumnPlan> planColumnQuery(const QString& statement, const QStrin
     for (Token& t : tokenize(statement))
         if (t.kind != TokenKind::Space && t.kind != TokenKind::Comment) tokens.push_back(std::move(t));
     try {
-        ColumnPlan plan = Parser(std::move(tokens), table, db).parse(tableName);
+        const bool numbered = std::any_of(tokens.begin(), tokens.end(),
+                                          [](const Token& t) { return t.kind == TokenKind::Word && isKeyword(t, "row_number"); });
+        Parser parser(std::move(tokens), table, db);
+        ColumnPlan plan = numbered ? parser.parseTop(tableName) : parser.parse(tableName);
         if (plan.where >= 0 && hasAggregate(plan, plan.where)) return std::nullopt;
         return plan;
     } catch (const Refused&) {

@@ -70,6 +70,17 @@ struct ColumnPlan {
         bool descending;
     };
     std::vector<OrderKey> order;
+
+    // The rows numbered first to limit within each partition by ROW_NUMBER
+    // (a top-n per group); where filters, the rest of the plan is unused.
+    struct TopPerGroup {
+        size_t partition = 0, order = 0;
+        bool descending = false;
+        int64_t limit = 0;
+        enum class Field : uint8_t { Partition, Order, Number };
+        std::vector<Field> fields;
+    };
+    std::optional<TopPerGroup> top;
 };
 
 // The plan for statement (as bound, on the one table named tableName), or

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <type_traits>
 
 namespace tarlo {
 
@@ -465,6 +466,108 @@ private:
     size_t size_ = 0;
 };
 
+// The best `limit` values of one column in each group, in the window's
+// order. Tied values show the same, so which rows SQLite numbers first
+// among them changes nothing shown.
+template <typename T>
+struct TopLists {
+    size_t limit;
+    bool descending;
+    std::vector<T> values;  // groups x limit, first in order first
+    std::vector<uint8_t> held;
+    std::vector<int64_t> nulls, rowsIn;
+
+    TopLists(size_t groups, size_t limit, bool descending)
+        : limit(limit), descending(descending), values(groups * limit), held(groups), nulls(groups), rowsIn(groups) {}
+    bool before(T a, T b) const { return descending ? a > b : a < b; }
+    void add(size_t g, T v) {
+        T* list = &values[g * limit];
+        uint8_t& n = held[g];
+        if (n == limit && !before(v, list[n - 1])) return;
+        size_t at = n < limit ? n++ : limit - 1;  // a full list drops its last
+        while (at > 0 && before(v, list[at - 1])) {
+            list[at] = list[at - 1];
+            --at;
+        }
+        list[at] = v;
+    }
+    void merge(const TopLists& other) {
+        for (size_t g = 0; g < held.size(); ++g) {
+            for (size_t k = 0; k < other.held[g]; ++k) add(g, other.values[g * limit + k]);
+            nulls[g] += other.nulls[g];
+            rowsIn[g] += other.rowsIn[g];
+        }
+    }
+};
+
+template <typename T>
+std::optional<ColumnRows> topPerGroup(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop,
+                                      const uint32_t* rows, size_t n) {
+    const ColumnPlan::TopPerGroup& top = *plan.top;
+    const CsvTable::ValueCodes& codes = table.codesOf(top.partition, stop);
+    if (codes.caseTwins) return std::nullopt;
+    const size_t groups = codes.width, limit = size_t(top.limit);
+    const CsvTable::CellSpan span = table.cellsOf(top.order);
+    const ColumnType type = table.columnTypes()[top.order];
+    const size_t parts = threadCount(n);
+    std::vector<std::unique_ptr<TopLists<T>>> lists(parts);
+    onThreads(parts, [&](size_t p) {
+        lists[p] = std::make_unique<TopLists<T>>(groups, limit, top.descending);
+        TopLists<T>& mine = *lists[p];
+        for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
+            listen(stop, i);
+            const size_t r = rows ? rows[i] : i;
+            const uint32_t g = codes.codes[r];
+            ++mine.rowsIn[g];
+            const size_t k = r - span.firstRow;
+            if (k >= span.count || table.isNull(type, span.cells[k])) {
+                ++mine.nulls[g];
+                continue;
+            }
+            if constexpr (std::is_same_v<T, double>) mine.add(g, span.cells[k].real);
+            else mine.add(g, span.cells[k].integer);
+        }
+    });
+    for (size_t p = 1; p < parts; ++p) lists[0]->merge(*lists[p]);
+    const TopLists<T>& all = *lists[0];
+
+    ColumnRows out;
+    out.fieldCount = top.fields.size();
+    RowPart& part = out.parts.emplace_back();
+    for (size_t g = 0; g < groups; ++g) {
+        listen(stop, g);
+        if (!all.rowsIn[g]) continue;
+        // Nulls sort first: last in a descending order.
+        const size_t held = all.held[g], nulls = size_t(std::min<int64_t>(all.nulls[g], int64_t(limit)));
+        const size_t shown = std::min(limit, held + nulls);
+        for (size_t k = 0; k < shown; ++k) {
+            const bool null = top.descending ? k >= held : k < nulls;
+            const size_t at = top.descending ? k : k - nulls;
+            for (const ColumnPlan::TopPerGroup::Field field : top.fields) {
+                switch (field) {
+                case ColumnPlan::TopPerGroup::Field::Partition:
+                    part.add(valueOfCell(table, codes.cellOfCode[g], top.partition));
+                    break;
+                case ColumnPlan::TopPerGroup::Field::Number: part.add(PathValue::ofInteger(int64_t(k + 1))); break;
+                case ColumnPlan::TopPerGroup::Field::Order:
+                    if (null) {
+                        part.add(PathValue{});
+                    } else if constexpr (std::is_same_v<T, double>) {
+                        // A column's own value keeps the file's spelling of more than fifteen digits.
+                        const double v = all.values[g * limit + at];
+                        if (const std::optional<std::string> spelled = table.spellingOf(top.order, v)) part.add(*spelled, Kind::Real);
+                        else part.add(PathValue::ofReal(v));
+                    } else {
+                        part.add(PathValue::ofInteger(all.values[g * limit + at]));
+                    }
+                    break;
+                }
+            }
+        }
+    }
+    return out;
+}
+
 std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop) {
     const size_t rows = table.rowCount();
 
@@ -485,6 +588,11 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     }
     const size_t n = filtered ? kept.size() : rows;
     const auto rowAt = [&](size_t i) -> size_t { return filtered ? kept[i] : i; };
+    if (plan.top) {
+        const uint32_t* list = filtered ? kept.data() : nullptr;
+        if (table.columnTypes()[plan.top->order] == ColumnType::Real) return topPerGroup<double>(plan, table, stop, list, n);
+        return topPerGroup<int64_t>(plan, table, stop, list, n);
+    }
 
     // Group numbers in the order of the keys, which is SQLite's GROUP BY
     // order: the key itself while the keys span a small range, else their
@@ -664,6 +772,13 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
 }
 
 }  // namespace
+
+void RowPart::add(std::string_view shown, Kind kind) {
+    text += shown;
+    if (text.size() > UINT32_MAX) throw Decline{};
+    ends.push_back(uint32_t(text.size()));
+    kinds.push_back(kind);
+}
 
 void RowPart::add(const PathValue& v) {
     switch (v.kind) {

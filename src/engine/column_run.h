@@ -26,6 +26,7 @@ struct RowPart {
         return std::string_view(text).substr(begin, ends[i] - begin);
     }
     void add(const PathValue& value);
+    void add(std::string_view shown, PathValue::Kind kind);
 };
 
 struct ColumnRows {

@@ -196,7 +196,8 @@ std::optional<ColumnRows> Connection::runOnColumns(sqlite3_stmt* stmt) {
     const std::shared_ptr<const CsvTable> table = lookup_->find(boundTables_[0].toStdString());
     if (!table) return std::nullopt;
     const std::optional<ColumnPlan> plan = planColumnQuery(bound_, boundTables_[0], *table, db_);
-    if (!plan || plan->items.size() != size_t(sqlite3_column_count(stmt))) return std::nullopt;
+    if (!plan || (plan->top ? plan->top->fields.size() : plan->items.size()) != size_t(sqlite3_column_count(stmt)))
+        return std::nullopt;
     return runColumnPlan(*plan, *table, &lookup_->interrupted);
 }
 

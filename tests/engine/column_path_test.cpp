@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace {
@@ -110,6 +111,21 @@ class StatementMaker {
 public:
     explicit StatementMaker(unsigned seed) : random_(seed) {}
 
+    // The first rows of each partition by ROW_NUMBER, as the top-n idiom writes it.
+    QString makeTop(const QString& table) {
+        static const QStringList partitions = {"k", "g", "n"}, orders = {"n", "r", "w", "big"};
+        const QString p = partitions[pick(3)], o = orders[pick(4)];
+        QStringList outer = {p, o};
+        if (pick(2)) outer << "rn";
+        if (pick(4) == 0) outer << "d";  // a column ties could show: SQLite's alone
+        std::shuffle(outer.begin(), outer.end(), random_);
+        QString inner = "SELECT " + p + ", " + o + (outer.contains("d") ? ", d" : "") + ", row_number() OVER (PARTITION BY " + p +
+                        " ORDER BY " + o + (pick(2) ? " DESC" : "") + ") AS rn FROM " + table;
+        if (pick(2)) inner += " WHERE " + condition(1);
+        return "SELECT " + outer.join(", ") + " FROM (" + inner + ") AS s WHERE rn " + (pick(2) ? "<= " : "< ") +
+               QString::number(1 + pick(3));
+    }
+
     QString make(const QString& table) {
         QStringList keys;
         const QStringList keyPool = {"k", "g", "n"};
@@ -173,6 +189,13 @@ TEST(ColumnPath, AgreesWithSqliteOnGeneratedStatements) {
         onColumns += both.expectSame(maker.make(table), "statement " + std::to_string(i)) ? 1 : 0;
         ++total;
     }
+    int topOnColumns = 0;
+    for (int i = 0; i < 100; ++i) {
+        const Tuning tuning(i % 2);
+        const QString table = i % 10 == 9 ? QStringLiteral("U.csv") : QStringLiteral("T.csv");
+        topOnColumns += both.expectSame(maker.makeTop(table), "top statement " + std::to_string(i)) ? 1 : 0;
+    }
+    EXPECT_GT(topOnColumns, 50);
     // Most of them must have been the column path's, or the test proves little.
     EXPECT_GT(onColumns, total / 2) << onColumns << " of " << total;
 }
