@@ -662,7 +662,11 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         for (size_t p = 0; p < parts; ++p)
             for (size_t k = 0; k < seen[p].size(); ++k) sorted.emplace_back(seen[p][k], uint32_t(offset[p] + k));
         seen.clear();
-        std::sort(sorted.begin(), sorted.end());
+        size_t comparisons = 0;  // a sort of millions of keys takes a second: it listens too
+        std::sort(sorted.begin(), sorted.end(), [&](const auto& a, const auto& b) {
+            listen(stop, ++comparisons);
+            return a < b;
+        });
         std::vector<uint32_t> rank(groups);
         keyOfGroup.resize(groups);
         for (size_t r = 0; r < groups; ++r) {
@@ -761,7 +765,11 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         }
         return 0;
     };
-    std::sort(sequence.begin(), sequence.end(), [&](size_t a, size_t b) { return compare(a, b) < 0; });
+    size_t comparisons = 0;
+    std::sort(sequence.begin(), sequence.end(), [&](size_t a, size_t b) {
+        listen(stop, ++comparisons);
+        return compare(a, b) < 0;
+    });
     // SQLite's sorter sets no order among equal keys that we could promise.
     for (size_t i = 1; i < sequence.size(); ++i)
         if (compare(sequence[i - 1], sequence[i]) == 0) return std::nullopt;
