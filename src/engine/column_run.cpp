@@ -263,58 +263,41 @@ public:
                 c = span.cells[k];
                 return !table_.isNull(type, c);
             };
-            const bool max = s.spec.kind == Aggregate::Max;
-            switch (s.spec.kind) {
-            case Aggregate::Count:
+            // body(group, cell, values the group had before) for each non-null value.
+            const auto eachValue = [&](auto body) {
                 pass.each([&](uint32_t g, size_t r) {
                     Cell c;
-                    if (cellOf(r, c)) ++count[g];
+                    if (cellOf(r, c)) body(g, c, count[g]++);
                 });
-                break;
+            };
+            const bool max = s.spec.kind == Aggregate::Max;
+            switch (s.spec.kind) {
+            case Aggregate::Count: eachValue([](uint32_t, Cell, int64_t) {}); break;
             case Aggregate::Sum:
             case Aggregate::Avg:
                 if (type == ColumnType::Integer) {
                     __int128* sums = s.integers.data();
-                    pass.each([&](uint32_t g, size_t r) {
-                        Cell c;
-                        if (!cellOf(r, c)) return;
-                        ++count[g];
-                        sums[g] += c.integer;
-                    });
+                    eachValue([&](uint32_t g, Cell c, int64_t) { sums[g] += c.integer; });
                 } else if (!s.integers.empty()) {
                     __int128* sums = s.integers.data();
                     const int scale = s.scale;
-                    pass.each([&](uint32_t g, size_t r) {
-                        Cell c;
-                        if (!cellOf(r, c)) return;
-                        ++count[g];
-                        sums[g] += unitsOf(c.real, scale);
-                    });
+                    eachValue([&](uint32_t g, Cell c, int64_t) { sums[g] += unitsOf(c.real, scale); });
                 } else {
                     ExactSum* sums = s.reals.data();
-                    pass.each([&](uint32_t g, size_t r) {
-                        Cell c;
-                        if (!cellOf(r, c)) return;
-                        ++count[g];
-                        sums[g].add(c.real);
-                    });
+                    eachValue([&](uint32_t g, Cell c, int64_t) { sums[g].add(c.real); });
                 }
                 break;
             case Aggregate::Min:
             case Aggregate::Max:
                 if (type == ColumnType::Integer) {
                     int64_t* best = s.least.data();
-                    pass.each([&](uint32_t g, size_t r) {
-                        Cell c;
-                        if (!cellOf(r, c)) return;
-                        if (!count[g]++ || (max ? c.integer > best[g] : c.integer < best[g])) best[g] = c.integer;
+                    eachValue([&](uint32_t g, Cell c, int64_t seen) {
+                        if (!seen || (max ? c.integer > best[g] : c.integer < best[g])) best[g] = c.integer;
                     });
                 } else {
                     double* best = s.leastReal.data();
-                    pass.each([&](uint32_t g, size_t r) {
-                        Cell c;
-                        if (!cellOf(r, c)) return;
-                        if (!count[g]++ || (max ? c.real > best[g] : c.real < best[g])) best[g] = c.real;
+                    eachValue([&](uint32_t g, Cell c, int64_t seen) {
+                        if (!seen || (max ? c.real > best[g] : c.real < best[g])) best[g] = c.real;
                     });
                 }
                 break;
