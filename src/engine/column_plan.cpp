@@ -471,28 +471,28 @@ private:
             if (!numberColumn(value)) throw Refused{};
             return value;
         }
-        AggregateSpec spec{Aggregate::CountRows, 0};
-        if (is("count")) spec.kind = Aggregate::Count;
-        else if (is("sum")) spec.kind = Aggregate::Sum;
-        else if (is("avg")) spec.kind = Aggregate::Avg;
-        else if (is("min")) spec.kind = Aggregate::Min;
-        else if (is("max")) spec.kind = Aggregate::Max;
+        AggregateSpec wanted{Aggregate::CountRows, 0};
+        if (is("count")) wanted.kind = Aggregate::Count;
+        else if (is("sum")) wanted.kind = Aggregate::Sum;
+        else if (is("avg")) wanted.kind = Aggregate::Avg;
+        else if (is("min")) wanted.kind = Aggregate::Min;
+        else if (is("max")) wanted.kind = Aggregate::Max;
         else throw Refused{};
-        if (spec.kind == Aggregate::Count && take("*")) {
-            spec.kind = Aggregate::CountRows;
+        if (wanted.kind == Aggregate::Count && take("*")) {
+            wanted.kind = Aggregate::CountRows;
         } else {
             if (isWord("DISTINCT") || isWord("ALL")) throw Refused{};
             const int argument = expression();
             const PlanNode& a = plan_.nodes[size_t(argument)];
             if (a.kind != PlanNode::Kind::Column) throw Refused{};
-            if (spec.kind != Aggregate::Count && !numberColumn(argument)) throw Refused{};
-            spec.column = a.index;
+            if (wanted.kind != Aggregate::Count && !numberColumn(argument)) throw Refused{};
+            wanted.column = a.index;
         }
         expect(")");
         if (isWord("FILTER") || isWord("OVER")) throw Refused{};
         size_t index = 0;
-        while (index < plan_.aggregates.size() && !(plan_.aggregates[index] == spec)) ++index;
-        if (index == plan_.aggregates.size()) plan_.aggregates.push_back(spec);
+        while (index < plan_.aggregates.size() && !(plan_.aggregates[index] == wanted)) ++index;
+        if (index == plan_.aggregates.size()) plan_.aggregates.push_back(wanted);
         PlanNode aggregate = PlanNode::of(PlanNode::Kind::Aggregate);
         aggregate.index = index;
         return add(std::move(aggregate), Shape::Number);

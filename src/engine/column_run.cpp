@@ -224,17 +224,17 @@ struct Pass {
 class Accumulators {
 public:
     Accumulators(const ColumnPlan& plan, const CsvTable& table, size_t groups) : table_(table), rowsIn_(groups, 0) {
-        for (const AggregateSpec& spec : plan.aggregates) {
+        for (const AggregateSpec& wanted : plan.aggregates) {
             State& s = states_.emplace_back();
-            s.spec = spec;
-            s.type = spec.kind == Aggregate::CountRows ? ColumnType::Integer : table.columnTypes()[spec.column];
-            if (spec.kind != Aggregate::CountRows) s.count.assign(groups, 0);
-            const bool total = spec.kind == Aggregate::Sum || spec.kind == Aggregate::Avg;
-            const bool extreme = spec.kind == Aggregate::Min || spec.kind == Aggregate::Max;
+            s.what = wanted;
+            s.type = wanted.kind == Aggregate::CountRows ? ColumnType::Integer : table.columnTypes()[wanted.column];
+            if (wanted.kind != Aggregate::CountRows) s.count.assign(groups, 0);
+            const bool total = wanted.kind == Aggregate::Sum || wanted.kind == Aggregate::Avg;
+            const bool extreme = wanted.kind == Aggregate::Min || wanted.kind == Aggregate::Max;
             if (total && s.type == ColumnType::Integer) s.integers.assign(groups, 0);
             if (total && s.type == ColumnType::Real) {
                 // Reals whose bits, times the rows, fit 126 bits add exactly as integers.
-                const CsvTable::BitRange range = table.bitRangeOf(spec.column);
+                const CsvTable::BitRange range = table.bitRangeOf(wanted.column);
                 const int rowBits = std::bit_width(table.rowCount() + 1);
                 if (range.finite && range.lowest >= -1000 && range.highest - range.lowest + 1 + rowBits <= 125) {
                     s.scale = range.lowest;
@@ -252,9 +252,9 @@ public:
         int64_t* rowsIn = rowsIn_.data();
         pass.each([&](uint32_t g, size_t) { ++rowsIn[g]; });
         for (State& s : states_) {
-            if (s.spec.kind == Aggregate::CountRows) continue;
-            const CsvTable::CellSpan span = table_.cellsOf(s.spec.column);
-            const ColumnType type = table_.columnTypes()[s.spec.column];
+            if (s.what.kind == Aggregate::CountRows) continue;
+            const CsvTable::CellSpan span = table_.cellsOf(s.what.column);
+            const ColumnType type = table_.columnTypes()[s.what.column];
             int64_t* count = s.count.data();
             // The cell of a row, or nothing for a null.
             const auto cellOf = [&](size_t r, Cell& c) {
@@ -270,8 +270,8 @@ public:
                     if (cellOf(r, c)) body(g, c, count[g]++);
                 });
             };
-            const bool max = s.spec.kind == Aggregate::Max;
-            switch (s.spec.kind) {
+            const bool max = s.what.kind == Aggregate::Max;
+            switch (s.what.kind) {
             case Aggregate::Count: eachValue([](uint32_t, Cell, int64_t) {}); break;
             case Aggregate::Sum:
             case Aggregate::Avg:
@@ -312,7 +312,7 @@ public:
         for (size_t k = 0; k < states_.size(); ++k) {
             State& s = states_[k];
             const State& o = other.states_[k];
-            const bool max = s.spec.kind == Aggregate::Max;
+            const bool max = s.what.kind == Aggregate::Max;
             for (size_t g = 0; g < s.count.size(); ++g) {
                 if (!o.count[g]) continue;
                 const bool first = s.count[g] == 0;
@@ -331,14 +331,14 @@ public:
 
     PathValue value(size_t k, size_t g) const {
         const State& s = states_[k];
-        const int64_t n = s.spec.kind == Aggregate::CountRows ? rowsIn_[g] : s.count[g];
-        switch (s.spec.kind) {
+        const int64_t n = s.what.kind == Aggregate::CountRows ? rowsIn_[g] : s.count[g];
+        switch (s.what.kind) {
         case Aggregate::CountRows:
         case Aggregate::Count: return PathValue::ofInteger(n);
         case Aggregate::Sum:
         case Aggregate::Avg: {
             if (s.type == ColumnType::Real && !s.integers.empty()) {
-                const Total::Outcome o = s.spec.kind == Aggregate::Sum ? Total::sumOfUnits(n, s.integers[g], s.scale)
+                const Total::Outcome o = s.what.kind == Aggregate::Sum ? Total::sumOfUnits(n, s.integers[g], s.scale)
                                                                        : Total::averageOfUnits(n, s.integers[g], s.scale);
                 if (o.failure != Total::Failure::None) throw Decline{};
                 return o.kind == Total::Outcome::Kind::Null ? PathValue{} : PathValue::ofReal(o.real);
@@ -346,7 +346,7 @@ public:
             const bool integers = s.type == ColumnType::Integer;
             const __int128 whole = integers ? s.integers[g] : 0;
             const ExactSum* reals = integers ? nullptr : &s.reals[g];
-            const Total::Outcome o = s.spec.kind == Aggregate::Sum ? Total::sumOf(n, whole, reals) : Total::averageOf(n, whole, reals);
+            const Total::Outcome o = s.what.kind == Aggregate::Sum ? Total::sumOf(n, whole, reals) : Total::averageOf(n, whole, reals);
             if (o.failure != Total::Failure::None) throw Decline{};
             if (o.kind == Total::Outcome::Kind::Null) return {};
             if (o.kind == Total::Outcome::Kind::Integer) return PathValue::ofInteger(o.integer);
@@ -363,7 +363,7 @@ public:
 
 private:
     struct State {
-        AggregateSpec spec;
+        AggregateSpec what;
         ColumnType type;
         std::vector<int64_t> count;
         std::vector<__int128> integers;  // of a real column: units of 2^scale
