@@ -11,19 +11,31 @@
 
 namespace tarlo {
 
+// A 128-bit integer kept in two halves: SQLite's aggregate memory is only
+// 8-byte aligned, and __int128 wants 16.
+struct Int128 {
+    uint64_t low = 0;
+    int64_t high = 0;
+    __int128 get() const { return __int128(static_cast<unsigned __int128>(uint64_t(high)) << 64 | low); }
+    void set(__int128 v) {
+        low = uint64_t(v);
+        high = int64_t(v >> 64);
+    }
+};
+
 struct Total {
     int64_t count = 0;
-    __int128 integer = 0;  // no count of 64-bit values overflows it
+    Int128 integer;  // no count of 64-bit values overflows it
     bool sawReal = false;
-    ExactSum reals;        // the reals only
+    ExactSum reals;  // the reals only
 
     void addInteger(int64_t v) {
         ++count;
-        integer += v;
+        integer.set(integer.get() + v);
     }
     void removeInteger(int64_t v) {
         --count;
-        integer -= v;
+        integer.set(integer.get() - v);
     }
     void addReal(double v) {
         ++count;
@@ -45,8 +57,8 @@ struct Total {
         double real = 0;
         Failure failure = Failure::None;
     };
-    Outcome sum() const { return sumOf(count, integer, sawReal ? &reals : nullptr); }
-    Outcome average() const { return averageOf(count, integer, sawReal ? &reals : nullptr); }
+    Outcome sum() const { return sumOf(count, integer.get(), sawReal ? &reals : nullptr); }
+    Outcome average() const { return averageOf(count, integer.get(), sawReal ? &reals : nullptr); }
 
     // The same from the parts, for who keeps them apart (the column path).
     static Outcome sumOf(int64_t count, __int128 integer, const ExactSum* reals) {

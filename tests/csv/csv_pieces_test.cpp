@@ -49,7 +49,9 @@ void expectSame(const QByteArray& bytes, const std::string& name, const tarlo::C
         const CsvData& a = one.data;
         const CsvData& b = many.data;
         ASSERT_EQ(b.text.size(), a.text.size()) << where;
-        EXPECT_EQ(std::memcmp(b.text.data(), a.text.data(), a.text.size()), 0) << where << ": the unescaped text differs";
+        if (a.text.size()) {
+            EXPECT_EQ(std::memcmp(b.text.data(), a.text.data(), a.text.size()), 0) << where << ": the unescaped text differs";
+        }
         ASSERT_EQ(b.rows, a.rows) << where;
         ASSERT_EQ(b.header.size(), a.header.size()) << where;
         for (size_t c = 0; c < a.header.size(); ++c) EXPECT_TRUE(sameRef(b.header[c], a.header[c])) << where;
