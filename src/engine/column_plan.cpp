@@ -2,6 +2,7 @@
 
 #include "dialect/internal_names.h"
 #include "dialect/sql_lexer.h"
+#include "functions/like_pattern.h"
 #include "values/case_folding.h"
 
 #include <sqlite3.h>
@@ -357,6 +358,19 @@ private:
             } while (take(","));
             expect(")");
             return add(std::move(in), Shape::Truth);
+        }
+        if (takeWord("LIKE")) {
+            // A text column with a pattern written out; ESCAPE and patterns
+            // from elsewhere are SQLite's.
+            const int pattern = operand();
+            const PlanNode& p = plan_.nodes[size_t(pattern)];
+            if (plan_.nodes[size_t(left)].kind != PlanNode::Kind::Column || shapeOf(left) != Shape::Text ||
+                p.kind != PlanNode::Kind::Literal || shapeOf(pattern) != Shape::Text || isWord("ESCAPE"))
+                throw Refused{};
+            PlanNode like = PlanNode::of(PlanNode::Kind::Like, {left});
+            like.negated = negated;
+            like.like = std::make_shared<const LikePattern>(p.literalText);
+            return add(std::move(like), Shape::Truth);
         }
         if (negated) throw Refused{};
         return left;

@@ -1,5 +1,5 @@
 // The statements the column path answers: one table; WHERE of comparisons
-// of columns with constants; GROUP BY on integer and text columns; Count,
+// of columns with constants and Like on text columns; GROUP BY on integer and text columns; Count,
 // Sum, Avg, Min and Max; HAVING; ORDER BY on the result. Read from the
 // statement as SQLite will run it (translated and typed), and only when
 // every part of it is understood: anything else is left to SQLite.
@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@
 struct sqlite3;
 
 namespace tarlo {
+
+class LikePattern;
 
 // A value of the column path, as SQLite would hold it.
 struct PathValue {
@@ -40,14 +43,15 @@ struct AggregateSpec {
 };
 
 struct PlanNode {
-    enum class Kind : uint8_t { Column, Literal, Aggregate, Compare, And, Or, Not, IsNull, Between, In, Add, Subtract };
+    enum class Kind : uint8_t { Column, Literal, Aggregate, Compare, And, Or, Not, IsNull, Between, In, Like, Add, Subtract };
     enum class Op : uint8_t { Eq, Ne, Lt, Le, Gt, Ge };
     Kind kind = Kind::Literal;
     Op op = Op::Eq;
-    bool negated = false;  // IS NOT NULL, NOT BETWEEN, NOT IN
+    bool negated = false;  // IS NOT NULL, NOT BETWEEN, NOT IN, NOT LIKE
     size_t index = 0;      // Column: the table's column; Aggregate: into ColumnPlan::aggregates
     PathValue literal;
     std::string literalText;  // what a text literal's view points into
+    std::shared_ptr<const LikePattern> like;  // Like: its pattern, read once for every row
     std::vector<int> children;
 
     static PlanNode of(Kind kind, std::vector<int> children = {}) {

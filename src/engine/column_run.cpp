@@ -1,5 +1,6 @@
 #include "engine/column_run.h"
 
+#include "functions/like_pattern.h"
 #include "platform/error.h"
 #include "values/case_folding.h"
 #include "values/numbers.h"
@@ -158,6 +159,11 @@ Truth truthOf(const ColumnPlan& plan, int index, const Source& source) {
             }
         }
         return n.negated ? negate(t) : t;
+    }
+    case PlanNode::Kind::Like: {
+        const PathValue x = value(0);
+        if (x.kind == Kind::Null) return Truth::Unknown;
+        return n.like->matches(x.text) != n.negated ? Truth::True : Truth::False;
     }
     default: throw Decline{};
     }

@@ -164,7 +164,8 @@ private:
             "n > 10",          "n <= -5",        "r < 2.5",        "r >= -0.3",     "g = 'beta'",           "g <> 'alpha'",
             "g < 'c'",         "k Between 1 And 3", "n Not Between -100 And 100", "k In (1, 3, 5)", "g In ('ALPHA', 'zeta')",
             "r Is Null",       "g Is Not Null",  "n = 1.5",        "r = 0.1",       "n > 2.5",              "r <> 50",
-            "d Is Null",       "big > 0",        "g >= 'ｅ'",      "Not (n < 0)"};
+            "d Is Null",       "big > 0",        "g >= 'ｅ'",      "Not (n < 0)",   "g Like 'a%'",          "g Not Like '%TA'",
+            "g Like '[b-g]_%'", "g Like 'ＥＰ%'", "g Like 'デ%' Or g Is Null", "n Like '1%'"};
         if (depth == 0 || pick(2)) return leaves[pick(int(leaves.size()))];
         const QString op = pick(2) ? " And " : " Or ";
         return "(" + condition(depth - 1) + op + condition(depth - 1) + ")";
@@ -195,6 +196,8 @@ TEST(ColumnPath, AgreesWithSqliteOnGeneratedStatements) {
         const QString table = i % 10 == 9 ? QStringLiteral("U.csv") : QStringLiteral("T.csv");
         topOnColumns += both.expectSame(maker.makeTop(table), "top statement " + std::to_string(i)) ? 1 : 0;
     }
+    RecordProperty("statementsOnColumns", onColumns);
+    RecordProperty("topStatementsOnColumns", topOnColumns);
     EXPECT_GT(topOnColumns, 50);
     // Most of them must have been the column path's, or the test proves little.
     EXPECT_GT(onColumns, total / 2) << onColumns << " of " << total;
