@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
+#include "platform/parallel.h"
 #include "values/case_folding.h"
 #include "csv/declared_value.h"
 #include "platform/text_lines.h"
@@ -11,7 +12,6 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
-#include <exception>
 #include <functional>
 #include <thread>
 #include <charconv>
@@ -278,26 +278,8 @@ void CsvTable::shareEqualSpellings(size_t c) {
 }
 
 void CsvTable::onColumnsInParallel(size_t width, const std::function<void(size_t)>& work) const {
-    std::atomic<size_t> next{0};
-    std::vector<std::exception_ptr> failures(width);
-    const auto take = [&] {
-        for (size_t c; (c = next++) < width;) {
-            try {
-                work(c);
-            } catch (...) {
-                failures[c] = std::current_exception();
-            }
-        }
-    };
-    std::vector<std::thread> helpers;
-    if (width > 1 && !columns_.empty() && columns_[0].cells.size() * width > (size_t(1) << 16)) {
-        const size_t threads = std::min<size_t>(width, std::max(1u, std::thread::hardware_concurrency()));
-        for (size_t t = 1; t < threads; ++t) helpers.emplace_back(take);
-    }
-    take();
-    for (std::thread& helper : helpers) helper.join();
-    for (const std::exception_ptr& failure : failures)
-        if (failure) std::rethrow_exception(failure);
+    const bool worthThreads = width > 1 && !columns_.empty() && columns_[0].cells.size() * width > (size_t(1) << 16);
+    onThreads(width, worthThreads ? std::max(1u, std::thread::hardware_concurrency()) : 1, work);
 }
 
 // A real with more digits than a real shows keeps how the file wrote it:

@@ -2,6 +2,7 @@
 
 #include "functions/like_pattern.h"
 #include "platform/error.h"
+#include "platform/parallel.h"
 #include "values/case_folding.h"
 #include "values/numbers.h"
 #include "values/total.h"
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <charconv>
 #include <cmath>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -383,28 +383,6 @@ private:
     std::vector<State> states_;
 };
 
-// work(part) for part 0 .. parts-1, on parts threads; the first failure is rethrown.
-void onThreads(size_t parts, const std::function<void(size_t)>& work) {
-    std::vector<std::exception_ptr> failures(parts);
-    std::vector<std::thread> threads;
-    for (size_t p = 1; p < parts; ++p)
-        threads.emplace_back([&, p] {
-            try {
-                work(p);
-            } catch (...) {
-                failures[p] = std::current_exception();
-            }
-        });
-    try {
-        work(0);
-    } catch (...) {
-        failures[0] = std::current_exception();
-    }
-    for (std::thread& t : threads) t.join();
-    for (const std::exception_ptr& f : failures)
-        if (f) std::rethrow_exception(f);
-}
-
 size_t threadCount(size_t work) {
     if (work < columnPathTuning().rowsForThreads) return 1;
     return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
@@ -500,7 +478,7 @@ std::optional<ColumnRows> topPerGroup(const ColumnPlan& plan, const CsvTable& ta
     const ColumnType type = table.columnTypes()[top.order];
     const size_t parts = threadCount(n);
     std::vector<std::unique_ptr<TopLists<T>>> lists(parts);
-    onThreads(parts, [&](size_t p) {
+    onThreads(parts, parts, [&](size_t p) {
         lists[p] = std::make_unique<TopLists<T>>(groups, limit, top.descending);
         TopLists<T>& mine = *lists[p];
         for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
@@ -566,7 +544,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     if (filtered) {
         const size_t parts = threadCount(rows);
         std::vector<std::vector<uint32_t>> pieces(parts);
-        onThreads(parts, [&](size_t p) {
+        onThreads(parts, parts, [&](size_t p) {
             const size_t begin = rows * p / parts, end = rows * (p + 1) / parts;
             for (size_t r = begin; r < end; ++r) {
                 listen(stop, r);
@@ -614,7 +592,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             groupOf = codes[0]->codes.data();
         } else {
             groupStore.resize(n);
-            onThreads(parts, [&](size_t p) {
+            onThreads(parts, parts, [&](size_t p) {
                 for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
                     listen(stop, i);
                     groupStore[i] = uint32_t(keyOf(rowAt(i)));
@@ -626,7 +604,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         // Many keys: each thread numbers the keys of its own hash share, then
         // one sort of all of them gives every group its rank.
         std::vector<uint64_t> keys(n);
-        onThreads(parts, [&](size_t p) {
+        onThreads(parts, parts, [&](size_t p) {
             for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
                 listen(stop, i);
                 keys[i] = keyOf(rowAt(i));
@@ -635,7 +613,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         const auto shareOf = [&](uint64_t key) { return size_t(((key * 0x9E3779B97F4A7C15ull) >> 56) % parts); };
         groupStore.resize(n);
         std::vector<std::vector<uint64_t>> seen(parts);
-        onThreads(parts, [&](size_t p) {
+        onThreads(parts, parts, [&](size_t p) {
             KeyMap map(std::min<size_t>(n / parts + 1, 1 << 20));
             for (size_t i = 0; i < n; ++i) {
                 listen(stop, i);
@@ -664,7 +642,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             keyOfGroup[r] = sorted[r].first;
         }
         sorted = {};
-        onThreads(parts, [&](size_t p) {
+        onThreads(parts, parts, [&](size_t p) {
             for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i)
                 groupStore[i] = rank[offset[shareOf(keys[i])] + groupStore[i]];
         });
@@ -678,12 +656,12 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     if (parts == 1 || groups <= std::max<size_t>(columnPathTuning().groupsForRowShares, std::min<size_t>(n / 8, 1 << 20))) {
         std::vector<std::unique_ptr<Accumulators>> partial(parts);
         for (size_t p = 1; p < parts; ++p) partial[p] = std::make_unique<Accumulators>(plan, table, groups);
-        onThreads(parts, [&](size_t p) {
+        onThreads(parts, parts, [&](size_t p) {
             (p == 0 ? totals : *partial[p]).add(Pass{n * p / parts, n * (p + 1) / parts, rowList, groupOf, 0, 1, stop});
         });
         for (size_t p = 1; p < parts; ++p) totals.merge(*partial[p]);
     } else {
-        onThreads(parts, [&](size_t p) { totals.add(Pass{0, n, rowList, groupOf, uint32_t(p), uint32_t(parts), stop}); });
+        onThreads(parts, parts, [&](size_t p) { totals.add(Pass{0, n, rowList, groupOf, uint32_t(p), uint32_t(parts), stop}); });
     }
 
     // A group's key values, read from a row that holds each of its codes.
@@ -719,7 +697,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     if (plan.order.empty()) {
         const size_t writers = threadCount(groups * 16);
         out.parts.resize(writers);
-        onThreads(writers, [&](size_t p) {
+        onThreads(writers, writers, [&](size_t p) {
             RowPart& part = out.parts[p];
             const size_t begin = groups * p / writers, end = groups * (p + 1) / writers;
             part.ends.reserve((end - begin) * out.fieldCount);
