@@ -383,31 +383,130 @@ auto listening(const std::atomic<bool>* stop, size_t& count, Less less) {
     };
 }
 
+// How many runs a pass over rows is cut into: one per core, where the rows
+// are enough to be worth the threads.
+size_t rowParts(size_t rows) {
+    return rows < 100000 ? 1 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
+}
+
+// A hash of a short text, read eight bytes at a time.
+uint64_t hashOfText(std::string_view s) {
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ s.size();
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 29;
+    }
+    uint64_t w = 0;
+    std::memcpy(&w, s.data() + i, s.size() - i);
+    h = (h ^ w) * 0x94D049BB133111EBull;
+    return h ^ (h >> 32);
+}
+
+// Numbers each distinct spelling in the order first seen: an open-addressing
+// table of hashes, with each spelling copied once into a small arena of its
+// own, so a lookup compares against nearby memory, not a far corner of the
+// file's text.
+class SpellingNumbers {
+public:
+    SpellingNumbers() : slots_(1024) {}
+    uint32_t idOf(std::string_view text) {
+        if (starts_.size() * 2 >= slots_.size()) grow();
+        const uint64_t h = hashOfText(text);
+        size_t i = size_t(h) & (slots_.size() - 1);
+        for (; slots_[i].id; i = (i + 1) & (slots_.size() - 1))
+            if (slots_[i].hash == h && spelling(slots_[i].id - 1) == text) return slots_[i].id - 1;
+        starts_.push_back(arena_.size());
+        arena_.insert(arena_.end(), text.begin(), text.end());
+        slots_[i] = {h, uint32_t(starts_.size())};
+        return uint32_t(starts_.size() - 1);
+    }
+    size_t size() const { return starts_.size(); }
+    std::string_view spelling(size_t id) const {
+        const size_t end = id + 1 < starts_.size() ? starts_[id + 1] : arena_.size();
+        return {arena_.data() + starts_[id], end - starts_[id]};
+    }
+    // Every spelling, viewing the arena, which the caller then keeps.
+    std::vector<std::string_view> spellings() const {
+        std::vector<std::string_view> out(starts_.size());
+        for (size_t id = 0; id < out.size(); ++id) out[id] = spelling(id);
+        return out;
+    }
+    std::vector<char> takeArena() { return std::move(arena_); }
+
+private:
+    struct Slot {
+        uint64_t hash = 0;
+        uint32_t id = 0;  // one more than the spelling's number; 0 for a free slot
+    };
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        for (const Slot& s : old) {
+            if (!s.id) continue;
+            size_t i = size_t(s.hash) & (slots_.size() - 1);
+            while (slots_[i].id) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = s;
+        }
+    }
+    std::vector<Slot> slots_;
+    std::vector<size_t> starts_;
+    std::vector<char> arena_;
+};
+
 // A text column's distinct spellings, each row's spelling and the spellings
 // in ascending order ignoring case.
 struct Spellings {
-    std::vector<uint32_t> idOfRow;  // UINT32_MAX for null
+    LargeArray<uint32_t> idOfRow;  // UINT32_MAX for null
+    std::vector<char> arena;       // what spellings view
     std::vector<std::string_view> spellings;
     std::vector<uint32_t> byRank;
     size_t nulls = 0;
 };
 
 Spellings spellingsInOrder(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    // Each core numbers the spellings of its own run of rows; the runs'
+    // lists, joined in row order, give every spelling the number it has
+    // when first seen, as one pass would.
+    const size_t rows = table.rowCount();
+    const size_t parts = rowParts(rows);
+    struct Part {
+        SpellingNumbers numbers;
+        std::vector<uint32_t> globalId;
+        size_t nulls = 0;
+    };
+    std::vector<Part> local(parts);
     Spellings out;
-    std::unordered_map<std::string_view, uint32_t> ids;
-    out.idOfRow.resize(table.rowCount());
-    for (size_t r = 0; r < table.rowCount(); ++r) {
-        listenTo(stop, r);
-        const Cell c = table.cell(r, column);
-        if (table.isNull(ColumnType::Text, c)) {
-            out.idOfRow[r] = UINT32_MAX;
-            ++out.nulls;
-            continue;
+    out.idOfRow.resize(rows);
+    onThreads(parts, parts, [&](size_t p) {
+        Part& mine = local[p];
+        for (size_t r = rows * p / parts, end = rows * (p + 1) / parts; r < end; ++r) {
+            listenTo(stop, r);
+            const Cell c = table.cell(r, column);
+            if (table.isNull(ColumnType::Text, c)) {
+                out.idOfRow[r] = UINT32_MAX;
+                ++mine.nulls;
+                continue;
+            }
+            out.idOfRow[r] = mine.numbers.idOf(table.textOf(c));
         }
-        const std::string_view text = table.textOf(c);
-        const auto [it, added] = ids.try_emplace(text, uint32_t(out.spellings.size()));
-        if (added) out.spellings.push_back(text);
-        out.idOfRow[r] = it->second;
+    });
+    SpellingNumbers all;
+    for (Part& part : local) {
+        out.nulls += part.nulls;
+        part.globalId.resize(part.numbers.size());
+        for (size_t k = 0; k < part.numbers.size(); ++k) part.globalId[k] = all.idOf(part.numbers.spelling(k));
+    }
+    out.spellings = all.spellings();
+    out.arena = all.takeArena();  // a vector's move keeps its buffer, so the views stay
+    if (parts > 1) {
+        onThreads(parts, parts, [&](size_t p) {
+            const std::vector<uint32_t>& globalId = local[p].globalId;
+            for (size_t r = rows * p / parts, end = rows * (p + 1) / parts; r < end; ++r)
+                if (out.idOfRow[r] != UINT32_MAX) out.idOfRow[r] = globalId[out.idOfRow[r]];
+        });
     }
     out.byRank.resize(out.spellings.size());
     for (uint32_t i = 0; i < out.byRank.size(); ++i) out.byRank[i] = i;
@@ -452,7 +551,12 @@ CsvTable::ValueCodes codesOfText(const CsvTable& table, size_t column, const std
     }
     out.width = uint32_t(s.spellings.size() + 1);
     out.codes = std::move(s.idOfRow);
-    for (uint32_t& id : out.codes) id = id == UINT32_MAX ? 0 : codeOfId[id];
+    const size_t rows = out.codes.size();
+    const size_t parts = rowParts(rows);
+    onThreads(parts, parts, [&](size_t p) {
+        for (size_t r = rows * p / parts, end = rows * (p + 1) / parts; r < end; ++r)
+            out.codes[r] = out.codes[r] == UINT32_MAX ? 0 : codeOfId[out.codes[r]];
+    });
     return out;
 }
 

@@ -108,7 +108,7 @@ public:
     // values, ascending. Texts equal but for case get codes of their own and
     // caseTwins says so. Built the first time, hearing stop as rowsWithKey does.
     struct ValueCodes {
-        std::vector<uint32_t> codes;
+        LargeArray<uint32_t> codes;
         uint32_t width = 1;  // one more than the highest code
         bool caseTwins = false;
         std::vector<Cell> cellOfCode;  // each code's value

@@ -58,6 +58,10 @@ public:
     bool empty() const { return size_ == 0; }
     T& operator[](size_t i) { return data_[i]; }
     const T& operator[](size_t i) const { return data_[i]; }
+    T* begin() { return data_; }
+    T* end() { return data_ + size_; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + size_; }
     T& back() { return data_[size_ - 1]; }
     const T& back() const { return data_[size_ - 1]; }
 

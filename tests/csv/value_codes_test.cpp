@@ -1,0 +1,82 @@
+// A text column's value codes and order, on tables big enough to be built on
+// every core: checked row by row against orders worked out here.
+#include "csv/csv_table.h"
+#include "values/case_folding.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Rows of one text column: spellings drawn from a few hundred, some in
+// several cases and scripts, with empty (null) fields among them.
+std::vector<std::string> textColumn(size_t rows, bool caseTwins, unsigned seed) {
+    std::vector<std::string> spellings;
+    for (int i = 0; i < 300; ++i) spellings.push_back("id" + std::to_string(i * 7919 % 1000));
+    for (const char* s : {"東京", "大阪", "ｶﾀｶﾅ", "ä", "zeta", "Zebra", "a long spelling of more than sixteen bytes"})
+        spellings.push_back(s);
+    if (caseTwins) spellings.insert(spellings.end(), {"ID7", "Id7", "ZETA", "Ä"});
+    std::mt19937 random(seed);
+    std::vector<std::string> out(rows);
+    for (std::string& v : out) v = random() % 50 == 0 ? std::string() : spellings[random() % spellings.size()];
+    return out;
+}
+
+std::shared_ptr<const tarlo::CsvTable> tableOf(const std::vector<std::string>& column) {
+    std::string text = "k,n\n";
+    for (size_t i = 0; i < column.size(); ++i) text += column[i] + "," + std::to_string(i) + "\n";
+    return tarlo::CsvTable::fromUtf8(text, "t.csv", {});
+}
+
+class ValueCodes : public testing::TestWithParam<bool> {};
+
+TEST_P(ValueCodes, FollowTheCollationAndTheSpellingsOnEveryCore) {
+    const bool twins = GetParam();
+    const std::vector<std::string> column = textColumn(150000, twins, twins ? 7 : 11);
+    const auto table = tableOf(column);
+    ASSERT_EQ(table->columnTypes()[0], tarlo::ColumnType::Text);
+    const tarlo::CsvTable::ValueCodes& codes = table->codesOf(0);
+    ASSERT_EQ(codes.codes.size(), column.size());
+    EXPECT_EQ(codes.caseTwins, twins);
+
+    // Codes number the distinct spellings in the collation's order, 0 for null.
+    std::map<std::string, uint32_t> codeOf;
+    for (size_t r = 0; r < column.size(); ++r) {
+        if (column[r].empty()) {
+            ASSERT_EQ(codes.codes[r], 0u) << "row " << r;
+            continue;
+        }
+        const auto [it, added] = codeOf.try_emplace(column[r], codes.codes[r]);
+        ASSERT_EQ(it->second, codes.codes[r]) << "row " << r << ": " << column[r];
+    }
+    std::vector<std::pair<uint32_t, std::string>> byCode;
+    for (const auto& [spelling, code] : codeOf) byCode.emplace_back(code, spelling);
+    std::sort(byCode.begin(), byCode.end());
+    EXPECT_EQ(codes.width, codeOf.size() + 1);
+    for (size_t k = 0; k < byCode.size(); ++k) {
+        EXPECT_EQ(byCode[k].first, k + 1);
+        if (k > 0) {
+            EXPECT_LE(tarlo::compareIgnoringCase(byCode[k - 1].second, byCode[k].second), 0) << byCode[k].second;
+        }
+        EXPECT_EQ(table->textOf(codes.cellOfCode[byCode[k].first]), byCode[k].second);
+    }
+
+    // The order: nulls first, then by the collation, equal values in file order.
+    std::vector<uint32_t> expected(column.size());
+    std::iota(expected.begin(), expected.end(), 0u);
+    std::stable_sort(expected.begin(), expected.end(), [&](uint32_t a, uint32_t b) {
+        if (column[a].empty() || column[b].empty()) return column[a].empty() && !column[b].empty();
+        return tarlo::compareIgnoringCase(column[a], column[b]) < 0;
+    });
+    EXPECT_EQ(table->rowsInOrder(0), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(CaseTwins, ValueCodes, testing::Bool());
+
+}  // namespace
