@@ -8,6 +8,7 @@
 #include "values/total.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <charconv>
@@ -229,28 +230,29 @@ struct Pass {
 // any split of the rows, merged in row order, ends the same.
 class Accumulators {
 public:
-    Accumulators(const ColumnPlan& plan, const CsvTable& table, size_t groups) : table_(table), rowsIn_(groups, 0) {
+    Accumulators(const ColumnPlan& plan, const CsvTable& table, size_t groups) : table_(table) {
+        rowsIn_.resize(groups);  // fresh pages are zero: no fill
         for (const AggregateSpec& wanted : plan.aggregates) {
             State& s = states_.emplace_back();
             s.what = wanted;
             s.type = wanted.kind == Aggregate::CountRows ? ColumnType::Integer : table.columnTypes()[wanted.column];
-            if (wanted.kind != Aggregate::CountRows) s.count.assign(groups, 0);
+            if (wanted.kind != Aggregate::CountRows) s.count.resize(groups);
             const bool total = wanted.kind == Aggregate::Sum || wanted.kind == Aggregate::Avg;
             const bool extreme = wanted.kind == Aggregate::Min || wanted.kind == Aggregate::Max;
-            if (total && s.type == ColumnType::Integer) s.integers.assign(groups, 0);
+            if (total && s.type == ColumnType::Integer) s.integers.resize(groups);
             if (total && s.type == ColumnType::Real) {
                 // Reals whose bits, times the rows, fit 126 bits add exactly as integers.
                 const CsvTable::BitRange range = table.bitRangeOf(wanted.column);
                 const int rowBits = std::bit_width(table.rowCount() + 1);
                 if (range.finite && range.lowest >= -1000 && range.highest - range.lowest + 1 + rowBits <= 125) {
                     s.scale = range.lowest;
-                    s.integers.assign(groups, 0);
+                    s.integers.resize(groups);
                 } else {
                     s.reals.resize(groups);
                 }
             }
-            if (extreme && s.type == ColumnType::Integer) s.least.assign(groups, 0);
-            if (extreme && s.type == ColumnType::Real) s.leastReal.assign(groups, 0);
+            if (extreme && s.type == ColumnType::Integer) s.least.resize(groups);
+            if (extreme && s.type == ColumnType::Real) s.leastReal.resize(groups);
         }
     }
 
@@ -371,15 +373,15 @@ private:
     struct State {
         AggregateSpec what;
         ColumnType type;
-        std::vector<int64_t> count;
-        std::vector<__int128> integers;  // of a real column: units of 2^scale
+        LargeArray<int64_t> count;
+        LargeArray<__int128> integers;  // of a real column: units of 2^scale
         int scale = 0;
         std::vector<ExactSum> reals;
-        std::vector<int64_t> least;  // or greatest, for Max
-        std::vector<double> leastReal;
+        LargeArray<int64_t> least;  // or greatest, for Max
+        LargeArray<double> leastReal;
     };
     const CsvTable& table_;
-    std::vector<int64_t> rowsIn_;
+    LargeArray<int64_t> rowsIn_;
     std::vector<State> states_;
 };
 
@@ -388,49 +390,80 @@ size_t threadCount(size_t work) {
     return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
 }
 
-// An open-addressing map from a group's composite key to its number.
+// An open-addressing map from a group's composite key to its number. Slots
+// hold key + 1, so fresh (zero) pages are empty slots without a fill.
 class KeyMap {
 public:
     explicit KeyMap(size_t expected) {
         size_t capacity = 16;
         while (capacity < expected * 2) capacity *= 2;
-        keys_.assign(capacity, kEmpty);
+        slots_.resize(capacity);
         ids_.resize(capacity);
     }
     uint32_t idOf(uint64_t key) {
-        if (size_ * 2 >= keys_.size()) grow();
+        if (order_.size() * 2 >= slots_.size()) grow();
+        const uint64_t stored = key + 1;
         size_t i = slot(key);
-        while (keys_[i] != kEmpty && keys_[i] != key) i = (i + 1) & (keys_.size() - 1);
-        if (keys_[i] == kEmpty) {
-            keys_[i] = key;
+        while (slots_[i] != 0 && slots_[i] != stored) i = (i + 1) & (slots_.size() - 1);
+        if (slots_[i] == 0) {
+            slots_[i] = stored;
             ids_[i] = uint32_t(order_.size());
             order_.push_back(key);
-            ++size_;
         }
         return ids_[i];
     }
-    const std::vector<uint64_t>& keysInOrderSeen() const { return order_; }
+    const LargeArray<uint64_t>& keysInOrderSeen() const { return order_; }
 
 private:
-    static constexpr uint64_t kEmpty = ~uint64_t(0);
-    size_t slot(uint64_t key) const { return size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & (keys_.size() - 1); }
+    size_t slot(uint64_t key) const { return size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & (slots_.size() - 1); }
     void grow() {
-        std::vector<uint64_t> keys(keys_.size() * 2, kEmpty);
-        std::vector<uint32_t> ids(keys.size());
-        keys_.swap(keys);
-        ids_.swap(ids);
-        for (size_t j = 0; j < keys.size(); ++j) {
-            if (keys[j] == kEmpty) continue;
-            size_t i = slot(keys[j]);
-            while (keys_[i] != kEmpty) i = (i + 1) & (keys_.size() - 1);
-            keys_[i] = keys[j];
-            ids_[i] = ids[j];
+        LargeArray<uint64_t> old;
+        LargeArray<uint32_t> oldIds;
+        old.resize(slots_.size() * 2);
+        oldIds.resize(old.size());
+        std::swap(old, slots_);
+        std::swap(oldIds, ids_);
+        for (size_t j = 0; j < old.size(); ++j) {
+            if (old[j] == 0) continue;
+            size_t i = slot(old[j] - 1);
+            while (slots_[i] != 0) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = old[j];
+            ids_[i] = oldIds[j];
         }
     }
-    std::vector<uint64_t> keys_;
-    std::vector<uint32_t> ids_;
-    std::vector<uint64_t> order_;
-    size_t size_ = 0;
+    LargeArray<uint64_t> slots_;
+    LargeArray<uint32_t> ids_;
+    LargeArray<uint64_t> order_;
+};
+
+// About how many distinct keys a run of keys holds (HyperLogLog, 4096
+// registers, within a few percent), so a key map is made its final size at
+// once instead of growing through every size below it.
+class DistinctEstimate {
+public:
+    void add(uint64_t key) {
+        uint64_t h = key + 0x9E3779B97F4A7C15ull;  // splitmix64's finish
+        h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+        h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+        h ^= h >> 31;
+        uint8_t& r = registers_[h >> 52];
+        r = std::max(r, uint8_t(std::countl_zero((h << 12) | (uint64_t(1) << 11)) + 1));
+    }
+    size_t value() const {
+        constexpr double m = 4096;
+        double sum = 0;
+        size_t zeros = 0;
+        for (const uint8_t r : registers_) {
+            sum += std::ldexp(1.0, -int(r));
+            zeros += r == 0;
+        }
+        const double raw = 0.7213 / (1 + 1.079 / m) * m * m / sum;
+        if (raw < 2.5 * m && zeros) return size_t(m * std::log(m / double(zeros)));
+        return size_t(raw);
+    }
+
+private:
+    std::array<uint8_t, 4096> registers_{};
 };
 
 // The best `limit` values of one column in each group, in the window's
@@ -582,9 +615,9 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     };
     const size_t parts = threadCount(n);
     size_t groups = 1;
-    std::vector<uint32_t> groupStore;
+    LargeArray<uint32_t> groupStore;
     const uint32_t* groupOf = nullptr;     // per kept row; null when there is one group
-    std::vector<uint64_t> keyOfGroup;      // when the group number is a rank
+    LargeArray<uint64_t> keyOfGroup;      // when the group number is a rank
     const bool dense = columnPathTuning().denseKeys && span <= columnPathTuning().denseKeys;
     if (!codes.empty() && dense) {
         groups = size_t(span);
@@ -601,9 +634,10 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             groupOf = groupStore.data();
         }
     } else if (!codes.empty()) {
-        // Many keys: each thread numbers the keys of its own hash share, then
-        // one sort of all of them gives every group its rank.
-        std::vector<uint64_t> keys(n);
+        // Many keys: each thread numbers the keys of its own hash share and
+        // sorts them; merging the shares' sorted keys gives every group its rank.
+        LargeArray<uint64_t> keys;
+        keys.resize(n);
         onThreads(parts, parts, [&](size_t p) {
             for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
                 listen(stop, i);
@@ -612,36 +646,48 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         });
         const auto shareOf = [&](uint64_t key) { return size_t(((key * 0x9E3779B97F4A7C15ull) >> 56) % parts); };
         groupStore.resize(n);
-        std::vector<std::vector<uint64_t>> seen(parts);
+        struct KeyId {
+            uint64_t key;
+            uint32_t id;
+        };
+        std::vector<LargeArray<KeyId>> sorted(parts);
         onThreads(parts, parts, [&](size_t p) {
-            KeyMap map(std::min<size_t>(n / parts + 1, 1 << 20));
+            DistinctEstimate estimate;
+            for (size_t i = 0; i < n; ++i)
+                if (shareOf(keys[i]) == p) estimate.add(keys[i]);
+            KeyMap map(estimate.value() + estimate.value() / 16);
             for (size_t i = 0; i < n; ++i) {
                 listen(stop, i);
                 if (shareOf(keys[i]) == p) groupStore[i] = map.idOf(keys[i]);
             }
-            seen[p] = map.keysInOrderSeen();
+            const LargeArray<uint64_t>& seen = map.keysInOrderSeen();
+            LargeArray<KeyId>& mine = sorted[p];
+            mine.resize(seen.size());
+            for (size_t k = 0; k < seen.size(); ++k) mine[k] = {seen[k], uint32_t(k)};
+            size_t comparisons = 0;  // a sort of millions of keys takes a second: it listens too
+            std::sort(mine.data(), mine.data() + mine.size(), [&](const KeyId& a, const KeyId& b) {
+                listen(stop, ++comparisons);
+                return a.key < b.key;
+            });
         });
         std::vector<size_t> offset(parts + 1, 0);
-        for (size_t p = 0; p < parts; ++p) offset[p + 1] = offset[p] + seen[p].size();
+        for (size_t p = 0; p < parts; ++p) offset[p + 1] = offset[p] + sorted[p].size();
         groups = offset[parts];
-        std::vector<std::pair<uint64_t, uint32_t>> sorted;
-        sorted.reserve(groups);
-        for (size_t p = 0; p < parts; ++p)
-            for (size_t k = 0; k < seen[p].size(); ++k) sorted.emplace_back(seen[p][k], uint32_t(offset[p] + k));
-        seen.clear();
-        size_t comparisons = 0;  // a sort of millions of keys takes a second: it listens too
-        std::sort(sorted.begin(), sorted.end(), [&](const auto& a, const auto& b) {
-            listen(stop, ++comparisons);
-            return a < b;
-        });
-        std::vector<uint32_t> rank(groups);
+        LargeArray<uint32_t> rank;
+        rank.resize(groups);
         keyOfGroup.resize(groups);
+        std::vector<size_t> head(parts, 0);
         for (size_t r = 0; r < groups; ++r) {
             listen(stop, r);
-            rank[sorted[r].second] = uint32_t(r);
-            keyOfGroup[r] = sorted[r].first;
+            size_t from = SIZE_MAX;  // the share whose next key is least
+            for (size_t p = 0; p < parts; ++p)
+                if (head[p] < sorted[p].size() && (from == SIZE_MAX || sorted[p][head[p]].key < sorted[from][head[from]].key))
+                    from = p;
+            const KeyId& next = sorted[from][head[from]++];
+            rank[offset[from] + next.id] = uint32_t(r);
+            keyOfGroup[r] = next.key;
         }
-        sorted = {};
+        sorted.clear();
         onThreads(parts, parts, [&](size_t p) {
             for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i)
                 groupStore[i] = rank[offset[shareOf(keys[i])] + groupStore[i]];
@@ -692,14 +738,35 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         if (!codes.empty() && totals.rowsIn(g) == 0) return false;  // a key no row has
         return plan.having < 0 || truthOf(plan, plan.having, source) == Truth::True;
     };
-    // Unordered, the groups' own order is the result's: each thread formats
-    // a run of them into a part of its own.
+    // Unordered, the groups' own order is the result's: the groups are cut
+    // into runs, and each thread formats the next run into a part of its
+    // own. Runs stay small, so a part grows without copying much, and the
+    // reader can let each go once read.
     if (plan.order.empty()) {
+        // Each key column's values are written once, code by code; a row
+        // then copies its codes' texts.
+        std::vector<RowPart> keyTexts(codes.size());
+        for (size_t k = 0; k < codes.size(); ++k)
+            for (uint32_t code = 0; code < codes[k]->width; ++code)
+                keyTexts[k].add(valueOfCell(table, codes[k]->cellOfCode[code], plan.groupColumns[k]));
+        struct Field {
+            int key = -1, aggregate = -1;  // else the item is worked out
+        };
+        std::vector<Field> fields(plan.items.size());
+        for (size_t f = 0; f < fields.size(); ++f) {
+            const PlanNode& n = plan.nodes[size_t(plan.items[f])];
+            if (n.kind == PlanNode::Kind::Aggregate) fields[f].aggregate = int(n.index);
+            if (n.kind != PlanNode::Kind::Column) continue;
+            for (size_t k = 0; k < codes.size(); ++k)
+                if (plan.groupColumns[k] == n.index) fields[f].key = int(k);
+        }
         const size_t writers = threadCount(groups * 16);
-        out.parts.resize(writers);
-        onThreads(writers, writers, [&](size_t p) {
+        constexpr size_t kGroupsPerPart = 65536;
+        out.parts.resize(std::max(writers, (groups + kGroupsPerPart - 1) / kGroupsPerPart));
+        const size_t count = out.parts.size();
+        onThreads(count, writers, [&](size_t p) {
             RowPart& part = out.parts[p];
-            const size_t begin = groups * p / writers, end = groups * (p + 1) / writers;
+            const size_t begin = groups * p / count, end = groups * (p + 1) / count;
             part.ends.reserve((end - begin) * out.fieldCount);
             part.text.reserve((end - begin) * out.fieldCount * 6);
             part.kinds.reserve((end - begin) * out.fieldCount);
@@ -707,7 +774,18 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                 listen(stop, g);
                 const GroupSource source = sourceOf(g);
                 if (!wanted(g, source)) continue;
-                for (const int item : plan.items) part.add(valueOf(plan, item, source));
+                for (size_t f = 0; f < fields.size(); ++f) {
+                    const Field& field = fields[f];
+                    if (field.key >= 0) {
+                        const uint32_t code = uint32_t((source.key / stride[size_t(field.key)]) % codes[size_t(field.key)]->width);
+                        const RowPart& shown = keyTexts[size_t(field.key)];
+                        part.add(shown.field(code), shown.kinds[code]);
+                    } else if (field.aggregate >= 0) {
+                        part.add(totals.value(size_t(field.aggregate), g));
+                    } else {
+                        part.add(valueOf(plan, plan.items[f], source));
+                    }
+                }
             }
         });
         return out;
@@ -748,8 +826,30 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
 
 }  // namespace
 
+// Most fields are a few bytes: two fixed-size copies that overlap beat a
+// call to memcpy for each.
+void RowPart::appendText(std::string_view s) {
+    const size_t n = s.size();
+    if (n == 0 || n > 16) return text.append(s.data(), n);
+    const size_t at = text.size();
+    text.resize(at + n);
+    char* to = text.data() + at;
+    const char* from = s.data();
+    if (n >= 8) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + n - 4, from + n - 4, 4);
+    } else {
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+    }
+}
+
 void RowPart::add(std::string_view shown, Kind kind) {
-    text += shown;
+    appendText(shown);
     if (text.size() > UINT32_MAX) throw Decline{};
     ends.push_back(uint32_t(text.size()));
     kinds.push_back(kind);
@@ -761,11 +861,14 @@ void RowPart::add(const PathValue& v) {
     case Kind::Integer: {
         char buffer[24];
         const auto end = std::to_chars(buffer, buffer + sizeof buffer, v.integer).ptr;
-        text.append(buffer, end);
+        appendText({buffer, size_t(end - buffer)});
         break;
     }
-    case Kind::Real: text += formatReal(v.real); break;
-    case Kind::Text: text += v.text; break;
+    case Kind::Real: {
+        appendText(formatReal(v.real));
+        break;
+    }
+    case Kind::Text: appendText(v.text); break;
     }
     if (text.size() > UINT32_MAX) throw Decline{};  // a part past 4 GB: SQLite's rows then
     ends.push_back(uint32_t(text.size()));

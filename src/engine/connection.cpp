@@ -229,7 +229,8 @@ void Result::takeRows(ColumnRows rows) {
 }
 
 void Result::skipEmptyParts() {
-    while (part_ < rows_->parts.size() && row_ >= rows_->rowsIn(part_)) ++part_, row_ = 0;
+    // Rows are read once, forward: a part read to its end is let go.
+    while (part_ < rows_->parts.size() && row_ >= rows_->rowsIn(part_)) rows_->parts[part_++] = {}, row_ = 0;
     done_ = part_ >= rows_->parts.size();
 }
 
