@@ -25,7 +25,8 @@ public:
     ColumnPlan parse(const QString& tableName) {
         expectWord("SELECT");
         if (isWord("DISTINCT") || isWord("ALL")) throw Refused{};
-        do plan_.items.push_back(item());
+        do
+            if (const int node = item(); node >= 0) plan_.items.push_back(node);
         while (take(","));
         expectWord("FROM");
         if (at().kind == TokenKind::Word || at().kind == TokenKind::DoubleQuoted || at().kind == TokenKind::Bracketed ||
@@ -55,8 +56,15 @@ public:
         }
         take(";");
         if (pos_ != tokens_.size()) throw Refused{};
-        if (plan_.aggregates.empty() && plan_.groupColumns.empty()) throw Refused{};
-        for (const int item : plan_.items) groupLevel(item);
+        if (plan_.aggregates.empty() && plan_.groupColumns.empty()) {
+            // Rows as they stand: columns only, in the table's order.
+            if (plan_.having >= 0 || !plan_.order.empty()) throw Refused{};
+            for (const int item : plan_.items)
+                if (plan_.nodes[size_t(item)].kind != PlanNode::Kind::Column) throw Refused{};
+            plan_.projection = true;
+        } else {
+            for (const int item : plan_.items) groupLevel(item);
+        }
         if (plan_.having >= 0) groupLevel(plan_.having);
         for (const ColumnPlan::OrderKey& key : plan_.order) groupLevel(key.node);
         for (PlanNode& n : plan_.nodes)
@@ -227,8 +235,14 @@ private:
     }
 
     int item() {
+        if (take("*")) {
+            for (size_t c = 0; c < table_.columnCount(); ++c) plan_.items.push_back(columnNode(c));
+            return -1;
+        }
         const int node = expression();
-        if (shapeOf(node) != Shape::Number && shapeOf(node) != Shape::Text) throw Refused{};
+        // A date column is shown as the table gives it; only rows may show one.
+        const bool dateColumn = plan_.nodes[size_t(node)].kind == PlanNode::Kind::Column && shapeOf(node) == Shape::Other;
+        if (shapeOf(node) != Shape::Number && shapeOf(node) != Shape::Text && !dateColumn) throw Refused{};
         if (takeWord("AS")) {
             if (at().kind == TokenKind::Symbol || at().kind == TokenKind::Space) throw Refused{};
             aliases_.emplace_back(unquotedText(at()), node);
@@ -446,6 +460,10 @@ private:
             found = c;
         }
         if (found == SIZE_MAX) throw Refused{};
+        return columnNode(found);
+    }
+
+    int columnNode(size_t found) {
         Shape shape = Shape::Other;
         switch (table_.columnTypes()[found]) {
         case ColumnType::Integer:

@@ -1,6 +1,7 @@
 // The statements the column path answers: one table; WHERE of comparisons
-// of columns with constants and Like on text columns; GROUP BY on integer and text columns; Count,
-// Sum, Avg, Min and Max; HAVING; ORDER BY on the result. Read from the
+// of columns with constants and Like on text columns; GROUP BY on integer
+// and text columns; Count, Sum, Avg, Min and Max; HAVING; ORDER BY on the
+// result; or, with no aggregate, the table's columns row by row. Read from the
 // statement as SQLite will run it (translated and typed), and only when
 // every part of it is understood: anything else is left to SQLite.
 #pragma once
@@ -85,6 +86,10 @@ struct ColumnPlan {
         std::vector<Field> fields;
     };
     std::optional<TopPerGroup> top;
+
+    // No aggregate and no group: each kept row's columns (items are
+    // columns only), in the table's row order.
+    bool projection = false;
 };
 
 // The plan for statement (as bound, on the one table named tableName), or

@@ -4,6 +4,7 @@
 #include "platform/error.h"
 #include "platform/parallel.h"
 #include "values/case_folding.h"
+#include "values/dates.h"
 #include "values/numbers.h"
 #include "values/total.h"
 
@@ -568,6 +569,55 @@ std::optional<ColumnRows> topPerGroup(const ColumnPlan& plan, const CsvTable& ta
     return out;
 }
 
+// The kept rows' columns, shown as SQLite shows them through the table:
+// reals keep the file's spelling of more than fifteen digits, dates are
+// texts. Runs of rows are written on every core, a part each.
+ColumnRows rowsOf(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop, const uint32_t* kept,
+                  size_t n) {
+    ColumnRows out;
+    out.fieldCount = plan.items.size();
+    struct Source {
+        size_t column;
+        ColumnType type;
+    };
+    std::vector<Source> sources;
+    for (const int item : plan.items) {
+        const size_t c = plan.nodes[size_t(item)].index;
+        sources.push_back({c, table.columnTypes()[c]});
+    }
+    constexpr size_t kRowsPerPart = 65536;
+    out.parts.resize((n + kRowsPerPart - 1) / kRowsPerPart);
+    const size_t count = out.parts.size();
+    onThreads(count, threadCount(n), [&](size_t p) {
+        RowPart& part = out.parts[p];
+        const size_t begin = n * p / count, end = n * (p + 1) / count;
+        part.ends.reserve((end - begin) * out.fieldCount);
+        part.kinds.reserve((end - begin) * out.fieldCount);
+        for (size_t i = begin; i < end; ++i) {
+            listen(stop, i);
+            const size_t r = kept ? kept[i] : i;
+            for (const Source& s : sources) {
+                const Cell c = table.cell(r, s.column);
+                if (table.isNull(s.type, c)) {
+                    part.add(PathValue{});
+                    continue;
+                }
+                switch (s.type) {
+                case ColumnType::Integer: part.add(PathValue::ofInteger(c.integer)); break;
+                case ColumnType::Real:
+                    if (const std::optional<std::string> spelled = table.spellingOf(s.column, c.real)) part.add(*spelled, Kind::Real);
+                    else part.add(PathValue::ofReal(c.real));
+                    break;
+                case ColumnType::Date:
+                case ColumnType::DateTime: part.add(formatDateTime(c.integer, true), Kind::Text); break;
+                case ColumnType::Text: part.add(PathValue::ofText(table.textOf(c))); break;
+                }
+            }
+        }
+    });
+    return out;
+}
+
 std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop) {
     const size_t rows = table.rowCount();
 
@@ -588,6 +638,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     }
     const size_t n = filtered ? kept.size() : rows;
     const auto rowAt = [&](size_t i) -> size_t { return filtered ? kept[i] : i; };
+    if (plan.projection) return rowsOf(plan, table, stop, filtered ? kept.data() : nullptr, n);
     if (plan.top) {
         const uint32_t* list = filtered ? kept.data() : nullptr;
         if (table.columnTypes()[plan.top->order] == ColumnType::Real) return topPerGroup<double>(plan, table, stop, list, n);

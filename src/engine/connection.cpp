@@ -198,6 +198,8 @@ std::optional<ColumnRows> Connection::runOnColumns(sqlite3_stmt* stmt) {
     const std::optional<ColumnPlan> plan = planColumnQuery(bound_, boundTables_[0], *table, db_);
     if (!plan || (plan->top ? plan->top->fields.size() : plan->items.size()) != size_t(sqlite3_column_count(stmt)))
         return std::nullopt;
+    // Rows come in SQLite's order, which a filter may make a lookup's or a union's.
+    if (plan->projection && plan->where >= 0 && !readsInRowOrder(db_, bound_.toUtf8())) return std::nullopt;
     return runColumnPlan(*plan, *table, &lookup_->interrupted);
 }
 

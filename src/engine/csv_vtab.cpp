@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace tarlo {
@@ -252,6 +253,29 @@ sqlite3_module makeModule() {
 const sqlite3_module kModule = makeModule();
 
 }  // namespace
+
+bool readsInRowOrder(sqlite3* db, const QByteArray& statement) {
+    const QByteArray explain = "EXPLAIN QUERY PLAN " + statement;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, explain.constData(), int(explain.size()), &stmt, nullptr) != SQLITE_OK || !stmt) {
+        sqlite3_finalize(stmt);
+        return false;
+    }
+    int steps = 0;
+    bool inOrder = false;
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        // "SCAN t VIRTUAL TABLE INDEX 1048578:" with the index number xBestIndex chose.
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3));
+        const std::string detail = text ? text : "";
+        const size_t at = detail.find(" VIRTUAL TABLE INDEX ");
+        // A lookup gives row order for one key, but an In list looks up
+        // each of its keys in turn; only the plain scan is sure.
+        inOrder = ++steps == 1 && detail.rfind("SCAN ", 0) == 0 && at != std::string::npos &&
+                  std::atoi(detail.c_str() + at + 21) == 0;
+    }
+    sqlite3_finalize(stmt);
+    return inOrder && steps == 1;
+}
 
 std::string declareColumns(const CsvTable& table) {
     std::string out;

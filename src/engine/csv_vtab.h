@@ -5,6 +5,8 @@
 
 #include "csv/csv_table.h"
 
+#include <QByteArray>
+
 #include <atomic>
 #include <functional>
 #include <sqlite3.h>
@@ -24,6 +26,11 @@ struct CsvModuleHost {
 // Registers the module "tarlo_csv" and the collation on db. The host must
 // outlive db.
 void registerCsvModule(sqlite3* db, CsvModuleHost* host);
+
+// Whether the statement, prepared on db, reads its one table by a single
+// plain scan, which gives the rows in the table's order (a lookup by an In
+// list, an order or a union of lookups would not).
+bool readsInRowOrder(sqlite3* db, const QByteArray& statement);
 
 // The CREATE VIRTUAL TABLE declaration's column list for a table.
 std::string declareColumns(const CsvTable& table);

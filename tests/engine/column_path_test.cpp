@@ -126,6 +126,23 @@ public:
                QString::number(1 + pick(3));
     }
 
+    // Rows as they stand: every column or some, under a filter or none.
+    QString makeRows(const QString& table) {
+        QStringList items;
+        if (pick(3) == 0) {
+            items << "*";
+        } else {
+            static const QStringList columns = {"k", "g", "n", "r", "big", "d", "w"};
+            for (int i = 0; i <= pick(4); ++i) items << columns[pick(int(columns.size()))] + (pick(4) ? QString() : QStringLiteral(" AS c%1").arg(i));
+        }
+        QString sql = "SELECT " + items.join(", ") + " FROM " + table;
+        // Equalities, alone or joined by Or, are the ones SQLite answers by lookups.
+        static const QStringList lookups = {"g = 'beta'", "k = 3", "n = 1.5", "(k = 2 Or g = 'zeta')", "(g = 'alpha' Or n = 7)"};
+        if (pick(4) == 0) sql += " WHERE " + lookups[pick(int(lookups.size()))];
+        else if (pick(3)) sql += " WHERE " + condition(2);
+        return sql;
+    }
+
     QString make(const QString& table) {
         QStringList keys;
         const QStringList keyPool = {"k", "g", "n"};
@@ -196,7 +213,15 @@ TEST(ColumnPath, AgreesWithSqliteOnGeneratedStatements) {
         const QString table = i % 10 == 9 ? QStringLiteral("U.csv") : QStringLiteral("T.csv");
         topOnColumns += both.expectSame(maker.makeTop(table), "top statement " + std::to_string(i)) ? 1 : 0;
     }
+    int rowsOnColumns = 0;
+    for (int i = 0; i < 100; ++i) {
+        const Tuning tuning(i % 2);
+        const QString table = i % 10 == 9 ? QStringLiteral("U.csv") : QStringLiteral("T.csv");
+        rowsOnColumns += both.expectSame(maker.makeRows(table), "rows statement " + std::to_string(i)) ? 1 : 0;
+    }
     RecordProperty("statementsOnColumns", onColumns);
+    RecordProperty("rowsStatementsOnColumns", rowsOnColumns);
+    EXPECT_GT(rowsOnColumns, 50);
     RecordProperty("topStatementsOnColumns", topOnColumns);
     EXPECT_GT(topOnColumns, 50);
     // Most of them must have been the column path's, or the test proves little.
