@@ -509,6 +509,10 @@ private:
         else if (is("avg")) wanted.kind = Aggregate::Avg;
         else if (is("min")) wanted.kind = Aggregate::Min;
         else if (is("max")) wanted.kind = Aggregate::Max;
+        else if (is("stdev")) wanted.kind = Aggregate::StDev;
+        else if (is("stdevp")) wanted.kind = Aggregate::StDevP;
+        else if (is("var")) wanted.kind = Aggregate::Var;
+        else if (is("varp")) wanted.kind = Aggregate::VarP;
         else throw Refused{};
         if (wanted.kind == Aggregate::Count && take("*")) {
             wanted.kind = Aggregate::CountRows;

@@ -1,6 +1,7 @@
 // The statements the column path answers: one table; WHERE of comparisons
 // of columns with constants and Like on text columns; GROUP BY on integer
-// and text columns; Count, Sum, Avg, Min and Max; HAVING; ORDER BY on the
+// and text columns; Count, Sum, Avg, Min, Max and the spreads (StDev,
+// StDevP, Var, VarP); HAVING; ORDER BY on the
 // result; or, with no aggregate, the table's columns row by row. Read from the
 // statement as SQLite will run it (translated and typed), and only when
 // every part of it is understood: anything else is left to SQLite.
@@ -35,7 +36,7 @@ struct PathValue {
     static PathValue ofText(std::string_view v) { PathValue p; p.kind = Kind::Text; p.text = v; return p; }
 };
 
-enum class Aggregate : uint8_t { CountRows, Count, Sum, Avg, Min, Max };
+enum class Aggregate : uint8_t { CountRows, Count, Sum, Avg, Min, Max, StDev, StDevP, Var, VarP };
 
 struct AggregateSpec {
     Aggregate kind;

@@ -6,6 +6,7 @@
 #include "values/case_folding.h"
 #include "values/dates.h"
 #include "values/numbers.h"
+#include "values/spread.h"
 #include "values/total.h"
 
 #include <algorithm>
@@ -226,6 +227,10 @@ struct Pass {
     }
 };
 
+bool isSpread(Aggregate a) {
+    return a == Aggregate::StDev || a == Aggregate::StDevP || a == Aggregate::Var || a == Aggregate::VarP;
+}
+
 // Each aggregate's state for every group, filled a column at a time. Every
 // one of them is exact or keeps the first of equal values in row order, so
 // any split of the rows, merged in row order, ends the same.
@@ -254,6 +259,7 @@ public:
             }
             if (extreme && s.type == ColumnType::Integer) s.least.resize(groups);
             if (extreme && s.type == ColumnType::Real) s.leastReal.resize(groups);
+            if (isSpread(wanted.kind)) s.spreads.resize(groups);
         }
     }
 
@@ -310,6 +316,15 @@ public:
                     });
                 }
                 break;
+            case Aggregate::StDev:
+            case Aggregate::StDevP:
+            case Aggregate::Var:
+            case Aggregate::VarP: {
+                Spread* spreads = s.spreads.data();
+                if (type == ColumnType::Integer) eachValue([&](uint32_t g, Cell c, int64_t) { spreads[g].add(double(c.integer)); });
+                else eachValue([&](uint32_t g, Cell c, int64_t) { spreads[g].add(c.real); });
+                break;
+            }
             case Aggregate::CountRows: break;
             }
         }
@@ -328,6 +343,7 @@ public:
                 s.count[g] += o.count[g];
                 if (!s.integers.empty()) s.integers[g] += o.integers[g];
                 if (!s.reals.empty()) s.reals[g].merge(o.reals[g]);
+                if (!s.spreads.empty()) s.spreads[g].merge(o.spreads[g]);
                 if (!s.least.empty() && (first || (max ? o.least[g] > s.least[g] : o.least[g] < s.least[g])))
                     s.least[g] = o.least[g];
                 if (!s.leastReal.empty() && (first || (max ? o.leastReal[g] > s.leastReal[g] : o.leastReal[g] < s.leastReal[g])))
@@ -361,6 +377,15 @@ public:
             if (o.kind == Total::Outcome::Kind::Integer) return PathValue::ofInteger(o.integer);
             return PathValue::ofReal(o.real);
         }
+        case Aggregate::StDev:
+        case Aggregate::StDevP:
+        case Aggregate::Var:
+        case Aggregate::VarP: {
+            const bool sample = s.what.kind == Aggregate::StDev || s.what.kind == Aggregate::Var;
+            const Spread::Answer a = s.spreads[g].value(sample, s.what.kind == Aggregate::StDev || s.what.kind == Aggregate::StDevP);
+            if (!a.exact) throw Decline{};  // running moments follow the order rows came in: SQLite's
+            return a.value ? PathValue::ofReal(*a.value) : PathValue{};
+        }
         case Aggregate::Min:
         case Aggregate::Max:
             if (!n) return {};
@@ -378,6 +403,7 @@ private:
         LargeArray<__int128> integers;  // of a real column: units of 2^scale
         int scale = 0;
         std::vector<ExactSum> reals;
+        std::vector<Spread> spreads;
         LargeArray<int64_t> least;  // or greatest, for Max
         LargeArray<double> leastReal;
     };

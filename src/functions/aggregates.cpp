@@ -1,10 +1,10 @@
 // The old engine's aggregates beside SQLite's own: First and Last (the
 // value of the group's first and last row as read), and StDev, StDevP,
-// Var, VarP over the non-null values, computed with Welford's method so
-// large values keep their precision. Sum and Avg replace SQLite's: their
-// totals are exact sums rounded once, so no order of rows changes them.
+// Var, VarP over the non-null values; Sum and Avg replace SQLite's. The
+// spreads, Sum and Avg work from exact totals, so no order of rows changes them.
 #include "functions/function_support.h"
 #include "functions/registry.h"
+#include "values/spread.h"
 #include "values/total.h"
 
 #include <cmath>
@@ -14,31 +14,22 @@ namespace tarlo {
 
 namespace {
 
-struct Moments {
-    int64_t count;
-    double mean;
-    double squares;  // sum of squared distances from the mean
-};
-
 void spreadStep(sqlite3_context* ctx, int, sqlite3_value** a) {
-    auto* m = static_cast<Moments*>(sqlite3_aggregate_context(ctx, sizeof(Moments)));
-    if (!m) return sqlite3_result_error_nomem(ctx);
+    auto* s = static_cast<Spread*>(sqlite3_aggregate_context(ctx, sizeof(Spread)));
+    if (!s) return sqlite3_result_error_nomem(ctx);
     double x;
     if (isNullArg(a[0])) return;
     if (!numberOf(a[0], x)) return mismatch(ctx, calledFunction(ctx).name);
-    ++m->count;
-    const double delta = x - m->mean;
-    m->mean += delta / double(m->count);
-    m->squares += delta * (x - m->mean);
+    s->add(x);
 }
 
 template <bool Sample, bool Root>
 void spreadFinal(sqlite3_context* ctx) {
-    auto* m = static_cast<Moments*>(sqlite3_aggregate_context(ctx, 0));
-    const int64_t n = m ? m->count : 0;
-    if (n == 0 || (Sample && n < 2)) return sqlite3_result_null(ctx);
-    const double variance = m->squares / double(Sample ? n - 1 : n);
-    sqlite3_result_double(ctx, Root ? std::sqrt(variance) : variance);
+    auto* s = static_cast<Spread*>(sqlite3_aggregate_context(ctx, 0));
+    const std::optional<double> value = s ? s->value(Sample, Root).value : std::nullopt;
+    if (s) s->release();
+    if (!value) return sqlite3_result_null(ctx);
+    sqlite3_result_double(ctx, *value);
 }
 
 struct Kept {

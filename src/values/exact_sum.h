@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace tarlo {
 
@@ -28,6 +29,8 @@ public:
     // The exact total rounded to the nearest double (ties to even); an
     // infinity given makes it infinite, opposite infinities or a NaN make it NaN.
     double value() const;
+    // The finite partials whose exact total is the sum's (infinities aside).
+    std::span<const double> partials() const { return {data(), count_}; }
     // A total of finite values that no double holds: value() means nothing then.
     bool overflowed() const { return overflow_; }
     // Frees what add took, leaving an empty sum (for storage SQLite frees itself).
