@@ -400,7 +400,7 @@ uint64_t hashOfText(std::string_view s) {
         h ^= h >> 29;
     }
     uint64_t w = 0;
-    std::memcpy(&w, s.data() + i, s.size() - i);
+    if (i < s.size()) std::memcpy(&w, s.data() + i, s.size() - i);  // an empty view may have no data
     h = (h ^ w) * 0x94D049BB133111EBull;
     return h ^ (h >> 32);
 }

@@ -412,6 +412,9 @@ private:
     std::vector<State> states_;
 };
 
+// The most rows a part of the result holds.
+constexpr size_t kRowsPerPart = 65536;
+
 size_t threadCount(size_t work) {
     if (work < columnPathTuning().rowsForThreads) return 1;
     return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
@@ -611,7 +614,6 @@ ColumnRows rowsOf(const ColumnPlan& plan, const CsvTable& table, const std::atom
         const size_t c = plan.nodes[size_t(item)].index;
         sources.push_back({c, table.columnTypes()[c]});
     }
-    constexpr size_t kRowsPerPart = 65536;
     out.parts.resize((n + kRowsPerPart - 1) / kRowsPerPart);
     const size_t count = out.parts.size();
     onThreads(count, threadCount(n), [&](size_t p) {
@@ -732,7 +734,8 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             DistinctEstimate estimate;
             for (size_t i = 0; i < n; ++i)
                 if (shareOf(keys[i]) == p) estimate.add(keys[i]);
-            KeyMap map(estimate.value() + estimate.value() / 16);
+            const size_t expected = estimate.value();
+            KeyMap map(expected + expected / 16);
             for (size_t i = 0; i < n; ++i) {
                 listen(stop, i);
                 if (shareOf(keys[i]) == p) groupStore[i] = map.idOf(keys[i]);
@@ -817,8 +820,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     };
     // Unordered, the groups' own order is the result's: the groups are cut
     // into runs, and each thread formats the next run into a part of its
-    // own. Runs stay small, so a part grows without copying much, and the
-    // reader can let each go once read.
+    // own, which the reader lets go once read.
     if (plan.order.empty()) {
         // Each key column's values are written once, code by code; a row
         // then copies its codes' texts.
@@ -838,8 +840,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                 if (plan.groupColumns[k] == n.index) fields[f].key = int(k);
         }
         const size_t writers = threadCount(groups * 16);
-        constexpr size_t kGroupsPerPart = 65536;
-        out.parts.resize(std::max(writers, (groups + kGroupsPerPart - 1) / kGroupsPerPart));
+        out.parts.resize(std::max(writers, (groups + kRowsPerPart - 1) / kRowsPerPart));
         const size_t count = out.parts.size();
         onThreads(count, writers, [&](size_t p) {
             RowPart& part = out.parts[p];
