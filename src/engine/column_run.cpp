@@ -650,11 +650,13 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     const size_t rows = table.rowCount();
 
     // The rows WHERE keeps, in file order, found on every core.
-    std::vector<uint32_t> kept;
+    // On whole pages: the lists grow, and the first takes the others on,
+    // without copying what they hold.
+    LargeArray<uint32_t> kept;
     const bool filtered = plan.where >= 0;
     if (filtered) {
         const size_t parts = threadCount(rows);
-        std::vector<std::vector<uint32_t>> pieces(parts);
+        std::vector<LargeArray<uint32_t>> pieces(parts);
         onThreads(parts, parts, [&](size_t p) {
             const size_t begin = rows * p / parts, end = rows * (p + 1) / parts;
             for (size_t r = begin; r < end; ++r) {
@@ -662,7 +664,8 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                 if (truthOf(plan, plan.where, RowSource{table, r}) == Truth::True) pieces[p].push_back(uint32_t(r));
             }
         });
-        for (const auto& piece : pieces) kept.insert(kept.end(), piece.begin(), piece.end());
+        kept = std::move(pieces[0]);
+        for (size_t p = 1; p < parts; ++p) kept.append(pieces[p].data(), pieces[p].size());
     }
     const size_t n = filtered ? kept.size() : rows;
     const auto rowAt = [&](size_t i) -> size_t { return filtered ? kept[i] : i; };
