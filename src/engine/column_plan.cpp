@@ -54,6 +54,7 @@ public:
             do plan_.order.push_back(orderKey());
             while (take(","));
         }
+        if (takeWord("LIMIT")) plan_.limit = limit();
         take(";");
         if (pos_ != tokens_.size()) throw Refused{};
         if (plan_.aggregates.empty() && plan_.groupColumns.empty()) {
@@ -199,6 +200,41 @@ private:
         if (!strict) expect("<=");
         const int64_t n = number();
         return strict ? n - 1 : n;
+    }
+
+    // TOP n as translated: "LIMIT n", or with ORDER BY "LIMIT (SELECT
+    // count(*) FROM (the statement ranked by its order) WHERE rank <= n)",
+    // which counts the rows that tie with the last. The column path gives
+    // up on any tie under ORDER BY, so that count is n or every row.
+    int64_t limit() {
+        if (at().kind == TokenKind::Number) {
+            bool ok = false;
+            const qlonglong n = at().text.toLongLong(&ok);
+            if (!ok || n < 0) throw Refused{};
+            ++pos_;
+            return n;
+        }
+        if (plan_.order.empty()) throw Refused{};
+        expect("(");
+        expectWord("SELECT");
+        expectWord("count");
+        expect("(");
+        expect("*");
+        expect(")");
+        if (takeWord("AS")) name();
+        expectWord("FROM");
+        expect("(");
+        for (int depth = 1; depth > 0;) {
+            if (pos_ >= tokens_.size()) throw Refused{};
+            if (take("(")) ++depth;
+            else if (take(")")) --depth;
+            else ++pos_;
+        }
+        expectWord("WHERE");
+        const int64_t n = limitOn(QLatin1String(call::kRank));
+        expect(")");
+        if (n < 0) throw Refused{};
+        return n;
     }
 
     const Token& at() const {

@@ -2,7 +2,7 @@
 // of columns with constants and Like on text columns; GROUP BY on integer
 // and text columns; Count, Sum, Avg, Min, Max and the spreads (StDev,
 // StDevP, Var, VarP); HAVING; ORDER BY on the
-// result; or, with no aggregate, the table's columns row by row. Read from the
+// result; TOP; or, with no aggregate, the table's columns row by row. Read from the
 // statement as SQLite will run it (translated and typed), and only when
 // every part of it is understood: anything else is left to SQLite.
 #pragma once
@@ -91,6 +91,9 @@ struct ColumnPlan {
     // No aggregate and no group: each kept row's columns (items are
     // columns only), in the table's row order.
     bool projection = false;
+
+    // The most rows given (TOP n, which becomes a LIMIT).
+    std::optional<int64_t> limit;
 };
 
 // The plan for statement (as bound, on the one table named tableName), or

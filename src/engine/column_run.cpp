@@ -598,6 +598,24 @@ std::optional<ColumnRows> topPerGroup(const ColumnPlan& plan, const CsvTable& ta
     return out;
 }
 
+// Drops the rows after the first limit.
+void keepFirstRows(ColumnRows& rows, size_t limit) {
+    for (size_t p = 0; p < rows.parts.size(); ++p) {
+        const size_t in = rows.rowsIn(p);
+        if (in < limit) {
+            limit -= in;
+            continue;
+        }
+        RowPart& part = rows.parts[p];
+        const size_t fields = limit * rows.fieldCount;
+        part.text.resize(fields ? part.ends[fields - 1] : 0);
+        part.ends.resize(fields);
+        part.kinds.resize(fields);
+        rows.parts.resize(p + 1);
+        return;
+    }
+}
+
 // The kept rows' columns, shown as SQLite shows them through the table:
 // reals keep the file's spelling of more than fifteen digits, dates are
 // texts. Runs of rows are written on every core, a part each.
@@ -669,7 +687,8 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     }
     const size_t n = filtered ? kept.size() : rows;
     const auto rowAt = [&](size_t i) -> size_t { return filtered ? kept[i] : i; };
-    if (plan.projection) return rowsOf(plan, table, stop, filtered ? kept.data() : nullptr, n);
+    if (plan.projection)
+        return rowsOf(plan, table, stop, filtered ? kept.data() : nullptr, plan.limit ? std::min(n, size_t(*plan.limit)) : n);
     if (plan.top) {
         const uint32_t* list = filtered ? kept.data() : nullptr;
         if (table.columnTypes()[plan.top->order] == ColumnType::Real) return topPerGroup<double>(plan, table, stop, list, n);
@@ -869,6 +888,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                 }
             }
         });
+        if (plan.limit) keepFirstRows(out, size_t(*plan.limit));
         return out;
     }
     const size_t width = plan.items.size() + plan.order.size();
@@ -899,6 +919,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     // SQLite's sorter sets no order among equal keys that we could promise.
     for (size_t i = 1; i < sequence.size(); ++i)
         if (compare(sequence[i - 1], sequence[i]) == 0) return std::nullopt;
+    if (plan.limit && sequence.size() > size_t(*plan.limit)) sequence.resize(size_t(*plan.limit));
     RowPart& part = out.parts.emplace_back();
     for (const size_t i : sequence)
         for (size_t f = 0; f < plan.items.size(); ++f) part.add(values[i * width + f]);

@@ -135,7 +135,7 @@ public:
             static const QStringList columns = {"k", "g", "n", "r", "big", "d", "w"};
             for (int i = 0; i <= pick(4); ++i) items << columns[pick(int(columns.size()))] + (pick(4) ? QString() : QStringLiteral(" AS c%1").arg(i));
         }
-        QString sql = "SELECT " + items.join(", ") + " FROM " + table;
+        QString sql = "SELECT " + top() + items.join(", ") + " FROM " + table;
         // Equalities, alone or joined by Or, are the ones SQLite answers by lookups.
         static const QStringList lookups = {"g = 'beta'", "k = 3", "n = 1.5", "(k = 2 Or g = 'zeta')", "(g = 'alpha' Or n = 7)"};
         if (pick(4) == 0) sql += " WHERE " + lookups[pick(int(lookups.size()))];
@@ -157,7 +157,7 @@ public:
             "StDev(n)", "Var(r)", "StDevP(w)", "VarP(big)", "StDev(k) + 1"};
         const int count = 1 + pick(3);
         for (int i = 0; i < count; ++i) items << aggregates[pick(int(aggregates.size()))] + (pick(3) ? QString() : QStringLiteral(" AS a%1").arg(i));
-        QString sql = "SELECT " + items.join(", ") + " FROM " + table;
+        QString sql = "SELECT " + top() + items.join(", ") + " FROM " + table;
         if (pick(3)) sql += " WHERE " + condition(2);
         if (!keys.isEmpty()) sql += " GROUP BY " + keys.join(", ");
         if (pick(4) == 0) {
@@ -176,6 +176,8 @@ public:
 
 private:
     int pick(int n) { return int(random_() % unsigned(n)); }
+    // Now and then TOP n, ties and all under ORDER BY.
+    QString top() { return pick(4) ? QString() : QStringLiteral("TOP %1 ").arg(pick(6)); }
 
     QString condition(int depth) {
         static const QStringList leaves = {
