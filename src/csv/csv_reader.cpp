@@ -2,18 +2,15 @@
 
 #include "platform/cp932_codec.h"
 #include "platform/error.h"
+#include "platform/parallel.h"
 #include "platform/text_encoding.h"
 
 #include <QStringDecoder>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <cstring>
 #include <exception>
 #include <limits>
-#include <thread>
 
 namespace tarlo {
 
@@ -310,38 +307,6 @@ void unescapeQuoted(char* base, const Piece& piece, char quote, const Stops& sto
     }
 }
 
-// work(k) for k in 0 .. count-1 on up to threads threads; the calling thread
-// only watches: every 10 ms it asks whether to go on.
-void onWorkers(size_t count, size_t threads, const std::function<void(size_t)>& work, const std::function<bool()>& goOn) {
-    std::atomic<size_t> next{0};
-    std::mutex lock;
-    std::condition_variable finished;
-    size_t running = threads;
-    std::vector<std::exception_ptr> failures(threads);
-    std::vector<std::thread> workers;
-    for (size_t t = 0; t < threads; ++t)
-        workers.emplace_back([&, t] {
-            try {
-                for (size_t k; (k = next++) < count;) work(k);
-            } catch (...) {
-                failures[t] = std::current_exception();
-            }
-            const std::lock_guard guard(lock);
-            if (--running == 0) finished.notify_one();
-        });
-    {
-        std::unique_lock guard(lock);
-        while (!finished.wait_for(guard, std::chrono::milliseconds(10), [&] { return running == 0; })) {
-            guard.unlock();
-            if (goOn && !goOn()) next = count;  // no new piece; the running ones hear it too
-            guard.lock();
-        }
-    }
-    for (std::thread& w : workers) w.join();
-    for (const std::exception_ptr& f : failures)
-        if (f) std::rethrow_exception(f);
-}
-
 // The pieces' columns as the file's, joined a column at a time so the
 // pieces' cells are let go as the file's grow.
 void joinColumns(CsvData& data, std::vector<Piece>& pieces, const std::vector<size_t>& rowBase, size_t from) {
@@ -371,7 +336,7 @@ void joinColumns(CsvData& data, std::vector<Piece>& pieces, const std::vector<si
 }
 
 size_t piecesFor(size_t bytes) {
-    const size_t threads = std::max(1u, std::thread::hardware_concurrency());
+    const size_t threads = coreCount();
     if (threads == 1 || bytes < (size_t(16) << 20)) return 1;
     return std::min(threads * 4, bytes >> 22);
 }
@@ -457,13 +422,13 @@ CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgre
 
     std::atomic<bool> stop{false};
     std::atomic<size_t> done{0};
-    const size_t threads = std::min<size_t>(pieces.size(), std::max(1u, std::thread::hardware_concurrency()));
+    const size_t threads = std::min(pieces.size(), coreCount());
     const auto watch = [&] {
         if (progress && !progress(std::min(1.0, double(done.load()) / double(size)))) stop = true;
         return !stop.load();
     };
     // A piece holds at most as many records as line ends: each its slot of rows.
-    onWorkers(
+    onThreadsWatched(
         pieces.size(), threads,
         [&](size_t k) {
             Piece& piece = pieces[k];
@@ -492,7 +457,7 @@ CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgre
         done += size_t(1) << 22;
         return !stop.load(std::memory_order_relaxed);
     };
-    onWorkers(
+    onThreadsWatched(
         pieces.size(), threads, [&](size_t k) { parsePiece<false>(base, size, pieces[k], dialect, stops, workerGoOn, 0); },
         watch);
     if (stop) throw Cancelled{};
@@ -533,12 +498,11 @@ CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgre
     }
     if (rows > kMaxRows) return parseWhole(std::move(utf8), path, progress, dialect);  // the one reader names the line
 
-    std::vector<std::thread> writers;
-    for (size_t k = 1; k < pieces.size(); ++k)
-        if (!pieces[k].quoted.empty()) writers.emplace_back([&, k] { unescapeQuoted(base, pieces[k], dialect.quote, stops); });
-    if (dialect.header) unescapeQuoted(base, head, dialect.quote, stops);
-    unescapeQuoted(base, pieces[0], dialect.quote, stops);
-    for (std::thread& w : writers) w.join();
+    std::vector<const Piece*> quoted;
+    if (dialect.header) quoted.push_back(&head);
+    for (const Piece& piece : pieces)
+        if (!piece.quoted.empty()) quoted.push_back(&piece);
+    onThreads(quoted.size(), coreCount(), [&](size_t k) { unescapeQuoted(base, *quoted[k], dialect.quote, stops); });
 
     // Rows a piece did not fill (blank lines, quoted line breaks) close up.
     CsvData data;

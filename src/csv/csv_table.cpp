@@ -13,7 +13,6 @@
 #include <bit>
 #include <climits>
 #include <functional>
-#include <thread>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -279,7 +278,7 @@ void CsvTable::shareEqualSpellings(size_t c) {
 
 void CsvTable::onColumnsInParallel(size_t width, const std::function<void(size_t)>& work) const {
     const bool worthThreads = width > 1 && !columns_.empty() && columns_[0].cells.size() * width > (size_t(1) << 16);
-    onThreads(width, worthThreads ? std::max(1u, std::thread::hardware_concurrency()) : 1, work);
+    onThreads(width, worthThreads ? coreCount() : 1, work);
 }
 
 // A real with more digits than a real shows keeps how the file wrote it:
@@ -386,7 +385,7 @@ auto listening(const std::atomic<bool>* stop, size_t& count, Less less) {
 // How many runs a pass over rows is cut into: one per core, where the rows
 // are enough to be worth the threads.
 size_t rowParts(size_t rows) {
-    return rows < 100000 ? 1 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
+    return rows < 100000 ? 1 : coreCount();
 }
 
 // A hash of a short text, read eight bytes at a time.

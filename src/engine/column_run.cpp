@@ -17,7 +17,6 @@
 #include <cmath>
 #include <functional>
 #include <memory>
-#include <thread>
 #include <type_traits>
 
 namespace tarlo {
@@ -417,7 +416,7 @@ constexpr size_t kRowsPerPart = 65536;
 
 size_t threadCount(size_t work) {
     if (work < columnPathTuning().rowsForThreads) return 1;
-    return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
+    return coreCount();
 }
 
 // An open-addressing map from a group's composite key to its number. Slots

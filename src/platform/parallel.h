@@ -13,4 +13,13 @@ namespace tarlo {
 // leaves its jobs to the others.
 void onThreads(size_t count, size_t threads, const std::function<void(size_t)>& work);
 
+// As onThreads, but the calling thread only watches: every 10 ms it asks
+// goOn, and once that says no, no job starts (the running ones must hear it
+// themselves). With no thread to be had, the caller does the jobs, unwatched.
+void onThreadsWatched(size_t count, size_t threads, const std::function<void(size_t)>& work,
+                      const std::function<bool()>& goOn);
+
+// The threads work is spread over: one a core, at least one, at most 16.
+size_t coreCount();
+
 }  // namespace tarlo

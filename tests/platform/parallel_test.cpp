@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 TEST(OnThreads, RunsEveryJobOnceWhateverTheThreadCount) {
@@ -29,4 +31,22 @@ TEST(OnThreads, RethrowsTheFirstFailureAfterTheRestHaveRun) {
         EXPECT_STREQ(e.what(), "job 30");
     }
     EXPECT_EQ(ran, 100);
+}
+
+TEST(OnThreadsWatched, RunsEveryJobOnceAndStopsStartingThemWhenTheWatchSaysSo) {
+    std::vector<std::atomic<int>> runs(1000);
+    tarlo::onThreadsWatched(runs.size(), 3, [&](size_t k) { ++runs[k]; }, [] { return true; });
+    for (size_t k = 0; k < runs.size(); ++k) EXPECT_EQ(runs[k], 1) << "job " << k;
+
+    // Two seconds of jobs; the watch says stop at its first look, 10 ms in.
+    std::atomic<int> ran{0};
+    tarlo::onThreadsWatched(1000, 2, [&](size_t) {
+        ++ran;
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    }, [] { return false; });
+    EXPECT_LT(ran, 1000);
+
+    EXPECT_THROW(tarlo::onThreadsWatched(10, 2, [](size_t k) {
+        if (k == 5) throw std::runtime_error("job 5");
+    }, nullptr), std::runtime_error);
 }
