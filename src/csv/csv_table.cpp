@@ -310,6 +310,20 @@ std::optional<std::string> CsvTable::spellingOf(size_t column, double value) con
     return shortestText(value);
 }
 
+size_t CsvTable::longestShown(size_t column) const {
+    size_t longest = 32;  // any number or date as shown
+    if (column < spellings_.size() && spellings_[column])
+        for (const auto& kept : spellings_[column]->texts) longest = std::max(longest, kept.second.size());
+    if (types_[column] == ColumnType::Text) {
+        const LargeArray<Cell>& cells = columns_[column].cells;
+        for (size_t i = 0; i < cells.size(); ++i) {
+            const uint32_t n = cells[i].text.length();
+            if (n != kMissing) longest = std::max<size_t>(longest, n);
+        }
+    }
+    return longest;
+}
+
 std::string CsvTable::displayText(size_t row, size_t column) const {
     const Cell c = cell(row, column);
     const ColumnType type = types_[column];

@@ -84,6 +84,8 @@ public:
     // How the file spelled a real of column that needs more than fifteen
     // digits; nothing for a value fifteen digits show.
     std::optional<std::string> spellingOf(size_t column, double value) const;
+    // The most bytes a value of column takes as shown (a bound for numbers and dates).
+    size_t longestShown(size_t column) const;
 
     // The line of the file on which column first holds value, read again
     // from the file (messages only); 0 when it cannot be told.

@@ -353,6 +353,31 @@ public:
 
     int64_t rowsIn(size_t g) const { return rowsIn_[g]; }
 
+    // Whether value gives every group's totals, on every core: no total
+    // that only SQLite can tell or refuse.
+    bool allAnswered(size_t groups, const std::atomic<bool>* stop) const {
+        for (size_t k = 0; k < states_.size(); ++k) {
+            const Aggregate kind = states_[k].what.kind;
+            if (kind != Aggregate::Sum && kind != Aggregate::Avg && !isSpread(kind)) continue;
+            std::atomic<bool> declined{false};
+            const size_t parts = groups < columnPathTuning().rowsForThreads ? 1 : coreCount();
+            onThreads(parts, parts, [&](size_t p) {
+                for (size_t g = groups * p / parts, end = groups * (p + 1) / parts; g < end; ++g) {
+                    listen(stop, g);
+                    if (!rowsIn_[g] && groups > 1) continue;  // a key no row has is not shown
+                    try {
+                        value(k, g);
+                    } catch (const Decline&) {
+                        declined = true;
+                        return;
+                    }
+                }
+            });
+            if (declined) return false;
+        }
+        return true;
+    }
+
     PathValue value(size_t k, size_t g) const {
         const State& s = states_[k];
         const int64_t n = s.what.kind == Aggregate::CountRows ? rowsIn_[g] : s.count[g];
@@ -410,9 +435,6 @@ private:
     LargeArray<int64_t> rowsIn_;
     std::vector<State> states_;
 };
-
-// The most rows a part of the result holds.
-constexpr size_t kRowsPerPart = 65536;
 
 size_t threadCount(size_t work) {
     if (work < columnPathTuning().rowsForThreads) return 1;
@@ -615,11 +637,34 @@ void keepFirstRows(ColumnRows& rows, size_t limit) {
     }
 }
 
+// How many rows a part holds when a row takes at most rowBytes: few
+// enough that a part's text stays within its 32-bit ends. None when one
+// row could pass them.
+std::optional<size_t> rowsPerPart(size_t rowBytes) {
+    if (rowBytes > UINT32_MAX) return std::nullopt;
+    return std::clamp<size_t>(UINT32_MAX / std::max<size_t>(rowBytes, 1), 1, columnPathTuning().rowsPerPart);
+}
+
+// Sets rows to write count items (rows or groups) in parts of perPart as
+// the reader comes to them.
+void writeLazily(ColumnRows& rows, size_t count, size_t perPart, const std::atomic<bool>* stop,
+                 std::function<void(size_t, size_t, RowPart&)> write) {
+    rows.parts.resize((count + perPart - 1) / perPart);
+    rows.write = [count, perPart, stop, write = std::move(write)](size_t p, RowPart& part) {
+        if (stop && stop->load(std::memory_order_relaxed)) throw Cancelled{};  // a part may be shorter than a listen's stride
+        try {
+            write(p * perPart, std::min(count, (p + 1) * perPart), part);
+        } catch (const Decline&) {  // the bound on a part's text rules this out
+            throw Error(QStringLiteral("内部エラー: 結果の一部が 4 GB を超えました。"));
+        }
+    };
+}
+
 // The kept rows' columns, shown as SQLite shows them through the table:
 // reals keep the file's spelling of more than fifteen digits, dates are
-// texts. Runs of rows are written on every core, a part each.
-ColumnRows rowsOf(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop, const uint32_t* kept,
-                  size_t n) {
+// texts. Written as the reader comes to them, on every core.
+std::optional<ColumnRows> rowsOf(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop,
+                                 LargeArray<uint32_t> kept, bool filtered, size_t n) {
     ColumnRows out;
     out.fieldCount = plan.items.size();
     struct Source {
@@ -627,20 +672,21 @@ ColumnRows rowsOf(const ColumnPlan& plan, const CsvTable& table, const std::atom
         ColumnType type;
     };
     std::vector<Source> sources;
+    size_t rowBytes = 0;
     for (const int item : plan.items) {
         const size_t c = plan.nodes[size_t(item)].index;
         sources.push_back({c, table.columnTypes()[c]});
+        rowBytes += table.longestShown(c);
     }
-    out.parts.resize((n + kRowsPerPart - 1) / kRowsPerPart);
-    const size_t count = out.parts.size();
-    onThreads(count, threadCount(n), [&](size_t p) {
-        RowPart& part = out.parts[p];
-        const size_t begin = n * p / count, end = n * (p + 1) / count;
-        part.ends.reserve((end - begin) * out.fieldCount);
-        part.kinds.reserve((end - begin) * out.fieldCount);
+    const std::optional<size_t> perPart = rowsPerPart(rowBytes);
+    if (!perPart) return std::nullopt;
+    auto rows = std::make_shared<const LargeArray<uint32_t>>(std::move(kept));
+    writeLazily(out, n, *perPart, stop, [&table, stop, sources, rows, filtered](size_t begin, size_t end, RowPart& part) {
+        part.ends.reserve((end - begin) * sources.size());
+        part.kinds.reserve((end - begin) * sources.size());
         for (size_t i = begin; i < end; ++i) {
             listen(stop, i);
-            const size_t r = kept ? kept[i] : i;
+            const size_t r = filtered ? (*rows)[i] : i;
             for (const Source& s : sources) {
                 const Cell c = table.cell(r, s.column);
                 if (table.isNull(s.type, c)) {
@@ -687,7 +733,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     const size_t n = filtered ? kept.size() : rows;
     const auto rowAt = [&](size_t i) -> size_t { return filtered ? kept[i] : i; };
     if (plan.projection)
-        return rowsOf(plan, table, stop, filtered ? kept.data() : nullptr, plan.limit ? std::min(n, size_t(*plan.limit)) : n);
+        return rowsOf(plan, table, stop, std::move(kept), filtered, plan.limit ? std::min(n, size_t(*plan.limit)) : n);
     if (plan.top) {
         const uint32_t* list = filtered ? kept.data() : nullptr;
         if (table.columnTypes()[plan.top->order] == ColumnType::Real) return topPerGroup<double>(plan, table, stop, list, n);
@@ -840,28 +886,73 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         return plan.having < 0 || truthOf(plan, plan.having, source) == Truth::True;
     };
     // Unordered, the groups' own order is the result's: the groups are cut
-    // into runs, and each thread formats the next run into a part of its
-    // own, which the reader lets go once read.
+    // into runs, and each run is written into a part of its own.
     if (plan.order.empty()) {
         // Each key column's values are written once, code by code; a row
         // then copies its codes' texts.
         std::vector<RowPart> keyTexts(codes.size());
-        for (size_t k = 0; k < codes.size(); ++k)
-            for (uint32_t code = 0; code < codes[k]->width; ++code)
+        size_t rowBytes = 0;
+        for (size_t k = 0; k < codes.size(); ++k) {
+            uint32_t longest = 0;
+            for (uint32_t code = 0; code < codes[k]->width; ++code) {
                 keyTexts[k].add(valueOfCell(table, codes[k]->cellOfCode[code], plan.groupColumns[k]));
+                longest = std::max<uint32_t>(longest, uint32_t(keyTexts[k].field(code).size()));
+            }
+            rowBytes += longest;
+        }
         struct Field {
             int key = -1, aggregate = -1;  // else the item is worked out
         };
         std::vector<Field> fields(plan.items.size());
+        bool workedOut = false;
         for (size_t f = 0; f < fields.size(); ++f) {
             const PlanNode& n = plan.nodes[size_t(plan.items[f])];
             if (n.kind == PlanNode::Kind::Aggregate) fields[f].aggregate = int(n.index);
-            if (n.kind != PlanNode::Kind::Column) continue;
-            for (size_t k = 0; k < codes.size(); ++k)
+            for (size_t k = 0; k < codes.size() && n.kind == PlanNode::Kind::Column; ++k)
                 if (plan.groupColumns[k] == n.index) fields[f].key = int(k);
+            if (fields[f].key >= 0) continue;
+            workedOut |= fields[f].aggregate < 0;
+            rowBytes += 32;  // a number as shown
+        }
+        // Rows of keys and totals alone, every total of which is known to be
+        // one, are written as the reader comes to them, from the totals.
+        const std::optional<size_t> perPart = rowsPerPart(rowBytes);
+        if (!workedOut && plan.having < 0 && !plan.limit && perPart && totals.allAnswered(groups, stop)) {
+            struct Groups {
+                Accumulators totals;
+                LargeArray<uint64_t> keyOfGroup;
+                std::vector<const CsvTable::ValueCodes*> codes;
+                std::vector<uint64_t> stride;
+                std::vector<RowPart> keyTexts;
+                std::vector<Field> fields;
+            };
+            auto held = std::make_shared<const Groups>(Groups{std::move(totals), std::move(keyOfGroup), codes, stride,
+                                                              std::move(keyTexts), fields});
+            writeLazily(out, groups, *perPart, stop, [held, stop](size_t begin, size_t end, RowPart& part) {
+                const Groups& h = *held;
+                part.ends.reserve((end - begin) * h.fields.size());
+                part.text.reserve((end - begin) * h.fields.size() * 6);
+                part.kinds.reserve((end - begin) * h.fields.size());
+                for (size_t g = begin; g < end; ++g) {
+                    listen(stop, g);
+                    if (!h.codes.empty() && h.totals.rowsIn(g) == 0) continue;  // a key no row has
+                    const uint64_t key = h.keyOfGroup.empty() ? g : h.keyOfGroup[g];
+                    for (const Field& field : h.fields) {
+                        if (field.key < 0) {
+                            part.add(h.totals.value(size_t(field.aggregate), g));
+                            continue;
+                        }
+                        const size_t k = size_t(field.key);
+                        const uint32_t code = uint32_t((key / h.stride[k]) % h.codes[k]->width);
+                        part.add(h.keyTexts[k].field(code), h.keyTexts[k].kinds[code]);
+                    }
+                }
+            });
+            return out;
         }
         const size_t writers = threadCount(groups * 16);
-        out.parts.resize(std::max(writers, (groups + kRowsPerPart - 1) / kRowsPerPart));
+        const size_t most = columnPathTuning().rowsPerPart;
+        out.parts.resize(std::max(writers, (groups + most - 1) / most));
         const size_t count = out.parts.size();
         onThreads(count, writers, [&](size_t p) {
             RowPart& part = out.parts[p];
@@ -974,6 +1065,14 @@ void RowPart::add(const PathValue& v) {
     if (text.size() > UINT32_MAX) throw Decline{};  // a part past 4 GB: SQLite's rows then
     ends.push_back(uint32_t(text.size()));
     kinds.push_back(v.kind);
+}
+
+void ColumnRows::ready(size_t p) {
+    if (!write || p < written || p >= parts.size()) return;
+    // The reader comes to the parts in order; the next few are written together.
+    const size_t count = std::min(parts.size() - p, coreCount());
+    onThreads(count, count, [&](size_t k) { write(p + k, parts[p + k]); });
+    written = p + count;
 }
 
 ColumnPathTuning& columnPathTuning() {

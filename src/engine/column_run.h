@@ -9,6 +9,8 @@
 #include "engine/column_plan.h"
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,16 +37,21 @@ private:
     void appendText(std::string_view s);
 };
 
+// A part's rows are written before the reader reaches them: all at once,
+// or, when write is set, only as the reader comes to a part, that part and
+// the next few together on every core. Then a result of millions of rows
+// never stands in memory whole. write reads the table, never the plan, and
+// throws only Cancelled.
 struct ColumnRows {
     size_t fieldCount = 0;
     std::vector<RowPart> parts;
+    std::function<void(size_t, RowPart&)> write;
+    std::shared_ptr<const CsvTable> table;  // what write reads, kept while it may
+    size_t written = 0;  // parts before this one are written (when write is set)
 
+    // Makes sure part p is written. Throws Cancelled.
+    void ready(size_t p);
     size_t rowsIn(size_t part) const { return fieldCount ? parts[part].kinds.size() / fieldCount : 0; }
-    size_t rowCount() const {
-        size_t n = 0;
-        for (size_t p = 0; p < parts.size(); ++p) n += rowsIn(p);
-        return n;
-    }
 };
 
 // Where the column path changes its way of working. The defaults suit a
@@ -53,6 +60,7 @@ struct ColumnPathTuning {
     size_t rowsForThreads = 100000;   // fewer rows run on one thread
     size_t groupsForRowShares = 65536; // up to this many groups, threads share rows, not groups
     uint64_t denseKeys = uint64_t(1) << 20;  // group keys up to this span index an array, not a hash
+    size_t rowsPerPart = 65536;               // the most rows a part of the result holds
 };
 ColumnPathTuning& columnPathTuning();
 

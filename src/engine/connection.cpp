@@ -200,7 +200,9 @@ std::optional<ColumnRows> Connection::runOnColumns(sqlite3_stmt* stmt) {
         return std::nullopt;
     // Rows come in SQLite's order, which a filter may make a lookup's or a union's.
     if (plan->projection && plan->where >= 0 && !readsInRowOrder(db_, bound_.toUtf8())) return std::nullopt;
-    return runColumnPlan(*plan, *table, &lookup_->interrupted);
+    std::optional<ColumnRows> rows = runColumnPlan(*plan, *table, &lookup_->interrupted);
+    if (rows) rows->table = table;
+    return rows;
 }
 
 Result::Result(Connection* connection, sqlite3_stmt* stmt)
@@ -232,7 +234,10 @@ void Result::takeRows(ColumnRows rows) {
 
 void Result::skipEmptyParts() {
     // Rows are read once, forward: a part read to its end is let go.
-    while (part_ < rows_->parts.size() && row_ >= rows_->rowsIn(part_)) rows_->parts[part_++] = {}, row_ = 0;
+    for (; part_ < rows_->parts.size(); rows_->parts[part_++] = {}, row_ = 0) {
+        rows_->ready(part_);
+        if (row_ < rows_->rowsIn(part_)) break;
+    }
     done_ = part_ >= rows_->parts.size();
 }
 

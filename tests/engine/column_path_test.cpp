@@ -56,12 +56,12 @@ private:
 };
 
 // Small tables take the ways of large ones: threads over rows or groups,
-// and hashed group keys.
+// hashed group keys, and results of many parts.
 struct Tuning {
     explicit Tuning(int way) : saved(tarlo::columnPathTuning()) {
         auto& t = tarlo::columnPathTuning();
-        if (way == 1) t = {.rowsForThreads = 1, .groupsForRowShares = 2, .denseKeys = saved.denseKeys};
-        if (way == 2) t = {.rowsForThreads = 1, .groupsForRowShares = 1000000, .denseKeys = 0};
+        if (way == 1) t = {.rowsForThreads = 1, .groupsForRowShares = 2, .denseKeys = saved.denseKeys, .rowsPerPart = 3};
+        if (way == 2) t = {.rowsForThreads = 1, .groupsForRowShares = 1000000, .denseKeys = 0, .rowsPerPart = 1};
     }
     ~Tuning() { tarlo::columnPathTuning() = saved; }
     tarlo::ColumnPathTuning saved;
@@ -229,4 +229,27 @@ TEST(ColumnPath, AgreesWithSqliteOnGeneratedStatements) {
     EXPECT_GT(topOnColumns, 50);
     // Most of them must have been the column path's, or the test proves little.
     EXPECT_GT(onColumns, total / 2) << onColumns << " of " << total;
+}
+
+// Rows written as the reader comes to them hear a cancel there too: the
+// reading stops with Cancelled, never with what was written so far as if
+// it were all.
+TEST(ColumnPath, ACancelWhileTheRowsAreReadStopsTheReading) {
+    TempFolder folder;
+    QByteArray text = "k,v\n";
+    for (int i = 0; i < 1000; ++i) text += QByteArray::number(i % 37) + "," + QByteArray::number(i) + "\n";
+    folder.write(QStringLiteral("T.csv"), text);
+    const Tuning tuning(1);
+    for (const char* sql : {"SELECT k, v FROM T.csv", "SELECT k, Sum(v) AS s FROM T.csv GROUP BY k"}) {
+        tarlo::Connection c;
+        c.open(folder.path());
+        auto result = c.execute(sql);
+        ASSERT_TRUE(result->fromColumns()) << sql;
+        result->next();
+        c.interrupt();
+        size_t rows = 1;
+        EXPECT_THROW(
+            for (; !result->atEnd(); result->next()) ++rows, tarlo::Cancelled) << sql;
+        EXPECT_LT(rows, 37u) << sql;
+    }
 }
