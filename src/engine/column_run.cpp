@@ -441,50 +441,56 @@ size_t threadCount(size_t work) {
     return coreCount();
 }
 
-// An open-addressing map from a group's composite key to its number. Slots
-// hold key + 1, so fresh (zero) pages are empty slots without a fill.
-class KeyMap {
+// A hash share's composite group keys, then each key's group number.
+// Open addressing, up to three quarters full; slots hold key + 1, so fresh
+// (zero) pages are empty slots without a fill. One thread adds and numbers;
+// once numbered, any thread may look up.
+class KeySet {
 public:
-    explicit KeyMap(size_t expected) {
-        size_t capacity = 16;
-        while (capacity < expected * 2) capacity *= 2;
-        slots_.resize(capacity);
-        ids_.resize(capacity);
+    explicit KeySet(size_t expected) { makeSlots(expected); }
+    void add(uint64_t key) {
+        if ((size_ + 1) * 4 > slots_.size() * 3) grow();
+        const size_t i = find(key);
+        if (slots_[i]) return;
+        slots_[i] = key + 1;
+        ++size_;
     }
-    uint32_t idOf(uint64_t key) {
-        if (order_.size() * 2 >= slots_.size()) grow();
-        const uint64_t stored = key + 1;
-        size_t i = slot(key);
-        while (slots_[i] != 0 && slots_[i] != stored) i = (i + 1) & (slots_.size() - 1);
-        if (slots_[i] == 0) {
-            slots_[i] = stored;
-            ids_[i] = uint32_t(order_.size());
-            order_.push_back(key);
-        }
-        return ids_[i];
+    // The keys, in no order.
+    LargeArray<uint64_t> keys() const {
+        LargeArray<uint64_t> out;
+        out.reserve(size_);
+        for (size_t i = 0; i < slots_.size(); ++i)
+            if (slots_[i]) out.push_back(slots_[i] - 1);
+        return out;
     }
-    const LargeArray<uint64_t>& keysInOrderSeen() const { return order_; }
+    // Numbers come after every key is added; the numbers' pages are taken
+    // only as they are written.
+    void number(uint64_t key, uint32_t group) { groups_[find(key)] = group; }
+    uint32_t groupOf(uint64_t key) const { return groups_[find(key)]; }
 
 private:
-    size_t slot(uint64_t key) const { return size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & (slots_.size() - 1); }
+    void makeSlots(size_t expected) {
+        size_t capacity = 16;
+        while (capacity * 3 < expected * 4) capacity *= 2;
+        slots_.resize(capacity);
+        groups_ = {};
+        groups_.resize(capacity);
+    }
+    size_t find(uint64_t key) const {
+        const uint64_t stored = key + 1;
+        size_t i = size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & (slots_.size() - 1);
+        while (slots_[i] != 0 && slots_[i] != stored) i = (i + 1) & (slots_.size() - 1);
+        return i;
+    }
     void grow() {
-        LargeArray<uint64_t> old;
-        LargeArray<uint32_t> oldIds;
-        old.resize(slots_.size() * 2);
-        oldIds.resize(old.size());
-        std::swap(old, slots_);
-        std::swap(oldIds, ids_);
-        for (size_t j = 0; j < old.size(); ++j) {
-            if (old[j] == 0) continue;
-            size_t i = slot(old[j] - 1);
-            while (slots_[i] != 0) i = (i + 1) & (slots_.size() - 1);
-            slots_[i] = old[j];
-            ids_[i] = oldIds[j];
-        }
+        LargeArray<uint64_t> old = std::move(slots_);
+        makeSlots(old.size());
+        for (size_t j = 0; j < old.size(); ++j)
+            if (old[j]) slots_[find(old[j] - 1)] = old[j];
     }
     LargeArray<uint64_t> slots_;
-    LargeArray<uint32_t> ids_;
-    LargeArray<uint64_t> order_;
+    LargeArray<uint32_t> groups_;
+    size_t size_ = 0;
 };
 
 // About how many distinct keys a run of keys holds (HyperLogLog, 4096
@@ -780,8 +786,9 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             groupOf = groupStore.data();
         }
     } else if (!codes.empty()) {
-        // Many keys: each thread numbers the keys of its own hash share and
-        // sorts them; merging the shares' sorted keys gives every group its rank.
+        // Many keys: each thread gathers the keys of its own hash share and
+        // sorts them; merging the shares' sorted keys gives every group its
+        // number, its rank among the keys, which the shares' sets then hold.
         LargeArray<uint64_t> keys;
         keys.resize(n);
         onThreads(parts, parts, [&](size_t p) {
@@ -791,53 +798,55 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             }
         });
         const auto shareOf = [&](uint64_t key) { return size_t(((key * 0x9E3779B97F4A7C15ull) >> 56) % parts); };
-        groupStore.resize(n);
-        struct KeyId {
-            uint64_t key;
-            uint32_t id;
-        };
-        std::vector<LargeArray<KeyId>> sorted(parts);
+        std::vector<std::unique_ptr<KeySet>> sets(parts);
+        std::vector<LargeArray<uint64_t>> sorted(parts);
         onThreads(parts, parts, [&](size_t p) {
             DistinctEstimate estimate;
             for (size_t i = 0; i < n; ++i)
                 if (shareOf(keys[i]) == p) estimate.add(keys[i]);
             const size_t expected = estimate.value();
-            KeyMap map(expected + expected / 16);
+            auto set = std::make_unique<KeySet>(expected + expected / 16);
             for (size_t i = 0; i < n; ++i) {
                 listen(stop, i);
-                if (shareOf(keys[i]) == p) groupStore[i] = map.idOf(keys[i]);
+                if (shareOf(keys[i]) == p) set->add(keys[i]);
             }
-            const LargeArray<uint64_t>& seen = map.keysInOrderSeen();
-            LargeArray<KeyId>& mine = sorted[p];
-            mine.resize(seen.size());
-            for (size_t k = 0; k < seen.size(); ++k) mine[k] = {seen[k], uint32_t(k)};
+            LargeArray<uint64_t> mine = set->keys();
             size_t comparisons = 0;  // a sort of millions of keys takes a second: it listens too
-            std::sort(mine.data(), mine.data() + mine.size(), [&](const KeyId& a, const KeyId& b) {
+            std::sort(mine.data(), mine.data() + mine.size(), [&](uint64_t a, uint64_t b) {
                 listen(stop, ++comparisons);
-                return a.key < b.key;
+                return a < b;
             });
+            sorted[p] = std::move(mine);
+            sets[p] = std::move(set);
         });
-        std::vector<size_t> offset(parts + 1, 0);
-        for (size_t p = 0; p < parts; ++p) offset[p + 1] = offset[p] + sorted[p].size();
-        groups = offset[parts];
-        LargeArray<uint32_t> rank;
-        rank.resize(groups);
+        groups = 0;
+        for (size_t p = 0; p < parts; ++p) groups += sorted[p].size();
         keyOfGroup.resize(groups);
+        // Each sorted key, once merged, is replaced by its rank.
         std::vector<size_t> head(parts, 0);
         for (size_t r = 0; r < groups; ++r) {
             listen(stop, r);
             size_t from = SIZE_MAX;  // the share whose next key is least
             for (size_t p = 0; p < parts; ++p)
-                if (head[p] < sorted[p].size() && (from == SIZE_MAX || sorted[p][head[p]].key < sorted[from][head[from]].key))
+                if (head[p] < sorted[p].size() && (from == SIZE_MAX || sorted[p][head[p]] < sorted[from][head[from]]))
                     from = p;
-            const KeyId& next = sorted[from][head[from]++];
-            rank[offset[from] + next.id] = uint32_t(r);
-            keyOfGroup[r] = next.key;
+            uint64_t& next = sorted[from][head[from]++];
+            keyOfGroup[r] = next;
+            next = r;
         }
-        sorted.clear();
         onThreads(parts, parts, [&](size_t p) {
-            for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i)
-                groupStore[i] = rank[offset[shareOf(keys[i])] + groupStore[i]];
+            for (size_t j = 0; j < sorted[p].size(); ++j) {
+                listen(stop, j);
+                sets[p]->number(keyOfGroup[sorted[p][j]], uint32_t(sorted[p][j]));
+            }
+            sorted[p] = {};
+        });
+        groupStore.resize(n);
+        onThreads(parts, parts, [&](size_t p) {
+            for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
+                listen(stop, i);
+                groupStore[i] = sets[shareOf(keys[i])]->groupOf(keys[i]);
+            }
         });
         groupOf = groupStore.data();
     }
