@@ -158,7 +158,6 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
                              : readUntypedColumn(columns_[c].cells, c);
     });
     compactText();
-    onColumnsInParallel(width, [&](size_t c) { shareEqualSpellings(c); });
     indexes_.resize(width);
     orders_.resize(width);
     codes_.resize(width);
@@ -240,40 +239,83 @@ ColumnType CsvTable::readDeclaredColumn(LargeArray<Cell>& cells, size_t column, 
     return type;
 }
 
+namespace {
+
+// The spellings a text column has kept so far, each a slice of the text
+// already compacted, found by their bytes. Holds up to a set number; past
+// it, new spellings are still found if kept, but no more are kept.
+class KeptSpellings {
+public:
+    KeptSpellings(const char* text, size_t most) : text_(text), most_(most) { slots_.resize(64); }
+    // The slice kept with these bytes, or a slice of length 0 and the slot to keep them in.
+    FieldRef find(std::string_view s, size_t& slot) const {
+        const size_t mask = slots_.size() - 1;
+        for (slot = std::hash<std::string_view>{}(s) & mask;; slot = (slot + 1) & mask) {
+            const FieldRef f = slots_[slot];
+            if (f.length() == 0) return f;
+            if (f.length() == s.size() && std::memcmp(text_ + f.offset(), s.data(), s.size()) == 0) return f;
+        }
+    }
+    void keep(size_t slot, FieldRef f) {
+        if (count_ >= most_) return;
+        slots_[slot] = f;
+        if (++count_ * 2 > slots_.size()) grow();
+    }
+
+private:
+    void grow() {
+        LargeArray<FieldRef> old = std::move(slots_);
+        slots_.resize(old.size() * 2);  // fresh pages: every slot empty (length 0)
+        for (size_t i = 0; i < old.size(); ++i) {
+            if (old[i].length() == 0) continue;
+            size_t slot;
+            find({text_ + old[i].offset(), old[i].length()}, slot);
+            slots_[slot] = old[i];
+        }
+    }
+    const char* text_;
+    size_t most_, count_ = 0;
+    LargeArray<FieldRef> slots_;
+};
+
+}  // namespace
+
 // Once numbers and dates are parsed their text is dead: the text columns'
 // slices move down over it, in file order, and the freed tail goes back.
+// A spelling its column has had before is not moved again: the cell shares
+// the earlier slice, so a column of few values keeps their text once and
+// stays in the cache however its rows are visited. A column keeps up to a
+// sixteenth of its rows' spellings (at least 4096) to share.
 void CsvTable::compactText() {
     std::vector<size_t> textColumns;
-    for (size_t c = 0; c < columns_.size(); ++c)
-        if (types_[c] == ColumnType::Text) textColumns.push_back(c);
+    std::vector<KeptSpellings> kept;
+    for (size_t c = 0; c < columns_.size(); ++c) {
+        if (types_[c] != ColumnType::Text) continue;
+        textColumns.push_back(c);
+        kept.emplace_back(text_.data(), std::max<size_t>(4096, columns_[c].cells.size() / 16));
+    }
     size_t write = 0;
     for (size_t r = 0; r < rows_; ++r) {
         listen(r);
-        for (const size_t c : textColumns) {  // within a row, later fields lie further on
-            Column& column = columns_[c];
+        for (size_t k = 0; k < textColumns.size(); ++k) {  // within a row, later fields lie further on
+            Column& column = columns_[textColumns[k]];
             if (r < column.firstRow || r - column.firstRow >= column.cells.size()) continue;
             FieldRef& f = column.cells[r - column.firstRow].text;
             if (f.length() == kMissing || f.length() == 0) continue;
+            // Slices kept lie below write, which never passes the slice read.
+            size_t slot;
+            if (const FieldRef same = kept[k].find({text_.data() + f.offset(), f.length()}, slot); same.length()) {
+                f = same;
+                continue;
+            }
             std::memmove(text_.data() + write, text_.data() + f.offset(), f.length());
             f = FieldRef(write, f.length());
             write += f.length();
+            kept[k].keep(slot, f);
         }
     }
+    kept.clear();
     text_.shrinkTo(write);
-}
-
-// Equal spellings share one slice, so a column of a few values stays in the
-// cache however its rows are visited.
-void CsvTable::shareEqualSpellings(size_t c) {
-    if (types_[c] != ColumnType::Text) return;
-    LargeArray<Cell>& cells = columns_[c].cells;
-    std::unordered_map<std::string_view, FieldRef> seen;
-    for (size_t i = 0; i < cells.size() && seen.size() < 4096; ++i) {
-        listen(i);
-        const FieldRef f = cells[i].text;
-        if (f.length() == kMissing || f.length() == 0) continue;
-        cells[i].text = seen.try_emplace(std::string_view(text_.data() + f.offset(), f.length()), f).first->second;
-    }
 }
 
 void CsvTable::onColumnsInParallel(size_t width, const std::function<void(size_t)>& work) const {

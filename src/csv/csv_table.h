@@ -143,7 +143,6 @@ private:
     void compactText();
     void keepSpelling(size_t column, double value, std::string_view spelled);
     static std::string shortestText(double value);
-    void shareEqualSpellings(size_t column);
     // work(column) for every column, on this thread and, for a table big
     // enough to repay threads, one more for each other core.
     void onColumnsInParallel(size_t width, const std::function<void(size_t)>& work) const;

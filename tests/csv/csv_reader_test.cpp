@@ -7,6 +7,7 @@
 #include "support/temp_folder.h"
 
 #include <QDirIterator>
+#include <array>
 #include <set>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -114,6 +115,37 @@ TEST(CsvTable, HeaderNamesAreUniqueAndRaggedRowsKeepTheirData) {
     const auto empty = tarlo::CsvTable::fromUtf8("", "e.csv");
     EXPECT_EQ(empty->columnNames(), std::vector<std::string>{"NoName"});
     EXPECT_EQ(empty->rowCount(), 0u);
+}
+
+// Text columns keep each spelling once while they can: a column of few
+// values takes their text once, and every field still reads as written,
+// past the number of spellings a column keeps and between short rows.
+TEST(CsvTable, TextsReadAsWrittenWhenSpellingsAreShared) {
+    std::string text = "few,many,n,unique\n";
+    std::vector<std::array<std::string, 3>> written;
+    for (int r = 0; r < 120000; ++r) {
+        std::array<std::string, 3> row{"k" + std::to_string(r % 3) + (r % 5 ? "" : "x"), "m" + std::to_string(r * 7 % 9000),
+                                       "u" + std::to_string(r)};
+        if (r % 1000 == 7) row[0].clear();
+        written.push_back(row);
+        text += row[0] + "," + row[1] + "," + std::to_string(r) + (r % 4000 == 3 ? "" : "," + row[2]) + "\n";
+    }
+    const auto table = tarlo::CsvTable::fromUtf8(text, "t.csv");
+    ASSERT_EQ(table->rowCount(), written.size());
+    for (size_t r = 0; r < written.size(); ++r) {
+        ASSERT_EQ(table->displayText(r, 0), written[r][0]) << "row " << r;
+        ASSERT_EQ(table->displayText(r, 1), written[r][1]) << "row " << r;
+        ASSERT_EQ(table->displayText(r, 3), r % 4000 == 3 ? "" : written[r][2]) << "row " << r;
+    }
+    // Numbers take no text, and the unique column's text is most of what
+    // is left: each of the others takes a fraction of its fields' bytes.
+    size_t unique = 0, others = 0;
+    for (size_t r = 0; r < written.size(); ++r) {
+        unique += r % 4000 == 3 ? 0 : written[r][2].size();
+        others += written[r][0].size() + written[r][1].size();
+    }
+    const size_t textBytes = table->memoryBytes() - 4 * sizeof(tarlo::Cell) * written.size();
+    EXPECT_LT(textBytes, unique + others / 4) << unique << " + " << others;
 }
 
 TEST(CsvReader, CsvSpectrumCasesGiveTheirExpectedRows) {
