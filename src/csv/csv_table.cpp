@@ -162,6 +162,7 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
     orders_.resize(width);
     codes_.resize(width);
     bitRanges_.resize(width);
+    hasNulls_.resize(width);
     progress_ = nullptr;
 }
 
@@ -756,6 +757,17 @@ CsvTable::BitRange CsvTable::bitRangeOf(size_t column) const {
         range = lowest > highest ? BitRange{0, 0, finite} : BitRange{lowest, highest, finite};
     }
     return *range;
+}
+
+bool CsvTable::hasNulls(size_t column) const {
+    std::lock_guard lock(indexLock_);
+    std::optional<bool>& nulls = hasNulls_[column];
+    if (!nulls) {
+        const Column& c = columns_[column];
+        nulls = c.cells.size() < rows_;
+        for (size_t i = 0; i < c.cells.size() && !*nulls; ++i) nulls = isNull(types_[column], c.cells[i]);
+    }
+    return *nulls;
 }
 
 const std::vector<uint32_t>* CsvTable::rowsWithKey(size_t column, const std::string& key,

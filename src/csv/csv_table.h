@@ -125,6 +125,8 @@ public:
         bool finite = true;  // no infinity among the values
     };
     BitRange bitRangeOf(size_t column) const;
+    // Whether some row has no value in column (empty, or past a short row's end).
+    bool hasNulls(size_t column) const;
 
 private:
     struct Column {
@@ -168,6 +170,7 @@ private:
     mutable std::vector<std::unique_ptr<std::vector<uint32_t>>> orders_;
     mutable std::vector<std::unique_ptr<ValueCodes>> codes_;
     mutable std::vector<std::optional<BitRange>> bitRanges_;
+    mutable std::vector<std::optional<bool>> hasNulls_;
     ParseProgress progress_;  // while the table is built
 };
 

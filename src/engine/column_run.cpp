@@ -241,7 +241,9 @@ public:
             State& s = states_.emplace_back();
             s.what = wanted;
             s.type = wanted.kind == Aggregate::CountRows ? ColumnType::Integer : table.columnTypes()[wanted.column];
-            if (wanted.kind != Aggregate::CountRows) s.count.resize(groups);
+            // A column without nulls has a value in every row: the rows are its count.
+            const bool counted = wanted.kind == Aggregate::Min || wanted.kind == Aggregate::Max;
+            if (wanted.kind != Aggregate::CountRows && (counted || table.hasNulls(wanted.column))) s.count.resize(groups);
             const bool total = wanted.kind == Aggregate::Sum || wanted.kind == Aggregate::Avg;
             const bool extreme = wanted.kind == Aggregate::Min || wanted.kind == Aggregate::Max;
             if (total && s.type == ColumnType::Integer) s.integers.resize(groups);
@@ -263,13 +265,13 @@ public:
     }
 
     void add(const Pass& pass) {
-        int64_t* rowsIn = rowsIn_.data();
+        uint32_t* rowsIn = rowsIn_.data();
         pass.each([&](uint32_t g, size_t) { ++rowsIn[g]; });
         for (State& s : states_) {
             if (s.what.kind == Aggregate::CountRows) continue;
             const CsvTable::CellSpan span = table_.cellsOf(s.what.column);
             const ColumnType type = table_.columnTypes()[s.what.column];
-            int64_t* count = s.count.data();
+            int64_t* count = s.count.empty() ? nullptr : s.count.data();
             // The cell of a row, or nothing for a null.
             const auto cellOf = [&](size_t r, Cell& c) {
                 const size_t k = r - span.firstRow;  // rows before firstRow wrap past count
@@ -281,7 +283,7 @@ public:
             const auto eachValue = [&](auto body) {
                 pass.each([&](uint32_t g, size_t r) {
                     Cell c;
-                    if (cellOf(r, c)) body(g, c, count[g]++);
+                    if (cellOf(r, c)) body(g, c, count ? count[g]++ : 0);
                 });
             };
             const bool max = s.what.kind == Aggregate::Max;
@@ -336,10 +338,11 @@ public:
             State& s = states_[k];
             const State& o = other.states_[k];
             const bool max = s.what.kind == Aggregate::Max;
-            for (size_t g = 0; g < s.count.size(); ++g) {
-                if (!o.count[g]) continue;
-                const bool first = s.count[g] == 0;
-                s.count[g] += o.count[g];
+            for (size_t g = 0; g < rowsIn_.size(); ++g) {
+                const int64_t theirs = o.count.empty() ? other.rowsIn_[g] : o.count[g];
+                if (!theirs) continue;
+                const bool first = !s.count.empty() && s.count[g] == 0;
+                if (!s.count.empty()) s.count[g] += theirs;
                 if (!s.integers.empty()) s.integers[g] += o.integers[g];
                 if (!s.reals.empty()) s.reals[g].merge(o.reals[g]);
                 if (!s.spreads.empty()) s.spreads[g].merge(o.spreads[g]);
@@ -380,7 +383,7 @@ public:
 
     PathValue value(size_t k, size_t g) const {
         const State& s = states_[k];
-        const int64_t n = s.what.kind == Aggregate::CountRows ? rowsIn_[g] : s.count[g];
+        const int64_t n = s.count.empty() ? rowsIn_[g] : s.count[g];
         switch (s.what.kind) {
         case Aggregate::CountRows:
         case Aggregate::Count: return PathValue::ofInteger(n);
@@ -432,7 +435,7 @@ private:
         LargeArray<double> leastReal;
     };
     const CsvTable& table_;
-    LargeArray<int64_t> rowsIn_;
+    LargeArray<uint32_t> rowsIn_;  // rows are numbered in 32 bits
     std::vector<State> states_;
 };
 

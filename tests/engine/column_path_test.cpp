@@ -84,13 +84,13 @@ namespace {
 
 // A table with every kind the path reads: few-valued keys, texts in
 // several scripts and widths, reals no binary fraction holds and reals
-// hundreds of powers of ten apart, nulls in
-// every column, and integers whose total leaves 64 bits.
+// hundreds of powers of ten apart, nulls in all but two columns, and
+// integers whose total leaves 64 bits.
 QByteArray generatedTable(std::mt19937& random, bool caseTwins) {
     const auto pick = [&](int n) { return int(random() % unsigned(n)); };
     const char* words[] = {"alpha", "Beta", "gamma", "デルタ", "ｅｐｓｉｌｏｎ", "zeta"};
     const char* twins[] = {"alpha", "ALPHA", "Beta", "beta"};
-    QByteArray csv = "k,g,n,r,big,d,w\r\n";
+    QByteArray csv = "k,g,n,r,big,d,w,m,v\r\n";
     for (int i = 0; i < 400; ++i) {
         QByteArrayList f;
         f << (pick(8) ? QByteArray::number(pick(7)) : QByteArray());
@@ -102,6 +102,8 @@ QByteArray generatedTable(std::mt19937& random, bool caseTwins) {
         // Reals too far apart for any fixed point: only an exact sum keeps them.
         f << (pick(8) ? QByteArray::number((pick(2) ? 1 : -1) * (1 + pick(999)) / 7.0, 'g', 17) + "e" + QByteArray::number(pick(400) - 200)
                       : QByteArray());
+        // And two with a value in every row, whose counts are their rows'.
+        f << QByteArray::number(pick(201) - 100) << QByteArray::number((pick(2001) - 1000) / 8.0);
         csv += f.join(',') + "\r\n";
     }
     return csv;
@@ -132,7 +134,7 @@ public:
         if (pick(3) == 0) {
             items << "*";
         } else {
-            static const QStringList columns = {"k", "g", "n", "r", "big", "d", "w"};
+            static const QStringList columns = {"k", "g", "n", "r", "big", "d", "w", "m", "v"};
             for (int i = 0; i <= pick(4); ++i) items << columns[pick(int(columns.size()))] + (pick(4) ? QString() : QStringLiteral(" AS c%1").arg(i));
         }
         QString sql = "SELECT " + top() + items.join(", ") + " FROM " + table;
@@ -154,7 +156,8 @@ public:
         static const QStringList aggregates = {
             "Count(*)", "Count(r)", "Count(g)", "Count(d)", "Sum(n)",  "Sum(r)",  "Avg(n)",          "Avg(r)",
             "Min(n)",   "Max(n)",   "Min(r)",   "Max(r)",   "Sum(big)", "Avg(big)", "Max(n) - Min(r)", "Sum(n) + 1", "Sum(w)", "Avg(w)", "Max(w)",
-            "StDev(n)", "Var(r)", "StDevP(w)", "VarP(big)", "StDev(k) + 1"};
+            "StDev(n)", "Var(r)", "StDevP(w)", "VarP(big)", "StDev(k) + 1", "Sum(m)", "Avg(v)", "Count(m)", "Sum(v)",
+            "Min(v)", "Var(m)"};
         const int count = 1 + pick(3);
         for (int i = 0; i < count; ++i) items << aggregates[pick(int(aggregates.size()))] + (pick(3) ? QString() : QStringLiteral(" AS a%1").arg(i));
         QString sql = "SELECT " + top() + items.join(", ") + " FROM " + table;
