@@ -615,9 +615,16 @@ std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column, const st
     return order;
 }
 
-CsvTable::ValueCodes codesOfText(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+// A column's codes as they are made, four bytes each.
+struct WideCodes {
+    LargeArray<uint32_t> codes;
+    uint32_t width = 1;
+    bool caseTwins = false;
+};
+
+WideCodes codesOfText(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
     Spellings s = spellingsInOrder(table, column, stop);
-    CsvTable::ValueCodes out;
+    WideCodes out;
     std::vector<uint32_t> codeOfId(s.spellings.size());
     for (uint32_t k = 0; k < s.byRank.size(); ++k) {
         if (k > 0 && compareIgnoringCase(s.spellings[s.byRank[k - 1]], s.spellings[s.byRank[k]]) == 0) out.caseTwins = true;
@@ -635,8 +642,8 @@ CsvTable::ValueCodes codesOfText(const CsvTable& table, size_t column, const std
 }
 
 // Integers: a count over the range when it is narrow, else the sorted distinct values.
-CsvTable::ValueCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
-    CsvTable::ValueCodes out;
+WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    WideCodes out;
     const size_t rows = table.rowCount();
     out.codes.resize(rows);
     int64_t low = std::numeric_limits<int64_t>::max(), high = std::numeric_limits<int64_t>::min();
@@ -723,14 +730,19 @@ const CsvTable::ValueCodes& CsvTable::codesOf(size_t column, const std::atomic<b
     std::lock_guard lock(indexLock_);
     std::unique_ptr<ValueCodes>& codes = codes_[column];
     if (!codes) {
-        if (types_[column] == ColumnType::Text) codes = std::make_unique<ValueCodes>(codesOfText(*this, column, stop));
-        else codes = std::make_unique<ValueCodes>(codesOfIntegers(*this, column, stop));
-        codes->cellOfCode.assign(codes->width, nullCell(types_[column]));
-        std::vector<bool> seen(codes->width);
-        for (size_t r = 0; r < codes->codes.size(); ++r) {
-            const uint32_t code = codes->codes[r];
-            if (!seen[code]) seen[code] = true, codes->cellOfCode[code] = cell(r, column);
+        WideCodes wide = types_[column] == ColumnType::Text ? codesOfText(*this, column, stop)
+                                                            : codesOfIntegers(*this, column, stop);
+        auto made = std::make_unique<ValueCodes>();
+        made->width = wide.width;
+        made->caseTwins = wide.caseTwins;
+        made->cellOfCode.assign(wide.width, nullCell(types_[column]));
+        std::vector<bool> seen(wide.width);
+        for (size_t r = 0; r < wide.codes.size(); ++r) {
+            const uint32_t code = wide.codes[r];
+            if (!seen[code]) seen[code] = true, made->cellOfCode[code] = cell(r, column);
         }
+        made->codes = CodeArray(std::move(wide.codes), wide.width);
+        codes = std::move(made);
     }
     return *codes;
 }

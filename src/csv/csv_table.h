@@ -5,6 +5,7 @@
 #pragma once
 
 #include "values/column_types.h"
+#include "csv/code_array.h"
 #include "csv/csv_reader.h"
 
 #include <atomic>
@@ -110,7 +111,7 @@ public:
     // values, ascending. Texts equal but for case get codes of their own and
     // caseTwins says so. Built the first time, hearing stop as rowsWithKey does.
     struct ValueCodes {
-        LargeArray<uint32_t> codes;
+        CodeArray codes;
         uint32_t width = 1;  // one more than the highest code
         bool caseTwins = false;
         std::vector<Cell> cellOfCode;  // each code's value

@@ -206,20 +206,43 @@ __int128 unitsOf(double x, int scale) {
     return bits >> 63 ? -units : units;
 }
 
+// Each kept row's group number, in as many bytes as the numbers take;
+// none when every row is group 0.
+struct GroupNumbers {
+    const void* data = nullptr;
+    unsigned bytes = 4;
+
+    static GroupNumbers of(const CodeArray& codes) {
+        if (codes.bytes() == 1) return {codes.ones(), 1};
+        if (codes.bytes() == 2) return {codes.twos(), 2};
+        return {codes.fours(), 4};
+    }
+};
+
 // Which rows a pass reads: kept rows (or all), their groups (or one), and
 // of those groups only the ones of this thread's part.
 struct Pass {
     size_t begin, end;
-    const uint32_t* rows;    // null: the row is its index
-    const uint32_t* groups;  // null: every row is group 0
+    const uint32_t* rows;  // null: the row is its index
+    GroupNumbers groups;
     uint32_t part = 0, parts = 1;
     const std::atomic<bool>* stop;
 
     template <typename Body>
     void each(Body body) const {
+        switch (groups.bytes) {
+        case 1: return eachOf(static_cast<const uint8_t*>(groups.data), body);
+        case 2: return eachOf(static_cast<const uint16_t*>(groups.data), body);
+        default: return eachOf(static_cast<const uint32_t*>(groups.data), body);
+        }
+    }
+
+private:
+    template <typename Number, typename Body>
+    void eachOf(const Number* numbers, Body body) const {
         for (size_t i = begin; i < end; ++i) {
             listen(stop, i);
-            const uint32_t g = groups ? groups[i] : 0;
+            const uint32_t g = numbers ? numbers[i] : 0;
             if (parts > 1 && g % parts != part) continue;
             body(g, rows ? rows[i] : i);
         }
@@ -771,13 +794,13 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     const size_t parts = threadCount(n);
     size_t groups = 1;
     LargeArray<uint32_t> groupStore;
-    const uint32_t* groupOf = nullptr;     // per kept row; null when there is one group
+    GroupNumbers groupOf;
     LargeArray<uint64_t> keyOfGroup;      // when the group number is a rank
     const bool dense = columnPathTuning().denseKeys && span <= columnPathTuning().denseKeys;
     if (!codes.empty() && dense) {
         groups = size_t(span);
         if (codes.size() == 1 && !filtered) {
-            groupOf = codes[0]->codes.data();
+            groupOf = GroupNumbers::of(codes[0]->codes);
         } else {
             groupStore.resize(n);
             onThreads(parts, parts, [&](size_t p) {
@@ -786,7 +809,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                     groupStore[i] = uint32_t(keyOf(rowAt(i)));
                 }
             });
-            groupOf = groupStore.data();
+            groupOf = {groupStore.data(), 4};
         }
     } else if (!codes.empty()) {
         // Many keys: each thread gathers the keys of its own hash share and
@@ -851,7 +874,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                 groupStore[i] = sets[shareOf(keys[i])]->groupOf(keys[i]);
             }
         });
-        groupOf = groupStore.data();
+        groupOf = {groupStore.data(), 4};
     }
 
     // Few groups: each thread a share of the rows, merged in row order.

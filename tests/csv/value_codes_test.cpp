@@ -79,4 +79,27 @@ TEST_P(ValueCodes, FollowTheCollationAndTheSpellingsOnEveryCore) {
 
 INSTANTIATE_TEST_SUITE_P(CaseTwins, ValueCodes, testing::Bool());
 
+// Integer codes are the values' ranks whatever bytes they are kept in: one
+// for up to 255 values, two for up to 65,535, else four.
+TEST(IntegerCodes, AreTheValuesRanksInEveryWidth) {
+    std::mt19937 random(5);
+    for (const auto& [distinct, bytes] : {std::pair{200u, 1u}, {3000u, 2u}, {90000u, 4u}}) {
+        std::vector<int64_t> values(160000);
+        const int64_t apart = distinct == 3000 ? 3 : 1000003;  // a narrow range is counted, a wide one sorted
+        for (int64_t& v : values) v = int64_t(random() % distinct) * apart - 7;
+        std::string text = "k\n";
+        for (const int64_t v : values) text += std::to_string(v) + "\n";
+        const auto table = tarlo::CsvTable::fromUtf8(text, "t.csv", {});
+        const tarlo::CsvTable::ValueCodes& codes = table->codesOf(0);
+        EXPECT_EQ(codes.codes.bytes(), bytes);
+        std::vector<int64_t> sorted = values;
+        std::sort(sorted.begin(), sorted.end());
+        sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+        ASSERT_EQ(codes.width, sorted.size() + 1);
+        for (size_t r = 0; r < values.size(); ++r)
+            ASSERT_EQ(codes.codes[r], std::lower_bound(sorted.begin(), sorted.end(), values[r]) - sorted.begin() + 1)
+                << distinct << " values, row " << r;
+    }
+}
+
 }  // namespace
