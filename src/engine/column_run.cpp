@@ -532,6 +532,10 @@ public:
         uint8_t& r = registers_[h >> 52];
         r = std::max(r, uint8_t(std::countl_zero((h << 12) | (uint64_t(1) << 11)) + 1));
     }
+    // Adds other's keys.
+    void merge(const DistinctEstimate& other) {
+        for (size_t i = 0; i < registers_.size(); ++i) registers_[i] = std::max(registers_[i], other.registers_[i]);
+    }
     size_t value() const {
         constexpr double m = 4096;
         double sum = 0;
@@ -815,26 +819,25 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         // Many keys: each thread gathers the keys of its own hash share and
         // sorts them; merging the shares' sorted keys gives every group its
         // number, its rank among the keys, which the shares' sets then hold.
-        LargeArray<uint64_t> keys;
-        keys.resize(n);
+        // A row's key is worked out again in each pass, not kept: a few
+        // reads of codes beat a column of keys as large as the table's own.
+        const auto shareOf = [&](uint64_t key) { return size_t(((key * 0x9E3779B97F4A7C15ull) >> 56) % parts); };
+        std::vector<DistinctEstimate> estimates(parts);
         onThreads(parts, parts, [&](size_t p) {
             for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
                 listen(stop, i);
-                keys[i] = keyOf(rowAt(i));
+                estimates[p].add(keyOf(rowAt(i)));
             }
         });
-        const auto shareOf = [&](uint64_t key) { return size_t(((key * 0x9E3779B97F4A7C15ull) >> 56) % parts); };
+        for (size_t p = 1; p < parts; ++p) estimates[0].merge(estimates[p]);
+        const size_t expected = estimates[0].value() / parts;  // the shares split the keys evenly
         std::vector<std::unique_ptr<KeySet>> sets(parts);
         std::vector<LargeArray<uint64_t>> sorted(parts);
         onThreads(parts, parts, [&](size_t p) {
-            DistinctEstimate estimate;
-            for (size_t i = 0; i < n; ++i)
-                if (shareOf(keys[i]) == p) estimate.add(keys[i]);
-            const size_t expected = estimate.value();
             auto set = std::make_unique<KeySet>(expected + expected / 16);
             for (size_t i = 0; i < n; ++i) {
                 listen(stop, i);
-                if (shareOf(keys[i]) == p) set->add(keys[i]);
+                if (const uint64_t key = keyOf(rowAt(i)); shareOf(key) == p) set->add(key);
             }
             LargeArray<uint64_t> mine = set->keys();
             size_t comparisons = 0;  // a sort of millions of keys takes a second: it listens too
@@ -871,7 +874,8 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         onThreads(parts, parts, [&](size_t p) {
             for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
                 listen(stop, i);
-                groupStore[i] = sets[shareOf(keys[i])]->groupOf(keys[i]);
+                const uint64_t key = keyOf(rowAt(i));
+                groupStore[i] = sets[shareOf(key)]->groupOf(key);
             }
         });
         groupOf = {groupStore.data(), 4};
