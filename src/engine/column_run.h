@@ -40,8 +40,8 @@ private:
 // A part's rows are written before the reader reaches them: all at once,
 // or, when write is set, only as the reader comes to a part, that part and
 // the next few together on every core. Then a result of millions of rows
-// never stands in memory whole. write reads the table, never the plan, and
-// throws only Cancelled.
+// never stands in memory whole. write reads the table, never the plan; it
+// throws Cancelled, and Error only for a fault of ours.
 struct ColumnRows {
     size_t fieldCount = 0;
     std::vector<RowPart> parts;
@@ -49,7 +49,7 @@ struct ColumnRows {
     std::shared_ptr<const CsvTable> table;  // what write reads, kept while it may
     size_t written = 0;  // parts before this one are written (when write is set)
 
-    // Makes sure part p is written. Throws Cancelled.
+    // Makes sure part p is written. Throws as write does.
     void ready(size_t p);
     size_t rowsIn(size_t part) const { return fieldCount ? parts[part].kinds.size() / fieldCount : 0; }
 };

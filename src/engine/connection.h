@@ -70,7 +70,8 @@ public:
     std::string_view fieldUtf8(int i);
     enum class FieldKind { Null, Number, Text };
     std::string_view field(int i, FieldKind& kind);
-    // Moves to the next row. Throws Error (the rows read so far stay valid).
+    // Moves to the next row. Throws Error (the rows read so far stay valid),
+    // or Cancelled once the statement is interrupted.
     void next();
     // Whether the column path gave the rows (SQLite only named the fields).
     bool fromColumns() const { return rows_.has_value(); }
