@@ -242,6 +242,34 @@ ColumnType CsvTable::readDeclaredColumn(LargeArray<Cell>& cells, size_t column, 
 
 namespace {
 
+uint64_t hashOfText(std::string_view s) {
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ s.size();
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 29;
+    }
+    uint64_t w = 0;
+    if (i < s.size()) std::memcpy(&w, s.data() + i, s.size() - i);  // an empty view may have no data
+    h = (h ^ w) * 0x94D049BB133111EBull;
+    return h ^ (h >> 32);
+}
+
+// Whether two texts of the same length are the same: short ones (most are)
+// by two loads each, not a call.
+bool sameBytes(const char* a, const char* b, size_t n) {
+    const auto load = [](const char* p, auto word) {
+        std::memcpy(&word, p, sizeof word);
+        return word;
+    };
+    if (n >= 8 && n <= 16) return load(a, uint64_t()) == load(b, uint64_t()) && load(a + n - 8, uint64_t()) == load(b + n - 8, uint64_t());
+    if (n >= 4 && n < 8) return load(a, uint32_t()) == load(b, uint32_t()) && load(a + n - 4, uint32_t()) == load(b + n - 4, uint32_t());
+    if (n < 4) return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
+    return std::memcmp(a, b, n) == 0;
+}
+
 // The spellings a text column has kept so far, each a slice of the text
 // already compacted, found by their bytes. Holds up to a set number; past
 // it, new spellings are still found if kept, but no more are kept.
@@ -249,34 +277,43 @@ class KeptSpellings {
 public:
     KeptSpellings(const char* text, size_t most) : text_(text), most_(most) { slots_.resize(64); }
     // The slice kept with these bytes, or a slice of length 0 and the slot to keep them in.
-    FieldRef find(std::string_view s, size_t& slot) const {
+    FieldRef find(std::string_view s, uint64_t hash, size_t& slot) const {
         const size_t mask = slots_.size() - 1;
-        for (slot = std::hash<std::string_view>{}(s) & mask;; slot = (slot + 1) & mask) {
-            const FieldRef f = slots_[slot];
-            if (f.length() == 0) return f;
-            if (f.length() == s.size() && std::memcmp(text_ + f.offset(), s.data(), s.size()) == 0) return f;
+        const auto tag = uint32_t(hash >> 32);
+        for (slot = size_t(hash) & mask;; slot = (slot + 1) & mask) {
+            const Slot& at = slots_[slot];
+            if (at.text.length() == 0) return at.text;
+            if (at.tag == tag && at.text.length() == s.size() && sameBytes(text_ + at.text.offset(), s.data(), s.size()))
+                return at.text;
         }
     }
-    void keep(size_t slot, FieldRef f) {
+    // A slot read soon: its cache line asked for ahead of the probe.
+    void prefetch(uint64_t hash) const { __builtin_prefetch(&slots_[size_t(hash) & (slots_.size() - 1)]); }
+    void keep(size_t slot, FieldRef f, uint64_t hash) {
         if (count_ >= most_) return;
-        slots_[slot] = f;
+        slots_[slot] = {f, uint32_t(hash >> 32)};
         if (++count_ * 2 > slots_.size()) grow();
     }
 
 private:
+    struct Slot {
+        FieldRef text;  // length 0: empty (fresh pages are)
+        uint32_t tag;   // the hash's high half, to pass most others by
+    };
     void grow() {
-        LargeArray<FieldRef> old = std::move(slots_);
-        slots_.resize(old.size() * 2);  // fresh pages: every slot empty (length 0)
+        LargeArray<Slot> old = std::move(slots_);
+        slots_.resize(old.size() * 2);
         for (size_t i = 0; i < old.size(); ++i) {
-            if (old[i].length() == 0) continue;
+            if (old[i].text.length() == 0) continue;
+            const std::string_view s(text_ + old[i].text.offset(), old[i].text.length());
             size_t slot;
-            find({text_ + old[i].offset(), old[i].length()}, slot);
+            find(s, hashOfText(s), slot);
             slots_[slot] = old[i];
         }
     }
     const char* text_;
     size_t most_, count_ = 0;
-    LargeArray<FieldRef> slots_;
+    LargeArray<Slot> slots_;
 };
 
 }  // namespace
@@ -287,36 +324,86 @@ private:
 // the earlier slice, so a column of few values keeps their text once and
 // stays in the cache however its rows are visited. A column keeps up to a
 // sixteenth of its rows' spellings (at least 4096) to share.
+// Each core compacts a run of rows into the front of that run's own text;
+// the runs' text is then joined, and their slices moved with it.
 void CsvTable::compactText() {
     std::vector<size_t> textColumns;
-    std::vector<KeptSpellings> kept;
-    for (size_t c = 0; c < columns_.size(); ++c) {
-        if (types_[c] != ColumnType::Text) continue;
-        textColumns.push_back(c);
-        kept.emplace_back(text_.data(), std::max<size_t>(4096, columns_[c].cells.size() / 16));
+    for (size_t c = 0; c < columns_.size(); ++c)
+        if (types_[c] == ColumnType::Text) textColumns.push_back(c);
+    if (textColumns.empty()) return text_.shrinkTo(0);
+    const auto fieldOf = [&](size_t r, size_t c) -> FieldRef* {
+        Column& column = columns_[c];
+        if (r < column.firstRow || r - column.firstRow >= column.cells.size()) return nullptr;
+        FieldRef& f = column.cells[r - column.firstRow].text;
+        return f.length() == kMissing || f.length() == 0 ? nullptr : &f;
+    };
+    const size_t parts = rows_ * textColumns.size() > (size_t(1) << 18) ? coreCount() : 1;
+    // A run's text begins at its first field: within a row, later fields
+    // lie further on, and later rows further still.
+    std::vector<size_t> from(parts, 0), to(parts, 0);
+    for (size_t p = 1; p < parts; ++p) {
+        from[p] = text_.size();
+        for (size_t r = rows_ * p / parts; r < rows_ && from[p] == text_.size(); ++r)
+            for (const size_t c : textColumns)
+                if (const FieldRef* f = fieldOf(r, c)) {
+                    from[p] = f->offset();
+                    break;
+                }
     }
-    size_t write = 0;
-    for (size_t r = 0; r < rows_; ++r) {
-        listen(r);
-        for (size_t k = 0; k < textColumns.size(); ++k) {  // within a row, later fields lie further on
-            Column& column = columns_[textColumns[k]];
-            if (r < column.firstRow || r - column.firstRow >= column.cells.size()) continue;
-            FieldRef& f = column.cells[r - column.firstRow].text;
-            if (f.length() == kMissing || f.length() == 0) continue;
-            // Slices kept lie below write, which never passes the slice read.
-            size_t slot;
-            if (const FieldRef same = kept[k].find({text_.data() + f.offset(), f.length()}, slot); same.length()) {
-                f = same;
-                continue;
+    onThreads(parts, parts, [&](size_t p) {
+        const size_t first = rows_ * p / parts, last = rows_ * (p + 1) / parts;
+        std::vector<KeptSpellings> kept;
+        for (size_t k = 0; k < textColumns.size(); ++k)
+            kept.emplace_back(text_.data(), std::max<size_t>(4096, rows_ / 16));
+        size_t write = from[p];
+        // Rows 16 at a time: their fields hashed and their slots asked for
+        // first, so the probes of a column of many spellings wait less.
+        constexpr size_t kBatch = 16;
+        std::vector<uint64_t> hashes(kBatch * textColumns.size());
+        for (size_t r = first; r < last; ++r) {
+            listen(r);
+            if ((r - first) % kBatch == 0) {
+                for (size_t b = r; b < std::min(last, r + kBatch); ++b)
+                    for (size_t k = 0; k < textColumns.size(); ++k)
+                        if (const FieldRef* f = fieldOf(b, textColumns[k])) {
+                            const uint64_t h = hashOfText({text_.data() + f->offset(), f->length()});
+                            hashes[(b - r) * textColumns.size() + k] = h;
+                            kept[k].prefetch(h);
+                        }
             }
-            std::memmove(text_.data() + write, text_.data() + f.offset(), f.length());
-            f = FieldRef(write, f.length());
-            write += f.length();
-            kept[k].keep(slot, f);
+            for (size_t k = 0; k < textColumns.size(); ++k) {
+                FieldRef* f = fieldOf(r, textColumns[k]);
+                if (!f) continue;
+                // Slices kept lie below write, which never passes the slice read.
+                const std::string_view s(text_.data() + f->offset(), f->length());
+                const uint64_t hash = hashes[(r - first) % kBatch * textColumns.size() + k];
+                size_t slot;
+                if (const FieldRef same = kept[k].find(s, hash, slot); same.length()) {
+                    *f = same;
+                    continue;
+                }
+                std::memmove(text_.data() + write, s.data(), s.size());
+                *f = FieldRef(write, s.size());
+                write += s.size();
+                kept[k].keep(slot, *f, hash);
+            }
         }
+        to[p] = write;
+    });
+    std::vector<size_t> shift(parts, 0);
+    size_t joined = to[0];
+    for (size_t p = 1; p < parts; ++p) {
+        shift[p] = from[p] - joined;
+        std::memmove(text_.data() + joined, text_.data() + from[p], to[p] - from[p]);
+        joined += to[p] - from[p];
     }
-    kept.clear();
-    text_.shrinkTo(write);
+    onThreads(parts, parts, [&](size_t p) {
+        if (!shift[p]) return;
+        for (size_t r = rows_ * p / parts, last = rows_ * (p + 1) / parts; r < last; ++r)
+            for (const size_t c : textColumns)
+                if (FieldRef* f = fieldOf(r, c)) *f = FieldRef(f->offset() - shift[p], f->length());
+    });
+    text_.shrinkTo(joined);
 }
 
 void CsvTable::onColumnsInParallel(size_t width, const std::function<void(size_t)>& work) const {
@@ -446,20 +533,6 @@ size_t rowParts(size_t rows) {
 }
 
 // A hash of a short text, read eight bytes at a time.
-uint64_t hashOfText(std::string_view s) {
-    uint64_t h = 0x9E3779B97F4A7C15ull ^ s.size();
-    size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        uint64_t w;
-        std::memcpy(&w, s.data() + i, 8);
-        h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
-        h ^= h >> 29;
-    }
-    uint64_t w = 0;
-    if (i < s.size()) std::memcpy(&w, s.data() + i, s.size() - i);  // an empty view may have no data
-    h = (h ^ w) * 0x94D049BB133111EBull;
-    return h ^ (h >> 32);
-}
 
 // Numbers each distinct spelling in the order first seen: an open-addressing
 // table of hashes, with each spelling copied once into a small arena of its
