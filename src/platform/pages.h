@@ -1,6 +1,6 @@
 // Memory taken from the system in whole pages, for the big buffers of a
 // parsed table: grown without copying where the system can move mappings
-// (Linux), with huge pages requested where it has them.
+// (Linux).
 #pragma once
 
 #include <cstddef>
