@@ -201,6 +201,7 @@ __int128 unitsOf(double x, int scale) {
     const int field = int((bits >> 52) & 0x7FF);
     uint64_t significand = bits & ((uint64_t(1) << 52) - 1);
     if (field) significand |= uint64_t(1) << 52;
+    if (significand == 0) return 0;  // a zero has no bits to place (and would shift by over 64)
     const int shift = (field ? field : 1) - 1075 - scale;
     const __int128 units = shift >= 0 ? __int128(significand) << shift : __int128(significand >> -shift);
     return bits >> 63 ? -units : units;
