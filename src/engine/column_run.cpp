@@ -207,6 +207,11 @@ __int128 unitsOf(double x, int scale) {
     return bits >> 63 ? -units : units;
 }
 
+size_t threadCount(size_t work) {
+    if (work < columnPathTuning().rowsForThreads) return 1;
+    return coreCount();
+}
+
 // Each kept row's group number, in as many bytes as the numbers take;
 // none when every row is group 0.
 struct GroupNumbers {
@@ -265,11 +270,10 @@ public:
             State& s = states_.emplace_back();
             s.what = wanted;
             s.type = wanted.kind == Aggregate::CountRows ? ColumnType::Integer : table.columnTypes()[wanted.column];
-            // A column without nulls has a value in every row: the rows are its count.
-            const bool counted = wanted.kind == Aggregate::Min || wanted.kind == Aggregate::Max;
-            if (wanted.kind != Aggregate::CountRows && (counted || table.hasNulls(wanted.column))) s.count.resize(groups);
             const bool total = wanted.kind == Aggregate::Sum || wanted.kind == Aggregate::Avg;
             const bool extreme = wanted.kind == Aggregate::Min || wanted.kind == Aggregate::Max;
+            // A column without nulls has a value in every row: the rows are its count.
+            if (wanted.kind != Aggregate::CountRows && (extreme || table.hasNulls(wanted.column))) s.count.resize(groups);
             if (total && s.type == ColumnType::Integer) s.integers.resize(groups);
             if (total && s.type == ColumnType::Real) {
                 // Reals whose bits, times the rows, fit 126 bits add exactly as integers.
@@ -387,7 +391,7 @@ public:
             const Aggregate kind = states_[k].what.kind;
             if (kind != Aggregate::Sum && kind != Aggregate::Avg && !isSpread(kind)) continue;
             std::atomic<bool> declined{false};
-            const size_t parts = groups < columnPathTuning().rowsForThreads ? 1 : coreCount();
+            const size_t parts = threadCount(groups);
             onThreads(parts, parts, [&](size_t p) {
                 for (size_t g = groups * p / parts, end = groups * (p + 1) / parts; g < end; ++g) {
                     listen(stop, g);
@@ -462,11 +466,6 @@ private:
     LargeArray<uint32_t> rowsIn_;  // rows are numbered in 32 bits
     std::vector<State> states_;
 };
-
-size_t threadCount(size_t work) {
-    if (work < columnPathTuning().rowsForThreads) return 1;
-    return coreCount();
-}
 
 // A hash share's composite group keys, then each key's group number.
 // Open addressing, up to three quarters full; slots hold key + 1, so fresh
