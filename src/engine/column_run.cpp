@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 namespace tarlo {
 
@@ -226,16 +227,20 @@ struct GroupNumbers {
 };
 
 // Which rows a pass reads: kept rows (or all), their groups (or one), and
-// of those groups only the ones of this thread's part.
+// of those groups only the ones of this thread's part. Rows sorted by key
+// give their groups by the keys instead: a new key starts the next group.
 struct Pass {
     size_t begin, end;
     const uint32_t* rows;  // null: the row is its index
     GroupNumbers groups;
     uint32_t part = 0, parts = 1;
     const std::atomic<bool>* stop;
+    const uint64_t* sortedKeys = nullptr;  // with rows: the group of begin is firstGroup
+    uint32_t firstGroup = 0;
 
     template <typename Body>
     void each(Body body) const {
+        if (sortedKeys) return eachSorted(body);
         switch (groups.bytes) {
         case 1: return eachOf(static_cast<const uint8_t*>(groups.data), body);
         case 2: return eachOf(static_cast<const uint16_t*>(groups.data), body);
@@ -244,6 +249,16 @@ struct Pass {
     }
 
 private:
+    template <typename Body>
+    void eachSorted(Body body) const {
+        uint32_t g = firstGroup;
+        for (size_t i = begin; i < end; ++i) {
+            listen(stop, i);
+            if (i > begin && sortedKeys[i] != sortedKeys[i - 1]) ++g;
+            body(g, rows[i]);
+        }
+    }
+
     template <typename Number, typename Body>
     void eachOf(const Number* numbers, Body body) const {
         for (size_t i = begin; i < end; ++i) {
@@ -467,90 +482,136 @@ private:
     std::vector<State> states_;
 };
 
-// A hash share's composite group keys, then each key's group number.
-// Open addressing, up to three quarters full; slots hold key + 1, so fresh
-// (zero) pages are empty slots without a fill. One thread adds and numbers;
-// once numbered, any thread may look up.
-class KeySet {
-public:
-    explicit KeySet(size_t expected) { makeSlots(expected); }
-    void add(uint64_t key) {
-        if ((size_ + 1) * 4 > slots_.size() * 3) grow();
-        const size_t i = find(key);
-        if (slots_[i]) return;
-        slots_[i] = key + 1;
-        ++size_;
-    }
-    // The keys, in no order.
-    LargeArray<uint64_t> keys() const {
-        LargeArray<uint64_t> out;
-        out.reserve(size_);
-        for (size_t i = 0; i < slots_.size(); ++i)
-            if (slots_[i]) out.push_back(slots_[i] - 1);
+// A group's key: its columns' value codes side by side in bit fields, the
+// first column's highest, so that keys sort as the codes do and a code is
+// read back with a shift, not a division.
+struct KeyFields {
+    std::vector<int> shift;
+    std::vector<uint64_t> mask;
+    uint64_t span = 1;  // every key is below it
+
+    // Nothing when the fields take more than 63 bits.
+    static std::optional<KeyFields> of(const std::vector<const CsvTable::ValueCodes*>& codes) {
+        KeyFields out;
+        out.shift.resize(codes.size());
+        out.mask.resize(codes.size());
+        int bits = 0;
+        uint64_t highest = 0;
+        for (size_t k = codes.size(); k-- > 0;) {
+            const uint32_t top = codes[k]->width ? codes[k]->width - 1 : 0;
+            const int width = std::bit_width(top);
+            if (bits + width > 63) return std::nullopt;
+            out.shift[k] = bits;
+            out.mask[k] = (uint64_t(1) << width) - 1;
+            highest |= uint64_t(top) << bits;
+            bits += width;
+        }
+        out.span = highest + 1;
         return out;
     }
-    // Numbers come after every key is added; the numbers' pages are taken
-    // only as they are written.
-    void number(uint64_t key, uint32_t group) { groups_[find(key)] = group; }
-    uint32_t groupOf(uint64_t key) const { return groups_[find(key)]; }
-
-private:
-    void makeSlots(size_t expected) {
-        size_t capacity = 16;
-        while (capacity * 3 < expected * 4) capacity *= 2;
-        slots_.resize(capacity);
-        groups_ = {};
-        groups_.resize(capacity);
-    }
-    size_t find(uint64_t key) const {
-        const uint64_t stored = key + 1;
-        size_t i = size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & (slots_.size() - 1);
-        while (slots_[i] != 0 && slots_[i] != stored) i = (i + 1) & (slots_.size() - 1);
-        return i;
-    }
-    void grow() {
-        LargeArray<uint64_t> old = std::move(slots_);
-        makeSlots(old.size());
-        for (size_t j = 0; j < old.size(); ++j)
-            if (old[j]) slots_[find(old[j] - 1)] = old[j];
-    }
-    LargeArray<uint64_t> slots_;
-    LargeArray<uint32_t> groups_;
-    size_t size_ = 0;
+    uint32_t code(uint64_t key, size_t k) const { return uint32_t((key >> shift[k]) & mask[k]); }
 };
 
-// About how many distinct keys a run of keys holds (HyperLogLog, 4096
-// registers, within a few percent), so a key map is made its final size at
-// once instead of growing through every size below it.
-class DistinctEstimate {
-public:
-    void add(uint64_t key) {
-        uint64_t h = key + 0x9E3779B97F4A7C15ull;  // splitmix64's finish
-        h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
-        h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-        h ^= h >> 31;
-        uint8_t& r = registers_[h >> 52];
-        r = std::max(r, uint8_t(std::countl_zero((h << 12) | (uint64_t(1) << 11)) + 1));
-    }
-    // Adds other's keys.
-    void merge(const DistinctEstimate& other) {
-        for (size_t i = 0; i < registers_.size(); ++i) registers_[i] = std::max(registers_[i], other.registers_[i]);
-    }
-    size_t value() const {
-        constexpr double m = 4096;
-        double sum = 0;
-        size_t zeros = 0;
-        for (const uint8_t r : registers_) {
-            sum += std::ldexp(1.0, -int(r));
-            zeros += r == 0;
+// The kept rows in the order of their group keys (then of the rows), found
+// without a hash: the keys' range is cut into runs of about rowsPerRun rows
+// each, by their leading bits, so that every group lies in one run; the
+// rows are scattered to their runs, and each run is sorted on its own, in
+// cache, on every core. A group's number is then its key's rank.
+struct KeyOrder {
+    LargeArray<uint64_t> keys;  // the rows' keys, ascending; at the end, each group's key
+    LargeArray<uint32_t> rows;  // each key's row
+    std::vector<size_t> runStart;     // where each run begins, and the end
+    std::vector<uint32_t> firstGroup; // the group of each run's first row, and the count
+
+    template <typename KeyOf, typename RowAt>
+    KeyOrder(size_t n, uint64_t span, KeyOf keyOf, RowAt rowAt, size_t rowsPerRun, const std::atomic<bool>* stop) {
+        // Fine slices of the keys' range, counted on every core, are joined
+        // into runs; a slice too full stays one run, sorted all the same.
+        const uint64_t highest = span ? span - 1 : 0;  // no rows: no keys
+        int shift = 0;
+        while ((highest >> shift) >= (uint64_t(1) << 16)) ++shift;
+        const size_t slices = size_t(highest >> shift) + 1;
+        const size_t parts = threadCount(n);
+        std::vector<std::vector<uint32_t>> count(parts, std::vector<uint32_t>(slices));
+        onThreads(parts, parts, [&](size_t p) {
+            for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
+                listen(stop, i);
+                ++count[p][keyOf(rowAt(i)) >> shift];
+            }
+        });
+        std::vector<uint32_t> runOf(slices);
+        std::vector<size_t> rowsIn;
+        size_t filling = 0;
+        for (size_t s = 0; s < slices; ++s) {
+            size_t here = 0;
+            for (size_t p = 0; p < parts; ++p) here += count[p][s];
+            if (rowsIn.empty() || (filling && filling + here > rowsPerRun)) rowsIn.push_back(0), filling = 0;
+            runOf[s] = uint32_t(rowsIn.size() - 1);
+            rowsIn.back() += here;
+            filling += here;
         }
-        const double raw = 0.7213 / (1 + 1.079 / m) * m * m / sum;
-        if (raw < 2.5 * m && zeros) return size_t(m * std::log(m / double(zeros)));
-        return size_t(raw);
+        const size_t runs = rowsIn.size();
+        // Each thread's rows go after the rows of the threads before it, so
+        // a run holds its rows in file order.
+        std::vector<std::vector<size_t>> next(parts, std::vector<size_t>(runs));
+        for (size_t p = 0; p < parts; ++p)
+            for (size_t s = 0; s < slices; ++s) next[p][runOf[s]] += count[p][s];
+        runStart.resize(runs + 1);
+        size_t at = 0;
+        for (size_t r = 0; r < runs; ++r) {
+            runStart[r] = at;
+            for (size_t p = 0; p < parts; ++p) at += std::exchange(next[p][r], at);
+        }
+        runStart[runs] = at;
+        keys.resize(n);
+        rows.resize(n);
+        onThreads(parts, parts, [&](size_t p) {
+            for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
+                listen(stop, i);
+                const size_t row = rowAt(i);
+                const uint64_t key = keyOf(row);
+                const size_t to = next[p][runOf[key >> shift]]++;
+                keys[to] = key;
+                rows[to] = uint32_t(row);
+            }
+        });
+        // Each run sorted by key, then row; its distinct keys counted.
+        std::vector<uint32_t> groupsIn(runs);
+        onThreads(runs, parts, [&](size_t r) {
+            const size_t begin = runStart[r], end = runStart[r + 1];
+            std::vector<unsigned __int128> pairs(end - begin);
+            for (size_t i = begin; i < end; ++i) pairs[i - begin] = (unsigned __int128)keys[i] << 32 | rows[i];
+            size_t comparisons = 0;  // a run can be most rows: the sort listens too
+            std::sort(pairs.begin(), pairs.end(), [&](unsigned __int128 a, unsigned __int128 b) {
+                listen(stop, ++comparisons);
+                return a < b;
+            });
+            uint32_t distinct = 0;
+            for (size_t i = begin; i < end; ++i) {
+                keys[i] = uint64_t(pairs[i - begin] >> 32);
+                rows[i] = uint32_t(pairs[i - begin]);
+                distinct += i == begin || keys[i] != keys[i - 1];
+            }
+            groupsIn[r] = distinct;
+        });
+        firstGroup.resize(runs + 1);
+        for (size_t r = 0; r < runs; ++r) firstGroup[r + 1] = firstGroup[r] + groupsIn[r];
     }
 
-private:
-    std::array<uint8_t, 4096> registers_{};
+    size_t groups() const { return firstGroup.back(); }
+    Pass pass(size_t run, const std::atomic<bool>* stop) const {
+        return Pass{runStart[run], runStart[run + 1], rows.data(), {}, 0, 1, stop, keys.data(), firstGroup[run]};
+    }
+    // Once the rows are no longer read: keys holds each group's key.
+    LargeArray<uint64_t> takeGroupKeys() {
+        size_t g = 0;
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (i == 0 || keys[i] != keys[g - 1]) keys[g++] = keys[i];
+        rows = {};
+        keys.resize(g);
+        keys.shrinkTo(g);
+        return std::move(keys);
+    }
 };
 
 // The best `limit` values of one column in each group, in the window's
@@ -780,19 +841,17 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     // order: the key itself while the keys span a small range, else their
     // rank among the keys present.
     std::vector<const CsvTable::ValueCodes*> codes;
-    unsigned __int128 span = 1;
     for (const size_t column : plan.groupColumns) {
         const CsvTable::ValueCodes& c = table.codesOf(column, stop);
         if (c.caseTwins) return std::nullopt;
         codes.push_back(&c);
-        span *= c.width;
-        if (span >> 63) return std::nullopt;
     }
-    std::vector<uint64_t> stride(codes.size(), 1);
-    for (size_t k = codes.size(); k-- > 1;) stride[k - 1] = stride[k] * codes[k]->width;
+    const std::optional<KeyFields> layout = KeyFields::of(codes);
+    if (!layout) return std::nullopt;
+    const uint64_t span = layout->span;
     const auto keyOf = [&](size_t row) {
         uint64_t key = 0;
-        for (size_t k = 0; k < codes.size(); ++k) key += uint64_t(codes[k]->codes[row]) * stride[k];
+        for (size_t k = 0; k < codes.size(); ++k) key |= uint64_t(codes[k]->codes[row]) << layout->shift[k];
         return key;
     };
     const size_t parts = threadCount(n);
@@ -815,77 +874,24 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             });
             groupOf = {groupStore.data(), 4};
         }
-    } else if (!codes.empty()) {
-        // Many keys: each thread gathers the keys of its own hash share and
-        // sorts them; merging the shares' sorted keys gives every group its
-        // number, its rank among the keys, which the shares' sets then hold.
-        // A row's key is worked out again in each pass, not kept: a few
-        // reads of codes beat a column of keys as large as the table's own.
-        const auto shareOf = [&](uint64_t key) { return size_t(((key * 0x9E3779B97F4A7C15ull) >> 56) % parts); };
-        std::vector<DistinctEstimate> estimates(parts);
-        onThreads(parts, parts, [&](size_t p) {
-            for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
-                listen(stop, i);
-                estimates[p].add(keyOf(rowAt(i)));
-            }
-        });
-        for (size_t p = 1; p < parts; ++p) estimates[0].merge(estimates[p]);
-        const size_t expected = estimates[0].value() / parts;  // the shares split the keys evenly
-        std::vector<std::unique_ptr<KeySet>> sets(parts);
-        std::vector<LargeArray<uint64_t>> sorted(parts);
-        onThreads(parts, parts, [&](size_t p) {
-            auto set = std::make_unique<KeySet>(expected + expected / 16);
-            for (size_t i = 0; i < n; ++i) {
-                listen(stop, i);
-                if (const uint64_t key = keyOf(rowAt(i)); shareOf(key) == p) set->add(key);
-            }
-            LargeArray<uint64_t> mine = set->keys();
-            size_t comparisons = 0;  // a sort of millions of keys takes a second: it listens too
-            std::sort(mine.data(), mine.data() + mine.size(), [&](uint64_t a, uint64_t b) {
-                listen(stop, ++comparisons);
-                return a < b;
-            });
-            sorted[p] = std::move(mine);
-            sets[p] = std::move(set);
-        });
-        groups = 0;
-        for (size_t p = 0; p < parts; ++p) groups += sorted[p].size();
-        keyOfGroup.resize(groups);
-        // Each sorted key, once merged, is replaced by its rank.
-        std::vector<size_t> head(parts, 0);
-        for (size_t r = 0; r < groups; ++r) {
-            listen(stop, r);
-            size_t from = SIZE_MAX;  // the share whose next key is least
-            for (size_t p = 0; p < parts; ++p)
-                if (head[p] < sorted[p].size() && (from == SIZE_MAX || sorted[p][head[p]] < sorted[from][head[from]]))
-                    from = p;
-            uint64_t& next = sorted[from][head[from]++];
-            keyOfGroup[r] = next;
-            next = r;
-        }
-        onThreads(parts, parts, [&](size_t p) {
-            for (size_t j = 0; j < sorted[p].size(); ++j) {
-                listen(stop, j);
-                sets[p]->number(keyOfGroup[sorted[p][j]], uint32_t(sorted[p][j]));
-            }
-            sorted[p] = {};
-        });
-        groupStore.resize(n);
-        onThreads(parts, parts, [&](size_t p) {
-            for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
-                listen(stop, i);
-                const uint64_t key = keyOf(rowAt(i));
-                groupStore[i] = sets[shareOf(key)]->groupOf(key);
-            }
-        });
-        groupOf = {groupStore.data(), 4};
+    }
+    std::optional<KeyOrder> order;  // many keys: the rows sorted by key
+    if (!codes.empty() && !dense) {
+        order.emplace(n, span, keyOf, rowAt, columnPathTuning().rowsPerRun, stop);
+        groups = order->groups();
     }
 
     // Few groups: each thread a share of the rows, merged in row order.
-    // Many: each thread its share of the groups, over all rows.
+    // Many: each thread its share of the groups, over all rows. Rows sorted
+    // by key: each thread its runs, whose groups are its own.
     Accumulators totals(plan, table, groups);
     const uint32_t* rowList = filtered ? kept.data() : nullptr;
-    if (parts == 1 || groups <= std::max<size_t>(columnPathTuning().groupsForRowShares, std::min<size_t>(n / 8, 1 << 20))) {
+    if (order) {
+        const size_t runs = order->runStart.size() - 1;
+        onThreads(runs, parts, [&](size_t r) { totals.add(order->pass(r, stop)); });
+        keyOfGroup = order->takeGroupKeys();
+        order.reset();
+    } else if (parts == 1 || groups <= std::max<size_t>(columnPathTuning().groupsForRowShares, std::min<size_t>(n / 8, 1 << 20))) {
         std::vector<std::unique_ptr<Accumulators>> partial(parts);
         for (size_t p = 1; p < parts; ++p) partial[p] = std::make_unique<Accumulators>(plan, table, groups);
         onThreads(parts, parts, [&](size_t p) {
@@ -902,14 +908,13 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         const Accumulators& totals;
         const ColumnPlan& plan;
         const std::vector<const CsvTable::ValueCodes*>& codes;
-        const std::vector<uint64_t>& stride;
+        const KeyFields& layout;
         size_t group;
         uint64_t key;
         PathValue column(size_t c) const {
             for (size_t k = 0; k < codes.size(); ++k) {
                 if (plan.groupColumns[k] != c) continue;
-                const uint32_t code = uint32_t((key / stride[k]) % codes[k]->width);
-                return valueOfCell(table, codes[k]->cellOfCode[code], c);
+                return valueOfCell(table, codes[k]->cellOfCode[layout.code(key, k)], c);
             }
             throw Decline{};
         }
@@ -918,7 +923,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     ColumnRows out;
     out.fieldCount = plan.items.size();
     const auto sourceOf = [&](size_t g) {
-        return GroupSource{table, totals, plan, codes, stride, g, keyOfGroup.empty() ? g : keyOfGroup[g]};
+        return GroupSource{table, totals, plan, codes, *layout, g, keyOfGroup.empty() ? g : keyOfGroup[g]};
     };
     const auto wanted = [&](size_t g, const GroupSource& source) {
         if (!codes.empty() && totals.rowsIn(g) == 0) return false;  // a key no row has
@@ -961,11 +966,11 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                 Accumulators totals;
                 LargeArray<uint64_t> keyOfGroup;
                 std::vector<const CsvTable::ValueCodes*> codes;
-                std::vector<uint64_t> stride;
+                KeyFields layout;
                 std::vector<RowPart> keyTexts;
                 std::vector<Field> fields;
             };
-            auto held = std::make_shared<const Groups>(Groups{std::move(totals), std::move(keyOfGroup), codes, stride,
+            auto held = std::make_shared<const Groups>(Groups{std::move(totals), std::move(keyOfGroup), codes, *layout,
                                                               std::move(keyTexts), fields});
             writeLazily(out, groups, *perPart, stop, [held, stop](size_t begin, size_t end, RowPart& part) {
                 const Groups& h = *held;
@@ -982,7 +987,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                             continue;
                         }
                         const size_t k = size_t(field.key);
-                        const uint32_t code = uint32_t((key / h.stride[k]) % h.codes[k]->width);
+                        const uint32_t code = h.layout.code(key, k);
                         part.add(h.keyTexts[k].field(code), h.keyTexts[k].kinds[code]);
                     }
                 }
@@ -1006,7 +1011,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                 for (size_t f = 0; f < fields.size(); ++f) {
                     const Field& field = fields[f];
                     if (field.key >= 0) {
-                        const uint32_t code = uint32_t((source.key / stride[size_t(field.key)]) % codes[size_t(field.key)]->width);
+                        const uint32_t code = layout->code(source.key, size_t(field.key));
                         const RowPart& shown = keyTexts[size_t(field.key)];
                         part.add(shown.field(code), shown.kinds[code]);
                     } else if (field.aggregate >= 0) {

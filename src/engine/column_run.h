@@ -59,8 +59,9 @@ struct ColumnRows {
 struct ColumnPathTuning {
     size_t rowsForThreads = 100000;   // fewer rows run on one thread
     size_t groupsForRowShares = 65536; // up to this many groups, threads share rows, not groups
-    uint64_t denseKeys = uint64_t(1) << 20;  // group keys up to this span index an array, not a hash
+    uint64_t denseKeys = uint64_t(1) << 20;  // group keys up to this span index an array; past it the rows are sorted by key
     size_t rowsPerPart = 65536;               // the most rows a part of the result holds
+    size_t rowsPerRun = 65536;                // rows sorted by key: about how many are sorted together
 };
 ColumnPathTuning& columnPathTuning();
 

@@ -56,12 +56,12 @@ private:
 };
 
 // Small tables take the ways of large ones: threads over rows or groups,
-// hashed group keys, and results of many parts.
+// rows sorted by group key, and results of many parts.
 struct Tuning {
     explicit Tuning(int way) : saved(tarlo::columnPathTuning()) {
         auto& t = tarlo::columnPathTuning();
         if (way == 1) t = {.rowsForThreads = 1, .groupsForRowShares = 2, .denseKeys = saved.denseKeys, .rowsPerPart = 3};
-        if (way == 2) t = {.rowsForThreads = 1, .groupsForRowShares = 1000000, .denseKeys = 0, .rowsPerPart = 1};
+        if (way == 2) t = {.rowsForThreads = 1, .groupsForRowShares = 1000000, .denseKeys = 0, .rowsPerPart = 1, .rowsPerRun = 3};
     }
     ~Tuning() { tarlo::columnPathTuning() = saved; }
     tarlo::ColumnPathTuning saved;
