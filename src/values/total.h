@@ -82,11 +82,19 @@ struct Total {
 
 private:
     static Outcome rounded(__int128 integer, int scale, const ExactSum* reals, int64_t divisor) {
+        const bool negative = integer < 0;
+        unsigned __int128 magnitude = negative ? -static_cast<unsigned __int128>(integer) : static_cast<unsigned __int128>(integer);
+        if (!reals && scale >= -1000) {
+            // The integer rounded once to a double, which scaling keeps
+            // exact (no scale allowed here reaches the subnormals): the exact
+            // sum's answer, quicker.
+            const double whole = std::ldexp(double(magnitude), scale);
+            if (std::isinf(whole)) return {.failure = Failure::RealOverflow};
+            return {.kind = Outcome::Kind::Real, .real = (negative ? -whole : whole) / double(divisor)};
+        }
         ExactSum all;
         if (reals) all.merge(*reals);
         // In pieces of 32 bits, each of which a double holds exactly.
-        const bool negative = integer < 0;
-        unsigned __int128 magnitude = negative ? -static_cast<unsigned __int128>(integer) : static_cast<unsigned __int128>(integer);
         for (int shift = 0; magnitude != 0; shift += 32, magnitude >>= 32) {
             const double piece = std::ldexp(double(uint32_t(magnitude & 0xFFFFFFFFu)), shift + scale);
             all.add(negative ? -piece : piece);

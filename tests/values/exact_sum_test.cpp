@@ -101,3 +101,23 @@ TEST(Total, IntegersStayIntegersUntilTheyOverflow) {
     EXPECT_EQ(mixed.sum().kind, Total::Outcome::Kind::Real);
     EXPECT_EQ(mixed.sum().real, 1.5);
 }
+
+// A whole total is rounded to a double at once; the pieces an exact sum
+// takes must give the very same double, ties and all.
+TEST(Total, WholeTotalsRoundAsTheExactSumDoes) {
+    std::mt19937_64 random(11);
+    const ExactSum none;
+    for (int round = 0; round < 50000; ++round) {
+        const int bits = int(random() % 127);
+        unsigned __int128 magnitude = (unsigned __int128)random() << 64 | random();
+        magnitude = bits ? magnitude >> (128 - bits) : 0;
+        if (round % 3 == 0 && bits > 54) magnitude |= (unsigned __int128)1 << (bits - 54);  // a tie, or just past one
+        if (round % 6 == 0 && bits > 54) magnitude &= ~(((unsigned __int128)1 << (bits - 54)) - 1);
+        const __int128 whole = __int128(magnitude) * (random() % 2 ? 1 : -1);
+        const int64_t count = int64_t(random() % 1000) + 1;
+        const Total::Outcome quick = Total::averageOf(count, whole, nullptr);
+        const Total::Outcome exact = Total::averageOf(count, whole, &none);
+        ASSERT_EQ(quick.real, exact.real) << double(whole) << " / " << count;
+    }
+    EXPECT_EQ(Total::sumOfUnits(1, 1, 1100).failure, Total::Failure::RealOverflow);
+}
