@@ -92,6 +92,8 @@ public:
         data_[size_++] = value;
     }
     void pop_back() { --size_; }
+    // Empty, keeping the pages for what comes next.
+    void clear() { size_ = 0; }
     void append(const T* values, size_t n) {
         if (n == 0) return;  // values may then be null, which memcpy must not see
         if (size_ + n > capacity_) reserve(std::max(size_ + n, capacity_ * 2));

@@ -238,9 +238,11 @@ struct Pass {
     const uint64_t* sortedKeys = nullptr;  // with rows: the group of begin is firstGroup
     uint32_t firstGroup = 0;
 
-    template <typename Body>
-    void each(Body body) const {
-        if (sortedKeys) return eachSorted(body);
+    // ahead(row) hears of a row some steps before body does, where rows
+    // come in no order (sorted by key), so that its values can be fetched.
+    template <typename Body, typename Ahead = void (*)(size_t)>
+    void each(Body body, Ahead ahead = [](size_t) {}) const {
+        if (sortedKeys) return eachSorted(body, ahead);
         switch (groups.bytes) {
         case 1: return eachOf(static_cast<const uint8_t*>(groups.data), body);
         case 2: return eachOf(static_cast<const uint16_t*>(groups.data), body);
@@ -249,11 +251,14 @@ struct Pass {
     }
 
 private:
-    template <typename Body>
-    void eachSorted(Body body) const {
+    template <typename Body, typename Ahead>
+    void eachSorted(Body body, Ahead ahead) const {
+        constexpr size_t steps = 16;
+        for (size_t i = begin; i < std::min(end, begin + steps); ++i) ahead(rows[i]);
         uint32_t g = firstGroup;
         for (size_t i = begin; i < end; ++i) {
             listen(stop, i);
+            if (i + steps < end) ahead(rows[i + steps]);
             if (i > begin && sortedKeys[i] != sortedKeys[i - 1]) ++g;
             body(g, rows[i]);
         }
@@ -324,10 +329,14 @@ public:
             };
             // body(group, cell, values the group had before) for each non-null value.
             const auto eachValue = [&](auto body) {
-                pass.each([&](uint32_t g, size_t r) {
-                    Cell c;
-                    if (cellOf(r, c)) body(g, c, count ? count[g]++ : 0);
-                });
+                pass.each(
+                    [&](uint32_t g, size_t r) {
+                        Cell c;
+                        if (cellOf(r, c)) body(g, c, count ? count[g]++ : 0);
+                    },
+                    [&](size_t r) {
+                        if (r - span.firstRow < span.count) __builtin_prefetch(&span.cells[r - span.firstRow]);
+                    });
             };
             const bool max = s.what.kind == Aggregate::Max;
             switch (s.what.kind) {
@@ -482,6 +491,42 @@ private:
     std::vector<State> states_;
 };
 
+// Sorts n keys and their rows by key, stably: a radix sort, 11 bits a
+// pass, of the bits in which the keys differ, skipping a pass whose digit
+// all share. Besides the keys and rows, it takes as much again, once.
+void sortRun(uint64_t* keys, uint32_t* rows, size_t n, const std::atomic<bool>* stop) {
+    if (n < 2) return;
+    const auto [least, most] = std::minmax_element(keys, keys + n);
+    const uint64_t base = *least;
+    const int bits = std::bit_width(*most - base);
+    std::vector<uint64_t> otherKeys(n);
+    std::vector<uint32_t> otherRows(n);
+    uint64_t *fromKeys = keys, *toKeys = otherKeys.data();
+    uint32_t *fromRows = rows, *toRows = otherRows.data();
+    constexpr int digit = 11;
+    constexpr uint64_t mask = (uint64_t(1) << digit) - 1;
+    std::vector<uint32_t> count(size_t(1) << digit);
+    for (int shift = 0; shift < bits; shift += digit) {
+        listen(stop, 0);  // once a pass: a pass over a run is short
+        std::fill(count.begin(), count.end(), 0);
+        for (size_t i = 0; i < n; ++i) ++count[((fromKeys[i] - base) >> shift) & mask];
+        if (count[((fromKeys[0] - base) >> shift) & mask] == n) continue;
+        uint32_t at = 0;
+        for (uint32_t& c : count) at += std::exchange(c, at);
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t to = count[((fromKeys[i] - base) >> shift) & mask]++;
+            toKeys[to] = fromKeys[i];
+            toRows[to] = fromRows[i];
+        }
+        std::swap(fromKeys, toKeys);
+        std::swap(fromRows, toRows);
+    }
+    if (fromKeys != keys) {
+        std::memcpy(keys, fromKeys, n * sizeof *keys);
+        std::memcpy(rows, fromRows, n * sizeof *rows);
+    }
+}
+
 // A group's key: its columns' value codes side by side in bit fields, the
 // first column's highest, so that keys sort as the codes do and a code is
 // read back with a shift, not a division.
@@ -575,23 +620,14 @@ struct KeyOrder {
                 rows[to] = uint32_t(row);
             }
         });
-        // Each run sorted by key, then row; its distinct keys counted.
+        // Each run sorted by key, its rows kept in file order among equal
+        // keys; its distinct keys counted.
         std::vector<uint32_t> groupsIn(runs);
         onThreads(runs, parts, [&](size_t r) {
             const size_t begin = runStart[r], end = runStart[r + 1];
-            std::vector<unsigned __int128> pairs(end - begin);
-            for (size_t i = begin; i < end; ++i) pairs[i - begin] = (unsigned __int128)keys[i] << 32 | rows[i];
-            size_t comparisons = 0;  // a run can be most rows: the sort listens too
-            std::sort(pairs.begin(), pairs.end(), [&](unsigned __int128 a, unsigned __int128 b) {
-                listen(stop, ++comparisons);
-                return a < b;
-            });
+            sortRun(keys.data() + begin, rows.data() + begin, end - begin, stop);
             uint32_t distinct = 0;
-            for (size_t i = begin; i < end; ++i) {
-                keys[i] = uint64_t(pairs[i - begin] >> 32);
-                rows[i] = uint32_t(pairs[i - begin]);
-                distinct += i == begin || keys[i] != keys[i - 1];
-            }
+            for (size_t i = begin; i < end; ++i) distinct += i == begin || keys[i] != keys[i - 1];
             groupsIn[r] = distinct;
         });
         firstGroup.resize(runs + 1);
@@ -715,6 +751,45 @@ std::optional<ColumnRows> topPerGroup(const ColumnPlan& plan, const CsvTable& ta
     }
     return out;
 }
+
+// A key column's values as shown, by code. While none is longer than 30
+// bytes, each has a slot of 16 or 32 (its last two bytes: size and kind),
+// so that a row reads a value from one line of cache and copies it whole.
+class ShownKeys {
+public:
+    ShownKeys() = default;
+    explicit ShownKeys(const std::vector<PathValue>& values) {
+        for (const PathValue& v : values) {
+            texts_.add(v);
+            longest_ = std::max<size_t>(longest_, texts_.field(texts_.kinds.size() - 1).size());
+        }
+        if (longest_ + 2 > 32) return;
+        width_ = longest_ + 2 > 16 ? 32 : 16;
+        slots_.resize(values.size() * width_);
+        for (size_t code = 0; code < values.size(); ++code) {
+            const std::string_view shown = texts_.field(code);
+            char* slot = slots_.data() + code * width_;
+            std::memcpy(slot, shown.data(), shown.size());
+            slot[width_ - 2] = char(shown.size());
+            slot[width_ - 1] = char(texts_.kinds[code]);
+        }
+        texts_ = {};
+    }
+    size_t longest() const { return longest_; }
+    void prefetch(uint32_t code) const {
+        if (!slots_.empty()) __builtin_prefetch(slots_.data() + size_t(code) * width_);
+    }
+    void addTo(RowPart& part, uint32_t code) const {
+        if (!slots_.empty()) return part.addSlot(slots_.data() + size_t(code) * width_, width_);
+        part.add(texts_.field(code), texts_.kinds[code]);
+    }
+
+private:
+    RowPart texts_;
+    std::vector<char> slots_;
+    size_t width_ = 0;
+    size_t longest_ = 0;
+};
 
 // Drops the rows after the first limit.
 void keepFirstRows(ColumnRows& rows, size_t limit) {
@@ -934,15 +1009,14 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     if (plan.order.empty()) {
         // Each key column's values are written once, code by code; a row
         // then copies its codes' texts.
-        std::vector<RowPart> keyTexts(codes.size());
+        std::vector<ShownKeys> keyTexts(codes.size());
         size_t rowBytes = 0;
         for (size_t k = 0; k < codes.size(); ++k) {
-            uint32_t longest = 0;
-            for (uint32_t code = 0; code < codes[k]->width; ++code) {
-                keyTexts[k].add(valueOfCell(table, codes[k]->cellOfCode[code], plan.groupColumns[k]));
-                longest = std::max<uint32_t>(longest, uint32_t(keyTexts[k].field(code).size()));
-            }
-            rowBytes += longest;
+            std::vector<PathValue> values(codes[k]->width);
+            for (uint32_t code = 0; code < codes[k]->width; ++code)
+                values[code] = valueOfCell(table, codes[k]->cellOfCode[code], plan.groupColumns[k]);
+            keyTexts[k] = ShownKeys(values);
+            rowBytes += keyTexts[k].longest();
         }
         struct Field {
             int key = -1, aggregate = -1;  // else the item is worked out
@@ -967,7 +1041,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                 LargeArray<uint64_t> keyOfGroup;
                 std::vector<const CsvTable::ValueCodes*> codes;
                 KeyFields layout;
-                std::vector<RowPart> keyTexts;
+                std::vector<ShownKeys> keyTexts;
                 std::vector<Field> fields;
             };
             auto held = std::make_shared<const Groups>(Groups{std::move(totals), std::move(keyOfGroup), codes, *layout,
@@ -977,10 +1051,14 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                 part.ends.reserve((end - begin) * h.fields.size());
                 part.text.reserve((end - begin) * h.fields.size() * 6);
                 part.kinds.reserve((end - begin) * h.fields.size());
+                const auto keyOf = [&](size_t g) { return h.keyOfGroup.empty() ? g : h.keyOfGroup[g]; };
+                constexpr size_t ahead = 8;  // a key column of many values is read at random: its slots are fetched ahead
                 for (size_t g = begin; g < end; ++g) {
                     listen(stop, g);
+                    if (g + ahead < end)
+                        for (size_t k = 0; k < h.codes.size(); ++k) h.keyTexts[k].prefetch(h.layout.code(keyOf(g + ahead), k));
                     if (!h.codes.empty() && h.totals.rowsIn(g) == 0) continue;  // a key no row has
-                    const uint64_t key = h.keyOfGroup.empty() ? g : h.keyOfGroup[g];
+                    const uint64_t key = keyOf(g);
                     for (const Field& field : h.fields) {
                         if (field.key < 0) {
                             part.add(h.totals.value(size_t(field.aggregate), g));
@@ -988,7 +1066,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                         }
                         const size_t k = size_t(field.key);
                         const uint32_t code = h.layout.code(key, k);
-                        part.add(h.keyTexts[k].field(code), h.keyTexts[k].kinds[code]);
+                        h.keyTexts[k].addTo(part, code);
                     }
                 }
             });
@@ -1012,8 +1090,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                     const Field& field = fields[f];
                     if (field.key >= 0) {
                         const uint32_t code = layout->code(source.key, size_t(field.key));
-                        const RowPart& shown = keyTexts[size_t(field.key)];
-                        part.add(shown.field(code), shown.kinds[code]);
+                        keyTexts[size_t(field.key)].addTo(part, code);
                     } else if (field.aggregate >= 0) {
                         part.add(totals.value(size_t(field.aggregate), g));
                     } else {
@@ -1091,20 +1168,28 @@ void RowPart::add(std::string_view shown, Kind kind) {
     kinds.push_back(kind);
 }
 
+void RowPart::addSlot(const char* slot, size_t width) {
+    const size_t at = text.size();
+    if (at + width > text.capacity()) text.reserve(std::max(at + width, text.capacity() * 2));
+    std::memcpy(text.data() + at, slot, 16);  // whole: copies of fixed size
+    if (width > 16) std::memcpy(text.data() + at + 16, slot + 16, 16);
+    text.resize(at + uint8_t(slot[width - 2]));
+    if (text.size() > UINT32_MAX) throw Decline{};
+    ends.push_back(uint32_t(text.size()));
+    kinds.push_back(Kind(slot[width - 1]));
+}
+
 void RowPart::add(const PathValue& v) {
-    switch (v.kind) {
-    case Kind::Null: break;
-    case Kind::Integer: {
-        char buffer[24];
-        const auto end = std::to_chars(buffer, buffer + sizeof buffer, v.integer).ptr;
-        appendText({buffer, size_t(end - buffer)});
-        break;
-    }
-    case Kind::Real: {
-        appendText(formatReal(v.real));
-        break;
-    }
-    case Kind::Text: appendText(v.text); break;
+    // Numbers are written straight into the text: room for the longest first.
+    const size_t at = text.size();
+    if (v.kind == Kind::Integer || v.kind == Kind::Real) {
+        constexpr size_t longestNumber = 32;
+        if (at + longestNumber > text.capacity()) text.reserve(std::max(at + longestNumber, text.capacity() * 2));
+        char* to = text.data() + at;
+        char* end = v.kind == Kind::Integer ? std::to_chars(to, to + longestNumber, v.integer).ptr : formatRealInto(to, v.real);
+        text.resize(at + size_t(end - to));
+    } else if (v.kind == Kind::Text) {
+        appendText(v.text);
     }
     if (text.size() > UINT32_MAX) throw Decline{};  // a part past 4 GB: SQLite's rows then
     ends.push_back(uint32_t(text.size()));
@@ -1115,8 +1200,22 @@ void ColumnRows::ready(size_t p) {
     if (!write || p < written || p >= parts.size()) return;
     // The reader comes to the parts in order; the next few are written together.
     const size_t count = std::min(parts.size() - p, coreCount());
+    // Fresh pages cost a fault each and a shootdown when let go; a read
+    // part's pages are written again instead.
+    for (size_t k = 0; k < count && !spare.empty(); ++k) {
+        parts[p + k] = std::move(spare.back());
+        spare.pop_back();
+    }
     onThreads(count, count, [&](size_t k) { write(p + k, parts[p + k]); });
     written = p + count;
+}
+
+void ColumnRows::done(size_t p) {
+    if (write && p + 1 < parts.size() && spare.size() < coreCount()) {
+        parts[p].clear();
+        spare.push_back(std::move(parts[p]));
+    }
+    parts[p] = {};
 }
 
 ColumnPathTuning& columnPathTuning() {

@@ -32,6 +32,13 @@ struct RowPart {
     }
     void add(const PathValue& value);
     void add(std::string_view shown, PathValue::Kind kind);
+    // A field kept in a slot of 16 or 32 bytes, whose last two are its size and kind.
+    void addSlot(const char* slot, size_t width);
+    void clear() {
+        text.clear();
+        ends.clear();
+        kinds.clear();
+    }
 
 private:
     void appendText(std::string_view s);
@@ -48,9 +55,12 @@ struct ColumnRows {
     std::function<void(size_t, RowPart&)> write;
     std::shared_ptr<const CsvTable> table;  // what write reads, kept while it may
     size_t written = 0;  // parts before this one are written (when write is set)
+    std::vector<RowPart> spare;  // read parts' pages, for the parts written next
 
     // Makes sure part p is written. Throws as write does.
     void ready(size_t p);
+    // Part p has been read: its pages serve a later part (or go).
+    void done(size_t p);
     size_t rowsIn(size_t part) const { return fieldCount ? parts[part].kinds.size() / fieldCount : 0; }
 };
 

@@ -234,7 +234,7 @@ void Result::takeRows(ColumnRows rows) {
 
 void Result::skipEmptyParts() {
     // Rows are read once, forward: a part read to its end is let go.
-    for (; part_ < rows_->parts.size(); rows_->parts[part_++] = {}, row_ = 0) {
+    for (; part_ < rows_->parts.size(); rows_->done(part_++), row_ = 0) {
         rows_->ready(part_);
         if (row_ < rows_->rowsIn(part_)) break;
     }

@@ -173,15 +173,22 @@ std::optional<double> parseReal(std::string_view text) {
     return out;
 }
 
+char* formatRealInto(char* out, double value) {
+    // %.15g semantics, without the cost of printf.
+    char* end = std::to_chars(out, out + 32, value, std::chars_format::general, 15).ptr;
+    if (end - out == 2 && out[0] == '-' && out[1] == '0') {
+        out[0] = '0';
+        return out + 1;
+    }
+    // 1.5E+20 and 1E-05, as the old engine wrote exponents.
+    for (char* c = end; c-- > out && c + 6 > end;)  // an exponent is the last few characters
+        if (*c == 'e') *c = 'E';
+    return end;
+}
+
 std::string formatReal(double value) {
     char buffer[32];
-    // %.15g semantics, without the cost of printf.
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-    std::string s(buffer, result.ptr);
-    if (s == "-0") s = "0";
-    // 1.5E+20 and 1E-05, as the old engine wrote exponents.
-    if (const size_t e = s.find('e'); e != std::string::npos) s[e] = 'E';
-    return s;
+    return {buffer, formatRealInto(buffer, value)};
 }
 
 }  // namespace tarlo

@@ -31,5 +31,7 @@ bool isNullToken(std::string_view text);
 
 // Up to 15 significant digits without trailing zeros; -0 shows as 0.
 std::string formatReal(double value);
+// The same, written at out (room for 32 characters); gives its end.
+char* formatRealInto(char* out, double value);
 
 }  // namespace tarlo
