@@ -62,6 +62,8 @@ struct Tuning {
         auto& t = tarlo::columnPathTuning();
         if (way == 1) t = {.rowsForThreads = 1, .groupsForRowShares = 2, .denseKeys = saved.denseKeys, .rowsPerPart = 3};
         if (way == 2) t = {.rowsForThreads = 1, .groupsForRowShares = 1000000, .denseKeys = 0, .rowsPerPart = 1, .rowsPerRun = 3};
+        // One run of every row: its keys differ in more bits than one pass sorts.
+        if (way == 3) t = {.rowsForThreads = 1, .groupsForRowShares = 2, .denseKeys = 0, .rowsPerPart = 7, .rowsPerRun = size_t(1) << 30};
     }
     ~Tuning() { tarlo::columnPathTuning() = saved; }
     tarlo::ColumnPathTuning saved;
@@ -208,7 +210,7 @@ TEST(ColumnPath, AgreesWithSqliteOnGeneratedStatements) {
     StatementMaker maker(7);
     int onColumns = 0, total = 0;
     for (int i = 0; i < 300; ++i) {
-        const Tuning tuning(i % 3);
+        const Tuning tuning(i % 4);
         const QString table = i % 10 == 9 ? QStringLiteral("U.csv") : QStringLiteral("T.csv");
         onColumns += both.expectSame(maker.make(table), "statement " + std::to_string(i)) ? 1 : 0;
         ++total;
