@@ -55,16 +55,28 @@ static std::optional<NumberReading> readPlainNumber(std::string_view s, bool lea
     }
     if (s[at] != '.') return std::nullopt;
     const size_t fractionStart = ++at;
+    uint64_t digits = whole;  // all of them, while they fit
     while (at < s.size() && isDigit(s[at])) {
         significant += significant > 0 || s[at] != '0';
+        if (wholeDigits + (at - fractionStart) < 19) digits = digits * 10 + uint64_t(s[at] - '0');
         ++at;
     }
     if (at == fractionStart || at != s.size()) return std::nullopt;
+    const size_t fractionDigits = at - fractionStart;
+    plain = true;
+    reading.significantDigits = significant;
+    // Digits a double holds exactly, over a power of ten it holds exactly:
+    // one division, rounded once, is the correctly rounded reading.
+    static constexpr double powersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (wholeDigits + fractionDigits <= 19 && digits < (uint64_t(1) << 53) && fractionDigits <= 22) {
+        const double magnitude = double(digits) / powersOfTen[fractionDigits];
+        reading.real = wholeStart ? -magnitude : magnitude;
+        return reading;
+    }
     const auto real = parseReal(s);
     if (!real) return std::nullopt;
-    plain = true;
     reading.real = *real;
-    reading.significantDigits = significant;
     return reading;
 }
 

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <random>
+#include <string>
+
 using tarlo::ColumnType;
 
 namespace {
@@ -82,6 +87,27 @@ TEST(Numbers, ReadInEverySpelling) {
     EXPECT_EQ(tarlo::readNumberText("0.30000000000000004")->significantDigits, 17);
     EXPECT_EQ(tarlo::readNumberText("0.00120")->significantDigits, 3);
     EXPECT_EQ(tarlo::readNumberText("120.")->significantDigits, 3);
+}
+
+// Plain decimals of every length read to the very double the standard
+// library's correctly rounded reading gives, and -0.0 keeps its sign.
+TEST(Numbers, PlainDecimalsReadAsTheLibraryReadsThem) {
+    std::mt19937_64 random(5);
+    for (int i = 0; i < 200000; ++i) {
+        std::string text = random() % 2 ? "-" : "";
+        const int whole = 1 + int(random() % 18), fraction = 1 + int(random() % 24);
+        text += char('1' + random() % 9);
+        for (int d = 1; d < whole; ++d) text += char('0' + random() % 10);
+        text += '.';
+        for (int d = 0; d < fraction; ++d) text += char('0' + random() % 10);
+        if (i % 4 == 0) text.replace(text.find('.') - 1, 1, "0");  // also under one, and "0.0..."
+        const auto n = tarlo::readNumberText(text);
+        ASSERT_TRUE(n) << text;
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected);
+        ASSERT_EQ(n->real, expected) << text;
+    }
+    EXPECT_TRUE(std::signbit(tarlo::readNumberText("-0.0")->real));
 }
 
 TEST(ColumnTypes, ValueTexts) {
