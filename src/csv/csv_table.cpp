@@ -177,7 +177,7 @@ ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column) {
     TypeInference inference;
     for (size_t i = 0; i < cells.size() && !inference.decided(); ++i) {
         listen(i);
-        inference.add(valueAt(i));
+        inference.note(valueAt(i));
     }
     const ColumnType type = inference.type();
     if (type == ColumnType::Text) return type;

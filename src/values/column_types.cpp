@@ -40,6 +40,35 @@ TypeInference::Reading TypeInference::add(std::string_view value) {
     return r;
 }
 
+void TypeInference::note(std::string_view value) {
+    if (decided()) return;
+    if ((integer_ || real_) && !value.empty()) {
+        const size_t wholeStart = value[0] == '-' ? 1 : 0;
+        size_t at = wholeStart;
+        while (at < value.size() && value[at] >= '0' && value[at] <= '9') ++at;
+        const size_t wholeDigits = at - wholeStart;
+        // No leading zero before more digits: "007" is a code, which add decides.
+        if (wholeDigits >= 1 && wholeDigits <= 18 && (wholeDigits == 1 || value[wholeStart] != '0')) {
+            if (at == value.size()) {
+                any_ = true;
+                date_ = false;
+                return;
+            }
+            if (value[at] == '.') {
+                const size_t fractionStart = ++at;
+                while (at < value.size() && value[at] >= '0' && value[at] <= '9') ++at;
+                if (at == value.size() && at > fractionStart && wholeDigits + (at - fractionStart) <= 15) {
+                    any_ = true;
+                    date_ = false;
+                    integer_ = false;
+                    return;
+                }
+            }
+        }
+    }
+    add(value);
+}
+
 ColumnType TypeInference::type() const {
     if (!any_) return ColumnType::Text;
     if (integer_) return ColumnType::Integer;

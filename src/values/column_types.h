@@ -41,6 +41,9 @@ public:
     // A Real may follow Integers: the column is then real, and the
     // integers read so far stand for the same reals.
     Reading add(std::string_view value);
+    // As add, for the type alone: a plain number (-?digits(.digits)?, a
+    // double's worth of digits) is only looked at, not read.
+    void note(std::string_view value);
     bool decided() const { return !integer_ && !real_ && !date_; }
     ColumnType type() const;
 

@@ -89,6 +89,29 @@ TEST(Numbers, ReadInEverySpelling) {
     EXPECT_EQ(tarlo::readNumberText("120.")->significantDigits, 3);
 }
 
+// Looking at a column's values for its type alone decides what reading
+// them does, whatever the mix: codes with leading zeros, signs, blanks,
+// null tokens, dates, long digits and texts among the plain numbers.
+TEST(ColumnTypes, NotingGivesTheTypeReadingGives) {
+    const char* spellings[] = {"12", "-3", "0", "-0", "007", "0.5", "-12.25", "1.", ".5", "1e3", " 4", "5 ", "NA", "",
+                               "2024/01/05", "2024-01-05 10:00", "abc", "1,234", "123456789012345678", "1234567890123456789",
+                               "0.1234567890123", "1.23456789012345678", "00.5", "-", "--1", "1.2.3", "9.", "-0.0"};
+    std::mt19937 random(3);
+    for (int round = 0; round < 5000; ++round) {
+        tarlo::TypeInference read, noted;
+        const int count = 1 + int(random() % 4);
+        std::string values;
+        for (int i = 0; i < count; ++i) {
+            const char* v = spellings[random() % std::size(spellings)];
+            read.add(v);
+            noted.note(v);
+            values += std::string(v) + "|";
+        }
+        ASSERT_EQ(read.type(), noted.type()) << values;
+        ASSERT_EQ(read.decided(), noted.decided()) << values;
+    }
+}
+
 // Plain decimals of every length read to the very double the standard
 // library's correctly rounded reading gives, and -0.0 keeps its sign.
 TEST(Numbers, PlainDecimalsReadAsTheLibraryReadsThem) {
