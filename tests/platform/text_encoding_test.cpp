@@ -61,6 +61,18 @@ TEST(TextEncoding, RefusesCharactersCp932CannotHold) {
     EXPECT_THROW(tarlo::encodeText(QString::fromUtf8("\U0001F600"), TextEncoding::Ascii), tarlo::Error);
 }
 
+// A malformed byte is found wherever it stands among ASCII, at every
+// place of an eight-byte word and at the end.
+TEST(Utf8, AMalformedByteIsFoundAnywhereAmongAscii) {
+    for (size_t at = 0; at < 40; ++at) {
+        std::string text(40, 'a');
+        text[at] = '\x80';
+        EXPECT_FALSE(tarlo::isValidUtf8(QByteArrayView(text.data(), qsizetype(text.size())))) << at;
+        text.replace(at, 1, "\xC3\xA9");
+        EXPECT_TRUE(tarlo::isValidUtf8(QByteArrayView(text.data(), qsizetype(text.size())))) << at;
+    }
+}
+
 TEST(Utf8, EveryByteIsReadOnceAndMalformedBytesStandForThemselves) {
     struct Case {
         const char* bytes;
