@@ -30,8 +30,13 @@ struct Decline {};  // SQLite answers: an order it alone can tell, or its own er
 
 enum class Truth : uint8_t { False, True, Unknown };
 
-void listen(const std::atomic<bool>* stop, size_t step) {
-    if ((step & 0xFFFF) == 0 && stop && stop->load(std::memory_order_relaxed)) throw Cancelled{};
+[[gnu::noinline, gnu::cold]] void hear(const std::atomic<bool>* stop) {
+    if (stop && stop->load(std::memory_order_relaxed)) throw Cancelled{};
+}
+
+// Every loop over rows calls it: the test inline, the rare look at stop not.
+inline void listen(const std::atomic<bool>* stop, size_t step) {
+    if ((step & 0xFFFF) == 0) hear(stop);
 }
 
 // A whole number and a real, compared exactly as SQLite compares them.
@@ -329,14 +334,14 @@ public:
             };
             // body(group, cell, values the group had before) for each non-null value.
             const auto eachValue = [&](auto body) {
-                pass.each(
-                    [&](uint32_t g, size_t r) {
-                        Cell c;
-                        if (cellOf(r, c)) body(g, c, count ? count[g]++ : 0);
-                    },
-                    [&](size_t r) {
-                        if (r - span.firstRow < span.count) __builtin_prefetch(&span.cells[r - span.firstRow]);
-                    });
+                const auto value = [&](uint32_t g, size_t r) {
+                    Cell c;
+                    if (cellOf(r, c)) body(g, c, count ? count[g]++ : 0);
+                };
+                if (!pass.sortedKeys) return pass.each(value);  // rows in order: nothing to fetch ahead
+                pass.each(value, [&](size_t r) {
+                    if (r - span.firstRow < span.count) __builtin_prefetch(&span.cells[r - span.firstRow]);
+                });
             };
             const bool max = s.what.kind == Aggregate::Max;
             switch (s.what.kind) {
