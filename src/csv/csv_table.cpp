@@ -163,6 +163,7 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
     codes_.resize(width);
     bitRanges_.resize(width);
     hasNulls_.resize(width);
+    fewIntegers_.resize(width);
     progress_ = nullptr;
 }
 
@@ -842,6 +843,24 @@ CsvTable::BitRange CsvTable::bitRangeOf(size_t column) const {
         range = lowest > highest ? BitRange{0, 0, finite} : BitRange{lowest, highest, finite};
     }
     return *range;
+}
+
+bool CsvTable::hasFewIntegers(size_t column) const {
+    std::lock_guard lock(indexLock_);
+    std::optional<bool>& few = fewIntegers_[column];
+    if (!few) {
+        few = false;
+        if (types_[column] == ColumnType::Integer) {
+            int64_t low = std::numeric_limits<int64_t>::max(), high = std::numeric_limits<int64_t>::min();
+            for (const Cell& c : columns_[column].cells) {
+                if (c.integer == kNullInteger) continue;
+                low = std::min(low, c.integer);
+                high = std::max(high, c.integer);
+            }
+            few = low > high || uint64_t(high) - uint64_t(low) < 255;
+        }
+    }
+    return *few;
 }
 
 bool CsvTable::hasNulls(size_t column) const {

@@ -117,6 +117,9 @@ public:
         std::vector<Cell> cellOfCode;  // each code's value
     };
     const ValueCodes& codesOf(size_t column, const std::atomic<bool>* stop = nullptr) const;
+    // Whether an integer column's values lie within 255 of each other: its
+    // codes then take a byte a row, an eighth of its cells.
+    bool hasFewIntegers(size_t column) const;
 
     // The binary places a real column's values use: 2^lowest is the least
     // bit any value sets, 2^highest the greatest (both 0 for no nonzero value).
@@ -172,6 +175,7 @@ private:
     mutable std::vector<std::unique_ptr<ValueCodes>> codes_;
     mutable std::vector<std::optional<BitRange>> bitRanges_;
     mutable std::vector<std::optional<bool>> hasNulls_;
+    mutable std::vector<std::optional<bool>> fewIntegers_;
     ParseProgress progress_;  // while the table is built
 };
 

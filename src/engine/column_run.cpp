@@ -289,7 +289,7 @@ bool isSpread(Aggregate a) {
 // any split of the rows, merged in row order, ends the same.
 class Accumulators {
 public:
-    Accumulators(const ColumnPlan& plan, const CsvTable& table, size_t groups) : table_(table) {
+    Accumulators(const ColumnPlan& plan, const CsvTable& table, size_t groups, const std::atomic<bool>* stop) : table_(table) {
         rowsIn_.resize(groups);  // fresh pages are zero: no fill
         for (const AggregateSpec& wanted : plan.aggregates) {
             State& s = states_.emplace_back();
@@ -299,7 +299,15 @@ public:
             const bool extreme = wanted.kind == Aggregate::Min || wanted.kind == Aggregate::Max;
             // A column without nulls has a value in every row: the rows are its count.
             if (wanted.kind != Aggregate::CountRows && (extreme || table.hasNulls(wanted.column))) s.count.resize(groups);
-            if (total && s.type == ColumnType::Integer) s.integers.resize(groups);
+            if (total && s.type == ColumnType::Integer) {
+                s.integers.resize(groups);
+                // A column of few integers is read by its codes, a byte a row.
+                if (table.hasFewIntegers(wanted.column)) {
+                    const CsvTable::ValueCodes& codes = table.codesOf(wanted.column, stop);
+                    s.few = &codes.codes;
+                    for (const Cell& c : codes.cellOfCode) s.valueOfCode.push_back(c.integer);
+                }
+            }
             if (total && s.type == ColumnType::Real) {
                 // Reals whose bits, times the rows, fit 126 bits add exactly as integers.
                 const CsvTable::BitRange range = table.bitRangeOf(wanted.column);
@@ -348,7 +356,17 @@ public:
             case Aggregate::Count: eachValue([](uint32_t, Cell, int64_t) {}); break;
             case Aggregate::Sum:
             case Aggregate::Avg:
-                if (type == ColumnType::Integer) {
+                if (s.few) {
+                    __int128* sums = s.integers.data();
+                    const uint8_t* codes = s.few->ones();
+                    const int64_t* value = s.valueOfCode.data();
+                    pass.each([&](uint32_t g, size_t r) {
+                        if (const uint8_t code = codes[r]) {  // code 0: null
+                            sums[g] += value[code];
+                            if (count) ++count[g];
+                        }
+                    });
+                } else if (type == ColumnType::Integer) {
                     __int128* sums = s.integers.data();
                     eachValue([&](uint32_t g, Cell c, int64_t) { sums[g] += c.integer; });
                 } else if (!s.integers.empty()) {
@@ -485,6 +503,8 @@ private:
         ColumnType type;
         LargeArray<int64_t> count;
         LargeArray<__int128> integers;  // of a real column: units of 2^scale
+        const CodeArray* few = nullptr;     // an integer column's codes, a byte each
+        std::vector<int64_t> valueOfCode;
         int scale = 0;
         std::vector<ExactSum> reals;
         std::vector<Spread> spreads;
@@ -964,7 +984,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     // Few groups: each thread a share of the rows, merged in row order.
     // Many: each thread its share of the groups, over all rows. Rows sorted
     // by key: each thread its runs, whose groups are its own.
-    Accumulators totals(plan, table, groups);
+    Accumulators totals(plan, table, groups, stop);
     const uint32_t* rowList = filtered ? kept.data() : nullptr;
     if (order) {
         const size_t runs = order->runStart.size() - 1;
@@ -973,7 +993,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         order.reset();
     } else if (parts == 1 || groups <= std::max<size_t>(columnPathTuning().groupsForRowShares, std::min<size_t>(n / 8, 1 << 20))) {
         std::vector<std::unique_ptr<Accumulators>> partial(parts);
-        for (size_t p = 1; p < parts; ++p) partial[p] = std::make_unique<Accumulators>(plan, table, groups);
+        for (size_t p = 1; p < parts; ++p) partial[p] = std::make_unique<Accumulators>(plan, table, groups, stop);
         onThreads(parts, parts, [&](size_t p) {
             (p == 0 ? totals : *partial[p]).add(Pass{n * p / parts, n * (p + 1) / parts, rowList, groupOf, 0, 1, stop});
         });

@@ -159,7 +159,7 @@ public:
             "Count(*)", "Count(r)", "Count(g)", "Count(d)", "Sum(n)",  "Sum(r)",  "Avg(n)",          "Avg(r)",
             "Min(n)",   "Max(n)",   "Min(r)",   "Max(r)",   "Sum(big)", "Avg(big)", "Max(n) - Min(r)", "Sum(n) + 1", "Sum(w)", "Avg(w)", "Max(w)",
             "StDev(n)", "Var(r)", "StDevP(w)", "VarP(big)", "StDev(k) + 1", "Sum(m)", "Avg(v)", "Count(m)", "Sum(v)",
-            "Min(v)", "Var(m)"};
+            "Min(v)", "Var(m)", "Avg(k)", "Sum(k)"};
         const int count = 1 + pick(3);
         for (int i = 0; i < count; ++i) items << aggregates[pick(int(aggregates.size()))] + (pick(3) ? QString() : QStringLiteral(" AS a%1").arg(i));
         QString sql = "SELECT " + top() + items.join(", ") + " FROM " + table;
