@@ -715,33 +715,49 @@ WideCodes codesOfText(const CsvTable& table, size_t column, const std::atomic<bo
     return out;
 }
 
-// Integers: a count over the range when it is narrow, else the sorted distinct values.
+// Integers: a count over the range when it is narrow, else the sorted
+// distinct values. The passes over the rows run on every core.
 WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
     WideCodes out;
     const size_t rows = table.rowCount();
     out.codes.resize(rows);
-    int64_t low = std::numeric_limits<int64_t>::max(), high = std::numeric_limits<int64_t>::min();
-    for (size_t r = 0; r < rows; ++r) {
-        listenTo(stop, r);
-        const int64_t v = table.cell(r, column).integer;
-        if (v == kNullInteger) continue;
-        low = std::min(low, v);
-        high = std::max(high, v);
-    }
+    const size_t parts = rowParts(rows);
+    const auto eachPart = [&](auto work) {
+        onThreads(parts, parts, [&](size_t p) { work(p, rows * p / parts, rows * (p + 1) / parts); });
+    };
+    std::vector<int64_t> lows(parts, std::numeric_limits<int64_t>::max()), highs(parts, std::numeric_limits<int64_t>::min());
+    eachPart([&](size_t p, size_t begin, size_t end) {
+        for (size_t r = begin; r < end; ++r) {
+            listenTo(stop, r);
+            const int64_t v = table.cell(r, column).integer;
+            if (v == kNullInteger) continue;
+            lows[p] = std::min(lows[p], v);
+            highs[p] = std::max(highs[p], v);
+        }
+    });
+    const int64_t low = *std::min_element(lows.begin(), lows.end()), high = *std::max_element(highs.begin(), highs.end());
     if (low > high) return out;  // all null
     const uint64_t span = uint64_t(high) - uint64_t(low);
     if (span < std::max<uint64_t>(uint64_t(1) << 16, 4 * uint64_t(rows))) {
+        // Every core marks the values its rows have; a mark is the same
+        // byte from any of them, stored whole.
+        const std::unique_ptr<std::atomic<uint8_t>[]> seen(new std::atomic<uint8_t>[size_t(span) + 1]());
+        eachPart([&](size_t, size_t begin, size_t end) {
+            for (size_t r = begin; r < end; ++r)
+                if (const int64_t v = table.cell(r, column).integer; v != kNullInteger)
+                    seen[size_t(uint64_t(v) - uint64_t(low))].store(1, std::memory_order_relaxed);
+        });
         std::vector<uint32_t> codeOf(size_t(span) + 1, 0);
-        for (size_t r = 0; r < rows; ++r)
-            if (const int64_t v = table.cell(r, column).integer; v != kNullInteger) codeOf[size_t(uint64_t(v) - uint64_t(low))] = 1;
         uint32_t next = 1;
-        for (uint32_t& c : codeOf)
-            if (c) c = next++;
+        for (size_t i = 0; i <= span; ++i)
+            if (seen[i].load(std::memory_order_relaxed)) codeOf[i] = next++;
         out.width = next;
-        for (size_t r = 0; r < rows; ++r) {
-            const int64_t v = table.cell(r, column).integer;
-            out.codes[r] = v == kNullInteger ? 0 : codeOf[size_t(uint64_t(v) - uint64_t(low))];
-        }
+        eachPart([&](size_t, size_t begin, size_t end) {
+            for (size_t r = begin; r < end; ++r) {
+                const int64_t v = table.cell(r, column).integer;
+                out.codes[r] = v == kNullInteger ? 0 : codeOf[size_t(uint64_t(v) - uint64_t(low))];
+            }
+        });
         return out;
     }
     std::vector<int64_t> distinct;
