@@ -715,18 +715,20 @@ WideCodes codesOfText(const CsvTable& table, size_t column, const std::atomic<bo
     return out;
 }
 
-// Integers: a count over the range when it is narrow, else the sorted
-// distinct values. The passes over the rows run on every core.
-WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
-    WideCodes out;
-    const size_t rows = table.rowCount();
-    out.codes.resize(rows);
+// work(part, first row, end) for each core's run of rows.
+template <typename Work>
+void eachRowPart(size_t rows, Work work) {
     const size_t parts = rowParts(rows);
-    const auto eachPart = [&](auto work) {
-        onThreads(parts, parts, [&](size_t p) { work(p, rows * p / parts, rows * (p + 1) / parts); });
-    };
-    std::vector<int64_t> lows(parts, std::numeric_limits<int64_t>::max()), highs(parts, std::numeric_limits<int64_t>::min());
-    eachPart([&](size_t p, size_t begin, size_t end) {
+    onThreads(parts, parts, [&](size_t p) { work(p, rows * p / parts, rows * (p + 1) / parts); });
+}
+
+// The least and greatest of an integer column, on every core; the least
+// above the greatest when every value is null.
+std::pair<int64_t, int64_t> rangeOfIntegers(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    const size_t rows = table.rowCount();
+    std::vector<int64_t> lows(rowParts(rows), std::numeric_limits<int64_t>::max()),
+        highs(rowParts(rows), std::numeric_limits<int64_t>::min());
+    eachRowPart(rows, [&](size_t p, size_t begin, size_t end) {
         for (size_t r = begin; r < end; ++r) {
             listenTo(stop, r);
             const int64_t v = table.cell(r, column).integer;
@@ -735,7 +737,17 @@ WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomi
             highs[p] = std::max(highs[p], v);
         }
     });
-    const int64_t low = *std::min_element(lows.begin(), lows.end()), high = *std::max_element(highs.begin(), highs.end());
+    return {*std::min_element(lows.begin(), lows.end()), *std::max_element(highs.begin(), highs.end())};
+}
+
+// Integers: a count over the range when it is narrow, else the sorted
+// distinct values. The passes over the rows run on every core.
+WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    WideCodes out;
+    const size_t rows = table.rowCount();
+    out.codes.resize(rows);
+    const auto eachPart = [&](auto work) { eachRowPart(rows, work); };
+    const auto [low, high] = rangeOfIntegers(table, column, stop);
     if (low > high) return out;  // all null
     const uint64_t span = uint64_t(high) - uint64_t(low);
     if (span < std::max<uint64_t>(uint64_t(1) << 16, 4 * uint64_t(rows))) {
@@ -867,12 +879,7 @@ bool CsvTable::hasFewIntegers(size_t column) const {
     if (!few) {
         few = false;
         if (types_[column] == ColumnType::Integer) {
-            int64_t low = std::numeric_limits<int64_t>::max(), high = std::numeric_limits<int64_t>::min();
-            for (const Cell& c : columns_[column].cells) {
-                if (c.integer == kNullInteger) continue;
-                low = std::min(low, c.integer);
-                high = std::max(high, c.integer);
-            }
+            const auto [low, high] = rangeOfIntegers(*this, column, nullptr);
             few = low > high || uint64_t(high) - uint64_t(low) < 255;
         }
     }
