@@ -243,6 +243,7 @@ ColumnType CsvTable::readDeclaredColumn(LargeArray<Cell>& cells, size_t column, 
 
 namespace {
 
+// A hash of a short text, read eight bytes at a time.
 uint64_t hashOfText(std::string_view s) {
     uint64_t h = 0x9E3779B97F4A7C15ull ^ s.size();
     size_t i = 0;
@@ -532,8 +533,6 @@ auto listening(const std::atomic<bool>* stop, size_t& count, Less less) {
 size_t rowParts(size_t rows) {
     return rows < 100000 ? 1 : coreCount();
 }
-
-// A hash of a short text, read eight bytes at a time.
 
 // Numbers each distinct spelling in the order first seen: an open-addressing
 // table of hashes, with each spelling copied once into a small arena of its
