@@ -93,6 +93,10 @@ void Connection::close() {
     tables_.clear();
 }
 
+void Connection::countRowsVisitedIn(std::atomic<uint64_t>* counter) {
+    lookup_->host.rowsVisited = counter;
+}
+
 void Connection::interrupt() {
     lookup_->interrupted = true;
     if (db_) sqlite3_interrupt(db_);

@@ -8,6 +8,7 @@
 #include "csv/csv_table.h"
 
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,10 @@ public:
 
     // Stops the running statement from any thread; it then fails with Cancelled.
     void interrupt();
+
+    // Where the table rows the next statements go through are counted, for
+    // a progress display on another thread; null counts nothing.
+    void countRowsVisitedIn(std::atomic<uint64_t>* counter);
 
     // Whether statements of the column path's shape take it (the default);
     // off, SQLite answers every statement, as the equivalence tests compare.

@@ -16,7 +16,12 @@ struct CsvVtab {
     sqlite3_vtab base{};
     std::shared_ptr<const CsvTable> table;
     const std::atomic<bool>* interrupted = nullptr;
+    std::atomic<uint64_t>* rowsVisited = nullptr;
 };
+
+// A cursor adds to the shared count once in so many rows: one atomic add
+// a row would cost every scan a locked instruction.
+constexpr uint32_t kVisitBatch = 4096;
 
 struct CsvCursor {
     sqlite3_vtab_cursor base{};
@@ -25,6 +30,7 @@ struct CsvCursor {
     bool scanning = true;
     bool descending = false;
     bool empty = false;
+    uint32_t visited = 0;  // rows not yet added to the shared count
     std::string scratch;
 
     size_t row() const {
@@ -45,6 +51,7 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
     auto* vtab = new CsvVtab;
     vtab->table = std::move(table);
     vtab->interrupted = host->interrupted;
+    vtab->rowsVisited = host->rowsVisited;
     *out = &vtab->base;
     return SQLITE_OK;
 }
@@ -188,7 +195,13 @@ int filter(sqlite3_vtab_cursor* base, int idxNum, int argc, sqlite3_value** argv
 }
 
 int xNext(sqlite3_vtab_cursor* base) {
-    ++reinterpret_cast<CsvCursor*>(base)->position;
+    auto* cursor = reinterpret_cast<CsvCursor*>(base);
+    ++cursor->position;
+    if (++cursor->visited == kVisitBatch) {
+        cursor->visited = 0;
+        if (auto* count = reinterpret_cast<CsvVtab*>(base->pVtab)->rowsVisited)
+            count->fetch_add(kVisitBatch, std::memory_order_relaxed);
+    }
     return SQLITE_OK;
 }
 

@@ -8,6 +8,7 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <sqlite3.h>
 
@@ -16,11 +17,14 @@ namespace tarlo {
 // Finds the table that CREATE VIRTUAL TABLE ... USING tarlo_csv names.
 using TableLookup = std::function<std::shared_ptr<const CsvTable>(const std::string& name)>;
 
-// What the module reaches of its connection: its tables, and the flag an
-// interrupt sets, which the first build of an index or order listens to.
+// What the module reaches of its connection: its tables, the flag an
+// interrupt sets, which the first build of an index or order listens to,
+// and where the rows its scans go through are counted (for progress; none
+// when null).
 struct CsvModuleHost {
     TableLookup* find = nullptr;
     const std::atomic<bool>* interrupted = nullptr;
+    std::atomic<uint64_t>* rowsVisited = nullptr;
 };
 
 // Registers the module "tarlo_csv" and the collation on db. The host must

@@ -21,6 +21,7 @@ RunOutcome RunJob::run() {
     Connection connection;
     try {
         connection.open(folder_);
+        connection.countRowsVisitedIn(&rowsVisited_);
         {
             std::lock_guard guard(connectionLock_);
             connection_ = &connection;

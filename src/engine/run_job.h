@@ -41,10 +41,11 @@ public:
     bool cancelRequested() const { return cancelled_; }
 
     struct Progress {
-        qulonglong rows = 0;
-        double fileShare = -1;  // share of the table file parsed; -1 when not parsing
+        qulonglong rows = 0;         // result rows gathered
+        double fileShare = -1;       // share of the table file parsed; -1 when not parsing
+        qulonglong rowsVisited = 0;  // table rows the statement went through (in batches)
     };
-    Progress progress() const { return {rows_.load(), fileShare_.load()}; }
+    Progress progress() const { return {rows_.load(), fileShare_.load(), rowsVisited_.load(std::memory_order_relaxed)}; }
 
 private:
     QString folder_;
@@ -53,6 +54,7 @@ private:
     std::atomic<bool> cancelled_{false};
     std::atomic<qulonglong> rows_{0};
     std::atomic<double> fileShare_{-1};
+    std::atomic<uint64_t> rowsVisited_{0};
     std::mutex connectionLock_;
     Connection* connection_ = nullptr;  // while the statement runs
 };

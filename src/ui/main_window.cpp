@@ -381,10 +381,7 @@ void Ttarlo1::WMExitSizeMove() {
 bool Ttarlo1::WMNCRButtonDown(int hitTestCode) {
     constexpr int kCaption = 2;
     if (hitTestCode != kCaption) return false;
-    if (!isMinimized()) {
-        showMinimized();
-        if (tarlo2_ && tarlo2_->isVisible()) tarlo2_->showMinimized();
-    }
+    if (!isMinimized()) showMinimized();  // the popup goes with it (changeEvent)
     return true;
 }
 
@@ -497,6 +494,28 @@ void Ttarlo1::setCaption(const QString& caption) {
 #endif
 }
 
+void Ttarlo1::setNotePopup(Ttarlo2* popup) {
+    tarlo2_ = popup;
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), popup);
+    connect(escape, &QShortcut::activated, this, &Ttarlo1::cancelRun);
+}
+
+// The program is minimised as a whole: the popup leaves the screen with the
+// window and comes back where it stood, without taking the activation.
+void Ttarlo1::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !tarlo2_) return;
+    if (isMinimized()) {
+        if (tarlo2_->isVisible()) {
+            popupHiddenWhileMinimized_ = true;
+            tarlo2_->hide();
+        }
+    } else if (popupHiddenWhileMinimized_) {
+        popupHiddenWhileMinimized_ = false;
+        tarlo2_->showAgain();
+    }
+}
+
 void Ttarlo1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     setCaption(windowTitle());  // the window now exists on the window system
@@ -545,9 +564,7 @@ void Ttarlo1::setResultMemoryBudgetForTesting(size_t bytes) {
 
 // While a run takes long the count label tells how far it is.
 void Ttarlo1::showRunProgress(tarlo::RunJob::Progress p) {
-    const QString separator = QLocale::system().groupSeparator();
-    if (p.fileShare >= 0) LblKENSUU->setText(QStringLiteral("読込 %1%").arg(int(p.fileShare * 100)));
-    else LblKENSUU->setText(tarlo::groupedNumber(p.rows, separator) + QStringLiteral(" 行"));
+    LblKENSUU->setText(tarlo::progressText(p, QLocale::system().groupSeparator()));
     LblKENSUU->show();
 }
 

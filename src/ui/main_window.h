@@ -33,7 +33,8 @@ public:
     explicit Ttarlo1(Environment environment);
     ~Ttarlo1() override;
 
-    void setNotePopup(Ttarlo2* popup) { tarlo2_ = popup; }
+    // The popup hears Esc too: it holds the activation after a tab with a caption.
+    void setNotePopup(Ttarlo2* popup);
     const QString& programFolder() const { return programFolder_; }
 
     // Controls, with the names they are known by.
@@ -109,6 +110,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 #ifdef Q_OS_WIN
@@ -140,4 +142,5 @@ private:
     int resultFieldCount_ = 0;
     RunController* runs_ = nullptr;  // the running statement, off the window thread
     QString labelBeforeRun_;
+    bool popupHiddenWhileMinimized_ = false;  // shown again when the window is restored
 };

@@ -72,6 +72,14 @@ void Ttarlo2::showTexts(const QString& caption, const QString& note) {
     }
 }
 
+void Ttarlo2::showAgain() {
+    const QPoint place = pos();
+    setAttribute(Qt::WA_ShowWithoutActivating, true);
+    show();
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    move(place);
+}
+
 bool Ttarlo2::Label1MouseDown(Qt::MouseButton button, QPointF globalPos) {
     if (button == Qt::RightButton) return false;
     // The window manager moves the popup where it can; without one (or

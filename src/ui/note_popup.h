@@ -16,6 +16,8 @@ public:
     // Sets both texts; shows the popup when either is non-empty, hides it
     // otherwise. Showing brings it up where it last was, activated.
     void showTexts(const QString& caption, const QString& note);
+    // Shows the popup where it last stood, leaving the activation where it is.
+    void showAgain();
     const QString& caption() const { return caption_; }
     const QString& note() const { return note_; }
 

@@ -21,4 +21,11 @@ QString titleOfFields(const QStringList& names) {
     return trimControl(title);
 }
 
+QString progressText(const RunJob::Progress& p, const QString& separator) {
+    if (p.fileShare >= 0) return QStringLiteral("読込 %1%").arg(int(p.fileShare * 100));
+    if (p.rows > 0) return groupedNumber(p.rows, separator) + QStringLiteral(" 行");
+    if (p.rowsVisited == 0) return QStringLiteral("処理中");
+    return QStringLiteral("処理 ") + groupedNumber(p.rowsVisited, separator) + QStringLiteral(" 行");
+}
+
 }  // namespace tarlo

@@ -240,6 +240,38 @@ check "14 the count label's edges hold no ink" [ "$(edge_colours 0)" = 1 ] && [ 
 check "14 ... and the label shows a text" [ "$(convert "$shots/14-count.png" -unique-colors -format "%w" info:)" -gt 2 ]
 shot 14-million-count
 
+# 16. The note popup holds the activation after a tab with a caption: a run
+# started from the tab strip's menu is still ended by Esc; minimising the
+# window takes the popup along, and restoring brings it back in its place.
+before_title=$(xdotool getwindowname "$win")
+slow_tab_run() {  # q~zslow, then "！" from the menu that opens on release, by the mouse
+  click_at $((80 + 30 * 10 + 15)) $((385 + 2 + 12))
+  sleep 0.3
+  xdotool mousemove_relative -- -7 -23 click 1   # the menu stands 40, 55 up and left of the pointer
+  sleep 0.5
+}
+slow_tab_run
+if wait_for 5 popup_window; then
+  pop=$(popup_window)
+  check "16 the popup holds the activation during the run" [ "$(xdotool getactivewindow)" = "$pop" ]
+  xdotool key Escape
+  sleep 6
+  check "16 Esc in the popup ends the run: its result never shows" title_is "$before_title"
+  shot 16-esc-in-popup
+  slow_tab_run
+  check "16 ... the same run left alone ends with its result" wait_for 30 title_is "slowkey slowcount"
+  read -r px py < <(position "$pop")
+  xdotool windowminimize "$win"; sleep 0.8
+  check "16 minimising the window takes the popup off the screen" wait_for 3 sh -c "! xdotool search --onlyvisible --pid $tarlo | grep -qx $pop"
+  xdotool windowactivate "$win"; sleep 0.8
+  check "16 restoring the window brings the popup back" wait_for 3 popup_window
+  read -r qx qy < <(position "$pop")
+  check "16 ... where it stood" [ "$qx $qy" = "$px $py" ]
+  tab 2
+else
+  fail "16 the popup shows for the slow query's caption"
+fi
+
 # 7. Close, even during a run: PRODUCTS.url; then a read-only folder shows the error and still closes.
 tab 5
 button all

@@ -227,3 +227,23 @@ TEST_F(Engine, AChangedFileIsReadAgain) {
     ASSERT_EQ(QFileInfo(path).lastModified(), modified);
     EXPECT_EQ(run("SELECT k FROM other#csv"), Rows{"2"});
 }
+
+// The window shows the rows a total has gone through while no result row
+// has come: the scans must count them where the progress is read.
+TEST(EngineProgress, ScansCountTheRowsTheyGoThrough) {
+    TempFolder folder;
+    QByteArray text = "id,name\n";
+    for (int i = 0; i < 20000; ++i) text += QByteArray::number(i) + ",n" + QByteArray::number(i % 7) + "\n";
+    folder.write("t.csv", text);
+    tarlo::Connection connection;
+    connection.open(folder.path());
+    connection.setColumnPath(false);
+    std::atomic<uint64_t> visited{0};
+    connection.countRowsVisitedIn(&visited);
+    auto result = connection.execute("SELECT Left(name, 2), Count(*) FROM t.csv GROUP BY Left(name, 2)");
+    int groups = 0;
+    for (; !result->atEnd(); result->next()) ++groups;
+    EXPECT_EQ(groups, 7);
+    EXPECT_GE(visited.load(), 16384u) << "counted in batches of 4096 rows";
+    EXPECT_LE(visited.load(), 20000u);
+}

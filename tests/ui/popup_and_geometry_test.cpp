@@ -218,3 +218,23 @@ TEST_F(Geometry, RightClickOnTheTitleBarMinimises) {
     EXPECT_TRUE(window->WMNCRButtonDown(2));
     EXPECT_TRUE(window->isMinimized());
 }
+
+// Minimised, the program leaves no popup alone on the screen; restored, the
+// popup stands where the user had put it, and a hidden one stays hidden.
+TEST_F(Popup, GoesAndComesBackWithTheMinimisedWindow) {
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    choose(0);
+    ASSERT_TRUE(popup->isVisible());
+    popup->move(120, 130);
+    EXPECT_TRUE(window->WMNCRButtonDown(2));
+    EXPECT_FALSE(popup->isVisible());
+    window->showNormal();
+    EXPECT_TRUE(popup->isVisible());
+    EXPECT_EQ(popup->pos(), QPoint(120, 130));
+
+    choose(2);  // no caption, no note
+    window->showMinimized();
+    window->showNormal();
+    EXPECT_FALSE(popup->isVisible());
+}

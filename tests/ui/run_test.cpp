@@ -1,10 +1,13 @@
 #include "platform/bell.h"
 #include "window_fixture.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -187,6 +190,27 @@ TEST_F(LongRun, ReportsProgressCancelsAndKeepsThePreviousResult) {
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
+// A total gathers no row until its end: the label tells the share read,
+// then the rows gone through, and never "0 行", which reads as no rows.
+TEST_F(LongRun, ATotalShowsTheRowsItGoesThrough) {
+    choose(window->tbc1->tabs().indexOf("t"));
+    window->setProgressDelayForTesting(0);
+    window->Memo2->setPlainText("SELECT Left(name, 5), Count(*) FROM huge#csv GROUP BY Left(name, 5);");
+    guarded([&] { window->n2Click(window->BitBtn1); });
+    QStringList shown;
+    QElapsedTimer clock;
+    clock.start();
+    while (window->isRunning() && clock.elapsed() < 30000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (shown.isEmpty() || shown.last() != window->LblKENSUU->text()) shown << window->LblKENSUU->text();
+    }
+    ASSERT_FALSE(window->isRunning());
+    EXPECT_FALSE(shown.contains(QStringLiteral("0 行"))) << shown.join(" | ").toStdString();
+    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](const QString& t) { return t.startsWith("処理 "); }))
+        << shown.join(" | ").toStdString();
+    EXPECT_EQ(window->LblKENSUU->text(), QStringLiteral("10 件"));
+}
+
 TEST_F(LongRun, ACancelRequestedLateNeverPaintsTheRows) {
     choose(window->tbc1->tabs().indexOf("t"));
     guarded([&] { window->n2Click(window->BitBtn1); });
@@ -213,6 +237,23 @@ TEST_F(LongRun, EscEndsEvenARunBusyInOneLongCall) {
     EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\n2\n3"));
     runEditor("SELECT name FROM t#csv WHERE id = 3;");  // the next run does not wait for the old one
     EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("c"));
+}
+
+// A tab with a caption leaves the activation with the note popup; Esc there
+// still ends the run, as it does in the main window.
+TEST_F(LongRun, EscInTheNotePopupEndsTheRun) {
+    choose(window->tbc1->tabs().indexOf("t"));
+    ASSERT_TRUE(popup->isVisible());
+    runEditor("SELECT id FROM t#csv;");
+    window->Memo2->setPlainText("SELECT Len(Replace(Space(20000000), ' ', 'ab')) FROM t#csv;");
+    guarded([&] { window->n2Click(window->BitBtn1); });
+    ASSERT_TRUE(window->isRunning());
+    popup->activateWindow();
+    QApplication::setActiveWindow(popup.get());
+    QTest::keyClick(popup.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isRunning());
+    waitForRun();
+    EXPECT_EQ(window->Memo1->toPlainText(), QStringLiteral("1\n2\n3"));
 }
 
 TEST_F(LongRun, AStoppedRunsLateOutcomeNeverPassesForTheNextRun) {

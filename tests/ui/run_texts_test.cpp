@@ -17,3 +17,14 @@ TEST(RunTexts, TitleFromFieldNames) {
     EXPECT_EQ(tarlo::titleOfFields({" a", "b "}), QStringLiteral("a b"));
     EXPECT_EQ(tarlo::titleOfFields({}), QString());
 }
+
+TEST(RunTexts, ProgressSaysWhatTheRunIsDoing) {
+    using P = tarlo::RunJob::Progress;
+    EXPECT_EQ(tarlo::progressText(P{.rows = 0, .fileShare = 0.456, .rowsVisited = 0}, ","), QStringLiteral("読込 45%"));
+    EXPECT_EQ(tarlo::progressText(P{.rows = 0, .fileShare = -1, .rowsVisited = 2500000}, ","),
+              QStringLiteral("処理 2,500,000 行"))
+        << "a total that has gathered no row yet shows the rows gone through, not 0";
+    EXPECT_EQ(tarlo::progressText(P{.rows = 1024, .fileShare = -1, .rowsVisited = 2500000}, ","),
+              QStringLiteral("1,024 行"));
+    EXPECT_EQ(tarlo::progressText(P{}, ","), QStringLiteral("処理中"));
+}
