@@ -6,7 +6,8 @@
 #include "csv/table_file.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
+
+#include <optional>
 
 namespace tarlo {
 
@@ -30,6 +31,53 @@ DeclaredType typeNamed(const QString& name) {
     for (const auto& [n, t] : types)
         if (name.compare(QLatin1String(n), Qt::CaseInsensitive) == 0) return t;
     return DeclaredType::None;
+}
+
+// Read by hand, not with a regular expression: tables load on a run's own
+// thread, and a regular expression's per-thread state is freed when that
+// thread ends, which the Windows thread runtime gets wrong.
+bool isBlank(QChar c) {
+    const char16_t u = c.unicode();
+    return u == ' ' || (u >= '\t' && u <= '\r');
+}
+
+struct ColumnLine {
+    QString name, typeName;
+};
+
+// name or "a name", then an optional type, then an optional Width n.
+std::optional<ColumnLine> readColumnLine(const QString& value) {
+    qsizetype at = 0;
+    const qsizetype end = value.size();
+    auto skipBlanks = [&] { while (at < end && isBlank(value[at])) ++at; };
+    auto word = [&] {
+        const qsizetype from = at;
+        while (at < end && !isBlank(value[at])) ++at;
+        return value.mid(from, at - from);
+    };
+    ColumnLine line;
+    skipBlanks();
+    if (at < end && value[at] == u'"') {
+        const qsizetype close = value.indexOf(u'"', at + 1);
+        if (close < 0) return std::nullopt;
+        line.name = value.mid(at + 1, close - at - 1);
+        at = close + 1;
+        if (at < end && !isBlank(value[at])) return std::nullopt;
+    } else {
+        line.name = word();
+        if (line.name.isEmpty()) return std::nullopt;
+    }
+    QStringList rest;
+    for (skipBlanks(); at < end; skipBlanks()) rest << word();
+    auto isWidth = [&](qsizetype i) {
+        if (rest.size() != i + 2 || rest[i].compare(QLatin1String("Width"), Qt::CaseInsensitive) != 0) return false;
+        for (QChar c : rest[i + 1])
+            if (c < u'0' || c > u'9') return false;
+        return true;
+    };
+    if (rest.size() == 1 || isWidth(1)) line.typeName = rest[0];
+    else if (!rest.isEmpty() && !isWidth(0)) return std::nullopt;
+    return line;
 }
 
 class SectionReader {
@@ -69,10 +117,11 @@ private:
     }
 
     void setFormat(const QString& value) {
-        static const QRegularExpression delimited(QStringLiteral(R"(^Delimited\((.)\)$)"), QRegularExpression::CaseInsensitiveOption);
+        const QLatin1String delimited("Delimited(");
         if (value.compare(QLatin1String("CSVDelimited"), Qt::CaseInsensitive) == 0) format_.delimiter = ',';
         else if (value.compare(QLatin1String("TabDelimited"), Qt::CaseInsensitive) == 0) format_.delimiter = '\t';
-        else if (const auto m = delimited.match(value); m.hasMatch()) format_.delimiter = singleAscii(QStringLiteral("Delimited( )"), m.captured(1));
+        else if (value.size() == delimited.size() + 2 && value.startsWith(delimited, Qt::CaseInsensitive) && value.endsWith(u')'))
+            format_.delimiter = singleAscii(QStringLiteral("Delimited( )"), value.mid(delimited.size(), 1));
         else if (value.startsWith(QLatin1String("FixedLength"), Qt::CaseInsensitive)) fail(u"固定長 (FixedLength) のファイルは読めません");
         else fail(u"Format \"%1\" は使えません (CSVDelimited, TabDelimited, Delimited(x))", value);
         if (format_.delimiter == '"' || format_.delimiter == '\r' || format_.delimiter == '\n')
@@ -94,13 +143,11 @@ private:
 
     // Col3=name type [Width n]; a name with blanks is written in double quotes.
     void setColumn(int n, const QString& value) {
-        static const QRegularExpression form(QStringLiteral(R"re(^\s*(?:"([^"]*)"|(\S+))(?:\s+(\S+))?(?:\s+Width\s+\d+)?\s*$)re"),
-                                             QRegularExpression::CaseInsensitiveOption);
-        const auto m = form.match(value);
-        if (!m.hasMatch()) fail(u"Col%1 には 列名 型 を書きます (\"%2\")", n, value);
+        const std::optional<ColumnLine> line = readColumnLine(value);
+        if (!line) fail(u"Col%1 には 列名 型 を書きます (\"%2\")", n, value);
         DeclaredColumn c;
-        c.name = m.captured(1).isNull() ? m.captured(2) : m.captured(1);
-        c.typeName = m.captured(3);
+        c.name = line->name;
+        c.typeName = line->typeName;
         if (!c.typeName.isEmpty()) {
             c.type = typeNamed(c.typeName);
             if (c.type == DeclaredType::None)

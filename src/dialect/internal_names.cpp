@@ -1,8 +1,6 @@
 // The one map between the translator's internal calls and the user's words.
 #include "dialect/internal_names.h"
 
-#include <QRegularExpression>
-
 namespace tarlo::call {
 
 namespace {
@@ -27,18 +25,34 @@ QString writtenAs(const QString& word) {
     return word;
 }
 
+namespace {
+
+bool isWordChar(QChar c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_';
+}
+
+}  // namespace
+
+// Each whole word tarlo_xxx (any case) in its written name. Scanned by hand:
+// messages are made on a run's own thread, where a regular expression's
+// per-thread state is freed wrongly by the Windows thread runtime.
 QString withWrittenNames(const QString& text) {
-    static const QRegularExpression internal(QStringLiteral("\\btarlo_[a-z]+\\b"),
-                                             QRegularExpression::CaseInsensitiveOption);
+    const QLatin1String prefix("tarlo_");
     QString out;
-    qsizetype at = 0;
-    for (auto it = internal.globalMatch(text); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        out += QStringView(text).sliced(at, m.capturedStart() - at);
-        out += writtenAs(m.captured());
-        at = m.capturedEnd();
+    qsizetype copied = 0;
+    for (qsizetype at = text.indexOf(prefix, 0, Qt::CaseInsensitive); at >= 0;
+         at = text.indexOf(prefix, at + 1, Qt::CaseInsensitive)) {
+        if (at > 0 && isWordChar(text[at - 1])) continue;
+        qsizetype end = at + prefix.size();
+        while (end < text.size() && ((text[end] >= u'a' && text[end] <= u'z') || (text[end] >= u'A' && text[end] <= u'Z')))
+            ++end;
+        if (end == at + prefix.size() || (end < text.size() && isWordChar(text[end]))) continue;
+        out += QStringView(text).sliced(copied, at - copied);
+        out += writtenAs(text.mid(at, end - at));
+        copied = end;
+        at = end - 1;
     }
-    out += QStringView(text).sliced(at);
+    out += QStringView(text).sliced(copied);
     return out;
 }
 

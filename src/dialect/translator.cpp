@@ -10,7 +10,6 @@
 #include "dialect/token_edit.h"
 
 #include <QDate>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <iterator>
@@ -20,22 +19,51 @@ namespace tarlo {
 
 namespace {
 
+// Reads a run of min to max ASCII digits at `at`; -1 when there is none.
+int digitsAt(const QString& text, qsizetype& at, int min, int max) {
+    int value = 0, n = 0;
+    while (at < text.size() && n < max && text[at] >= u'0' && text[at] <= u'9') {
+        value = value * 10 + (text[at].unicode() - '0');
+        ++at, ++n;
+    }
+    return n >= min ? value : -1;
+}
+
+bool dateSeparatorAt(const QString& text, qsizetype& at) {
+    if (at >= text.size() || (text[at] != u'/' && text[at] != u'-')) return false;
+    ++at;
+    return true;
+}
+
 // #2024/01/31#, #2024-01-31 10:00#, and the month-first #1/31/2024#.
+// Read by hand: a regular expression keeps per-thread state that the
+// Windows thread runtime frees wrongly when a run's thread ends.
 QString dateLiteral(const Token& t) {
     const QString inner = t.text.mid(1, t.text.size() - 2).trimmed();
-    static const QRegularExpression yearFirst(QStringLiteral(R"(^(\d{4})[/-](\d{1,2})[/-](\d{1,2})(?:\s+(\d{1,2}):(\d{2})(?::(\d{2}))?)?$)"));
-    static const QRegularExpression monthFirst(QStringLiteral(R"(^(\d{1,2})[/-](\d{1,2})[/-](\d{4})(?:\s+(\d{1,2}):(\d{2})(?::(\d{2}))?)?$)"));
+    auto invalid = [&] { return Error(ErrorFacts{.word = t.text}, u"日付 %1 は正しい日付ではありません。", t.text); };
+    qsizetype at = 0;
     int y = 0, m = 0, d = 0;
-    QRegularExpressionMatch match = yearFirst.match(inner);
-    if (match.hasMatch()) {
-        y = match.captured(1).toInt(), m = match.captured(2).toInt(), d = match.captured(3).toInt();
-    } else if ((match = monthFirst.match(inner)).hasMatch()) {
-        m = match.captured(1).toInt(), d = match.captured(2).toInt(), y = match.captured(3).toInt();
+    const int first = digitsAt(inner, at, 1, 4);
+    const bool yearFirst = at == 4;
+    if (first < 0 || at == 3 || !dateSeparatorAt(inner, at)) throw invalid();
+    const int second = digitsAt(inner, at, 1, 2);
+    if (second < 0 || !dateSeparatorAt(inner, at)) throw invalid();
+    const int third = yearFirst ? digitsAt(inner, at, 1, 2) : digitsAt(inner, at, 4, 4);
+    if (third < 0 || (at < inner.size() && inner[at] >= u'0' && inner[at] <= u'9')) throw invalid();
+    if (yearFirst) y = first, m = second, d = third;
+    else m = first, d = second, y = third;
+    int hour = 0, minute = 0, sec = 0;
+    if (at < inner.size()) {
+        const qsizetype blanks = at;
+        while (at < inner.size() && (inner[at] == u' ' || (inner[at] >= u'\t' && inner[at] <= u'\r'))) ++at;
+        if (at == blanks || (hour = digitsAt(inner, at, 1, 2)) < 0 || at >= inner.size() || inner[at++] != u':' ||
+            (minute = digitsAt(inner, at, 2, 2)) < 0)
+            throw invalid();
+        if (at < inner.size() && (inner[at++] != u':' || (sec = digitsAt(inner, at, 2, 2)) < 0)) throw invalid();
+        if (at != inner.size()) throw invalid();
     }
-    const int hour = match.captured(4).toInt(), minute = match.captured(5).toInt(), second = match.captured(6).toInt();
-    if (!match.hasMatch() || !QDate::isValid(y, m, d) || hour > 23 || minute > 59 || second > 59)
-        throw Error(ErrorFacts{.word = t.text}, u"日付 %1 は正しい日付ではありません。", t.text);
-    return quotedString(QString::fromStdString(formatDateTime(packDate({y, m, d, hour, minute, second}), true)));
+    if (!QDate::isValid(y, m, d) || hour > 23 || minute > 59 || sec > 59) throw invalid();
+    return quotedString(QString::fromStdString(formatDateTime(packDate({y, m, d, hour, minute, sec}), true)));
 }
 
 // How deep brackets and IIf may nest: SQLite's parser takes about a hundred

@@ -36,6 +36,22 @@ TEST(JetDialect, RefusesWhatItCannotRead) {
     }
 }
 
+// Date literals: year first or month first, with an optional time; the
+// written spelling is read whole or refused.
+TEST(JetDialect, DateLiteralsInTheirWrittenForms) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"SELECT #2024/01/31#", "SELECT '2024/01/31'"},
+        {"SELECT #2024-1-5 7:05#", "SELECT '2024/01/05 07:05:00'"},
+        {"SELECT # 1/31/2024 23:59:58 #", "SELECT '2024/01/31 23:59:58'"},
+    };
+    for (const auto& [written, rewritten] : cases) EXPECT_EQ(translateJetSql(written).toStdString(), rewritten) << written;
+    for (const char* sql : {"SELECT #202/01/31#", "SELECT #2024/001/31#", "SELECT #1/31/24#", "SELECT #2024/1/311#",
+                            "SELECT #2024/1/1 7#", "SELECT #2024/1/1 7:5#", "SELECT #2024/1/1 07:05:#",
+                            "SELECT #2024/1/1 07:05:00x#", "SELECT #2024/1/1T07:05#", "SELECT #2/30/2024#",
+                            "SELECT #2024/1/1 24:00#", "SELECT #１/1/2024#"})
+        EXPECT_THROW(translateJetSql(sql), tarlo::Error) << sql;
+}
+
 // Each TOP copies its SELECT's body, so nesting doubles the text per level.
 TEST(JetDialect, NestedTopsThatWouldDoubleThemselvesAreRefusedQuickly) {
     QString sql = "t.csv";

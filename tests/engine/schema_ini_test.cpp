@@ -51,6 +51,31 @@ TEST(SchemaIni, AKeyItCannotReadNamesTheLine) {
                     .startsWith("schema.ini の 2 行目: CharacterSet \"EBCDIC\""));
 }
 
+// A ColN line is a name (quoted when it holds blanks), an optional type and
+// an optional Width n; anything else names the line.
+TEST(SchemaIni, ColumnLinesInEveryForm) {
+    const std::pair<const char*, std::pair<const char*, const char*>> read[] = {
+        {"Col1=id", {"id", ""}},
+        {"Col1=  id   Long  ", {"id", "Long"}},
+        {"Col1=id Width 5", {"id", ""}},
+        {"Col1=id Text width 12", {"id", "Text"}},
+        {"Col1=\"a b\" Text", {"a b", "Text"}},
+        {"Col1=\"\" Long", {"", "Long"}},
+        {"Col1=コード\tText", {"コード", "Text"}},
+    };
+    for (const auto& [line, expected] : read) {
+        const auto f = tableFormatFrom(QString("[a.csv]\n") + line + "\n", "a.csv", "schema.ini");
+        ASSERT_EQ(f.columns.size(), 1u) << line;
+        EXPECT_EQ(f.columns[0].name, QString(expected.first)) << line;
+        EXPECT_EQ(f.columns[0].typeName, QString(expected.second)) << line;
+    }
+    for (const char* line : {"Col1=", "Col1=\"a b Text", "Col1=\"a\"b Text", "Col1=id Text Width", "Col1=id Text Width x",
+                             "Col1=id Text 5", "Col1=id Text Width 5 more"})
+        EXPECT_TRUE(errorOf([&] { tableFormatFrom(QString("[a.csv]\n") + line + "\n", "a.csv", "schema.ini"); })
+                        .startsWith("schema.ini の 2 行目: Col1 には 列名 型 を書きます"))
+            << line;
+}
+
 // A value that does not fit its declared type is refused with its line and
 // column, counting the lines a quoted field spans.
 TEST(SchemaIni, AValueThatDoesNotFitItsTypeNamesLineAndColumn) {

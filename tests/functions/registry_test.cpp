@@ -71,4 +71,7 @@ TEST(InternalNames, EveryInternalNameInATextBecomesTheUsersWord) {
               QStringLiteral("wrong number of arguments to function Left()"));
     EXPECT_EQ(tarlo::call::withWrittenNames(QStringLiteral("no such column: tarlo_other")),
               QStringLiteral("no such column: tarlo_other"));
+    // Whole words only, each one found, the text between kept.
+    EXPECT_EQ(tarlo::call::withWrittenNames(QStringLiteral("tarlo_mod(x_tarlo_add, tarlo_add2) tarlo_concat")),
+              QStringLiteral("Mod(x_tarlo_add, tarlo_add2) &"));
 }
