@@ -1,6 +1,6 @@
-// Code page 932 (Shift_JIS as Windows has it) in and out of UTF-16, through
-// the system's own converter: ICU's "Shift_JIS" on Linux, code page 932 on
-// Windows, where Qt has no ICU and no converter of its own for it.
+// Code page 932 (Shift_JIS as Windows has it) in and out of UTF-16, with one
+// table of our own on every system, so that a file reads the same on Linux
+// and on Windows, byte for byte.
 #pragma once
 
 #include <QByteArray>
@@ -26,7 +26,8 @@ private:
 };
 
 // One-shot conversions; *ok (when given) is false when a byte or character
-// had no counterpart (it is then replaced).
+// had no counterpart (it is then replaced: U+FFFD for a byte, "?" for a
+// character).
 QString decodeCp932Piece(QByteArrayView bytes, bool* ok = nullptr);
 QByteArray encodeCp932(QStringView text, bool* ok = nullptr);
 

@@ -68,55 +68,43 @@ bool isEscapeAt(QStringView text, qsizetype i) {
 void decodeCp932Exactly(QByteArrayView bytes, DecodedText& out) {
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     const qsizetype n = bytes.size();
+    QHash<char16_t, QList<QByteArray>> spelled;  // every pair's code, per character, in order
     for (qsizetype i = 0; i < n;) {
         if (data[i] < 0x80) {
             out.text += QChar(char16_t(data[i++]));
             continue;
         }
         const bool pair = isLeadByte(data[i]) && i + 1 < n && isTrailByte(data[i + 1]);
-        if (isLeadByte(data[i]) && !pair) {
-            out.text += QChar(char16_t(kByteEscape + data[i++]));
-            continue;
-        }
         const QByteArrayView piece = bytes.sliced(i, pair ? 2 : 1);
         bool decoded = false;
         const QString character = decodeCp932Piece(piece, &decoded);
-        const bool read = decoded && character.size() == 1 && character[0] != QChar(0xFFFD) && character[0] != QChar(0x1A) &&
-                          !character[0].isSurrogate();
-        if (read && pair) {
-            const auto known = out.spelling.codes.constFind(character[0].unicode());
-            if (known == out.spelling.codes.cend()) {
-                out.spelling.codes.insert(character[0].unicode(), piece.toByteArray());
-            } else if (*known != piece) {
-                // The same character spelled a second way in one file: kept as bytes.
-                out.text += QChar(char16_t(kByteEscape + data[i++]));
-                out.text += QChar(char16_t(kByteEscape + data[i++]));
-                continue;
-            }
-        }
-        if (read) {
-            out.text += character;
-            i += piece.size();
-        } else {
+        if (!decoded || character.size() != 1) {
             out.text += QChar(char16_t(kByteEscape + data[i++]));  // a pair's second byte is read again alone
+            continue;
         }
+        if (pair) {
+            QList<QByteArray>& codes = spelled[character[0].unicode()];
+            codes.append(piece.toByteArray());
+            if (codes.size() == 1) out.spelling.codes.insert(character[0].unicode(), codes.front());
+        }
+        out.text += character;
+        i += piece.size();
     }
+    for (auto it = spelled.cbegin(); it != spelled.cend(); ++it)
+        if (it->count(it->front()) != it->size()) out.spelling.eachCode.insert(it.key(), *it);
 }
 
 DecodedText decodeCp932(QByteArrayView bytes) {
     DecodedText out{{}, TextEncoding::Cp932};
     // Most files read and write back the same, and one pass each way tells.
-    // The converter swaps the controls 1A, 1C and 7F, which Windows keeps.
-    if (!bytes.contains('\x1A') && !bytes.contains('\x1C') && !bytes.contains('\x7F')) {
-        bool decoded = false;
-        out.text = decodeCp932Piece(bytes, &decoded);
-        if (decoded) {
-            bool encoded = false;
-            const QByteArray again = encodeCp932(out.text, &encoded);
-            if (encoded && again == bytes) return out;
-        }
-        out.text.clear();
+    bool decoded = false;
+    out.text = decodeCp932Piece(bytes, &decoded);
+    if (decoded) {
+        bool encoded = false;
+        const QByteArray again = encodeCp932(out.text, &encoded);
+        if (encoded && again == bytes) return out;
     }
+    out.text.clear();
     decodeCp932Exactly(bytes, out);
     return out;
 }
@@ -206,6 +194,7 @@ QByteArray encodeText(const QString& text, const TextSpelling& spelling) {
     // Character by character, so the message can name the one that does not fit.
     QByteArray out;
     out.reserve(text.size() * 2);
+    QHash<char16_t, qsizetype> occurrences;  // of the characters spelled more than one way
     for (qsizetype i = 0; i < text.size();) {
         if (text[i].unicode() < 0x80) {
             out += char(text[i++].unicode());
@@ -214,6 +203,13 @@ QByteArray encodeText(const QString& text, const TextSpelling& spelling) {
         if (isEscapeAt(text, i)) {
             out += char(text[i++].unicode() - kByteEscape);
             continue;
+        }
+        if (const auto each = spelling.eachCode.constFind(text[i].unicode()); each != spelling.eachCode.cend()) {
+            if (const qsizetype k = occurrences[text[i].unicode()]++; k < each->size()) {
+                out += each->at(k);
+                ++i;
+                continue;
+            }
         }
         if (const auto code = spelling.codes.constFind(text[i].unicode()); code != spelling.codes.cend()) {
             out += *code;

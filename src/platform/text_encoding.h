@@ -24,10 +24,13 @@ enum class TextEncoding {
 // How a file writes its characters: its encoding and, for CP932, the code
 // of each character the file spells (where CP932 has two codes for one
 // character, such as ED 40 and FA 5C, the encoder alone would pick one).
+// A character the file spells both ways has the code of each of its
+// occurrences in order; occurrences past those take the first code.
 struct TextSpelling {
     TextSpelling(TextEncoding e = TextEncoding::Ascii) : encoding(e) {}  // NOLINT: an encoding is a spelling
     TextEncoding encoding;
     QHash<char16_t, QByteArray> codes;
+    QHash<char16_t, QList<QByteArray>> eachCode;
 };
 
 struct DecodedText {
@@ -40,9 +43,8 @@ TextEncoding detectEncoding(QByteArrayView bytes);
 
 // Decodes with the detected encoding; a byte-order mark never reaches the
 // text. A byte its encoding cannot read stays in the text as an escape (a lone
-// U+DC00 + byte, which no decoder gives), and so does a character spelled
-// otherwise than where the file first spells it, so that encoding the text
-// with the spelling gives the file's bytes back.
+// U+DC00 + byte, which no decoder gives), so that encoding the text with the
+// spelling gives the file's bytes back.
 DecodedText decodeText(QByteArrayView bytes);
 QString decodeAs(QByteArrayView bytes, TextEncoding encoding);
 // Whether a decoded text holds bytes its encoding could not read.

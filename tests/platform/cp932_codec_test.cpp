@@ -36,3 +36,39 @@ TEST(Cp932Codec, ALeadByteWithoutItsSecondIsAnError) {
     tarlo::encodeCp932(QStringLiteral("a😀"), &ok);
     EXPECT_FALSE(ok) << "a character CP932 lacks";
 }
+
+// One table on every system: the published mapping's controls stay
+// themselves, bytes with no character become U+FFFD without taking the next
+// byte along, and a character with several codes is written as Windows
+// writes it.
+TEST(Cp932Codec, UndefinedBytesAndChoicesAreTheSameOnEverySystem) {
+    bool ok = true;
+    EXPECT_EQ(tarlo::decodeCp932Piece("\x1A\x1C\x7F", &ok), QString::fromUtf8("\x1A\x1C\x7F"));
+    EXPECT_TRUE(ok);
+    for (const char* undefined : {"\x80", "\xA0", "\xFD", "\xFE", "\xFF"}) {
+        EXPECT_EQ(tarlo::decodeCp932Piece(undefined, &ok), QString(QChar(0xFFFD))) << undefined;
+        EXPECT_FALSE(ok);
+    }
+    // A lead byte whose pair has no character: the second byte is read on its own.
+    EXPECT_EQ(tarlo::decodeCp932Piece("\x85\x40", &ok), QString::fromUtf8("\uFFFD@"));
+    EXPECT_EQ(tarlo::decodeCp932Piece("a\x85\tb;\x85;", &ok), QString::fromUtf8("a\uFFFD\tb;\uFFFD;"));
+    EXPECT_EQ(tarlo::decodeCp932Piece("\xED\x40\xFA\x5C\xF0\x40", &ok), QString::fromUtf8("\u7E8A\u7E8A\uE000"));
+    EXPECT_TRUE(ok);
+
+    const std::pair<const char*, const char*> written[] = {
+        {"\u7E8A", "\xFA\x5C"},  // IBM's code before NEC's copy of it
+        {"\u2170", "\xFA\x40"},  // ⅰ
+        {"\uFFE2", "\x81\xCA"},  // ￢: JIS X 0208 first
+        {"\u2235", "\x81\xE6"},  // ∵
+        {"\u2116", "\x87\x82"},  // №: NEC's row 13 before IBM's
+        {"\u2160", "\x87\x54"},  // Ⅰ
+        {"\uE000", "\xF0\x40"},  // the user-defined area
+        {"\uFF61", "\xA1"},
+    };
+    for (const auto& [text, bytes] : written) {
+        EXPECT_EQ(tarlo::encodeCp932(QString::fromUtf8(text), &ok).toHex(' '), QByteArray(bytes).toHex(' ')) << text;
+        EXPECT_TRUE(ok);
+    }
+    EXPECT_EQ(tarlo::encodeCp932(QString::fromUtf8("\u0080\uF8F0"), &ok), QByteArray("??"));
+    EXPECT_FALSE(ok);
+}

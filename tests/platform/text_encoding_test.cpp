@@ -99,3 +99,16 @@ TEST(Utf8, EveryByteIsReadOnceAndMalformedBytesStandForThemselves) {
         }
     }
 }
+
+// 纊 spelled ED 40 and FA 5C in one file is the same character both times,
+// and the text gives each occurrence its own code back.
+TEST(TextEncoding, ACharacterSpelledTwoWaysIsOneCharacterAndKeepsBothCodes) {
+    const QByteArray bytes("\xFA\x5C=\xED\x40;\xFA\x5C");
+    const tarlo::DecodedText decoded = tarlo::decodeText(bytes);
+    EXPECT_EQ(decoded.text, QString::fromUtf8("\u7E8A=\u7E8A;\u7E8A"));
+    EXPECT_FALSE(tarlo::hasUndecodableBytes(decoded.text));
+    EXPECT_EQ(tarlo::encodeText(decoded.text, decoded.spelling).toHex(' '), bytes.toHex(' '));
+    // One more than the file had takes the file's first code.
+    EXPECT_EQ(tarlo::encodeText(decoded.text + QString::fromUtf8("\u7E8A"), decoded.spelling),
+              bytes + QByteArray("\xFA\x5C"));
+}
