@@ -97,3 +97,24 @@ TEST(TarloQuery, FormatsEncodingsAndStandardInput) {
     for (const char* option : {"--format", "--encoding", "--bom", "--header", "-f", "-e", "example"})
         EXPECT_TRUE(help.out.contains(option)) << option;
 }
+
+TEST(TarloQuery, ANulInTheStatementIsRefusedWithItsPlace) {
+    TempFolder folder;
+    folder.writeText("t.csv", "v1,v2\n1,2\n1,3\n");
+    const QByteArray statement("SELECT * FROM t#csv WHERE v1 = 1\0 AND v2 = 2", 44);
+    QProcess p;
+    p.start(TARLO_QUERY_BINARY, {"-C", folder.path(), "-"});
+    p.write(statement);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains(QStringLiteral("1 行目 33 文字目に NUL")));
+
+    // From a query file: the NUL stays through the load, on the line it stands.
+    const QString query = folder.write("q~n.txt", QByteArray("SELECT *\r\nFROM t#csv\r\nWHERE v1 = 1\0 AND v2 = 2;\r\n", 49));
+    const ProcessRun r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "-f", query});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(QString::fromLocal8Bit(r.err).contains(QStringLiteral("3 行目 13 文字目に NUL"))) << r.err.constData();
+}
