@@ -4,6 +4,7 @@
 // JSON or a Markdown table, in UTF-8 or CP932.
 #include "engine/connection.h"
 #include "platform/error.h"
+#include "platform/file_io.h"
 #include "platform/text_encoding.h"
 #include "platform/text_lines.h"
 #include "workspace/query_file.h"
@@ -11,6 +12,8 @@
 #include "workspace/statement_text.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <cstring>
@@ -22,6 +25,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -58,6 +63,24 @@ std::optional<tarlo::OutputFormat> formatNamed(const std::string& name) {
 
 void write(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+// The folder of the tables must be one we can read: a mistyped -C would
+// otherwise run statements that name no table as if all were well.
+void checkFolder(const QString& folder) {
+    const QFileInfo info(folder);
+    if (!info.exists())
+        throw tarlo::Error(tarlo::ErrorFacts{.file = folder}, u"フォルダー \"%1\" がありません。", folder);
+    if (!info.isDir())
+        throw tarlo::Error(tarlo::ErrorFacts{.file = folder}, u"\"%1\" はフォルダーではありません。", folder);
+#ifdef Q_OS_WIN
+    if (!QDir(folder).isReadable())
+        throw tarlo::Error(tarlo::ErrorFacts{.file = folder}, u"フォルダー \"%1\" を読めません。", folder);
+#else
+    if (::access(QFile::encodeName(folder).constData(), R_OK | X_OK) != 0)
+        throw tarlo::Error(tarlo::ErrorFacts{.file = folder}, u"フォルダー \"%1\" を読めません (%2)。", folder,
+                           tarlo::systemErrorText(errno));
+#endif
 }
 
 // The arguments as the user typed them. Windows gives main() the ANSI code
@@ -137,9 +160,11 @@ int main(int argc, char** argv) {
     if (!haveStatement) return usageError("no statement: give -f, -e or -");
     const bool cp932 = encoding == "cp932" || encoding == "shift_jis";
     if (cp932 && bom) return usageError("--bom is for UTF-8 output");
+    const QString folderGiven = folder;
     if (!folder.endsWith(QLatin1Char('/')) && !folder.endsWith(QDir::separator())) folder += QLatin1Char('/');
 
     try {
+        checkFolder(folderGiven);
         if (fromInput) {
             statement = tarlo::statementOf(readStandardInput());
         } else if (!queryFile.isEmpty()) {

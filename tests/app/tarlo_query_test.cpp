@@ -6,6 +6,8 @@
 #include <QStringDecoder>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace {
 
 struct ProcessRun {
@@ -96,6 +98,27 @@ TEST(TarloQuery, FormatsEncodingsAndStandardInput) {
     EXPECT_EQ(help.code, 0);
     for (const char* option : {"--format", "--encoding", "--bom", "--header", "-f", "-e", "example"})
         EXPECT_TRUE(help.out.contains(option)) << option;
+}
+
+TEST(TarloQuery, AFolderThatCannotBeReadStopsNamingIt) {
+    TempFolder folder;
+    const QString file = folder.writeText("t.csv", "a\n1\n");
+    const QString missing = folder.file("none");
+    for (const QString& dir : {missing, file}) {
+        const ProcessRun r = runProcess(TARLO_QUERY_BINARY, {"-C", dir, "-e", "SELECT 1"});
+        EXPECT_EQ(r.code, 1) << dir.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(QString::fromLocal8Bit(r.err).contains("\"" + dir + "\"")) << r.err.constData();
+    }
+    // Root reads any folder whatever its mode.
+    if (::geteuid() != 0) {
+        folder.mkdir("locked");
+        QFile::setPermissions(folder.file("locked"), QFileDevice::WriteOwner);
+        const ProcessRun r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.file("locked"), "-e", "SELECT 1"});
+        QFile::setPermissions(folder.file("locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(QString::fromLocal8Bit(r.err).contains(folder.file("locked"))) << r.err.constData();
+    }
 }
 
 TEST(TarloQuery, ANulInTheStatementIsRefusedWithItsPlace) {
