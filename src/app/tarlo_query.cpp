@@ -15,10 +15,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #ifdef Q_OS_WIN
@@ -44,7 +46,7 @@ constexpr const char* kUsage =
     "  --encoding ENCODING  utf-8 (default) or cp932 (Shift_JIS, as Excel on Japanese Windows reads CSV)\n"
     "  --bom                start UTF-8 output with a byte-order mark\n"
     "  -h, --help           this text\n"
-    "exit status: 0 done, 1 the statement failed (the message on stderr), 2 a usage error\n"
+    "exit status: 0 done, 1 the statement or its output failed (the message on stderr), 2 a usage error\n"
     "example:\n"
     "  tarlo-query -C sample -f 'sample/q~都市別.txt' --format csv --encoding cp932 > out.csv\n";
 
@@ -61,9 +63,35 @@ std::optional<tarlo::OutputFormat> formatNamed(const std::string& name) {
     return std::nullopt;
 }
 
-void write(const std::string& bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-}
+// A failure to write the output, which cut it short: its message says so already.
+class OutputError : public tarlo::Error {
+public:
+    using tarlo::Error::Error;
+};
+
+// Standard output that tells when its bytes did not arrive: a short write,
+// or a flush or close that fails (a full disk, /dev/full, a reader gone),
+// so a result cut short never passes for a whole one.
+class StandardOutput {
+public:
+    void write(std::string_view bytes) {
+        if (bytes.empty()) return;
+        errno = 0;
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) fail(errno);
+    }
+    // Everything written reaches its destination, or Error says it did not.
+    void close() {
+        errno = 0;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail(errno);
+        errno = 0;
+        if (std::fclose(stdout) != 0) fail(errno);
+    }
+private:
+    [[noreturn]] static void fail(int code) {
+        const QString reason = code ? tarlo::systemErrorText(code) : QStringLiteral("書き込みが失敗しました");
+        throw OutputError(tarlo::ErrorFacts{.word = reason}, u"結果を標準出力に書けません (%1)。出力は途中までです。", reason);
+    }
+};
 
 // The folder of the tables must be one we can read: a mistyped -C would
 // otherwise run statements that name no table as if all were well.
@@ -163,6 +191,7 @@ int main(int argc, char** argv) {
     const QString folderGiven = folder;
     if (!folder.endsWith(QLatin1Char('/')) && !folder.endsWith(QDir::separator())) folder += QLatin1Char('/');
 
+    StandardOutput out;
     try {
         checkFolder(folderGiven);
         if (fromInput) {
@@ -196,11 +225,12 @@ int main(int argc, char** argv) {
             writer.row(row);
             // CP932 output waits for the last row, so a character it cannot hold leaves nothing written.
             if (!cp932 && writer.output().size() > (1 << 20)) {
-                write(writer.output());
+                out.write(writer.output());
                 writer.dropOutput();
             }
         }
-        write(writer.finish());
+        out.write(writer.finish());
+        out.close();
     } catch (const tarlo::Error& e) {
         std::fprintf(stderr, "%s\n", e.message().toLocal8Bit().constData());
         return 1;

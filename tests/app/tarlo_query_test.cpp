@@ -16,9 +16,11 @@ struct ProcessRun {
     QByteArray err;
 };
 
-ProcessRun runProcess(const QString& program, const QStringList& args, const QString& dir = {}) {
+ProcessRun runProcess(const QString& program, const QStringList& args, const QString& dir = {},
+                      const QString& outputFile = {}) {
     QProcess p;
     if (!dir.isEmpty()) p.setWorkingDirectory(dir);
+    if (!outputFile.isEmpty()) p.setStandardOutputFile(outputFile);
     p.start(program, args);
     p.waitForFinished(60000);
     return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
@@ -118,6 +120,27 @@ TEST(TarloQuery, AFolderThatCannotBeReadStopsNamingIt) {
         QFile::setPermissions(folder.file("locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         EXPECT_EQ(r.code, 1);
         EXPECT_TRUE(QString::fromLocal8Bit(r.err).contains(folder.file("locked"))) << r.err.constData();
+    }
+}
+
+TEST(TarloQuery, OutputThatCannotBeWrittenFailsInEveryFormat) {
+    TempFolder folder;
+    QByteArray csv = "id,name\n";
+    for (int i = 1; i <= 200000; ++i) csv += QByteArray::number(i) + ",名前" + QByteArray::number(i % 977) + "\n";
+    folder.write("big.csv", csv);
+    folder.writeText("one.csv", "id,name\n1,東京\n");
+    for (const char* table : {"one#csv", "big#csv"}) {
+        for (const char* format : {"tsv", "csv", "json", "markdown"}) {
+            for (const char* encoding : {"utf-8", "cp932"}) {
+                const ProcessRun r = runProcess(TARLO_QUERY_BINARY,
+                                                {"-C", folder.path(), "--format", format, "--encoding", encoding, "-e",
+                                                 QStringLiteral("SELECT * FROM %1").arg(table)},
+                                                {}, "/dev/full");
+                EXPECT_EQ(r.code, 1) << table << " " << format << " " << encoding;
+                EXPECT_TRUE(QString::fromLocal8Bit(r.err).contains(QStringLiteral("標準出力に書けません")))
+                    << r.err.constData();
+            }
+        }
     }
 }
 
