@@ -192,6 +192,15 @@ int main(int argc, char** argv) {
     if (!folder.endsWith(QLatin1Char('/')) && !folder.endsWith(QDir::separator())) folder += QLatin1Char('/');
 
     StandardOutput out;
+    qint64 rowsWritten = 0;
+    bool inRows = false;
+    // A failure once rows are going out leaves the output cut short: the message says so.
+    const auto fail = [&](const QString& message) {
+        QString text = message;
+        if (inRows) text += QStringLiteral("\n出力は途中までです (%1 行まで書きました)。").arg(rowsWritten);
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return 1;
+    };
     try {
         checkFolder(folderGiven);
         if (fromInput) {
@@ -212,34 +221,50 @@ int main(int argc, char** argv) {
         QStringList names;
         for (int f = 0; f < fields; ++f) names << result->fieldName(f);
         writer.begin(names);
+        inRows = true;
         std::vector<tarlo::OutputField> row(static_cast<size_t>(fields));
-        for (; !result->atEnd(); result->next()) {
-            for (int f = 0; f < fields; ++f) {
-                tarlo::Result::FieldKind kind;
-                const std::string_view text = result->field(f, kind);
-                row[size_t(f)] = {kind == tarlo::Result::FieldKind::Null     ? tarlo::OutputField::Null
-                                  : kind == tarlo::Result::FieldKind::Number ? tarlo::OutputField::Number
-                                                                             : tarlo::OutputField::Text,
-                                  text};
+        qint64 rowsMade = 0;
+        try {
+            for (; !result->atEnd(); result->next()) {
+                for (int f = 0; f < fields; ++f) {
+                    tarlo::Result::FieldKind kind;
+                    const std::string_view text = result->field(f, kind);
+                    row[size_t(f)] = {kind == tarlo::Result::FieldKind::Null     ? tarlo::OutputField::Null
+                                      : kind == tarlo::Result::FieldKind::Number ? tarlo::OutputField::Number
+                                                                                 : tarlo::OutputField::Text,
+                                      text};
+                }
+                writer.row(row);
+                ++rowsMade;
+                // Written as it comes, in either encoding: memory holds a megabyte of output, not the result.
+                if (writer.output().size() > (1 << 20)) {
+                    out.write(writer.output());
+                    writer.dropOutput();
+                    rowsWritten = rowsMade;
+                }
             }
-            writer.row(row);
-            // CP932 output waits for the last row, so a character it cannot hold leaves nothing written.
-            if (!cp932 && writer.output().size() > (1 << 20)) {
-                out.write(writer.output());
-                writer.dropOutput();
-            }
+        } catch (const OutputError&) {
+            throw;
+        } catch (const tarlo::Error&) {
+            // The rows before the one that failed are whole: they go out before the message.
+            out.write(writer.output());
+            writer.dropOutput();
+            rowsWritten = rowsMade;
+            throw;
         }
         out.write(writer.finish());
+        rowsWritten = rowsMade;
+        inRows = false;
         out.close();
+    } catch (const OutputError& e) {
+        inRows = false;
+        return fail(e.message());
     } catch (const tarlo::Error& e) {
-        std::fprintf(stderr, "%s\n", e.message().toLocal8Bit().constData());
-        return 1;
+        return fail(e.message());
     } catch (const tarlo::Cancelled&) {
-        std::fprintf(stderr, "cancelled\n");
-        return 1;
+        return fail(QStringLiteral("cancelled"));
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "メモリが足りません。\n");
-        return 1;
+        return fail(QStringLiteral("メモリが足りません。"));
     }
     return 0;
 }

@@ -1,11 +1,13 @@
 // The command-line runner against the sqlite3 shell on the same data.
 #include "support/temp_folder.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -72,7 +74,6 @@ TEST(TarloQuery, AgreesWithTheSqliteShell) {
 TEST(TarloQuery, FormatsEncodingsAndStandardInput) {
     TempFolder folder;
     folder.writeText("t.csv", "id,name\n1,東京\n2,\"a,b\"\n");
-    folder.writeText("e.csv", "id,name\n1,café\n");
     // CSV in CP932 as Excel on Japanese Windows reads it, decoded back here.
     ProcessRun r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "-e", "SELECT * FROM t#csv", "--format", "csv",
                                                    "--encoding", "cp932"});
@@ -80,11 +81,16 @@ TEST(TarloQuery, FormatsEncodingsAndStandardInput) {
     QStringDecoder cp932("Shift_JIS");
     EXPECT_EQ(QString(cp932(r.out)), QStringLiteral("id,name\r\n1,東京\r\n2,\"a,b\"\r\n"));
 
-    // A character CP932 cannot hold: named with its row, and nothing written.
-    r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "-e", "SELECT * FROM e#csv", "--encoding", "cp932"});
+    // A character CP932 cannot hold: named with its row; the rows before it are written and the
+    // message says the output stops there.
+    folder.writeText("e.csv", "id,name\n1,東京\n2,café\n3,x\n");
+    r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "-e", "SELECT * FROM e#csv", "--format", "csv", "--encoding", "cp932"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.out.isEmpty());
-    EXPECT_TRUE(QString::fromLocal8Bit(r.err).contains(QStringLiteral("\"é\""))) << r.err.constData();
+    EXPECT_EQ(QString(cp932(r.out)), QStringLiteral("id,name\r\n1,東京\r\n"));
+    const QString err = QString::fromLocal8Bit(r.err);
+    EXPECT_TRUE(err.contains(QStringLiteral("2 行目")) && err.contains(QStringLiteral("\"é\"")) &&
+                err.contains(QStringLiteral("出力は途中までです (1 行まで")))
+        << r.err.constData();
 
     // The statement from standard input, up to its ";".
     QProcess p;
@@ -142,6 +148,24 @@ TEST(TarloQuery, OutputThatCannotBeWrittenFailsInEveryFormat) {
             }
         }
     }
+}
+
+TEST(TarloQuery, Cp932OutputIsWrittenAsTheRowsCome) {
+    // An endless result under a bound on memory: the output has to start long before any end.
+    QProcess p;
+    p.setChildProcessModifier([] {
+        const rlimit bound{rlim_t(512) << 20, rlim_t(512) << 20};
+        ::setrlimit(RLIMIT_AS, &bound);
+    });
+    p.start(TARLO_QUERY_BINARY, {"--encoding", "cp932", "-e",
+                                 "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT x, '東京' FROM c"});
+    QByteArray out;
+    while (out.size() < (8 << 20) && p.waitForReadyRead(60000)) out += p.readAllStandardOutput();
+    const QByteArray err = p.readAllStandardError();
+    p.kill();
+    p.waitForFinished(60000);
+    EXPECT_GE(out.size(), 8 << 20) << err.constData();
+    EXPECT_TRUE(out.startsWith("1\t\x93\x8C\x8B\x9E\n2\t\x93\x8C\x8B\x9E\n")) << out.left(40).toHex(' ').constData();
 }
 
 TEST(TarloQuery, ANulInTheStatementIsRefusedWithItsPlace) {
