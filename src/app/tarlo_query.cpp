@@ -4,6 +4,7 @@
 // JSON or a Markdown table, in UTF-8 or CP932.
 #include "engine/connection.h"
 #include "platform/error.h"
+#include "platform/file_io.h"
 #include "platform/text_encoding.h"
 #include "platform/text_lines.h"
 #include "workspace/query_file.h"
@@ -11,17 +12,23 @@
 #include "workspace/statement_text.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #ifdef Q_OS_WIN
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -39,7 +46,7 @@ constexpr const char* kUsage =
     "  --encoding ENCODING  utf-8 (default) or cp932 (Shift_JIS, as Excel on Japanese Windows reads CSV)\n"
     "  --bom                start UTF-8 output with a byte-order mark\n"
     "  -h, --help           this text\n"
-    "exit status: 0 done, 1 the statement failed (the message on stderr), 2 a usage error\n"
+    "exit status: 0 done, 1 the statement or its output failed (the message on stderr), 2 a usage error\n"
     "example:\n"
     "  tarlo-query -C sample -f 'sample/q~都市別.txt' --format csv --encoding cp932 > out.csv\n";
 
@@ -56,8 +63,52 @@ std::optional<tarlo::OutputFormat> formatNamed(const std::string& name) {
     return std::nullopt;
 }
 
-void write(const std::string& bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+// A failure to write the output, which cut it short: its message says so already.
+class OutputError : public tarlo::Error {
+public:
+    using tarlo::Error::Error;
+};
+
+// Standard output that tells when its bytes did not arrive: a short write,
+// or a flush or close that fails (a full disk, /dev/full, a reader gone),
+// so a result cut short never passes for a whole one.
+class StandardOutput {
+public:
+    void write(std::string_view bytes) {
+        if (bytes.empty()) return;
+        errno = 0;
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) fail(errno);
+    }
+    // Everything written reaches its destination, or Error says it did not.
+    void close() {
+        errno = 0;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail(errno);
+        errno = 0;
+        if (std::fclose(stdout) != 0) fail(errno);
+    }
+private:
+    [[noreturn]] static void fail(int code) {
+        const QString reason = code ? tarlo::systemErrorText(code) : QStringLiteral("書き込みが失敗しました");
+        throw OutputError(tarlo::ErrorFacts{.word = reason}, u"結果を標準出力に書けません (%1)。出力は途中までです。", reason);
+    }
+};
+
+// The folder of the tables must be one we can read: a mistyped -C would
+// otherwise run statements that name no table as if all were well.
+void checkFolder(const QString& folder) {
+    const QFileInfo info(folder);
+    if (!info.exists())
+        throw tarlo::Error(tarlo::ErrorFacts{.file = folder}, u"フォルダー \"%1\" がありません。", folder);
+    if (!info.isDir())
+        throw tarlo::Error(tarlo::ErrorFacts{.file = folder}, u"\"%1\" はフォルダーではありません。", folder);
+#ifdef Q_OS_WIN
+    if (!QDir(folder).isReadable())
+        throw tarlo::Error(tarlo::ErrorFacts{.file = folder}, u"フォルダー \"%1\" を読めません。", folder);
+#else
+    if (::access(QFile::encodeName(folder).constData(), R_OK | X_OK) != 0)
+        throw tarlo::Error(tarlo::ErrorFacts{.file = folder}, u"フォルダー \"%1\" を読めません (%2)。", folder,
+                           tarlo::systemErrorText(errno));
+#endif
 }
 
 // The arguments as the user typed them. Windows gives main() the ANSI code
@@ -137,9 +188,21 @@ int main(int argc, char** argv) {
     if (!haveStatement) return usageError("no statement: give -f, -e or -");
     const bool cp932 = encoding == "cp932" || encoding == "shift_jis";
     if (cp932 && bom) return usageError("--bom is for UTF-8 output");
+    const QString folderGiven = folder;
     if (!folder.endsWith(QLatin1Char('/')) && !folder.endsWith(QDir::separator())) folder += QLatin1Char('/');
 
+    StandardOutput out;
+    qint64 rowsWritten = 0;
+    bool inRows = false;
+    // A failure once rows are going out leaves the output cut short: the message says so.
+    const auto fail = [&](const QString& message) {
+        QString text = message;
+        if (inRows) text += QStringLiteral("\n出力は途中までです (%1 行まで書きました)。").arg(rowsWritten);
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return 1;
+    };
     try {
+        checkFolder(folderGiven);
         if (fromInput) {
             statement = tarlo::statementOf(readStandardInput());
         } else if (!queryFile.isEmpty()) {
@@ -158,33 +221,50 @@ int main(int argc, char** argv) {
         QStringList names;
         for (int f = 0; f < fields; ++f) names << result->fieldName(f);
         writer.begin(names);
+        inRows = true;
         std::vector<tarlo::OutputField> row(static_cast<size_t>(fields));
-        for (; !result->atEnd(); result->next()) {
-            for (int f = 0; f < fields; ++f) {
-                tarlo::Result::FieldKind kind;
-                const std::string_view text = result->field(f, kind);
-                row[size_t(f)] = {kind == tarlo::Result::FieldKind::Null     ? tarlo::OutputField::Null
-                                  : kind == tarlo::Result::FieldKind::Number ? tarlo::OutputField::Number
-                                                                             : tarlo::OutputField::Text,
-                                  text};
+        qint64 rowsMade = 0;
+        try {
+            for (; !result->atEnd(); result->next()) {
+                for (int f = 0; f < fields; ++f) {
+                    tarlo::Result::FieldKind kind;
+                    const std::string_view text = result->field(f, kind);
+                    row[size_t(f)] = {kind == tarlo::Result::FieldKind::Null     ? tarlo::OutputField::Null
+                                      : kind == tarlo::Result::FieldKind::Number ? tarlo::OutputField::Number
+                                                                                 : tarlo::OutputField::Text,
+                                      text};
+                }
+                writer.row(row);
+                ++rowsMade;
+                // Written as it comes, in either encoding: memory holds a megabyte of output, not the result.
+                if (writer.output().size() > (1 << 20)) {
+                    out.write(writer.output());
+                    writer.dropOutput();
+                    rowsWritten = rowsMade;
+                }
             }
-            writer.row(row);
-            // CP932 output waits for the last row, so a character it cannot hold leaves nothing written.
-            if (!cp932 && writer.output().size() > (1 << 20)) {
-                write(writer.output());
-                writer.dropOutput();
-            }
+        } catch (const OutputError&) {
+            throw;
+        } catch (const tarlo::Error&) {
+            // The rows before the one that failed are whole: they go out before the message.
+            out.write(writer.output());
+            writer.dropOutput();
+            rowsWritten = rowsMade;
+            throw;
         }
-        write(writer.finish());
+        out.write(writer.finish());
+        rowsWritten = rowsMade;
+        inRows = false;
+        out.close();
+    } catch (const OutputError& e) {
+        inRows = false;
+        return fail(e.message());
     } catch (const tarlo::Error& e) {
-        std::fprintf(stderr, "%s\n", e.message().toLocal8Bit().constData());
-        return 1;
+        return fail(e.message());
     } catch (const tarlo::Cancelled&) {
-        std::fprintf(stderr, "cancelled\n");
-        return 1;
+        return fail(QStringLiteral("cancelled"));
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "メモリが足りません。\n");
-        return 1;
+        return fail(QStringLiteral("メモリが足りません。"));
     }
     return 0;
 }

@@ -41,6 +41,27 @@ int readOnlyAuthorizer(void*, int action, const char*, const char* function, con
     throw Error(engineMessage(QString::fromUtf8(sqlite3_errmsg(db))));
 }
 
+// A NUL ends the text SQLite reads, so whatever follows it would be dropped
+// without a word: the statement is refused, naming the place as a syntax
+// error names it (lines broken as the editor breaks them).
+void refuseNul(const QString& statement) {
+    const qsizetype at = statement.indexOf(QChar(0));
+    if (at < 0) return;
+    qint64 line = 1;
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < at; ++i) {
+        const QChar c = statement[i];
+        if (c != QLatin1Char('\r') && c != QLatin1Char('\n')) continue;
+        if (c == QLatin1Char('\r') && i + 1 < at && statement[i + 1] == QLatin1Char('\n')) ++i;
+        ++line;
+        lineStart = i + 1;
+    }
+    const int column = int(at - lineStart + 1);
+    throw Error(ErrorFacts{.line = line, .column = column},
+                u"SQL 文の %1 行目 %2 文字目に NUL 文字 (文字コード 0) があります。SQL 文には書けないので取り除いてください。",
+                line, column);
+}
+
 bool onlySpaceOrComments(const QString& tail) {
     for (const Token& t : tokenize(tail))
         if (t.kind != TokenKind::Space && t.kind != TokenKind::Comment && t.text != QLatin1String(";")) return false;
@@ -152,7 +173,9 @@ sqlite3_stmt* Connection::prepare(const QString& translated, const ParseProgress
         throwEngineError(db_, rc);
     }
     if (!stmt) throw Error(QStringLiteral("実行する SQL 文がありません。"));
-    if (!onlySpaceOrComments(QString::fromUtf8(tail))) {
+    // The tail by its length: a C string would end at a NUL and hide what follows it.
+    const QString rest = QString::fromUtf8(tail, sql.constData() + sql.size() - tail);
+    if (!onlySpaceOrComments(rest)) {
         sqlite3_finalize(stmt);
         throw Error(QStringLiteral("SQL 文は一度に一つだけ実行できます。\";\" の後の文は実行しません。"));
     }
@@ -184,6 +207,7 @@ std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab, const 
 
 std::unique_ptr<Result> Connection::execute(const QString& statement, const ParseProgress& progress) {
     if (!db_) throw Error(QStringLiteral("データソースが開いていません。"));
+    refuseNul(statement);
     statement_ = statement;
     QString translated = translateJetSql(statement);
     if (const auto crosstab = Crosstab::parse(translated)) translated = crosstab->query(pivotValues(*crosstab, progress));

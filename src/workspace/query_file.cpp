@@ -53,27 +53,28 @@ QString lookupKey(const QStringList& lines, const QString& key) {
     return {};
 }
 
-QueryFile readQueryFile(const QString& path) {
+QueryFile queryFileOf(const QByteArray& bytes) {
+    // Every byte is kept, a NUL too: an unedited save must write back what the file held,
+    // and a run refuses a NUL in its statement with its place.
+    const DecodedText decoded = decodeText(bytes);
     QueryFile file;
-    if (!isExistingFile(path)) return file;
-    QByteArray bytes;
-    try {
-        bytes = readSmallFile(path, kMaxSmallFileBytes);
-    } catch (const FileError& e) {
-        throw Error(ErrorFacts{.file = path}, u"ファイル \"%1\". %2 は開けません", path, e.reason());
-    }
-    // Reading stops at the first NUL: a byte in 8-bit text, a code unit in UTF-16.
-    const TextEncoding found = detectEncoding(bytes);
-    const bool wide = found == TextEncoding::Utf16LeWithBom || found == TextEncoding::Utf16BeWithBom;
-    if (!wide && bytes.contains('\0')) bytes.truncate(bytes.indexOf('\0'));
-    DecodedText decoded = decodeText(bytes);
-    if (wide && decoded.text.contains(QChar(0))) decoded.text.truncate(decoded.text.indexOf(QChar(0)));
     file.exists = true;
     file.encoding = decoded.spelling.encoding;
     file.lines = splitLines(decoded.text);
     file.caption = lookupKey(file.lines, QStringLiteral("caption"));
     file.note = lookupKey(file.lines, QStringLiteral("note"));
     return file;
+}
+
+QueryFile readQueryFile(const QString& path) {
+    if (!isExistingFile(path)) return {};
+    QByteArray bytes;
+    try {
+        bytes = readSmallFile(path, kMaxSmallFileBytes);
+    } catch (const FileError& e) {
+        throw Error(ErrorFacts{.file = path}, u"ファイル \"%1\". %2 は開けません", path, e.reason());
+    }
+    return queryFileOf(bytes);
 }
 
 }  // namespace tarlo

@@ -33,6 +33,9 @@ struct QueryFile {
     QString note;
 };
 
+// A query file's bytes as read: every byte kept, a NUL too.
+QueryFile queryFileOf(const QByteArray& bytes);
+
 // Reads the file; a missing one (or a folder) gives exists == false. An
 // unreadable one throws Error 'ファイル "<path>". <reason> は開けません'.
 QueryFile readQueryFile(const QString& path);

@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/text_encoding.h"
+#include "workspace/field_names.h"
 
 #include <cstdio>
 #include <utility>
@@ -98,7 +99,9 @@ void ResultWriter::append(const std::string& utf8) {
 }
 
 void ResultWriter::begin(const QStringList& names) {
-    for (const QString& n : names) names_.push_back(n.toStdString());
+    // A JSON object keeps one value a key: a second "a" would hide the first.
+    for (const QString& n : format_ == OutputFormat::Json ? uniqueFieldNames(names) : names)
+        names_.push_back(n.toStdString());
     std::string line;
     switch (format_) {
     case OutputFormat::Tsv:

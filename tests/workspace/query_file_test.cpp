@@ -61,10 +61,12 @@ TEST(QueryFiles, ReadsEncodingLinesAndEntries) {
     EXPECT_EQ(file.encoding, tarlo::TextEncoding::Utf8WithBom);
     EXPECT_EQ(file.caption, QStringLiteral("x"));
 
-    // Reading stops at the first NUL; what follows cannot change the encoding.
-    file = tarlo::readQueryFile(folder.write("q~n.txt", QByteArray("select 1;\nnote=a\0\xff\xfe junk", 22)));
-    EXPECT_EQ(file.lines, (QStringList{"select 1;", "note=a"}));
-    EXPECT_EQ(file.encoding, tarlo::TextEncoding::Ascii);
+    // A NUL is kept with all that follows it, for the run to refuse and a save to write back.
+    file = tarlo::readQueryFile(folder.write("q~n.txt", QByteArray("select 1\0 and 2;\nnote=a\0b\r\n", 27)));
+    EXPECT_EQ(file.lines, (QStringList{QString::fromUtf8("select 1\0 and 2;", 16), QString::fromUtf8("note=a\0b", 8)}));
+    EXPECT_EQ(file.note, QString::fromUtf8("a\0b", 3));
+    file = tarlo::readQueryFile(folder.write("q~w.txt", QByteArray("\xFF\xFEs\0\0\0;\0", 8)));
+    EXPECT_EQ(file.lines, (QStringList{QString::fromUtf8("s\0;", 3)}));
 }
 
 TEST(QueryFiles, MissingIsNotAnErrorButUnreadableIs) {

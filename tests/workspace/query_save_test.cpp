@@ -81,6 +81,8 @@ TEST(QuerySave, AnUneditedSaveWritesTheFileBackByteForByte) {
         "\xE5\xA3\xB2\xE4\xB8\x8A caption=\xE3\x81\x82 \xFF stray\r\n",    // UTF-8 with one bad byte
         "\xEF\xBB\xBF\xE5\xA3\xB2\r\n",
         "\xEF\xBB\xBF\xE5\xA3 \xED\xA0\x80 \xC0\xAF\r\n",                 // a byte-order mark, then bad UTF-8
+        QByteArray("select * from t where v1 = 1\0 AND v2 = 2;\r\n", 43),  // a NUL, and what follows it
+        QByteArray("\0\x94\x84\0\xE5\r\n\0\r\n", 10),                    // NULs among CP932 and bad bytes
     };
     TempFolder folder;
     for (const QByteArray& bytes : files) {

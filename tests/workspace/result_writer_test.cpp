@@ -57,3 +57,15 @@ TEST(ResultWriter, EncodingsAndTheCharacterCp932CannotHold) {
         EXPECT_TRUE(e.message().contains("2 行目") && e.message().contains("\"é\"")) << e.message().toStdString();
     }
 }
+
+TEST(ResultWriter, JsonKeysAreUniqueWhereFieldNamesRepeat) {
+    tarlo::ResultWriter w(OutputFormat::Json, OutputEncoding::Utf8, false);
+    w.begin({"a", "a", "A", "a_1", "b"});
+    w.row({{OutputField::Number, "1"}, {OutputField::Number, "2"}, {OutputField::Number, "3"},
+           {OutputField::Number, "4"}, {OutputField::Number, "5"}});
+    EXPECT_EQ(w.finish(), "[\n  {\"a\": 1, \"a_2\": 2, \"A_3\": 3, \"a_1\": 4, \"b\": 5}\n]\n");
+    // The other formats show the names as the pane's header does.
+    tarlo::ResultWriter csv(OutputFormat::Csv, OutputEncoding::Utf8, false);
+    csv.begin({"a", "a"});
+    EXPECT_EQ(csv.finish(), "a,a\r\n");
+}
