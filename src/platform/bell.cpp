@@ -2,7 +2,7 @@
 // bell, the only sound every system has without a sound server.
 #include "platform/bell.h"
 
-#ifdef Q_OS_WIN
+#ifdef _WIN32  // no Qt header here defines Q_OS_WIN
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -26,7 +26,7 @@ void ringBell(int frequencyHz, int durationMs) {
         handler(frequencyHz, durationMs);
         return;
     }
-#ifdef Q_OS_WIN
+#ifdef _WIN32
     ::Beep(DWORD(frequencyHz), DWORD(durationMs));
 #else
     if (::isatty(STDERR_FILENO)) {

@@ -233,8 +233,7 @@ QByteArray encodeText(const QString& text, const TextSpelling& spelling) {
 int cp932ByteLength(char32_t codePoint) {
     if (codePoint < 0x80) return 1;
     if (codePoint >= 0xFF61 && codePoint <= 0xFF9F) return 1;  // half-width katakana
-    if (codePoint > 0xFFFF) return 4;
-    return 2;
+    return 2;  // beyond the BMP too: the code page writes such a character as "?" in at most two bytes
 }
 
 }  // namespace tarlo

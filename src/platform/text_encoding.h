@@ -57,7 +57,8 @@ bool hasUndecodableBytes(QStringView text);
 // replaced.
 QByteArray encodeText(const QString& text, const TextSpelling& spelling);
 
-// The number of bytes a character takes in the Windows Japanese code page.
+// The number of bytes a character takes in the Windows Japanese code page
+// (a character it lacks counts as the two bytes its stand-in takes at most).
 int cp932ByteLength(char32_t codePoint);
 
 }  // namespace tarlo

@@ -355,6 +355,9 @@ void Ttarlo1::applyOuterMinimumSize() {
 
 void Ttarlo1::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    // Making the native window (on Windows, at a high DPI) can resize it
+    // before the controls exist; they are laid out once made.
+    if (!Panel1) return;
     layoutAnchored();
     FormResize();
     if (isVisible()) settleSizeMove();

@@ -22,6 +22,7 @@ TEST(QueryCopyName, StemOfFourBytesMonthAndTime) {
         {"/p/q~売上.txt", "/p/q~売_Dec07_2335_47.txt"},
         {"/p/q~a売.txt", "/p/q~a_Dec07_2335_47.txt"},     // the fourth byte is inside 売: cut before it
         {"/p/q~ｱｲｳ.txt", "/p/q~ｱｲ_Dec07_2335_47.txt"},   // half-width katakana is one byte
+        {"/p/q~𠮷野.txt", "/p/q~𠮷_Dec07_2335_47.txt"},    // a character beyond the BMP is taken whole
     };
     for (const Case& c : cases)
         EXPECT_EQ(tarlo::queryCopyPath(QString::fromUtf8(c.current), kDec7, kDec7), QString::fromUtf8(c.copy));
