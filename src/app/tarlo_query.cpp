@@ -3,6 +3,8 @@
 // pane shows them (fields joined by TAB, LF after each row), or as CSV,
 // JSON or a Markdown table, in UTF-8 or CP932.
 #include "engine/connection.h"
+#include "platform/console.h"
+#include "platform/cp932_codec.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/text_encoding.h"
@@ -72,11 +74,21 @@ public:
 // Standard output that tells when its bytes did not arrive: a short write,
 // or a flush or close that fails (a full disk, /dev/full, a reader gone),
 // so a result cut short never passes for a whole one.
+// A console is written as text, not bytes, so the rows read as they are on
+// any code page.
 class StandardOutput {
 public:
+    explicit StandardOutput(bool cp932) : cp932_(cp932), console_(tarlo::isConsole(stdout)) {}
     void write(std::string_view bytes) {
         if (bytes.empty()) return;
         errno = 0;
+        if (console_) {
+            QString text = cp932_ ? tarlo::decodeCp932Piece(QByteArrayView(bytes.data(), qsizetype(bytes.size())))
+                                  : QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+            if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
+            if (!tarlo::writeToConsole(stdout, text)) fail(0);
+            return;
+        }
         if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) fail(errno);
     }
     // Everything written reaches its destination, or Error says it did not.
@@ -87,11 +99,23 @@ public:
         if (std::fclose(stdout) != 0) fail(errno);
     }
 private:
+    bool cp932_;
+    bool console_;
     [[noreturn]] static void fail(int code) {
         const QString reason = code ? tarlo::systemErrorText(code) : QStringLiteral("書き込みが失敗しました");
         throw OutputError(tarlo::ErrorFacts{.word = reason}, u"結果を標準出力に書けません (%1)。出力は途中までです。", reason);
     }
 };
+
+// A message on stderr: as text to a console, else in UTF-8 on every system,
+// which holds whatever character it names (a code page's best fit would
+// name one that is not there).
+void writeMessage(const QString& text) {
+    if (tarlo::isConsole(stderr) && tarlo::writeToConsole(stderr, text)) return;
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
 
 // The folder of the tables must be one we can read: a mistyped -C would
 // otherwise run statements that name no table as if all were well.
@@ -191,14 +215,14 @@ int main(int argc, char** argv) {
     const QString folderGiven = folder;
     if (!folder.endsWith(QLatin1Char('/')) && !folder.endsWith(QDir::separator())) folder += QLatin1Char('/');
 
-    StandardOutput out;
+    StandardOutput out(cp932);
     qint64 rowsWritten = 0;
     bool inRows = false;
     // A failure once rows are going out leaves the output cut short: the message says so.
     const auto fail = [&](const QString& message) {
         QString text = message;
         if (inRows) text += QStringLiteral("\n出力は途中までです (%1 行まで書きました)。").arg(rowsWritten);
-        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        writeMessage(text + QLatin1Char('\n'));
         return 1;
     };
     try {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <initializer_list>
@@ -28,6 +29,14 @@ struct ErrorFacts {
 
 // Fills %1 to %9 of pattern from args, in one pass; "%%" is one "%".
 QString formatMessage(QStringView pattern, std::initializer_list<QString> args);
+QString formatMessage(QStringView pattern, const QStringList& args);
+
+// A path as the system shows it to its users: with "\" on Windows.
+QString shownPath(const QString& path);
+
+// formatMessage for a failure about file: an argument that is the file's
+// path shows as shownPath gives it.
+QString formatMessageAbout(const QString& file, QStringView pattern, std::initializer_list<QString> args);
 
 // Turns the arguments of a message into texts.
 inline QString messageArgument(const QString& s) { return s; }
@@ -50,10 +59,11 @@ public:
     explicit Error(const QString& message) : Error(ErrorFacts{}, message) {}
     Error(ErrorFacts facts, const QString& message)
         : std::runtime_error(message.toStdString()), facts_(std::move(facts)), message_(message) {}
-    // pattern with %1, %2 ... filled from args in one pass.
+    // pattern with %1, %2 ... filled from args in one pass; the facts' file
+    // shows with the system's separators, the facts keep it as given.
     template <typename... Args>
     Error(ErrorFacts facts, QStringView pattern, const Args&... args)
-        : Error(std::move(facts), formatMessage(pattern, args...)) {}
+        : Error(facts, formatMessageAbout(facts.file, pattern, {messageArgument(args)...})) {}
 
     const QString& message() const noexcept { return message_; }
     const ErrorFacts& facts() const noexcept { return facts_; }

@@ -44,6 +44,14 @@ TEST(Error, MessagesAreFormattedOnceFromTheirFacts) {
     const tarlo::FileError f("/p/%2.txt", 13, "Permission denied");
     EXPECT_EQ(f.message(), QStringLiteral("ファイル \"/p/%2.txt\". Permission denied"));
     EXPECT_EQ(f.path(), QStringLiteral("/p/%2.txt"));
+    // The file shows as the system writes paths (with "\\" on Windows); the facts keep it as given.
+    const tarlo::Error about({.file = "C:/data/a.csv"}, u"\"%1\" (%2)", "C:/data/a.csv", "2024/01/05");
+#ifdef Q_OS_WIN
+    EXPECT_EQ(about.message(), QStringLiteral("\"C:\\data\\a.csv\" (2024/01/05)"));
+#else
+    EXPECT_EQ(about.message(), QStringLiteral("\"C:/data/a.csv\" (2024/01/05)"));
+#endif
+    EXPECT_EQ(about.facts().file, QStringLiteral("C:/data/a.csv"));
 }
 
 TEST(IniFile, NewFileHoldsExactlyTheTwoLines) {
