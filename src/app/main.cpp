@@ -43,6 +43,11 @@ int main(int argc, char** argv) {
     static tarlo::SingleInstanceGuard guard(tarlo::SingleInstanceGuard::defaultLockPath(QStringLiteral("_tarlo")));
     if (guard.state() == tarlo::SingleInstanceGuard::State::HeldElsewhere) return refuseSecondInstance(argc, argv);
 
+#ifdef Q_OS_WIN
+    // Sizes are pixels at any display density: Qt must not scale them (and
+    // the manifest keeps Windows from stretching the window instead).
+    if (!qEnvironmentVariableIsSet("QT_ENABLE_HIGHDPI_SCALING")) qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+#endif
     TarloApplication app(argc, argv);
     QApplication::setWindowIcon(tarloIcon());  // both windows and the task bar
     // A save killed half-way leaves its temporary file behind; one under way keeps its lock.

@@ -1,4 +1,5 @@
 #include "ui/accelerator_text.h"
+#include "ui/app_icon.h"
 #include "ui/fitting_label.h"
 #include "ui/window_layout.h"
 #include "window_fixture.h"
@@ -237,4 +238,28 @@ TEST_F(Popup, GoesAndComesBackWithTheMinimisedWindow) {
     window->showMinimized();
     window->showNormal();
     EXPECT_FALSE(popup->isVisible());
+}
+
+// The icon file the Windows build puts into tarlo.exe: every size the
+// window's icon has, each a PNG of the same drawing.
+TEST(AppIcon, TheIconFileHoldsTheWindowsDrawingAtEverySize) {
+    const QByteArray file = tarloIconFile();
+    auto u16 = [&](qsizetype at) { return int(uchar(file[at])) | int(uchar(file[at + 1])) << 8; };
+    auto u32 = [&](qsizetype at) { return qint64(u16(at)) | qint64(u16(at + 2)) << 16; };
+    ASSERT_GE(file.size(), 6);
+    EXPECT_EQ(u16(0), 0);
+    EXPECT_EQ(u16(2), 1) << "an icon, not a cursor";
+    const int count = u16(4);
+    EXPECT_EQ(count, 7);
+    for (int i = 0; i < count; ++i) {
+        const qsizetype entry = 6 + 16 * i;
+        const int size = uchar(file[entry]) == 0 ? 256 : uchar(file[entry]);
+        const qint64 length = u32(entry + 8), offset = u32(entry + 12);
+        ASSERT_LE(offset + length, file.size());
+        QImage image;
+        ASSERT_TRUE(image.loadFromData(file.mid(offset, length), "PNG")) << size;
+        EXPECT_EQ(image.size(), QSize(size, size));
+        EXPECT_EQ(image.convertToFormat(QImage::Format_ARGB32), tarloIconImage(size).convertToFormat(QImage::Format_ARGB32))
+            << size;
+    }
 }

@@ -189,6 +189,11 @@ check "3 ... and ends the program" wait_for 30 sh -c "! kill -0 $tarlo_pid"
 # 4. What tarlo.exe must survive and show on a Japanese Windows.
 objdump=x86_64-w64-mingw32-objdump
 check "4 tarlo.exe beeps through Beep()" sh -c "$objdump -p '$folder/tarlo.exe' | grep -q -w Beep"
+for exe in tarlo.exe tarlo-query.exe; do
+  check "4 $exe carries its version and a manifest (long paths, DPI awareness)" \
+    sh -c "strings -el '$folder/$exe' | grep -q '^Tarlo$' && grep -q longPathAware '$folder/$exe' && grep -q PerMonitorV2 '$folder/$exe'"
+done
+check "4 tarlo.exe carries the icon, the window's drawing" sh -c "$objdump -h '$folder/tarlo.exe' | grep -q rsrc && grep -q -a PNG '$folder/tarlo.exe'"
 
 popup_shown() {
   local w
