@@ -11,11 +11,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <climits>
 #include <functional>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace tarlo {
 
@@ -38,10 +40,33 @@ TextBuffer readFileOnce(const QString& path, const ParseProgress& progress) {
     return bytes;
 }
 
+// How long after its last change a file may still be met by a write its
+// times do not show: the times move in ticks of the system's clock, so a
+// write within the tick of the one before leaves them as they were, and a
+// write stamps the file before its bytes are in. Times in whole seconds
+// are a file system that keeps no finer ones (two seconds on FAT). A file
+// emptied moments ago is most likely a save that has yet to write.
+qint64 settleTimeNs(const FileIdentity& file) {
+    constexpr qint64 kSecond = 1000000000;
+    if (file.size == 0) return 2 * kSecond;
+    const bool fine = file.modifiedNs % kSecond != 0 || file.changedNs % kSecond != 0;
+    return fine ? kSecond / 32 : 2 * kSecond;
+}
+
+// Waits until the clock reaches clockNs or the file changes again, which
+// ends an emptied file's wait as soon as its new text is in.
+void waitUntilSettled(const QString& path, const FileIdentity& file, qint64 clockNs, const ParseProgress& progress) {
+    for (qint64 now = fileClockNs(); now < clockNs && fileIdentity(path) == file; now = fileClockNs()) {
+        std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<qint64>(clockNs - now, 20000000)));
+        if (progress && !progress(0)) throw Cancelled{};
+    }
+}
+
 TextBuffer readWholeFile(const QString& path, const ParseProgress& progress) {
     // A file that changes while it is read is read again, so no run sees a
     // mixture of two versions.
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const qint64 start = fileClockNs();
         const FileIdentity before = fileIdentity(path);
         checkRoomToLoad(path, before.size, availableMemory());
         TextBuffer bytes;
@@ -50,8 +75,16 @@ TextBuffer readWholeFile(const QString& path, const ParseProgress& progress) {
         } catch (const FileError& e) {
             throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" を読めません: %2", path, e.reason());
         }
-        if (const FileIdentity after = fileIdentity(path); before == after && after.size == qint64(bytes.size()))
-            return bytes;
+        const FileIdentity after = fileIdentity(path);
+        if (before != after || after.size != qint64(bytes.size())) continue;
+        // Unchanged for a while before the read began, any write during it
+        // would have moved the times; so would one now to a file stamped
+        // ahead of the clock. Otherwise the read may hold a write's first
+        // part: read again once a further write would show.
+        const qint64 changed = std::max(after.modifiedNs, after.changedNs);
+        const qint64 settle = settleTimeNs(after);
+        if (changed < start - settle || changed > fileClockNs() + settle) return bytes;
+        waitUntilSettled(path, after, changed + settle, progress);
     }
     throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" が読み込み中に書き換えられています。", path);
 }

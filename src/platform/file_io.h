@@ -91,6 +91,8 @@ struct FileIdentity {
 };
 // Nothing known (size -1) when the file cannot be looked at.
 FileIdentity fileIdentity(const QString& path);
+// The time now, in the nanoseconds and from the start fileIdentity's times use.
+qint64 fileClockNs();
 
 bool isExistingFile(const QString& path);   // a file, not a folder
 bool isExistingFolder(const QString& path);

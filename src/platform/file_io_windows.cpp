@@ -287,4 +287,10 @@ FileIdentity fileIdentity(const QString& path) {
             ticks(info.ftCreationTime)};
 }
 
+qint64 fileClockNs() {
+    FILETIME now{};
+    ::GetSystemTimePreciseAsFileTime(&now);
+    return qint64((quint64(now.dwHighDateTime) << 32) | now.dwLowDateTime) * 100;
+}
+
 }  // namespace tarlo
