@@ -11,11 +11,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <climits>
 #include <functional>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace tarlo {
 
@@ -38,20 +40,51 @@ TextBuffer readFileOnce(const QString& path, const ParseProgress& progress) {
     return bytes;
 }
 
-TextBuffer readWholeFile(const QString& path, const ParseProgress& progress) {
+// How long after its last change a file may still be met by a write its
+// times do not show: the times move in ticks of the system's clock, so a
+// write within the tick of the one before leaves them as they were, and a
+// write stamps the file before its bytes are in. Times in whole seconds
+// are a file system that keeps no finer ones (two seconds on FAT). A file
+// emptied moments ago is most likely a save that has yet to write.
+qint64 settleTimeNs(const FileIdentity& file) {
+    constexpr qint64 kSecond = 1000000000;
+    if (file.size == 0) return 2 * kSecond;
+    const bool fine = file.modifiedNs % kSecond != 0 || file.changedNs % kSecond != 0;
+    return fine ? kSecond / 32 : 2 * kSecond;
+}
+
+// Waits until the clock reaches clockNs or the file changes again, which
+// ends an emptied file's wait as soon as its new text is in.
+void waitUntilSettled(const QString& path, const FileIdentity& file, qint64 clockNs, const ParseProgress& progress) {
+    for (qint64 now = fileClockNs(); now < clockNs && fileIdentity(path) == file; now = fileClockNs()) {
+        std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<qint64>(clockNs - now, 20000000)));
+        if (progress && !progress(0)) throw Cancelled{};
+    }
+}
+
+TextBuffer readWholeFile(const QString& path, const ParseProgress& progress, const TableFormat& format) {
     // A file that changes while it is read is read again, so no run sees a
     // mixture of two versions.
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const qint64 start = fileClockNs();
         const FileIdentity before = fileIdentity(path);
-        checkRoomToLoad(path, before.size, availableMemory());
+        checkRoomToLoad(path, before.size, availableMemory(), format);
         TextBuffer bytes;
         try {
             bytes = readFileOnce(path, progress);
         } catch (const FileError& e) {
             throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" を読めません: %2", path, e.reason());
         }
-        if (const FileIdentity after = fileIdentity(path); before == after && after.size == qint64(bytes.size()))
-            return bytes;
+        const FileIdentity after = fileIdentity(path);
+        if (before != after || after.size != qint64(bytes.size())) continue;
+        // Unchanged for a while before the read began, any write during it
+        // would have moved the times; so would one now to a file stamped
+        // ahead of the clock. Otherwise the read may hold a write's first
+        // part: read again once a further write would show.
+        const qint64 changed = std::max(after.modifiedNs, after.changedNs);
+        const qint64 settle = settleTimeNs(after);
+        if (changed < start - settle || changed > fileClockNs() + settle) return bytes;
+        waitUntilSettled(path, after, changed + settle, progress);
     }
     throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" が読み込み中に書き換えられています。", path);
 }
@@ -68,8 +101,99 @@ bool containsIgnoringCase(const std::vector<std::string>& names, const std::stri
 
 }  // namespace
 
-void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available) {
-    const qint64 needed = fileSize / 2 * 5;
+namespace {
+
+// What the first megabyte of a table file says about its load: cells (a
+// row's fields, and the gaps its short rows leave in columns that go on)
+// and UTF-8 bytes, each per byte of the file.
+struct FileShape {
+    double cellsPerByte = 0;
+    double utf8PerByte = 1;
+    bool decoded = false;  // read into a second buffer as UTF-8
+};
+
+// UTF-8 as far as the sample goes (its last character may be cut).
+bool looksLikeUtf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = s[i];
+        const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (n == 0) return false;
+        for (size_t k = 1; k < n && i + k < s.size(); ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
+FileShape shapeOf(std::string_view sample, const TableFormat& format) {
+    FileShape shape;
+    if (sample.empty()) return shape;
+    const bool wide = sample.starts_with("\xFF\xFE") || sample.starts_with("\xFE\xFF");
+    const bool bigEndian = sample.starts_with("\xFE\xFF");
+    const size_t step = wide ? 2 : 1;
+    // The parser's cells: a column holds one from its first field's row to its last's.
+    std::vector<qint64> first, last;
+    qint64 row = format.header ? -1 : 0;
+    size_t column = 0;
+    bool quoted = false;
+    double utf8 = 0;
+    auto field = [&] {
+        if (row >= 0 && column < kMaxColumns) {
+            if (column == first.size()) first.push_back(row);
+            last.resize(first.size());
+            last[column] = row;
+        }
+        ++column;
+    };
+    for (size_t i = wide ? 2 : 0; i + step <= sample.size(); i += step) {
+        const unsigned char b0 = sample[i], b1 = wide ? sample[i + 1] : 0;
+        const unsigned unit = wide ? (bigEndian ? b0 << 8 | b1 : b1 << 8 | b0) : b0;
+        if (wide) utf8 += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+        if (format.quote && unit == static_cast<unsigned char>(format.quote)) quoted = !quoted;
+        else if (quoted) continue;
+        else if (unit == static_cast<unsigned char>(format.delimiter)) field();
+        else if (unit == '\n') {
+            field();
+            ++row;
+            column = 0;
+        }
+    }
+    size_t cells = 0;
+    for (size_t c = 0; c < first.size(); ++c) cells += size_t(last[c] - first[c] + 1);
+    shape.cellsPerByte = double(cells) / double(sample.size());
+    if (wide) {
+        shape.utf8PerByte = utf8 / double(sample.size());
+        shape.decoded = true;
+    } else if (format.charset != Charset::Detect || !looksLikeUtf8(sample)) {
+        // CP932: a half-width kana's byte takes three in UTF-8, a pair two or three.
+        for (const char c : sample) {
+            const unsigned char b = c;
+            utf8 += b < 0x80 ? 1 : (b >= 0xA1 && b <= 0xDF) ? 3 : 1.5;
+        }
+        shape.utf8PerByte = utf8 / double(sample.size());
+        shape.decoded = true;
+    }
+    return shape;
+}
+
+}  // namespace
+
+// Measured on 100 MB files: a load peaks at about 1.1 times its UTF-8 text
+// and 8 bytes a cell (twenty 1-character columns 5.1 times the file, rows
+// of "x," 6.4, five mixed columns 2.1, two long texts 1.2), and a file not
+// in UTF-8 first holds its bytes beside their UTF-8 (CP932 Japanese 2.5).
+// The factors below keep a margin over each.
+void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available, const TableFormat& format) {
+    constexpr qint64 kSample = qint64(1) << 20;
+    FileShape shape{.cellsPerByte = 1.25 / 9};  // unseen: the flat 2.5 times the file of old
+    try {
+        shape = shapeOf(std::string_view(readFilePrefix(path, kSample)), format);
+    } catch (const FileError&) {
+        // The read that follows says why the file cannot be read.
+    }
+    const double size = double(fileSize), utf8 = size * shape.utf8PerByte;
+    const double parsed = 1.25 * utf8 + 9 * shape.cellsPerByte * size;
+    const qint64 needed = qint64(std::max(shape.decoded ? size + 1.2 * utf8 : size, parsed));
     if (needed <= available) return;
     throw Error(ErrorFacts{.file = path},
                 u"テーブルのファイル \"%1\" (%2) は大きすぎて読めません: 読むには %3 ほどのメモリーが要りますが、"
@@ -87,7 +211,7 @@ std::shared_ptr<const CsvTable> CsvTable::load(const QString& path, const ParseP
     table->path_ = path;
     table->format_ = format;
     table->fromFile_ = true;
-    TextBuffer utf8 = decodeToUtf8(readWholeFile(path, progress), progress, format.charset, path);
+    TextBuffer utf8 = decodeToUtf8(readWholeFile(path, progress, format), progress, format.charset, path);
     table->build(parseCsv(std::move(utf8), path, progress, dialectOf(format)), format, progress);
     return table;
 }
@@ -479,7 +603,7 @@ qint64 CsvTable::lineOfValue(size_t column, std::string_view value) const {
     }
     if (row == rows_) return 0;
     try {
-        const CsvData data = parseCsv(decodeToUtf8(readWholeFile(path_, {}), {}, format_.charset, path_), path_, {},
+        const CsvData data = parseCsv(decodeToUtf8(readWholeFile(path_, {}, format_), {}, format_.charset, path_), path_, {},
                                       dialectOf(format_));
         if (column >= data.columns.size() || !data.present(column, row)) return 0;
         const FieldRef f = data.columns[column].at(row);

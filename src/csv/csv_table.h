@@ -32,10 +32,12 @@ union Cell {
 static_assert(sizeof(Cell) == sizeof(FieldRef));
 constexpr int64_t kNullInteger = std::numeric_limits<int64_t>::min();
 
-// Refuses, before a byte is read, a file whose load would take more memory
-// than available: at its peak a load holds the bytes, their text and the
-// cells, about 2.5 times the file (measured).
-void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available);
+// Refuses, before the file is read, one whose load would take more memory
+// than available: at its peak a load holds its text and a cell for each
+// field, and a file not in UTF-8 its bytes beside their UTF-8, estimated
+// from the shape of the file's first megabyte (2.5 times the file when it
+// cannot be looked at).
+void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available, const TableFormat& format = {});
 
 class CsvTable {
 public:

@@ -12,7 +12,9 @@ TableCache& TableCache::shared() {
 }
 
 std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const ParseProgress& progress) {
-    // Taken before the read: a file that changes during it is read again next time.
+    // Taken before the read and again after it: a table is kept only under
+    // the identity its file had all along, so a file that changed meanwhile
+    // is read again next time.
     const FileIdentity identity = fileIdentity(path);
     const TableFormat format = tableFormatFor(path);
     {
@@ -29,6 +31,7 @@ std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const Parse
     }
     // Parsed outside the lock: another run may read another file meanwhile.
     std::shared_ptr<const CsvTable> table = CsvTable::load(path, progress, format);
+    if (fileIdentity(path) != identity) return table;
     std::lock_guard guard(lock_);
     if (table->memoryBytes() > bound_) return table;
     entries_.push_front({path, identity, format, table});

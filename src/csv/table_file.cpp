@@ -7,7 +7,24 @@
 
 namespace tarlo {
 
-QString resolveTableFile(const QString& folder, const QString& name) {
+namespace {
+
+// A pipe, a device or a folder by the name is said to be one: "no such
+// file" would send the user looking for a file that is there. A folder
+// whose name has no dot is let through, for the name may be meant as a
+// table the statement itself defines.
+QString refuseUnlessAFile(const QString& path, const QString& name) {
+    const FileKind kind = fileKind(path);
+    if (kind == FileKind::Regular || kind == FileKind::Missing) return path;
+    if (kind == FileKind::Folder && !name.contains(QLatin1Char('.'))) return path;
+    throw Error(ErrorFacts{.file = path, .word = name},
+                u"テーブル \"%1\" は%2です。テーブルにできるのは通常のファイルだけです。", name,
+                fileKindText(kind));
+}
+
+}  // namespace
+
+QString findFolderFile(const QString& folder, const QString& name) {
     if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) || name == QLatin1String("..") ||
         name == QLatin1String(".")) {
         throw Error(ErrorFacts{.word = name},
@@ -31,6 +48,10 @@ QString resolveTableFile(const QString& folder, const QString& name) {
         match = file;
     }
     return match.isEmpty() ? exact : folder + match;
+}
+
+QString resolveTableFile(const QString& folder, const QString& name) {
+    return refuseUnlessAFile(findFolderFile(folder, name), name);
 }
 
 }  // namespace tarlo

@@ -188,7 +188,7 @@ TableFormat tableFormatFrom(const QString& schemaText, const QString& fileName, 
 TableFormat tableFormatFor(const QString& path) {
     const QFileInfo info(path);
     const QString folder = info.absolutePath() + QLatin1Char('/');
-    const QString schema = resolveTableFile(folder, QStringLiteral("schema.ini"));
+    const QString schema = findFolderFile(folder, QStringLiteral("schema.ini"));
     if (!QFileInfo(schema).isFile()) return defaultFor(info.fileName());
     QByteArray bytes;
     try {

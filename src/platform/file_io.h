@@ -31,14 +31,33 @@ constexpr qint64 kMaxSmallFileBytes = qint64(16) << 20;
 // beside the target that is renamed over it, so a kill at any moment leaves
 // the old or the new content; where a rename would split a hard link, change
 // the owner, or the folder cannot take a new file, the file is rewritten in
-// place. A target the user may not write (a read-only file) is refused, as
-// is one that is not a regular file. Throws FileError.
+// place, and only once room for the whole text is reserved; a folder that
+// is merely full fails the save and keeps the old text. A target the user
+// may not write (a read-only file) is refused, as is one that is not a
+// regular file and a symbolic link that points at nothing. Throws FileError.
 void writeFileAtomically(const QString& path, const QByteArray& bytes);
 
+// Errors a save meets as if the system had given them, so tests can reach
+// the failures of a full disk: tempFile for the making of the temporary
+// file, reserve for the reservation before a rewrite in place; 0 leaves the
+// call to the system.
+struct SaveFaults {
+    int tempFile = 0;
+    int reserve = 0;
+};
+void setSaveFaultsForTesting(const SaveFaults& faults);
+
 // Removes the temporary files of saves that never finished (the saving
-// process was killed) from folder; a save still under way keeps its own.
-// Returns how many were removed.
+// process was killed) from folder, and from beside the files its symbolic
+// links point at, where a save through a link writes them; a save still
+// under way keeps its own. Returns how many were removed.
 int removeUnfinishedSaves(const QString& folder);
+// Removes one such temporary file unless a save still holds it.
+bool removeUnfinishedSave(const QString& path);
+
+// What marks a save's temporary file: the target's name, this, and six
+// more characters. No user's own file carries it ("report.tarlo-backup").
+inline constexpr char kSaveMark[] = ".tarlo-save-";
 
 // A file open for reading in pieces, for reads that stop early (a header).
 class FileReader {
@@ -72,8 +91,16 @@ struct FileIdentity {
 };
 // Nothing known (size -1) when the file cannot be looked at.
 FileIdentity fileIdentity(const QString& path);
+// The time now, in the nanoseconds and from the start fileIdentity's times use.
+qint64 fileClockNs();
 
 bool isExistingFile(const QString& path);   // a file, not a folder
 bool isExistingFolder(const QString& path);
+
+// What a path names, following links, so a refusal can say what it found.
+enum class FileKind { Missing, Regular, Folder, Pipe, Device, Other };
+FileKind fileKind(const QString& path);
+// "フォルダー", "パイプ", "装置のファイル" ...: the kind as a message names it.
+QString fileKindText(FileKind kind);
 
 }  // namespace tarlo

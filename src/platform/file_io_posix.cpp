@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace tarlo {
@@ -40,6 +41,14 @@ private:
     int fd_;
 };
 
+FileKind kindOf(mode_t mode) {
+    if (S_ISREG(mode)) return FileKind::Regular;
+    if (S_ISDIR(mode)) return FileKind::Folder;
+    if (S_ISFIFO(mode)) return FileKind::Pipe;
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return FileKind::Device;
+    return FileKind::Other;
+}
+
 // Only a regular file is read: a FIFO named like a table would block the
 // open and every read, a device such as /dev/zero never ends. The open
 // itself must not wait for a FIFO's writer, so it does not block.
@@ -51,8 +60,10 @@ int openForReading(const QString& path) {
     if (const bool statted = ::fstat(fd, &st) == 0; !statted || !S_ISREG(st.st_mode)) {
         const int code = statted ? EINVAL : errno;
         ::close(fd);
+        if (!statted) throwFileError(path, code);
         if (S_ISDIR(st.st_mode)) throwFileError(path, EISDIR);
-        throw FileError(path, code, QStringLiteral("通常のファイルではありません (パイプや装置は読めません)"));
+        throw FileError(path, code, QStringLiteral("%1で、通常のファイルではありません (パイプや装置は読めません)")
+                                        .arg(fileKindText(kindOf(st.st_mode))));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
@@ -92,9 +103,7 @@ QByteArray readFilePrefix(const QString& path, qint64 maxBytes) {
 
 namespace {
 
-// A mark no user's own file carries: the start removes files that end in it
-// and six more characters, so it must not match "report.tarlo-backup".
-constexpr char kTempMark[] = ".tarlo-save-";
+SaveFaults saveFaults;
 
 // 0 once every byte is written, else the error number.
 int writeAll(int fd, const QByteArray& bytes) {
@@ -107,6 +116,29 @@ int writeAll(int fd, const QByteArray& bytes) {
     return 0;
 }
 
+// Makes the disk hold blocks for length bytes of the file before any is
+// overwritten, so a full disk fails the save before it starts instead of
+// halfway through the file. 0 when it does, else the error number; the
+// file's text and length are as they were either way.
+int reserveRoom(int fd, off_t oldLength, off_t length) {
+    if (saveFaults.reserve) return saveFaults.reserve;
+    if (length == 0) return 0;
+    int rc;
+#ifdef __linux__
+    // Blocks past the end without moving it: a kill now leaves the old text.
+    do rc = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length) == 0 ? 0 : errno;
+    while (rc == EINTR);
+    if (rc != EOPNOTSUPP && rc != ENOSYS) return rc;
+#endif
+    // Without that call: the blocks the old text has, and new ones past its
+    // end (the library writes them out where the system cannot reserve them).
+    if (length <= oldLength) return 0;
+    do rc = ::posix_fallocate(fd, oldLength, length - oldLength);
+    while (rc == EINTR);
+    if (rc != 0 && ::ftruncate(fd, oldLength) != 0) return errno;
+    return rc;
+}
+
 // The file itself rewritten: the only way to keep a hard link, an owner we
 // cannot give a new file, or a file in a folder that takes no new ones.
 void rewriteInPlace(const QString& path, const QByteArray& target, const QByteArray& bytes) {
@@ -116,10 +148,18 @@ void rewriteInPlace(const QString& path, const QByteArray& target, const QByteAr
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) throwFileError(path, errno);
     if (!S_ISREG(st.st_mode)) throwFileError(path, EINVAL);
+    if (const int code = reserveRoom(fd.get(), st.st_size, off_t(bytes.size()))) throwFileError(path, code);
     if (const int code = writeAll(fd.get(), bytes)) throwFileError(path, code);
     if (::ftruncate(fd.get(), off_t(bytes.size())) != 0) throwFileError(path, errno);
     if (::fsync(fd.get()) != 0) throwFileError(path, errno);
     if (fd.close() != 0) throwFileError(path, errno);
+}
+
+// Whether a failed mkstemp says the folder takes no new file from us, the
+// one case where a rewrite in place is worth its risk. A full disk, a quota
+// or no free inode is not: the rewrite would meet the same want of room.
+bool takesNoNewFile(int code) {
+    return code == EACCES || code == EPERM || code == EROFS;
 }
 
 // The folder part of a native path, "." for a bare name.
@@ -131,14 +171,32 @@ QByteArray folderOf(const QByteArray& target) {
 
 }  // namespace
 
+void setSaveFaultsForTesting(const SaveFaults& faults) {
+    saveFaults = faults;
+}
+
 void writeFileAtomically(const QString& path, const QByteArray& bytes) {
     QByteArray target = QFile::encodeName(path);
     struct stat existing {};
     const bool exists = ::stat(target.constData(), &existing) == 0;
+    if (!exists) {
+        const int code = errno;
+        struct stat link {};
+        // A new file in place of a link to nothing would end the link: the
+        // user meant the file it names, which is gone.
+        if (::lstat(target.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            if (code != ENOENT) throwFileError(path, code);
+            throw FileError(path, code,
+                            QStringLiteral("シンボリックリンクの指すファイル \"%1\" がありません")
+                                .arg(QFileInfo(path).symLinkTarget()));
+        }
+        if (code != ENOENT) throwFileError(path, code);
+    }
     if (exists) {
         if (S_ISDIR(existing.st_mode)) throwFileError(path, EISDIR);
         if (!S_ISREG(existing.st_mode))
-            throw FileError(path, EINVAL, QStringLiteral("通常のファイルではありません (パイプや装置には書けません)"));
+            throw FileError(path, EINVAL, QStringLiteral("%1で、通常のファイルではありません (パイプや装置には書けません)")
+                                              .arg(fileKindText(kindOf(existing.st_mode))));
         if (::access(target.constData(), W_OK) != 0) throwFileError(path, errno);
         // A file nobody may write is read-only for root too, as it is on Windows.
         if ((existing.st_mode & 0222) == 0) throwFileError(path, EACCES);
@@ -151,11 +209,12 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes) {
         if (existing.st_nlink > 1) return rewriteInPlace(path, target, bytes);
     }
 
-    QByteArray temp = target + kTempMark + "XXXXXX";
-    const int raw = ::mkstemp(temp.data());
+    QByteArray temp = target + kSaveMark + "XXXXXX";
+    const int raw = saveFaults.tempFile ? (errno = saveFaults.tempFile, -1) : ::mkstemp(temp.data());
     if (raw < 0) {
-        if (exists) return rewriteInPlace(path, target, bytes);  // the folder takes no new file
-        throwFileError(path, errno);
+        const int code = errno;
+        if (exists && takesNoNewFile(code)) return rewriteInPlace(path, target, bytes);
+        throwFileError(path, code);
     }
     FileDescriptor fd(raw);
     // Held until the rename, so a start that clears unfinished saves leaves this one alone.
@@ -191,23 +250,22 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes) {
     }
 }
 
-int removeUnfinishedSaves(const QString& folder) {
-    int removed = 0;
-    const QStringList names = QDir(folder).entryList(
-        {QStringLiteral("*") + QLatin1String(kTempMark) + QStringLiteral("??????")},
-        QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
-    for (const QString& name : names) {
-        const QByteArray native = QFile::encodeName(QDir(folder).filePath(name));
-        const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0) continue;
-        struct stat st {};
-        // A save under way holds its lock; a killed one's lock went with its process.
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            ::unlink(native.constData()) == 0)
-            ++removed;
-        ::close(fd);
-    }
+bool removeUnfinishedSave(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    // A save under way holds its lock; a killed one's lock went with its process.
+    const bool removed = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                         ::unlink(native.constData()) == 0;
+    ::close(fd);
     return removed;
+}
+
+FileKind fileKind(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return FileKind::Missing;
+    return kindOf(st.st_mode);
 }
 
 FileReader::FileReader(const QString& path) : path_(path), fd_(openForReading(path)) {}
@@ -248,6 +306,12 @@ FileIdentity fileIdentity(const QString& path) {
     return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
             qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
             qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+qint64 fileClockNs() {
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 }  // namespace tarlo

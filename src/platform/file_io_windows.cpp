@@ -75,6 +75,15 @@ private:
     HANDLE h_;
 };
 
+FileKind kindOf(DWORD fileType) {
+    switch (fileType) {
+    case FILE_TYPE_DISK: return FileKind::Regular;
+    case FILE_TYPE_PIPE: return FileKind::Pipe;
+    case FILE_TYPE_CHAR: return FileKind::Device;
+    default: return FileKind::Other;
+    }
+}
+
 // Only a disk file is read: a pipe or a device named like a table would
 // block or never end.
 HANDLE openForReading(const QString& path) {
@@ -85,9 +94,10 @@ HANDLE openForReading(const QString& path) {
         if (code == ERROR_ACCESS_DENIED && QFileInfo(path).isDir()) throwErrno(path, EISDIR);
         throwLastError(path, code);
     }
-    if (::GetFileType(h) != FILE_TYPE_DISK) {
+    if (const DWORD type = ::GetFileType(h); type != FILE_TYPE_DISK) {
         ::CloseHandle(h);
-        throw FileError(path, EINVAL, QStringLiteral("通常のファイルではありません (パイプや装置は読めません)"));
+        throw FileError(path, EINVAL, QStringLiteral("%1で、通常のファイルではありません (パイプや装置は読めません)")
+                                          .arg(fileKindText(kindOf(type))));
     }
     return h;
 }
@@ -110,13 +120,40 @@ bool writeAll(HANDLE h, const QByteArray& bytes) {
     return true;
 }
 
-// A mark no user's own file carries, as on POSIX.
-constexpr wchar_t kTempMark[] = L".tarlo-save-";
+SaveFaults saveFaults;
+
+// The Windows code for an error a test gives as an errno value.
+DWORD windowsCodeOf(int code) {
+    switch (code) {
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case ENOSPC: return ERROR_DISK_FULL;
+    default: return ERROR_GEN_FAILURE;
+    }
+}
+
+// Makes the disk hold room for length bytes before any of the file is
+// overwritten, so a full disk fails the save before it starts; the end of
+// the file stays where it is.
+bool reserveRoom(HANDLE h, qint64 length) {
+    if (saveFaults.reserve) {
+        ::SetLastError(windowsCodeOf(saveFaults.reserve));
+        return false;
+    }
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(h, &size)) return false;
+    // A smaller allocation than the file's length would cut the file.
+    if (length <= size.QuadPart) return true;
+    FILE_ALLOCATION_INFO room{};
+    room.AllocationSize.QuadPart = length;
+    return ::SetFileInformationByHandle(h, FileAllocationInfo, &room, sizeof room);
+}
 
 void rewriteInPlace(const QString& path, const std::wstring& target, const QByteArray& bytes) {
     Handle h(::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.valid()) throwLastError(path);
+    if (!reserveRoom(h.get(), bytes.size())) throwLastError(path);
     if (!writeAll(h.get(), bytes) || !::SetEndOfFile(h.get()) || !::FlushFileBuffers(h.get())) throwLastError(path);
     if (!h.close()) throwLastError(path);
 }
@@ -151,8 +188,9 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes) {
         Handle probe(::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, 0, nullptr));
         if (!probe.valid()) throwLastError(path);
-        if (::GetFileType(probe.get()) != FILE_TYPE_DISK)
-            throw FileError(path, EINVAL, QStringLiteral("通常のファイルではありません (パイプや装置には書けません)"));
+        if (const DWORD type = ::GetFileType(probe.get()); type != FILE_TYPE_DISK)
+            throw FileError(path, EINVAL, QStringLiteral("%1で、通常のファイルではありません (パイプや装置には書けません)")
+                                              .arg(fileKindText(kindOf(type))));
         BY_HANDLE_FILE_INFORMATION info{};
         // A link's target is what the user edits; a second name keeps one file.
         wchar_t real[32768];
@@ -173,12 +211,15 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes) {
         wchar_t suffix[8];
         const unsigned pick = (::GetTickCount() * 7919u + ::GetCurrentProcessId() + attempt * 104729u) % 1000000u;
         swprintf(suffix, std::size(suffix), L"%06u", pick);
-        temp = target + kTempMark + suffix;
-        made = ::CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, attributes,
-                             nullptr);
-        if (made == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) {
-            if (exists) return rewriteInPlace(path, target, bytes);  // the folder takes no new file
-            throwLastError(path);
+        temp = target + QString::fromLatin1(kSaveMark).toStdWString() + suffix;
+        if (saveFaults.tempFile) ::SetLastError(windowsCodeOf(saveFaults.tempFile));
+        else made = ::CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, attributes,
+                                  nullptr);
+        if (const DWORD code = ::GetLastError(); made == INVALID_HANDLE_VALUE && code != ERROR_FILE_EXISTS) {
+            // Only a folder that takes no new file is worth a rewrite in
+            // place; a full disk would fail that rewrite too.
+            if (exists && code == ERROR_ACCESS_DENIED) return rewriteInPlace(path, target, bytes);
+            throwLastError(path, code);
         }
     }
     Handle h(made);
@@ -194,15 +235,23 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes) {
         fail(::GetLastError());
 }
 
-int removeUnfinishedSaves(const QString& folder) {
-    int removed = 0;
-    const QStringList names = QDir(folder).entryList(
-        {QStringLiteral("*") + QString::fromWCharArray(kTempMark) + QStringLiteral("??????")},
-        QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
-    // A save under way holds its file open without delete sharing; a killed one's handle went with it.
-    for (const QString& name : names)
-        if (::DeleteFileW(nativePath(QDir(folder).filePath(name)).c_str())) ++removed;
-    return removed;
+void setSaveFaultsForTesting(const SaveFaults& faults) {
+    saveFaults = faults;
+}
+
+// A save under way holds its file open without delete sharing; a killed one's handle went with it.
+bool removeUnfinishedSave(const QString& path) {
+    return ::DeleteFileW(nativePath(path).c_str());
+}
+
+FileKind fileKind(const QString& path) {
+    const DWORD attributes = ::GetFileAttributesW(nativePath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::Folder;
+    // Opened for no access: a device's name ("nul.csv") tells its type without a read.
+    Handle h(::CreateFileW(nativePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr));
+    return h.valid() ? kindOf(::GetFileType(h.get())) : FileKind::Regular;
 }
 
 FileReader::FileReader(const QString& path) : path_(path), handle_(openForReading(path)) {}
@@ -236,6 +285,12 @@ FileIdentity fileIdentity(const QString& path) {
     return {quint64(info.dwVolumeSerialNumber), (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
             qint64((quint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow), ticks(info.ftLastWriteTime),
             ticks(info.ftCreationTime)};
+}
+
+qint64 fileClockNs() {
+    FILETIME now{};
+    ::GetSystemTimePreciseAsFileTime(&now);
+    return qint64((quint64(now.dwHighDateTime) << 32) | now.dwLowDateTime) * 100;
 }
 
 }  // namespace tarlo

@@ -267,6 +267,38 @@ TEST(CsvTable, FilesBeyondFourGigabytesAreAddressedAndTooLargeOnesRefusedUnread)
     EXPECT_THROW(tarlo::CsvTable::load(path, {}, {}), tarlo::Error);
 }
 
+TEST(CsvTable, TheRoomALoadNeedsFollowsTheFilesShape) {
+    // Short fields take a cell of 8 bytes each for a byte or two of the file:
+    // rows of "x," peak at 6.4 times the file, far past the 2.5 of a file of
+    // longer fields, and a file of two long texts needs little beyond itself.
+    TempFolder folder;
+    QByteArray shortFields = "a,b\n", mixed = "id,name,amount,date\n", longTexts = "a,b\n";
+    for (int i = 0; i < 100000; ++i) shortFields += "x,\n";
+    for (int i = 0; i < 6000; ++i) mixed += QByteArray::number(i) + ",name" + QByteArray::number(i % 900) + ",12.5,2024-05-01\n";
+    for (int i = 0; i < 1000; ++i) longTexts += QByteArray(200, 'y') + "," + QByteArray(100, 'z') + "\n";
+    const auto roomFor = [&](const char* name, const QByteArray& text, double timesTheFile) {
+        const QString path = folder.write(name, text);
+        try {
+            tarlo::checkRoomToLoad(path, text.size(), qint64(timesTheFile * double(text.size())));
+        } catch (const tarlo::Error&) {
+            return false;
+        }
+        return true;
+    };
+    EXPECT_FALSE(roomFor("short.csv", shortFields, 3.0));
+    EXPECT_FALSE(roomFor("short.csv", shortFields, 6.5));
+    EXPECT_TRUE(roomFor("short.csv", shortFields, 7.5));
+    EXPECT_TRUE(roomFor("mixed.csv", mixed, 3.0));
+    EXPECT_TRUE(roomFor("long.csv", longTexts, 1.5));
+    // Commas inside quotes are no fields, and a header is no row of cells.
+    EXPECT_TRUE(roomFor("quoted.csv", "a\n" + QByteArray("\",,,,,,,,\"\n").repeated(20000), 2.5));
+    EXPECT_FALSE(roomFor("unquoted.csv", "a\n" + QByteArray(",,,,,,,,,,\n").repeated(20000), 3.0));
+    // CP932 is read beside its UTF-8, half as long again.
+    const QByteArray japanese = QByteArray("k\n") + (QByteArray("\x93\x8c\x8b\x9e").repeated(10) + "\n").repeated(20000);
+    EXPECT_FALSE(roomFor("cp932.csv", japanese, 2.5));
+    EXPECT_TRUE(roomFor("cp932.csv", japanese, 3.0));
+}
+
 TEST(CsvTable, AStoppedIndexBuildKeepsNothingHalfBuilt) {
     std::string text = "k,n\n";
     for (int i = 0; i < 70000; ++i) text += "w" + std::to_string(i % 7) + "," + std::to_string(i) + "\n";

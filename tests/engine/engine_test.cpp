@@ -66,6 +66,16 @@ TEST_F(Engine, MissingAndOutsideTablesAreNamed) {
     EXPECT_FALSE(errorOf("SELECT 1 + * 2").contains(QLatin1String("tarlo_")));
 }
 
+TEST_F(Engine, AFolderNamedLikeATableIsSaidToBeOne) {
+    folder.mkdir("sub.csv");
+    EXPECT_TRUE(errorOf("SELECT * FROM sub.csv").startsWith(QStringLiteral("テーブル \"sub.csv\" はフォルダーです。")))
+        << errorOf("SELECT * FROM sub.csv").toStdString();
+    EXPECT_TRUE(errorOf("SELECT * FROM sub#csv").contains(QStringLiteral("フォルダー")));
+    // A folder without a dot does not hide a table the statement defines.
+    folder.mkdir("t");
+    EXPECT_EQ(run("WITH [t] AS (SELECT 5 AS x) SELECT x FROM [t]"), Rows{"5"});
+}
+
 TEST_F(Engine, NothingButReading) {
     const QString before = QString::fromUtf8(folder.read("data.csv"));
     for (const char* sql : {"ATTACH 'x.db' AS x", "CREATE TABLE t(a)", "DROP TABLE \"data.csv\"",

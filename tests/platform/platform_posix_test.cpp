@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
@@ -164,6 +165,85 @@ TEST(FileSaves, AnotherUsersFileAndAReadOnlyFolder) {
     ::chmod(QFile::encodeName(folder.file("ro")).constData(), 0755);
 }
 
+TEST(FileSaves, AFullDiskFailsTheSaveAndKeepsTheOldText) {
+    TempFolder folder;
+    const QString file = folder.write("q~full.txt", "old text");
+    const QByteArray longer(100000, 'n');
+    // No free inode or no room for the temporary file: the folder would
+    // take a new file if it had room, so no rewrite in place is tried.
+    for (const int code : {ENOSPC, EDQUOT}) {
+        tarlo::setSaveFaultsForTesting({.tempFile = code});
+        try {
+            tarlo::writeFileAtomically(file, longer);
+            ADD_FAILURE() << "saved without a temporary file";
+        } catch (const tarlo::FileError& e) {
+            EXPECT_EQ(e.code(), code);
+        }
+        EXPECT_EQ(folder.read("q~full.txt"), QByteArray("old text"));
+    }
+    // A folder that takes no new file rewrites in place, but only with room for the whole text.
+    tarlo::setSaveFaultsForTesting({.tempFile = EACCES, .reserve = ENOSPC});
+    EXPECT_THROW(tarlo::writeFileAtomically(file, longer), tarlo::FileError);
+    EXPECT_EQ(folder.read("q~full.txt"), QByteArray("old text"));
+    tarlo::setSaveFaultsForTesting({.tempFile = EACCES});
+    tarlo::writeFileAtomically(file, longer);
+    EXPECT_TRUE(folder.read("q~full.txt") == longer);
+    // A hard-linked file is always rewritten in place, and also only with room.
+    const QString hard = folder.file("q~hard.txt");
+    ASSERT_EQ(::link(QFile::encodeName(file).constData(), QFile::encodeName(hard).constData()), 0);
+    tarlo::setSaveFaultsForTesting({.reserve = EDQUOT});
+    EXPECT_THROW(tarlo::writeFileAtomically(hard, "x"), tarlo::FileError);
+    EXPECT_TRUE(folder.read("q~full.txt") == longer);
+    tarlo::setSaveFaultsForTesting({});
+    tarlo::writeFileAtomically(hard, "short");
+    EXPECT_EQ(folder.read("q~full.txt"), QByteArray("short"));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2);  // no temporary left
+}
+
+TEST(FileSaves, AFullFileSystemWithoutFreeInodesKeepsTheOldText) {
+    // The same on a real file system: a small one, its inodes and room used up.
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    TempFolder folder;
+    const QByteArray mount = QFile::encodeName(folder.path());
+    if (std::system(("mount -t tmpfs -o size=256k,nr_inodes=4 tmpfs '" + mount + "' 2>/dev/null").constData()) != 0)
+        GTEST_SKIP() << "mount -t tmpfs is not allowed here";
+    struct Unmount {
+        QByteArray at;
+        ~Unmount() { [[maybe_unused]] int rc = std::system(("umount '" + at + "'").constData()); }
+    } unmount{mount};
+    const QString file = folder.write("q~a.txt", QByteArray(24576, 'o'));
+    // Fill the inodes, then the room.
+    for (int i = 0; !folder.write(QStringLiteral("filler%1").arg(i), "").isEmpty() && i < 100; ++i) {}
+    QFile filler(folder.file("filler0"));
+    ASSERT_TRUE(filler.open(QIODevice::Append));
+    const QByteArray block(4096, 'f');
+    while (filler.write(block) == block.size() && filler.flush()) {}
+    filler.close();
+    const QByteArray text(200000, 'n');
+    EXPECT_THROW(tarlo::writeFileAtomically(file, text), tarlo::FileError);
+    EXPECT_TRUE(folder.read("q~a.txt") == QByteArray(24576, 'o')) << folder.read("q~a.txt").size() << " bytes";
+}
+
+TEST(FileSaves, ALinkToNothingStaysALink) {
+    TempFolder folder;
+    const QString link = folder.file("q~gone.txt");
+    ASSERT_TRUE(QFile::link(folder.file("moved-away.txt"), link));
+    try {
+        tarlo::writeFileAtomically(link, "text");
+        ADD_FAILURE() << "saved through a link to nothing";
+    } catch (const tarlo::FileError& e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("moved-away.txt"))) << e.message().toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_FALSE(QFile::exists(folder.file("moved-away.txt")));
+    // A link to itself is refused as well.
+    const QString loop = folder.file("q~loop.txt");
+    ASSERT_TRUE(QFile::link(loop, loop));
+    EXPECT_THROW(tarlo::writeFileAtomically(loop, "text"), tarlo::FileError);
+    EXPECT_TRUE(QFileInfo(loop).isSymLink());
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::System).size(), 2);
+}
+
 TEST(FileSaves, UnfinishedSavesAreRemovedUnlessStillUnderWay) {
     TempFolder folder;
     folder.write("q~a.txt.tarlo-save-Ab12Cd", "killed half-way");
@@ -179,6 +259,27 @@ TEST(FileSaves, UnfinishedSavesAreRemovedUnlessStillUnderWay) {
     EXPECT_TRUE(QFile::exists(folder.file("report.tarlo-backup")));
     ::close(fd);
     EXPECT_EQ(tarlo::removeUnfinishedSaves(folder.path()), 1);
+}
+
+TEST(FileSaves, UnfinishedSavesBesideALinksTargetAreRemovedToo) {
+    TempFolder folder;
+    folder.mkdir("tables");
+    folder.mkdir("elsewhere");
+    const QString target = folder.write("elsewhere/q.txt", "text");
+    ASSERT_TRUE(QFile::link(target, folder.file("tables/q~linked.txt")));
+    ASSERT_TRUE(QFile::link(folder.file("nowhere.txt"), folder.file("tables/q~dangling.txt")));
+    folder.write("elsewhere/q.txt.tarlo-save-Ab12Cd", "killed half-way");
+    const QString live = folder.write("elsewhere/q.txt.tarlo-save-Zz99Yy", "being written");
+    // Only the target's own leftovers: the other folder is not ours.
+    folder.write("elsewhere/other.txt.tarlo-save-Qq11Rr", "another program's");
+    const int fd = ::open(QFile::encodeName(live).constData(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    EXPECT_EQ(tarlo::removeUnfinishedSaves(folder.file("tables/")), 1);
+    EXPECT_FALSE(QFile::exists(folder.file("elsewhere/q.txt.tarlo-save-Ab12Cd")));
+    EXPECT_TRUE(QFile::exists(live));
+    EXPECT_TRUE(QFile::exists(folder.file("elsewhere/other.txt.tarlo-save-Qq11Rr")));
+    EXPECT_TRUE(QFile::exists(target));
+    ::close(fd);
 }
 
 TEST(SingleInstance, TheLockLivesInAFolderNoOtherUserControls) {
