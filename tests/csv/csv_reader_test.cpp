@@ -117,6 +117,33 @@ TEST(CsvTable, HeaderNamesAreUniqueAndRaggedRowsKeepTheirData) {
     EXPECT_EQ(empty->rowCount(), 0u);
 }
 
+// A name given to a repeated or blank column is never one the file writes
+// for another column (which would then be found under it), nor one given
+// before, ignoring case.
+TEST(CsvTable, NewColumnNamesNeverTakeAWrittenName) {
+    const auto names = [](const std::string& header) { return tarlo::CsvTable::fromUtf8(header + "\n", "t.csv")->columnNames(); };
+    EXPECT_EQ(names("id,ID,ID1"), (std::vector<std::string>{"id", "ID2", "ID1"}));
+    EXPECT_EQ(names("a,A,a,a2,A1"), (std::vector<std::string>{"a", "A3", "a4", "a2", "A1"}));
+    EXPECT_EQ(names(",NoName,,noname1"), (std::vector<std::string>{"NoName2", "NoName", "NoName3", "noname1"}));
+    EXPECT_EQ(names("x1,x,x,x1"), (std::vector<std::string>{"x1", "x", "x2", "x11"}));
+
+    // The file's own ID1 is the column found under that name.
+    const auto table = tarlo::CsvTable::fromUtf8("id,ID,ID1\n1,2,3\n", "t.csv");
+    EXPECT_EQ(table->displayText(0, 2), "3");
+    EXPECT_EQ(table->columnNames()[2], "ID1");
+
+    // A repeat of one name in each of the most columns a table has, and as many blanks.
+    std::string header;
+    for (int i = 0; i < 999; ++i) header += "k,,";
+    const std::vector<std::string> wide = names(header + "k500");
+    ASSERT_EQ(wide.size(), 1999u);
+    EXPECT_EQ(wide[2], "k1");
+    EXPECT_EQ(wide[2 * 500], "k501");
+    EXPECT_EQ(wide[3], "NoName1");
+    EXPECT_EQ(wide.back(), "k500");
+    EXPECT_EQ(std::set<std::string>(wide.begin(), wide.end()).size(), wide.size());
+}
+
 // Text columns keep each spelling once while they can: a column of few
 // values takes their text once, and every field still reads as written,
 // past the number of spellings a column keeps and between short rows.
