@@ -120,7 +120,7 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
         if (c < format.columns.size() && !format.columns[c].name.isEmpty()) {
             name = format.columns[c].name.toStdString();
         } else if (!format.header) {
-            name = "F" + std::to_string(c + 1);
+            name = 'F' + std::to_string(c + 1);
         } else if (c < data.header.size()) {
             const std::string_view raw = data.headerField(c);
             name = trimControl(QString::fromUtf8(raw.data(), qsizetype(raw.size()))).toStdString();

@@ -312,7 +312,7 @@ TEST(CsvTable, FilesBeyondFourGigabytesAreAddressedAndTooLargeOnesRefusedUnread)
 
 TEST(CsvTable, AStoppedIndexBuildKeepsNothingHalfBuilt) {
     std::string text = "k,n\n";
-    for (int i = 0; i < 70000; ++i) text += "w" + std::to_string(i % 7) + "," + std::to_string(i) + "\n";
+    for (int i = 0; i < 70000; ++i) text.append("w").append(std::to_string(i % 7)).append(",").append(std::to_string(i)).append("\n");
     const auto table = tarlo::CsvTable::fromUtf8(text, "t.csv", {});
     const std::atomic<bool> stop{true};
     EXPECT_THROW(table->rowsWithKey(0, table->keyOf(0, table->cell(0, 0)), &stop), tarlo::Cancelled);
