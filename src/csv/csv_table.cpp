@@ -5,6 +5,7 @@
 #include "platform/memory.h"
 #include "platform/parallel.h"
 #include "values/case_folding.h"
+#include "csv/column_names.h"
 #include "csv/declared_value.h"
 #include "platform/text_lines.h"
 
@@ -87,16 +88,6 @@ TextBuffer readWholeFile(const QString& path, const ParseProgress& progress, con
         waitUntilSettled(path, after, changed + settle, progress);
     }
     throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" が読み込み中に書き換えられています。", path);
-}
-
-std::string nameWithSuffix(const std::string& base, int n) {
-    return n == 0 ? base : base + std::to_string(n);
-}
-
-bool containsIgnoringCase(const std::vector<std::string>& names, const std::string& name) {
-    for (const std::string& existing : names)
-        if (compareIgnoringCase(existing, name) == 0) return true;
-    return false;
 }
 
 }  // namespace
@@ -247,24 +238,20 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
 
     // Blank names, and the columns of rows longer than the header, are
     // NoName, NoName1, ...; a repeated name gets the first free number.
-    int blanks = 0;
+    std::vector<std::string> written(width);
     for (size_t c = 0; c < width; ++c) {
         std::string name;
         if (c < format.columns.size() && !format.columns[c].name.isEmpty()) {
             name = format.columns[c].name.toStdString();
         } else if (!format.header) {
-            name = "F" + std::to_string(c + 1);
+            name = 'F' + std::to_string(c + 1);
         } else if (c < data.header.size()) {
             const std::string_view raw = data.headerField(c);
             name = trimControl(QString::fromUtf8(raw.data(), qsizetype(raw.size()))).toStdString();
         }
-        const bool blank = name.empty();
-        const std::string base = blank ? "NoName" : name;
-        int n = blank ? blanks : 0;
-        while (containsIgnoringCase(names_, nameWithSuffix(base, n))) ++n;
-        if (blank) blanks = n + 1;
-        names_.push_back(nameWithSuffix(base, n));
+        written[c] = std::move(name);
     }
+    names_ = uniqueColumnNames(written);
 
     text_ = std::move(data.text);
     spellings_.resize(width);

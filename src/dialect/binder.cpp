@@ -12,6 +12,9 @@
 #include "values/dates.h"
 #include "values/numbers.h"
 
+#include <QHash>
+#include <QSet>
+
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -65,6 +68,7 @@ public:
     Binder(const QString& sql, const Catalog& catalog) : t_(tokenize(sql)), brackets_(t_), catalog_(catalog) {}
 
     QString run() {
+        findNesting();
         findScope();
         findAliases();
         for (size_t i = t_.size(); i-- > 0;) {
@@ -135,12 +139,30 @@ private:
 
     // ---- the tables in scope
 
+    // For every token, the "(" it stands in and whether it follows a FROM at
+    // its own depth (a FROM list's comma): one pass over the statement, where
+    // looking back from each token made a list of n items take n² steps.
+    void findNesting() {
+        enclosing_.assign(t_.size(), t_.size());
+        inFromList_.assign(t_.size(), false);
+        std::vector<std::pair<size_t, bool>> open{{t_.size(), false}};  // an opener, and a FROM seen since it
+        for (size_t k = 0; k < t_.size(); ++k) {
+            enclosing_[k] = open.back().first;
+            inFromList_[k] = open.back().second;
+            if (isSymbol(t_[k], "(")) open.emplace_back(k, false);
+            else if (isSymbol(t_[k], ")") && open.size() > 1) open.pop_back();
+            else if (isSymbol(t_[k], ")")) open.back().second = false;  // unopened: nothing before it counts
+            else if (isKeyword(t_[k], "FROM")) open.back().second = true;
+            else if (isKeyword(t_[k], "SELECT") || isKeyword(t_[k], "WHERE")) open.back().second = false;
+        }
+    }
+
     void findScope() {
         for (size_t i = 0; i < t_.size(); ++i) {
             if (!isName(t_[i]) && t_[i].kind != TokenKind::Word) continue;
             const size_t before = previous(i);
             if (before >= t_.size() ||
-                !(atWord(before, "FROM") || atWord(before, "JOIN") || (at(before, ",") && inFromList(before))))
+                !(atWord(before, "FROM") || atWord(before, "JOIN") || (at(before, ",") && inFromList_[before])))
                 continue;
             const int table = tableIndex(unquotedText(t_[i]));
             if (table < 0) continue;
@@ -160,32 +182,23 @@ private:
             const size_t name = nextOrEnd(i + 1);
             if (name >= t_.size() || !isName(t_[name])) continue;
             // CAST(x AS INTEGER) names a type.
-            int depth = 0;
-            size_t k = i;
-            while (k-- > 0) {
-                if (isSymbol(t_[k], ")")) ++depth;
-                else if (isSymbol(t_[k], "(") && depth-- == 0) break;
-            }
+            const size_t k = enclosing_[i];
             if (k < t_.size() && atWord(previous(k), "CAST")) continue;
-            aliases_.push_back(unquotedText(t_[name]));
+            aliases_.insert(unquotedText(t_[name]).toCaseFolded());
         }
     }
 
-    bool isAlias(const QString& name) const {
-        return std::any_of(aliases_.begin(), aliases_.end(),
-                           [&](const QString& a) { return a.compare(name, Qt::CaseInsensitive) == 0; });
-    }
+    bool isAlias(const QString& name) const { return aliases_.contains(name.toCaseFolded()); }
 
-    // Whether the comma at i separates the tables of a FROM clause.
-    bool inFromList(size_t i) const {
-        int depth = 0;
-        for (size_t k = i; k-- > 0;) {
-            if (isSymbol(t_[k], ")")) ++depth;
-            else if (isSymbol(t_[k], "(") && depth-- == 0) return false;
-            else if (depth == 0 && isKeyword(t_[k], "FROM")) return true;
-            else if (depth == 0 && (isKeyword(t_[k], "SELECT") || isKeyword(t_[k], "WHERE"))) return false;
-        }
-        return false;
+    // A table's columns by their names ignoring case, made at the first
+    // lookup: a wide table is not searched name by name for every operand.
+    const QHash<QString, size_t>& columnsByName(size_t table) const {
+        if (columnsByName_.size() <= table) columnsByName_.resize(catalog_.tables.size());
+        QHash<QString, size_t>& names = columnsByName_[table];
+        const auto& columns = catalog_.tables[table].columns;
+        if (names.isEmpty() && !columns.empty())
+            for (size_t c = 0; c < columns.size(); ++c) names.insert(columns[c].first.toCaseFolded(), c);  // the last wins, as before
+        return names;
     }
 
     int tableIndex(const QString& name) const {
@@ -202,13 +215,13 @@ private:
         ValueKind kind = ValueKind::Unknown;
         for (const auto& [scopeName, table] : scope_) {
             if (!qualifier.isEmpty() && scopeName.compare(qualifier, Qt::CaseInsensitive) != 0) continue;
-            for (const auto& [column, columnKind] : catalog_.tables[size_t(table)].columns) {
-                if (column.compare(name, Qt::CaseInsensitive) != 0) continue;
-                if (found && *found != size_t(table) && kind != columnKind) return false;  // ambiguous
-                found = size_t(table);
-                kind = columnKind;
-                out.name = column;
-            }
+            const auto at = columnsByName(size_t(table)).find(name.toCaseFolded());
+            if (at == columnsByName(size_t(table)).end()) continue;
+            const auto& [column, columnKind] = catalog_.tables[size_t(table)].columns[at.value()];
+            if (found && *found != size_t(table) && kind != columnKind) return false;  // ambiguous
+            found = size_t(table);
+            kind = columnKind;
+            out.name = column;
         }
         if (!found) return false;
         out.kind = kind;
@@ -717,7 +730,10 @@ private:
     const BracketMap brackets_;  // the tokens never change: each bracket is matched once
     const Catalog& catalog_;
     std::vector<std::pair<QString, int>> scope_;  // a table's name or alias, and the table
-    std::vector<QString> aliases_;                // the select items' names
+    QSet<QString> aliases_;                       // the select items' names, case folded
+    std::vector<size_t> enclosing_;               // each token's "(", t_.size() at the top
+    std::vector<bool> inFromList_;                // each token: after a FROM at its depth
+    mutable std::vector<QHash<QString, size_t>> columnsByName_;
     std::map<size_t, std::vector<Insert>> before_, after_;
     std::map<size_t, QString> replaced_;
     size_t inserts_ = 0;

@@ -19,7 +19,11 @@ void onThreads(size_t count, size_t threads, const std::function<void(size_t)>& 
 void onThreadsWatched(size_t count, size_t threads, const std::function<void(size_t)>& work,
                       const std::function<bool()>& goOn);
 
-// The threads work is spread over: one a core, at least one, at most 16.
+constexpr size_t kMostThreads = 16;
+
+// The threads work is spread over: one a core, at least one, at most
+// kMostThreads; TARLO_THREADS (a whole number) stands for the core count.
+// Read once, at the first call.
 size_t coreCount();
 
 }  // namespace tarlo

@@ -1,5 +1,7 @@
 #include "workspace/table_header.h"
 
+#include "csv/column_names.h"
+
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/text_encoding.h"
@@ -81,11 +83,20 @@ QString firstLineOf(FileReader& reader, const QString& path) {
 
 QStringList headerItems(const QString& line) {
     QStringList items;
-    const QStringList names = line.split(QLatin1Char(','));
-    items.reserve(names.size());
-    int n = 1;
-    for (const QString& name : names)
-        items.append(QStringLiteral("F%1\t%2").arg(n++, 2, 10, QLatin1Char('0')).arg(trimControl(name)));
+    const QStringList fields = line.split(QLatin1Char(','));
+    items.reserve(fields.size());
+    std::vector<std::string> written;
+    written.reserve(size_t(fields.size()));
+    for (const QString& field : fields) {
+        items.append(QStringLiteral("F%1\t%2").arg(items.size() + 1, 2, 10, QLatin1Char('0')).arg(trimControl(field)));
+        written.push_back(columnNameForCopy(items.back()).toStdString());
+    }
+    // A repeated name shows as the engine names its column, so copying it
+    // selects that column; a blank stays blank.
+    const std::vector<std::string> names = uniqueColumnNames(written);
+    for (size_t c = 0; c < names.size(); ++c)
+        if (!written[c].empty() && names[c] != written[c])
+            items[qsizetype(c)] = QStringLiteral("F%1\t%2").arg(c + 1, 2, 10, QLatin1Char('0')).arg(QString::fromStdString(names[c]));
     return items;
 }
 

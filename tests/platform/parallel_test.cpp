@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -49,4 +51,14 @@ TEST(OnThreadsWatched, RunsEveryJobOnceAndStopsStartingThemWhenTheWatchSaysSo) {
     EXPECT_THROW(tarlo::onThreadsWatched(10, 2, [](size_t k) {
         if (k == 5) throw std::runtime_error("job 5");
     }, nullptr), std::runtime_error);
+}
+
+// TARLO_THREADS stands in for the core count (scripts/tsan sets 8), within 1 to 16.
+TEST(CoreCount, FollowsTarloThreadsWithinItsBounds) {
+    const size_t count = tarlo::coreCount();
+    EXPECT_GE(count, 1u);
+    EXPECT_LE(count, tarlo::kMostThreads);
+    const char* forced = std::getenv("TARLO_THREADS");
+    if (!forced) GTEST_SKIP() << "TARLO_THREADS not set";
+    EXPECT_EQ(count, std::clamp<size_t>(std::strtoull(forced, nullptr, 10), 1, tarlo::kMostThreads)) << forced;
 }

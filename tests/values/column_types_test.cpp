@@ -123,7 +123,7 @@ TEST(Numbers, PlainDecimalsReadAsTheLibraryReadsThem) {
         for (int d = 1; d < whole; ++d) text += char('0' + random() % 10);
         text += '.';
         for (int d = 0; d < fraction; ++d) text += char('0' + random() % 10);
-        if (i % 4 == 0) text.replace(text.find('.') - 1, 1, "0");  // also under one, and "0.0..."
+        if (i % 4 == 0) text[text.find('.') - 1] = '0';  // also under one, and "0.0..."
         const auto n = tarlo::readNumberText(text);
         ASSERT_TRUE(n) << text;
         double expected = 0;

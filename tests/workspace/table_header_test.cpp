@@ -35,6 +35,13 @@ TEST(TableHeader, SplitsAtEveryCommaAndNumbersTheItems) {
     EXPECT_EQ(items[99], QStringLiteral("F100\t100"));
 }
 
+// A repeated name shows as the engine names its column: copied into a
+// statement, it selects that column and not the file's column of that name.
+TEST(TableHeader, RepeatedNamesShowAsTheEngineNamesThem) {
+    EXPECT_EQ(headerOf("id,ID,ID1\n"), (QStringList{"F01\tid", "F02\tID2", "F03\tID1"}));
+    EXPECT_EQ(headerOf("\"a\",a,,\n"), (QStringList{"F01\t\"a\"", "F02\ta1", "F03\t", "F04\t"}));
+}
+
 TEST(TableHeader, FirstLineEndsAtLfEndOfFileOrCode26) {
     EXPECT_EQ(headerOf("a,b\r\nc"), (QStringList{"F01\ta", "F02\tb"}));
     EXPECT_EQ(headerOf("a,b\nc"), (QStringList{"F01\ta", "F02\tb"}));
