@@ -44,7 +44,7 @@ TEST(SchemaIni, SectionsMatchTheFileIgnoringCaseAndOthersAreLeftAlone) {
 
 TEST(SchemaIni, AKeyItCannotReadNamesTheLine) {
     EXPECT_EQ(errorOf([] { tableFormatFrom("[a.csv]\nFormat=FixedLength\n", "a.csv", "/f/schema.ini"); }),
-              "/f/schema.ini の 2 行目: 固定長 (FixedLength) のファイルは読めません。");
+              tarlo::shownPath("/f/schema.ini") + " の 2 行目: 固定長 (FixedLength) のファイルは読めません。");
     EXPECT_TRUE(errorOf([] { tableFormatFrom("[a.csv]\n\nCol1=id Number\n", "a.csv", "schema.ini"); })
                     .startsWith("schema.ini の 3 行目: Col1 の型 \"Number\" は使えません"));
     EXPECT_TRUE(errorOf([] { tableFormatFrom("[a.csv]\nCharacterSet=EBCDIC\n", "a.csv", "schema.ini"); })

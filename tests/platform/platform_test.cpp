@@ -42,7 +42,7 @@ TEST(Error, MessagesAreFormattedOnceFromTheirFacts) {
     EXPECT_EQ(tarlo::formatMessage(u"%1 %2 %1", std::string_view("x"), 1.5), QStringLiteral("x 1.5 x"));
     // A system failure on a file keeps its path, number and text apart.
     const tarlo::FileError f("/p/%2.txt", 13, "Permission denied");
-    EXPECT_EQ(f.message(), QStringLiteral("ファイル \"/p/%2.txt\". Permission denied"));
+    EXPECT_EQ(f.message(), QStringLiteral("ファイル \"%1\". Permission denied").arg(tarlo::shownPath("/p/%2.txt")));
     EXPECT_EQ(f.path(), QStringLiteral("/p/%2.txt"));
     // The file shows as the system writes paths (with "\\" on Windows); the facts keep it as given.
     const tarlo::Error about({.file = "C:/data/a.csv"}, u"\"%1\" (%2)", "C:/data/a.csv", "2024/01/05");
