@@ -213,6 +213,9 @@ printf 'コード\t名称\t区分\r\nB02\t青\t2\r\nA01\t赤\t1\r\n' | iconv -f 
 printf '[コード表.txt]\r\nFormat=TabDelimited\r\nColNameHeader=True\r\nCharacterSet=932\r\nCol1=コード Text\r\nCol2=名称 Text\r\nCol3=区分 Integer\r\n' \
   | iconv -f UTF-8 -t CP932 > "$codes/schema.ini"
 printf 'SELECT コード FROM [コード表.txt] ORDER BY コード;\r\ncaption=コード表\r\n' | iconv -f UTF-8 -t CP932 > "$codes/q~コード.txt"
+# The last tarlo.exe may still hold the single-instance mutex while Wine ends it.
+wineserver -k 2>/dev/null
+wineserver -w 2>/dev/null
 (cd "$codes" && exec wine tarlo.exe) >"$shots/tarlo-codes.log" 2>&1 &
 tarlo_pid=$!
 pids+=($tarlo_pid)
