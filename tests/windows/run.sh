@@ -195,51 +195,6 @@ for exe in tarlo.exe tarlo-query.exe; do
 done
 check "4 tarlo.exe carries the icon, the window's drawing" sh -c "$objdump -h '$folder/tarlo.exe' | grep -q rsrc && grep -q -a PNG '$folder/tarlo.exe'"
 
-popup_shown() {
-  local w
-  for w in $(xdotool search --onlyvisible --class tarlo.exe 2>/dev/null); do
-    xdotool getwindowgeometry "$w" | grep -q "Geometry: 342x116" && return 0
-  done
-  return 1
-}
-popup_hidden() { ! popup_shown; }
-
-# A CP932 TAB-separated file whose schema.ini declares its columns: each run
-# reads it on the run's own thread, which then ends.
-codes=$work/codes
-mkdir -p "$codes"
-cp -r "$win/Tarlo/." "$codes/"
-printf 'コード\t名称\t区分\r\nB02\t青\t2\r\nA01\t赤\t1\r\n' | iconv -f UTF-8 -t CP932 > "$codes/コード表.txt"
-printf '[コード表.txt]\r\nFormat=TabDelimited\r\nColNameHeader=True\r\nCharacterSet=932\r\nCol1=コード Text\r\nCol2=名称 Text\r\nCol3=区分 Integer\r\n' \
-  | iconv -f UTF-8 -t CP932 > "$codes/schema.ini"
-printf 'SELECT コード FROM [コード表.txt] ORDER BY コード;\r\ncaption=コード表\r\n' | iconv -f UTF-8 -t CP932 > "$codes/q~コード.txt"
-# The last tarlo.exe may still hold the single-instance mutex while Wine ends it.
-wineserver -k 2>/dev/null
-wineserver -w 2>/dev/null
-(cd "$codes" && exec wine tarlo.exe) >"$shots/tarlo-codes.log" 2>&1 &
-tarlo_pid=$!
-pids+=($tarlo_pid)
-if wait_for 60 main_window; then
-  win_id=$(main_window)
-  client_origin
-  tab 0
-  for _ in $(seq 30); do button run; sleep 0.3; done
-  sleep 1
-  button copy_result
-  check "4 thirty runs over a schema.ini with ColN lines: tarlo.exe is still there" kill -0 "$tarlo_pid"
-  check "4 ... with the rows" [ "$(clipboard)" = "$(printf 'A01\nB02')" ]
-  check "4 the popup shows the caption" wait_for 5 popup_shown
-  right_click_minimises || fail "4 the right click minimises"
-  check "4 minimised, the popup is off the screen" wait_for 5 popup_hidden
-  activating_restores || fail "4 the window comes back when activated"
-  check "4 restored, the popup is back" wait_for 5 popup_shown
-  shot windows-codes
-  xdotool key --window "$win_id" alt+F4
-  wait_for 30 sh -c "! kill -0 $tarlo_pid"
-else
-  fail "4 tarlo.exe opens on the schema.ini folder" "$(tail -5 "$shots/tarlo-codes.log")"
-fi
-
 # Any display density: the window opens (its sizes stay in pixels).
 set_dpi() {  # where Wine 8 and earlier ones read it
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
@@ -262,29 +217,5 @@ for dpi in 96 120 144 192; do
   wait "$tarlo_pid" 2>/dev/null
 done
 set_dpi 96
-
-# One CP932 table on both systems: every corpus file that is not UTF-8 reads
-# the same, byte for byte (paths in messages aside, which Windows writes with "\").
-corpora=$root/../shared/corpora
-if [ -d "$corpora" ]; then
-  one=$work/one
-  mkdir -p "$one"
-  cp "$folder/tarlo-query.exe" "$folder"/*.dll "$one/"
-  compared=0
-  differ=()
-  while IFS= read -r -d '' f; do
-    [ "$(stat -c %s "$f")" -le 1000000 ] || continue
-    iconv -f UTF-8 -t UTF-8 "$f" >/dev/null 2>&1 && continue
-    cp "$f" "$one/t.csv"
-    a=$(cd "$one" && wine tarlo-query.exe -e 'SELECT * FROM t#csv' 2>&1 | tr '\\' '/' | od -An -tx1)
-    b=$(cd "$one" && "$linux/tarlo-query" -e 'SELECT * FROM t#csv' 2>&1 | od -An -tx1)
-    compared=$((compared + 1))
-    [ "$a" = "$b" ] || differ+=("${f#"$corpora"/}")
-  done < <(find "$corpora" -type f \( -name '*.csv' -o -name '*.txt' -o -name '*.tsv' \) -print0 | sort -z)
-  check "4 tarlo-query.exe reads every corpus file that is not UTF-8 as tarlo-query does ($compared files)" [ ${#differ[@]} -eq 0 ]
-  [ ${#differ[@]} -eq 0 ] || printf '     differs: %s\n' "${differ[@]:0:20}"
-else
-  echo "skip 4 the corpus comparison: ../shared/corpora is absent"
-fi
 
 summary windows
