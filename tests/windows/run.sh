@@ -33,6 +33,13 @@ trap cleanup EXIT
 start_desktop "$shots" windows
 wineserver -k 2>/dev/null
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+# The display density, where Wine 8 and earlier ones read it: 96 unless a
+# check says otherwise (a run cut short may have left another in the prefix).
+set_dpi() {
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  wine reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
+set_dpi 96
 
 # 1. The core suites.
 if ctest --test-dir "$win" --output-on-failure -j"$(nproc)" >"$work/ctest.log" 2>&1; then
@@ -196,10 +203,6 @@ done
 check "4 tarlo.exe carries the icon, the window's drawing" sh -c "$objdump -h '$folder/tarlo.exe' | grep -q rsrc && grep -q -a PNG '$folder/tarlo.exe'"
 
 # Any display density: the window opens (its sizes stay in pixels).
-set_dpi() {  # where Wine 8 and earlier ones read it
-  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
-  wine reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
-}
 for dpi in 96 120 144 192; do
   set_dpi "$dpi"
   wineserver -w
