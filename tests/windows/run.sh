@@ -202,23 +202,4 @@ for exe in tarlo.exe tarlo-query.exe; do
 done
 check "4 tarlo.exe carries the icon, the window's drawing" sh -c "$objdump -h '$folder/tarlo.exe' | grep -q rsrc && grep -q -a PNG '$folder/tarlo.exe'"
 
-# Any display density: the window opens (its sizes stay in pixels).
-for dpi in 96 120 144 192; do
-  set_dpi "$dpi"
-  wineserver -w
-  (cd "$folder" && exec wine tarlo.exe) >"$shots/tarlo-$dpi.log" 2>&1 &
-  tarlo_pid=$!
-  pids+=($tarlo_pid)
-  if wait_for 60 sh -c "xdotool search --onlyvisible --class tarlo.exe | grep -q ."; then
-    sleep 2
-    check "4 tarlo.exe starts at $dpi DPI" kill -0 "$tarlo_pid"
-  else
-    fail "4 tarlo.exe starts at $dpi DPI" "$(tail -5 "$shots/tarlo-$dpi.log")"
-  fi
-  kill "$tarlo_pid" 2>/dev/null
-  wineserver -k 2>/dev/null
-  wait "$tarlo_pid" 2>/dev/null
-done
-set_dpi 96
-
 summary windows
