@@ -193,7 +193,7 @@ wait_for 15 sh -c "! xdotool search --onlyvisible --class tarlo.exe | grep -q ."
 check "3 closing writes PRODUCTS.url" sh -c "grep -q '^URL=' '$folder/PRODUCTS.url'"
 check "3 ... and ends the program" wait_for 30 sh -c "! kill -0 $tarlo_pid"
 
-# 4. What tarlo.exe must survive and show on a Japanese Windows.
+# 4. What the executables carry: the beep's import, version, manifest and icon.
 objdump=x86_64-w64-mingw32-objdump
 check "4 tarlo.exe beeps through Beep()" sh -c "$objdump -p '$folder/tarlo.exe' | grep -q -w Beep"
 for exe in tarlo.exe tarlo-query.exe; do
