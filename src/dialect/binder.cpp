@@ -157,13 +157,31 @@ private:
         }
     }
 
+    // Whether a table may follow the token at k: FROM, JOIN or a FROM list's comma.
+    bool followsTableWord(size_t k) const {
+        return atWord(k, "FROM") || atWord(k, "JOIN") || (at(k, ",") && inFromList_[k]);
+    }
+
+    // A "(" that groups joins where a table may stand, as the old engine
+    // made every query of three tables write them: "FROM (a JOIN b ON ...)
+    // JOIN c ON ...", and "a JOIN (b JOIN c ON ...) ON ...". Its tables are
+    // in scope as the plain form's are.
+    bool opensJoinGroup(size_t k) const {
+        for (size_t open = k; at(open, "("); open = previous(open)) {
+            const size_t inside = nextOrEnd(open + 1);
+            if (atWord(inside, "SELECT") || atWord(inside, "WITH") || atWord(inside, "VALUES")) return false;
+            const size_t before = previous(open);
+            if (before >= t_.size()) return false;
+            if (followsTableWord(before)) return true;
+        }
+        return false;
+    }
+
     void findScope() {
         for (size_t i = 0; i < t_.size(); ++i) {
             if (!isName(t_[i]) && t_[i].kind != TokenKind::Word) continue;
             const size_t before = previous(i);
-            if (before >= t_.size() ||
-                !(atWord(before, "FROM") || atWord(before, "JOIN") || (at(before, ",") && inFromList_[before])))
-                continue;
+            if (before >= t_.size() || !(followsTableWord(before) || opensJoinGroup(before))) continue;
             const int table = tableIndex(unquotedText(t_[i]));
             if (table < 0) continue;
             scope_.emplace_back(unquotedText(t_[i]), table);

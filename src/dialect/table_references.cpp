@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "dialect/sql_lexer.h"
 #include "dialect/sql_quote.h"
+#include "dialect/operators.h"
 #include "dialect/token_edit.h"
 #include "csv/table_file.h"
 
@@ -104,7 +105,23 @@ private:
         const QString registered = registerTable(name, path);
         tokens_[i].text = quotedName(registered);
         for (size_t k = i + 1; k < end; ++k) tokens_[k].text.clear();
+        // SQLite reads the columns of a join group on a join's right as
+        // "table.column" split at its dots, so "sales.txt".amount outside the
+        // group is not found: there the table takes a name without one.
+        if (!rightGroups_.empty() && registered.contains(QLatin1Char('.')) && !aliasFollows(end)) {
+            QString alias = registered;
+            alias.replace(QLatin1Char('.'), QLatin1Char('#'));
+            tokens_[i].text += QStringLiteral(" AS ") + quotedName(alias);
+            aliases_.emplace_back(registered, alias);
+        }
         return end;
+    }
+
+    // Whether the table name ending before `end` is given an alias.
+    bool aliasFollows(size_t end) const {
+        const size_t next = nextSignificant(tokens_, end);
+        if (next >= tokens_.size()) return false;
+        return isKeyword(tokens_[next], "AS") || (isNameToken(tokens_[next]) && !isReservedWord(tokens_[next]));
     }
 
     void findTables() {
@@ -120,11 +137,15 @@ private:
                     (isKeyword(tokens_[next], "SELECT") || isKeyword(tokens_[next], "WITH") ||
                      isKeyword(tokens_[next], "VALUES")))
                     expectTable = false;
+                const size_t before = previousSignificant(tokens_, i);
+                if (expectTable && before < tokens_.size() && isKeyword(tokens_[before], "JOIN"))
+                    rightGroups_.push_back(depth);
                 ++i;
                 continue;
             }
             if (isSymbol(t, ")")) {
                 --depth;
+                while (!rightGroups_.empty() && rightGroups_.back() > depth) rightGroups_.pop_back();
                 while (!fromDepths.empty() && fromDepths.back() > depth) fromDepths.pop_back();
                 expectTable = false;
                 ++i;
@@ -159,13 +180,21 @@ private:
             if (!candidate || !isSymbol(tokens_[i + 1], ".")) continue;
             const QString name = unquotedText(t).replace(QLatin1Char('#'), QLatin1Char('.'));
             for (const TableReference& table : tables_)
-                if (table.name.compare(name, Qt::CaseInsensitive) == 0) t.text = quotedName(table.name);
+                if (table.name.compare(name, Qt::CaseInsensitive) == 0) t.text = quotedName(aliasOf(table.name));
         }
+    }
+
+    QString aliasOf(const QString& table) const {
+        for (const auto& [name, alias] : aliases_)
+            if (name == table) return alias;
+        return table;
     }
 
     std::vector<Token> tokens_;
     QString folder_;
     std::vector<TableReference> tables_;
+    std::vector<int> rightGroups_;                       // the depths of the join groups open on a join's right
+    std::vector<std::pair<QString, QString>> aliases_;  // a table named in one, and the name it takes
 };
 
 }  // namespace

@@ -1,0 +1,139 @@
+// Joins of three tables as saved queries write them: one after another, or
+// with the first join in brackets, which the old engine required. Both
+// forms must give the same rows and be served by lookups.
+#include "support/run_sql.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Rows = std::vector<std::string>;
+
+// The table forms a statement may name the files in: with aliases, and by
+// the file name alone (qualified by it, as the old engine's users wrote).
+struct Form {
+    const char* sales;
+    const char* stores;
+    const char* products;
+    const char* s;  // the qualifiers
+    const char* st;
+    const char* p;
+};
+
+constexpr Form kForms[] = {
+    {"sales#csv s", "stores#csv st", "products#csv p", "s", "st", "p"},
+    {"[sales#csv] AS s", "[stores.csv] AS st", "products.csv AS p", "s", "st", "p"},
+    {"[sales.txt]", "[stores.txt]", "[products.txt]", "[sales.txt]", "[stores.txt]", "[products.txt]"},
+    {"sales#txt", "stores#txt", "products#txt", "sales#txt", "stores#txt", "products#txt"},
+};
+
+QString fill(QString sql, const Form& f) {
+    return sql.replace("{sales}", f.sales).replace("{stores}", f.stores).replace("{products}", f.products)
+        .replace("{s}", f.s).replace("{st}", f.st).replace("{p}", f.p);
+}
+
+class Joins : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Product "7" is no "007": codes are texts, and a sale of it has no master;
+        // store 3 has none either, and store 4 has no sales.
+        const char* sales = "date,store,product,qty,amount\n"
+                            "2024/01/05,1,007,2,100\n"
+                            "2024/01/06,2,008,1,40\n"
+                            "2024/01/07,1,7,3,90\n"
+                            "2024/01/08,3,009,5,200\n"
+                            "2024/01/09,2,007,4,160\n";
+        const char* stores = "store,region\n1,East\n2,West\n4,North\n";
+        const char* products = "product,category\n007,Tools\n008,Food\n009,Toys\n";
+        for (const char* ext : {"csv", "txt"}) {
+            folder.writeText(QString("sales.%1").arg(ext), sales);
+            folder.writeText(QString("stores.%1").arg(ext), stores);
+            folder.writeText(QString("products.%1").arg(ext), products);
+        }
+    }
+
+    Rows run(const QString& sql) { return runSql(folder.path(), sql); }
+
+    TempFolder folder;
+};
+
+}  // namespace
+
+TEST_F(Joins, BracketedJoinsGiveThePlainFormsRows) {
+    const QString select = "SELECT {st}.region, {p}.category, Sum({s}.amount) FROM ";
+    const QString tail = " GROUP BY {st}.region, {p}.category ORDER BY {st}.region, {p}.category";
+    const struct {
+        const char* plain;
+        const char* bracketed;
+        Rows expected;
+    } cases[] = {
+        {"{sales} INNER JOIN {stores} ON {s}.store = {st}.store INNER JOIN {products} ON {s}.product = {p}.product",
+         "({sales} INNER JOIN {stores} ON {s}.store = {st}.store) INNER JOIN {products} ON {s}.product = {p}.product",
+         {"East\tTools\t100", "West\tFood\t40", "West\tTools\t160"}},
+        // Rows without a master keep their place, with nulls for its fields.
+        {"{sales} LEFT JOIN {stores} ON {s}.store = {st}.store LEFT JOIN {products} ON {s}.product = {p}.product",
+         "({sales} LEFT JOIN {stores} ON {s}.store = {st}.store) LEFT JOIN {products} ON {s}.product = {p}.product",
+         {"\tToys\t200", "East\t\t90", "East\tTools\t100", "West\tFood\t40", "West\tTools\t160"}},
+        {"{products} RIGHT JOIN {sales} ON {s}.product = {p}.product INNER JOIN {stores} ON {s}.store = {st}.store",
+         "({products} RIGHT JOIN {sales} ON {s}.product = {p}.product) INNER JOIN {stores} ON {s}.store = {st}.store",
+         {"East\t\t90", "East\tTools\t100", "West\tFood\t40", "West\tTools\t160"}},
+    };
+    for (const Form& form : kForms) {
+        for (const auto& c : cases) {
+            const QString plain = fill(select + c.plain + tail, form);
+            const QString bracketed = fill(select + c.bracketed + tail, form);
+            EXPECT_EQ(run(plain), c.expected) << plain.toStdString();
+            EXPECT_EQ(run(bracketed), c.expected) << bracketed.toStdString();
+        }
+        // Brackets around the whole FROM, and a second level of them.
+        const QString doubly = fill(select +
+                                        "(({sales} INNER JOIN {stores} ON {s}.store = {st}.store) "
+                                        "INNER JOIN {products} ON {s}.product = {p}.product)" + tail, form);
+        EXPECT_EQ(run(doubly), cases[0].expected) << doubly.toStdString();
+    }
+}
+
+// A group on the right is joined as one: store 4 keeps its row, which
+// the left-deep reading (stores LEFT JOIN sales) INNER JOIN products drops.
+TEST_F(Joins, AGroupOnTheRightKeepsItsMeaning) {
+    for (const Form& form : kForms) {
+        const QString sql = fill("SELECT {st}.store, Sum({s}.amount) FROM {stores} LEFT JOIN "
+                                 "({sales} INNER JOIN {products} ON {s}.product = {p}.product) ON {st}.store = {s}.store "
+                                 "GROUP BY {st}.store ORDER BY {st}.store", form);
+        EXPECT_EQ(run(sql), (Rows{"1\t100", "2\t200", "4\t"})) << sql.toStdString();
+    }
+}
+
+// Each join of either form looks its rows up: one table is read whole,
+// the others by their key (a lookup has an index number other than 0).
+TEST_F(Joins, EachJoinOfEitherFormIsALookup) {
+    QString sales = "date,store,product,qty,amount\n", stores = "store,region\n", products = "product,category\n";
+    for (int i = 0; i < 3000; ++i)
+        sales += QString("2024/01/%1,%2,%3,%4,%5\n").arg(1 + i % 28).arg(1 + i % 100).arg(1 + i % 500, 5, 10, QChar('0'))
+                     .arg(1 + i % 7).arg(10 * (i % 13));
+    for (int i = 1; i <= 100; ++i) stores += QString("%1,R%2\n").arg(i).arg(i % 8);
+    for (int i = 1; i <= 500; ++i) products += QString("%1,C%2\n").arg(i, 5, 10, QChar('0')).arg(i % 40);
+    folder.writeText("sales.csv", sales);
+    folder.writeText("stores.csv", stores);
+    folder.writeText("products.csv", products);
+    const Form& form = kForms[0];
+    for (const char* join : {"INNER", "LEFT"}) {
+        const QString on1 = QString(" %1 JOIN {stores} ON {s}.store = {st}.store").arg(join);
+        const QString on2 = QString(" %1 JOIN {products} ON {s}.product = {p}.product").arg(join);
+        const QString select = "EXPLAIN QUERY PLAN SELECT {st}.region, {p}.category, Sum({s}.amount) FROM ";
+        const QString group = " GROUP BY {st}.region, {p}.category";
+        for (const QString& sql : {fill(select + "{sales}" + on1 + on2 + group, form),
+                                   fill(select + "({sales}" + on1 + ")" + on2 + group, form),
+                                   fill(select + "(({sales}" + on1 + ")" + on2 + ")" + group, form)}) {
+            int tables = 0, wholeScans = 0;
+            for (const std::string& row : run(sql)) {
+                if (row.find("VIRTUAL TABLE INDEX ") == std::string::npos) continue;
+                ++tables;
+                if (row.find("VIRTUAL TABLE INDEX 0:") != std::string::npos) ++wholeScans;
+            }
+            EXPECT_EQ(tables, 3) << sql.toStdString();
+            EXPECT_EQ(wholeScans, 1) << sql.toStdString();
+        }
+    }
+}
