@@ -103,11 +103,14 @@ private:
         QString text;
         size_t otherEnd;  // the far end of the range it opens or closes, to nest them
         size_t order;     // when it was made: of two wraps of one range, the later is inside
+        bool outer;       // outside every other wrap of its range, whenever it was made
     };
 
-    void wrap(size_t first, size_t last, const QString& before, const QString& after) {
-        before_[first].push_back({before, last, inserts_});
-        after_[last].push_back({after, first, inserts_++});
+    // outer: a truth used as a value is -1 or 0 around whatever its
+    // comparison became (tarlo_compare(a, b) < 0), though it is decided after.
+    void wrap(size_t first, size_t last, const QString& before, const QString& after, bool outer = false) {
+        before_[first].push_back({before, last, inserts_, outer});
+        after_[last].push_back({after, first, inserts_++, outer});
     }
     void replace(size_t i, const QString& text) { replaced_[i] = text; }
 
@@ -118,7 +121,8 @@ private:
                 std::vector<Insert> inserts = b->second;
                 // The widest range opens first.
                 std::sort(inserts.begin(), inserts.end(), [](const Insert& x, const Insert& y) {
-                    return x.otherEnd != y.otherEnd ? x.otherEnd > y.otherEnd : x.order < y.order;
+                    if (x.otherEnd != y.otherEnd) return x.otherEnd > y.otherEnd;
+                    return x.outer != y.outer ? x.outer : x.order < y.order;
                 });
                 for (const Insert& in : inserts) out += in.text;
             }
@@ -128,7 +132,8 @@ private:
                 std::vector<Insert> inserts = a->second;
                 // The narrowest range closes first.
                 std::sort(inserts.begin(), inserts.end(), [](const Insert& x, const Insert& y) {
-                    return x.otherEnd != y.otherEnd ? x.otherEnd > y.otherEnd : x.order > y.order;
+                    if (x.otherEnd != y.otherEnd) return x.otherEnd > y.otherEnd;
+                    return x.outer != y.outer ? y.outer : x.order > y.order;
                 });
                 for (const Insert& in : inserts) out += in.text;
             }
@@ -479,8 +484,13 @@ private:
         if (x.kind != ValueKind::Unknown && x.kind != ValueKind::Null && fits(low) && fits(high)) {
             match(x, low);
             match(x, high);
-            if (x.kind == ValueKind::Text && !x.column) ignoreCase(x);
-            return;
+            // Either end may be the greater: constant ends are put in order here,
+            // so lookups still serve the range; others are ordered when it runs.
+            if (const auto order = constantOrder(x.kind, low, high)) {
+                if (*order > 0) swapRanges(low, high);
+                if (x.kind == ValueKind::Text && !x.column) ignoreCase(x);
+                return;
+            }
         }
         // Between of kinds only the run tells: one call compares both ends.
         wrap(start, end, QLatin1String(notAt < t_.size() ? "NOT " : "") + QLatin1String(call::kCompare) + QLatin1Char('('),
@@ -488,6 +498,53 @@ private:
         if (notAt < t_.size()) replace(notAt, QString());
         replace(op, QStringLiteral(","));
         replace(andAt, QStringLiteral(","));
+    }
+
+    // A literal alone, with its sign, as the statement will be written.
+    std::optional<QString> constantText(const Operand& o) const {
+        size_t k = o.first;
+        QString sign;
+        if (o.first < o.last && (at(k, "-") || at(k, "+"))) {
+            sign = t_[k].text;
+            k = nextOrEnd(k + 1);
+        }
+        if (k != o.last || k >= t_.size()) return std::nullopt;
+        const auto r = replaced_.find(k);
+        const QString text = r != replaced_.end() ? r->second : t_[k].text;
+        const auto written = tokenize(text);
+        if (written.size() != 1 || (written[0].kind != TokenKind::Number && written[0].kind != TokenKind::String))
+            return std::nullopt;
+        if (!sign.isEmpty() && written[0].kind != TokenKind::Number) return std::nullopt;
+        return sign + text;
+    }
+
+    // How two constant ends of a Between of kind compare (-1, 0, 1), or
+    // nothing when either is no constant (a null end makes it null, which
+    // SQLite's Between does not always give: the run decides then).
+    std::optional<int> constantOrder(ValueKind kind, const Operand& low, const Operand& high) const {
+        const auto a = constantText(low), b = constantText(high);
+        if (!a || !b) return std::nullopt;
+        const bool quotedA = a->startsWith(QLatin1Char('\'')), quotedB = b->startsWith(QLatin1Char('\''));
+        if (kind == ValueKind::Number && !quotedA && !quotedB) {
+            const auto x = readNumberText(a->toStdString(), true), y = readNumberText(b->toStdString(), true);
+            if (!x || !y) return std::nullopt;
+            const double dx = x->integer ? double(x->whole) : x->real, dy = y->integer ? double(y->whole) : y->real;
+            return dx < dy ? -1 : dx > dy ? 1 : 0;
+        }
+        // Dates are written alike by now (yyyy/mm/dd hh:nn:ss), and texts compare ignoring case.
+        if ((kind == ValueKind::Date || kind == ValueKind::Text) && quotedA && quotedB) {
+            const int c = compareIgnoringCase(unquotedText(tokenize(*a)[0]).toStdString(),
+                                              unquotedText(tokenize(*b)[0]).toStdString());
+            return c < 0 ? -1 : c > 0 ? 1 : 0;
+        }
+        return std::nullopt;
+    }
+
+    // Writes each of two constant ranges where the other stands.
+    void swapRanges(const Operand& a, const Operand& b) {
+        const QString textA = *constantText(a), textB = *constantText(b);
+        for (size_t k = a.first; k <= a.last; ++k) replace(k, k == a.first ? textB : QString());
+        for (size_t k = b.first; k <= b.last; ++k) replace(k, k == b.first ? textA : QString());
     }
 
     void bindIn(size_t op) {
@@ -570,9 +627,10 @@ private:
         return false;
     }
 
-    // SQLite's truths are 1 and 0; the old engine's True is -1.
+    // SQLite's truths are 1 and 0; the old engine's True is -1. In a
+    // bracket of its own, so a minus before it never makes "--", a comment.
     void truthAsValue(size_t first, size_t last) {
-        if (isTruth(first, last)) wrap(first, last, QStringLiteral("-("), QStringLiteral(")"));
+        if (isTruth(first, last)) wrap(first, last, QStringLiteral("(-("), QStringLiteral("))"), true);
     }
 
     // The end (exclusive) of a list item starting at i: the next comma at

@@ -21,7 +21,7 @@ constexpr Name kNames[] = {
 
 QString writtenAs(const QString& word) {
     for (const Name& n : kNames)
-        if (word.compare(QLatin1StringView(n.internal), Qt::CaseInsensitive) == 0) return QString::fromLatin1(n.written);
+        if (word.compare(QLatin1StringView(n.internal), Qt::CaseInsensitive) == 0) return QString::fromUtf8(n.written);
     return word;
 }
 

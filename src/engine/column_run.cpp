@@ -150,8 +150,11 @@ Truth truthOf(const ColumnPlan& plan, int index, const Source& source) {
     case PlanNode::Kind::IsNull: return (value(0).kind == Kind::Null) != n.negated ? Truth::True : Truth::False;
     case PlanNode::Kind::Between: {
         const PathValue x = value(0);
-        const Truth t = both(truthOfOrder(compareValues(x, value(1)), PlanNode::Op::Ge),
-                             truthOfOrder(compareValues(x, value(2)), PlanNode::Op::Le));
+        PathValue low = value(1), high = value(2);
+        // Either end may be the greater.
+        if (compareValues(low, high).value_or(0) > 0) std::swap(low, high);
+        const Truth t = both(truthOfOrder(compareValues(x, low), PlanNode::Op::Ge),
+                             truthOfOrder(compareValues(x, high), PlanNode::Op::Le));
         return n.negated ? negate(t) : t;
     }
     case PlanNode::Kind::In: {

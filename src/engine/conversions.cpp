@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <utility>
 
 namespace tarlo {
 
@@ -129,7 +130,8 @@ bool compareValues(sqlite3_context* ctx, sqlite3_value* a, sqlite3_value* b, int
 }
 
 // tarlo_compare(a, b): -1, 0 or 1; tarlo_compare(x, low, high): 0 when x
-// lies between them, else 1.
+// lies between them, else 1. Either end may be the greater, as in the old
+// engine's Between.
 void compare(sqlite3_context* ctx, int argc, sqlite3_value** a) {
     for (int i = 0; i < argc; ++i)
         if (isNullArg(a[i])) return sqlite3_result_null(ctx);
@@ -137,6 +139,9 @@ void compare(sqlite3_context* ctx, int argc, sqlite3_value** a) {
     if (!compareValues(ctx, a[0], a[1], first)) return;
     if (argc == 2) return sqlite3_result_int(ctx, first);
     if (!compareValues(ctx, a[0], a[2], second)) return;
+    int ends = 0;
+    if (!compareValues(ctx, a[1], a[2], ends)) return;
+    if (ends > 0) std::swap(first, second);
     sqlite3_result_int(ctx, first >= 0 && second <= 0 ? 0 : 1);
 }
 

@@ -71,6 +71,10 @@ TEST(InternalNames, EveryInternalNameInATextBecomesTheUsersWord) {
               QStringLiteral("wrong number of arguments to function Left()"));
     EXPECT_EQ(tarlo::call::withWrittenNames(QStringLiteral("no such column: tarlo_other")),
               QStringLiteral("no such column: tarlo_other"));
+    // The binder's own calls read as words of ours, in the text's own characters.
+    EXPECT_EQ(tarlo::call::withWrittenNames(QStringLiteral("wrong number of arguments to function tarlo_compare()")),
+              QStringLiteral("wrong number of arguments to function 比較()"));
+    EXPECT_EQ(tarlo::call::writtenAs(QStringLiteral("tarlo_date")), QStringLiteral("日付"));
     // Whole words only, each one found, the text between kept.
     EXPECT_EQ(tarlo::call::withWrittenNames(QStringLiteral("tarlo_mod(x_tarlo_add, tarlo_add2) tarlo_concat")),
               QStringLiteral("Mod(x_tarlo_add, tarlo_add2) &"));
