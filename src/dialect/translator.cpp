@@ -264,9 +264,11 @@ private:
                 out = render(c);
             } else {
                 if (args.size() < 2) throw Error(QStringLiteral("Choose の引数が足りません。"));
-                append(out, QStringLiteral("(CASE CAST("));
+                // The index is rounded to the nearest whole number (half to even, as the
+                // old engine's conversions round), and a text that is no number is refused.
+                append(out, QStringLiteral("(CASE Round("));
                 append(out, args[0]);
-                append(out, QStringLiteral(" AS INTEGER)"));
+                append(out, QStringLiteral(")"));
                 for (size_t a = 1; a < args.size(); ++a) {
                     append(out, QStringLiteral(" WHEN %1 THEN ").arg(a));
                     append(out, args[a]);
