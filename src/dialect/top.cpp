@@ -224,7 +224,8 @@ void rewriteTop(std::vector<Token>& tokens) {
         const size_t order = findAtTop(tokens, i, end, "ORDER");
         const size_t by = nextSignificant(tokens, order + 1);
         if (!distinct && from < order && order < end && by < end && isKeyword(tokens[by], "BY")) {
-            const Range items{nextSignificant(tokens, i + 1), from};
+            // The items begin after ALL (TOP and its count are blank by now).
+            const Range items{top, from};
             const QString terms = orderTermsAgainstSource(tokens, items, {by + 1, end});
             const bool correlated = !terms.isEmpty() && isCorrelated(tokens, i, end);
             if (correlated && !selectsAll(tokens, items)) {
