@@ -39,7 +39,7 @@ constexpr ResultKind kKinds[] = {
     {"LTrim", ValueKind::Text}, {"RTrim", ValueKind::Text}, {"Space", ValueKind::Text},
     {"String", ValueKind::Text}, {"Replace", ValueKind::Text}, {"StrReverse", ValueKind::Text},
     {"StrConv", ValueKind::Text}, {"Chr", ValueKind::Text}, {"ChrW", ValueKind::Text},
-    {"Str", ValueKind::Text}, {"CStr", ValueKind::Text}, {"Format", ValueKind::Text},
+    {"Str", ValueKind::Text}, {"Hex", ValueKind::Text}, {"Oct", ValueKind::Text}, {"CStr", ValueKind::Text}, {"Format", ValueKind::Text},
     {"substr", ValueKind::Text}, {"substring", ValueKind::Text}, {"upper", ValueKind::Text},
     {"lower", ValueKind::Text}, {"group_concat", ValueKind::Text}, {"printf", ValueKind::Text},
     {call::kConcat, ValueKind::Text},

@@ -162,6 +162,26 @@ void resultWhole(sqlite3_context* ctx, double r) {
     else sqlite3_result_double(ctx, r);
 }
 
+// Hex and Oct: the number rounded as CLng rounds it, a negative one in 32-bit
+// two's complement (Hex(-1) is FFFFFFFF), in upper case.
+template <int Base>
+void radixText(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const char* name = calledFunction(ctx).name;
+    double d;
+    if (!numberOf(a[0], d)) return mismatch(ctx, name);
+    const double r = roundHalfEven(d);
+    if (r < -2147483648.0 || r > 2147483647.0)
+        return resultError(ctx, u"%1 の値 %2 が範囲を超えました (オーバーフロー)", name, textArg(a[0]));
+    resultText(ctx, QString::number(uint32_t(int32_t(int64_t(r))), Base).toUpper());
+}
+
+// The forms SQLite's own functions of the old engine's names take and the
+// old engine did not (Trim(x, 'ab'), Log(2, x), Date(x)): refused, where
+// SQLite would answer with its own meaning.
+void refuseArguments(sqlite3_context* ctx, int, sqlite3_value**) {
+    resultError(ctx, u"%1 の引数の数が違います", QString::fromLatin1(calledFunction(ctx).name));
+}
+
 template <long long Low, long long High>
 void wholeConversion(sqlite3_context* ctx, int, sqlite3_value** a) {
     const char* name = calledFunction(ctx).name;
@@ -292,6 +312,23 @@ std::span<const FunctionDef> textFunctions() {
             resultText(ctx, QString(QChar(char16_t(code))));
         }},
         // Str gives a number its sign place: a blank before a positive one.
+        {"Hex", 1, kNullFirstGivesNull, radixText<16>},
+        {"Oct", 1, kNullFirstGivesNull, radixText<8>},
+        {"Trim", 2, kNullsHandled, refuseArguments},
+        {"LTrim", 2, kNullsHandled, refuseArguments},
+        {"RTrim", 2, kNullsHandled, refuseArguments},
+        {"Log", 2, kNullsHandled, refuseArguments},
+        {"Date", -1, kNullsHandled, refuseArguments},  // Date() itself is exact, so it comes first
+        {"Time", -1, kNullsHandled, refuseArguments},
+        // SQLite's abs reads "abc" as 0: ours reads a text as a number or refuses it.
+        {"Abs", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            if (sqlite3_value_type(a[0]) == SQLITE_INTEGER && sqlite3_value_int64(a[0]) != INT64_MIN)
+                return sqlite3_result_int64(ctx, std::abs(sqlite3_value_int64(a[0])));
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, "Abs");
+            if (d == std::trunc(d) && std::fabs(d) < 9.2e18) return sqlite3_result_int64(ctx, int64_t(std::fabs(d)));
+            sqlite3_result_double(ctx, std::fabs(d));
+        }},
         {"Str", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
             double d;
             if (!numberOf(a[0], d)) return mismatch(ctx, "Str");
