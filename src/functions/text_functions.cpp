@@ -322,8 +322,11 @@ std::span<const FunctionDef> textFunctions() {
         {"Time", -1, kNullsHandled, refuseArguments},
         // SQLite's abs reads "abc" as 0: ours reads a text as a number or refuses it.
         {"Abs", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-            if (sqlite3_value_type(a[0]) == SQLITE_INTEGER && sqlite3_value_int64(a[0]) != INT64_MIN)
-                return sqlite3_result_int64(ctx, std::abs(sqlite3_value_int64(a[0])));
+            if (sqlite3_value_type(a[0]) == SQLITE_INTEGER) {
+                const int64_t i = sqlite3_value_int64(a[0]);
+                if (i == INT64_MIN) return resultError(ctx, u"Abs の値 %1 が範囲を超えました (オーバーフロー)", textArg(a[0]));
+                return sqlite3_result_int64(ctx, i < 0 ? -i : i);
+            }
             double d;
             if (!numberOf(a[0], d)) return mismatch(ctx, "Abs");
             if (d == std::trunc(d) && std::fabs(d) < 9.2e18) return sqlite3_result_int64(ctx, int64_t(std::fabs(d)));
