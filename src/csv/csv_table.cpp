@@ -5,6 +5,7 @@
 #include "platform/memory.h"
 #include "platform/parallel.h"
 #include "values/case_folding.h"
+#include "values/dates.h"
 #include "csv/column_names.h"
 #include "csv/declared_value.h"
 #include "platform/text_lines.h"
@@ -582,11 +583,15 @@ std::string CsvTable::displayText(size_t row, size_t column) const {
 }
 
 qint64 CsvTable::lineOfValue(size_t column, std::string_view value) const {
-    if (column >= columns_.size() || types_[column] != ColumnType::Text || !fromFile_) return 0;
+    const ColumnType type = column < columns_.size() ? types_[column] : ColumnType::Text;
+    const bool date = type == ColumnType::Date || type == ColumnType::DateTime;
+    if (column >= columns_.size() || (type != ColumnType::Text && !date) || !fromFile_) return 0;
     size_t row = rows_;
     for (size_t r = 0; r < rows_ && row == rows_; ++r) {
         const Cell c = cell(r, column);
-        if (!isNull(ColumnType::Text, c) && textOf(c) == value) row = r;
+        if (isNull(type, c)) continue;
+        // A date is named as the tables show it.
+        if (date ? formatDateTime(c.integer, true) == value : textOf(c) == value) row = r;
     }
     if (row == rows_) return 0;
     try {

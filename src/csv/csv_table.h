@@ -90,8 +90,9 @@ public:
     // The most bytes a value of column takes as shown (a bound for numbers and dates).
     size_t longestShown(size_t column) const;
 
-    // The line of the file on which column first holds value, read again
-    // from the file (messages only); 0 when it cannot be told.
+    // The line of the file on which column (of texts or dates) first holds
+    // value as shown, read again from the file (messages only); 0 when it
+    // cannot be told.
     qint64 lineOfValue(size_t column, std::string_view value) const;
 
     // The rows whose value in column has this key (see keyOf). Building the

@@ -77,7 +77,9 @@ public:
             else if (isKeyword(t, "BETWEEN")) bindBetween(i);
             else if (isKeyword(t, "IN")) bindIn(i);
             else if (isKeyword(t, "IS")) bindIs(i);
-            else if (isSymbol(t, "*")) bindProduct(i);
+            else if (isSymbol(t, "*") || isSymbol(t, "%")) bindNumbers(i, kProductLevel);
+            else if (isSymbol(t, "|") || isSymbol(t, "<<") || isSymbol(t, ">>")) bindNumbers(i, kJoinLevel);
+            else if ((isSymbol(t, "-") || isSymbol(t, "~")) && isUnaryOperator(t_, i)) bindNegation(i);
         }
         for (size_t i = 0; i < t_.size(); ++i) {
             if (isKeyword(t_[i], "SELECT")) bindSelectList(i);
@@ -593,17 +595,32 @@ private:
         if (left.kind != ValueKind::Unknown && right.kind != ValueKind::Unknown) match(left, right);
     }
 
-    // SQLite's "*" reads "abc" as 0: ours reads a text as a number or refuses it.
-    void bindProduct(size_t op) {
+    // Whether an operand of arithmetic needs reading as a number when it
+    // runs: a text by our rules, where SQLite reads "1,234" as 1 and "abc"
+    // as 0; a date is refused there, where SQLite reads it as its year.
+    static bool readAsNumber(const Operand& o) {
+        return o.kind == ValueKind::Text || o.kind == ValueKind::Unknown || o.kind == ValueKind::Date;
+    }
+
+    // SQLite's own "*", "%", "|", "<<" and ">>", which take numbers only.
+    void bindNumbers(size_t op, int level) {
         const size_t before = previous(op);
         if (before >= t_.size() || at(before, "(") || at(before, ",") || atWord(before, "SELECT") || at(before, "."))
             return;  // Count(*), SELECT *, t.*
-        const size_t start = leftStart(op, 3), end = rightEnd(op, 3);
+        const size_t start = leftStart(op, level), end = rightEnd(op, level);
         if (start >= t_.size() || end >= t_.size()) return;
         const Operand left = operand(start, before);
         const Operand right = operand(nextOrEnd(op + 1), end);
         for (const Operand* o : {&left, &right})
-            if (o->kind == ValueKind::Text || o->kind == ValueKind::Unknown) convertAtRunTime(*o, call::kNumberOf);
+            if (readAsNumber(*o)) convertAtRunTime(*o, call::kNumberOf);
+    }
+
+    // Unary minus and "~" are SQLite's, as loose as its "*".
+    void bindNegation(size_t op) {
+        const size_t first = nextOrEnd(op + 1), end = rightEnd(op, kUnaryLevel);
+        if (first >= t_.size() || end >= t_.size() || first > end) return;
+        const Operand o = operand(first, end);
+        if (readAsNumber(o) && !isTruth(first, end)) convertAtRunTime(o, call::kNumberOf);
     }
 
     // ---- truths used as values
@@ -776,18 +793,18 @@ private:
         auto is = [&](const char* w) { return function.compare(QLatin1StringView(w), Qt::CaseInsensitive) == 0; };
         if (is("CAST")) return;
         const auto args = argumentsOf(open, close);
+        const NumberArguments numbers = catalog_.numberArguments ? catalog_.numberArguments(function) : NumberArguments::Any;
         for (const auto& [from, to] : args) {
             if (to >= t_.size() || from > to) continue;
             size_t first = from;
             if (atWord(first, "DISTINCT")) first = nextOrEnd(first + 1);
             truthAsValue(first, to);
             const Operand arg = operand(first, to);
-            if ((is("Sum") || is("Avg")) && (arg.kind == ValueKind::Text || arg.kind == ValueKind::Unknown) &&
-                !isTruth(first, to))
+            const bool text = !arg.column && (arg.kind == ValueKind::Text || arg.kind == ValueKind::Unknown);
+            if (numbers != NumberArguments::Any && readAsNumber(arg) && !isTruth(first, to) &&
+                !(arg.literal && numbers == NumberArguments::CheckedByIt))
                 convertAtRunTime(arg, call::kNumberOf);
-            if ((is("Min") || is("Max")) && args.size() == 1 && !arg.column &&
-                (arg.kind == ValueKind::Text || arg.kind == ValueKind::Unknown))
-                ignoreCase(arg);
+            else if (text && (is("Min") || is("Max")) && args.size() == 1) ignoreCase(arg);
         }
         // A text column in arithmetic with a number is read as a number
         // ("+" joins two texts, so it needs a number beside it).

@@ -5,7 +5,8 @@
 //   as dates; a text that reads as neither is refused;
 // - texts compare, sort, group and take Min and Max ignoring case, whatever
 //   expression gives them;
-// - Sum, Avg and arithmetic read a text as a number, or refuse it;
+// - Sum, Avg, arithmetic and numeric functions read a text as a number,
+//   or refuse it, and refuse a date;
 // - a truth used as a value is -1 or 0.
 // Plain forms SQLite already reads the same way stay as written, so lookups
 // and ordered scans still serve them.
@@ -26,9 +27,17 @@ struct BoundTable {
     std::vector<std::pair<QString, ValueKind>> columns;
 };
 
+// A function whose arguments are all numbers: the binder has a text read
+// as one by our rules (or refused, naming its column, value and line) and a
+// date refused, where SQLite's own would read "1,234" as 1 and a date as its
+// year. A literal is left to a function that checks its arguments itself,
+// so its refusal names it.
+enum class NumberArguments { Any, CheckedByIt, Loose };
+
 struct Catalog {
     std::vector<BoundTable> tables;
     std::function<ValueKind(const QString& function)> resultOf;
+    std::function<NumberArguments(const QString& function)> numberArguments;
 };
 
 // Throws Error for a literal that can never be compared with its operand,

@@ -12,7 +12,7 @@ namespace tarlo {
 namespace {
 
 constexpr int kNotAnOperator = -1;
-constexpr int kUnary = 2;
+constexpr int kUnary = kUnaryLevel;
 
 }  // namespace
 
@@ -121,6 +121,11 @@ bool isUnaryCapable(const Token& t) {
 }
 
 }  // namespace
+
+bool isUnaryOperator(const std::vector<Token>& tokens, size_t i) {
+    bool unary = false;
+    return i < tokens.size() && precedenceAt(tokens, i, unary) != kNotAnOperator && unary;
+}
 
 size_t leftOperandStart(const std::vector<Token>& tokens, size_t i, int p) {
     size_t start = tokens.size();

@@ -14,8 +14,14 @@ namespace tarlo {
 // Throws Error naming an operator that lacks an operand.
 void rewriteJetOperators(std::vector<Token>& tokens);
 
-// The comparisons' level (=, <, Like, In, Between, Is).
+// The levels of unary minus, of * / %, of & | << >>, and of the
+// comparisons (=, <, Like, In, Between, Is).
+inline constexpr int kUnaryLevel = 2;
+inline constexpr int kProductLevel = 3;
+inline constexpr int kJoinLevel = 7;
 inline constexpr int kComparisonLevel = 8;
+// Whether the "-", "+", "~" or Not at i stands before its only operand.
+bool isUnaryOperator(const std::vector<Token>& tokens, size_t i);
 // The first token of the left operand, and the last of the right operand,
 // of the operator at i, which binds at level p. Throw Error as above.
 size_t leftOperandStart(const std::vector<Token>& tokens, size_t i, int p);

@@ -145,6 +145,7 @@ sqlite3_stmt* Connection::prepare(const QString& translated, const ParseProgress
     // The typed view: every table of the statement is known by now.
     Catalog catalog;
     catalog.resultOf = resultKindOf;
+    catalog.numberArguments = numberArgumentsOf;
     for (const TableReference& ref : rewritten.tables) {
         BoundTable& bound = catalog.tables.emplace_back();
         bound.name = ref.name;

@@ -55,6 +55,10 @@ void numberOfValue(sqlite3_context* ctx, int, sqlite3_value** a) {
     if (const auto n = readNumberText(text, true)) {
         return n->integer ? sqlite3_result_int64(ctx, n->whole) : sqlite3_result_double(ctx, n->real);
     }
+    // A date is no number to sum or multiply, whatever its serial day is.
+    if (dateOf(a[0]))
+        return resultError(ctx, u"%1 は日付なので、数値として合計したり計算したりできません (日付には + と - で日数を足し引きでき、二つの日付の差は - か DateDiff() で日数になります)。",
+                           placeOf(ctx, a[1], a[2], text));
     resultError(ctx, u"%1 は数値ではないので、数値と比べたり計算したりできません (Val() で数値にするか、schema.ini で列の型を決めてください)。",
                 placeOf(ctx, a[1], a[2], text));
 }

@@ -3,6 +3,9 @@
 
 #include "dialect/internal_names.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace tarlo {
 
 namespace {
@@ -29,6 +32,7 @@ constexpr ResultKind kKinds[] = {
     {"Total", ValueKind::Number}, {"StDev", ValueKind::Number}, {"StDevP", ValueKind::Number},
     {"Var", ValueKind::Number}, {"VarP", ValueKind::Number}, {"length", ValueKind::Number},
     {"instr", ValueKind::Number}, {"abs", ValueKind::Number}, {"round", ValueKind::Number},
+    {"sign", ValueKind::Number}, {"sqrt", ValueKind::Number}, {"mod", ValueKind::Number},
     {"row_number", ValueKind::Number}, {"rank", ValueKind::Number}, {"dense_rank", ValueKind::Number},
     {call::kDivide, ValueKind::Number}, {call::kIntDivide, ValueKind::Number}, {call::kMod, ValueKind::Number},
     {call::kPower, ValueKind::Number}, {call::kXor, ValueKind::Number}, {call::kEqv, ValueKind::Number},
@@ -48,7 +52,30 @@ constexpr ResultKind kKinds[] = {
     {"DateSerial", ValueKind::Date}, {"DateValue", ValueKind::Date}, {"CDate", ValueKind::Date},
 };
 
+// Functions whose arguments are all numbers (Round's places too): ours,
+// which refuse a text that is no number, and those that read one as SQLite
+// does (Sum and Avg total as SQLite's sum did).
+constexpr const char* kCheckedNumbers[] = {
+    "StDev", "StDevP", "Var", "VarP", "Abs", "Sgn", "Sqr", "Int", "Fix", "Exp", "Log", "Round",
+};
+constexpr const char* kLooseNumbers[] = {
+    "Sum", "Avg", "total", "sign", "sqrt", "ceil", "ceiling", "floor", "trunc", "ln", "log10", "log2", "pow",
+    "power", "mod", "sin", "cos", "tan", "asin", "acos", "atan", "atan2", "sinh", "cosh", "tanh", "asinh",
+    "acosh", "atanh", "degrees", "radians",
+};
+
 }  // namespace
+
+NumberArguments numberArgumentsOf(const QString& function) {
+    auto listed = [&](const auto& names) {
+        return std::any_of(std::begin(names), std::end(names), [&](const char* name) {
+            return function.compare(QLatin1StringView(name), Qt::CaseInsensitive) == 0;
+        });
+    };
+    if (listed(kCheckedNumbers)) return NumberArguments::CheckedByIt;
+    if (listed(kLooseNumbers)) return NumberArguments::Loose;
+    return NumberArguments::Any;
+}
 
 ValueKind resultKindOf(const QString& function) {
     for (const ResultKind& k : kKinds)
