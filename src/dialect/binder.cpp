@@ -83,8 +83,10 @@ public:
         }
         for (size_t i = 0; i < t_.size(); ++i) {
             if (isKeyword(t_[i], "SELECT")) bindSelectList(i);
-            else if ((isKeyword(t_[i], "ORDER") || isKeyword(t_[i], "GROUP")) && atWord(nextOrEnd(i + 1), "BY"))
+            else if ((isKeyword(t_[i], "ORDER") || isKeyword(t_[i], "GROUP") || isKeyword(t_[i], "PARTITION")) &&
+                     atWord(nextOrEnd(i + 1), "BY"))
                 bindSortKeys(nextOrEnd(i + 1));
+            else if (isKeyword(t_[i], "CASE")) bindSimpleCase(i);
             else if (isKeyword(t_[i], "THEN") || isKeyword(t_[i], "ELSE")) bindCaseValue(i);
             else if (isSymbol(t_[i], "(")) bindGroup(i);
         }
@@ -623,6 +625,41 @@ private:
         if (readAsNumber(o) && !isTruth(first, end)) convertAtRunTime(o, call::kNumberOf);
     }
 
+    // "CASE x WHEN a ...": x compares with each value as "x = a" would, a
+    // text with numbers as a number, texts ignoring case.
+    void bindSimpleCase(size_t word) {
+        const size_t first = nextOrEnd(word + 1), end = brackets_.closeOf(word);
+        if (first >= t_.size() || end >= t_.size() || atWord(first, "WHEN")) return;
+        std::vector<Operand> values;
+        size_t baseLast = t_.size();
+        for (size_t k = first; k < end; ++k) {
+            if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
+                k = brackets_.closeOf(k);
+                if (k >= end) return;
+                continue;
+            }
+            if (!isKeyword(t_[k], "WHEN")) continue;
+            if (baseLast == t_.size()) baseLast = previous(k);
+            const size_t from = nextOrEnd(k + 1), to = itemEnd(from, {"THEN"});
+            if (to >= end || from >= to) return;
+            values.push_back(operand(from, previous(to)));
+        }
+        if (baseLast >= t_.size() || baseLast < first) return;
+        const Operand x = operand(first, baseLast);
+        Operand read = x;
+        if (x.kind == ValueKind::Text && std::any_of(values.begin(), values.end(), [](const Operand& o) {
+                return o.kind == ValueKind::Number;
+            })) {
+            convertAtRunTime(x, call::kNumberOf);
+            read.kind = ValueKind::Number;
+            read.column = false;
+        }
+        for (const Operand& value : values)
+            if (value.kind != ValueKind::Unknown && read.kind != ValueKind::Unknown) match(read, value);
+        if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column && read.kind != ValueKind::Number)
+            ignoreCase(x);
+    }
+
     // ---- truths used as values
 
     // Whether the range gives a truth: a comparison or logical operator at its top.
@@ -739,7 +776,7 @@ private:
         size_t i = nextOrEnd(by + 1);
         while (i < t_.size()) {
             const size_t end = itemEnd(i, {"ASC", "DESC", "NULLS", "COLLATE", "LIMIT", "HAVING", "ORDER", "UNION",
-                                          "EXCEPT", "INTERSECT", "WINDOW", "OFFSET"});
+                                          "EXCEPT", "INTERSECT", "WINDOW", "OFFSET", "ROWS", "RANGE", "GROUPS"});
             const size_t last = previous(end);
             if (last >= t_.size() || last < i) return;
             const Operand key = operand(i, last);
@@ -754,7 +791,8 @@ private:
             i = end;
             while (i < t_.size() && !at(i, ",") && !at(i, ")") && !at(i, ";") && !atWord(i, "LIMIT") &&
                    !atWord(i, "HAVING") && !atWord(i, "ORDER") && !atWord(i, "UNION") && !atWord(i, "EXCEPT") &&
-                   !atWord(i, "INTERSECT") && !atWord(i, "WINDOW"))
+                   !atWord(i, "INTERSECT") && !atWord(i, "WINDOW") && !atWord(i, "ROWS") && !atWord(i, "RANGE") &&
+                   !atWord(i, "GROUPS"))
                 i = nextOrEnd(i + 1);
             if (!at(i, ",")) return;
             i = nextOrEnd(i + 1);
@@ -805,6 +843,14 @@ private:
                 !(arg.literal && numbers == NumberArguments::CheckedByIt))
                 convertAtRunTime(arg, call::kNumberOf);
             else if (text && (is("Min") || is("Max")) && args.size() == 1) ignoreCase(arg);
+            else if (text && first != from) ignoreCase(arg);  // Count(DISTINCT x): the values x = y finds alike
+        }
+        // NullIf is ours (equal as "=" finds them); its second value takes the first's kind.
+        if (is("NullIf") && args.size() == 2) {
+            const Operand x = operand(args[0].first, args[0].second), y = operand(args[1].first, args[1].second);
+            if (x.kind != ValueKind::Text && x.kind != ValueKind::Unknown && y.kind != ValueKind::Unknown) match(x, y);
+            else if (x.kind == ValueKind::Text && x.column && y.kind == ValueKind::Number)
+                wrap(y.first, y.last, QString(), QStringLiteral(", %1, %2").arg(quotedString(x.table), quotedString(x.name)));
         }
         // A text column in arithmetic with a number is read as a number
         // ("+" joins two texts, so it needs a number beside it).

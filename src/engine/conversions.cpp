@@ -95,8 +95,10 @@ int compareExactly(int64_t i, double d) {
 }
 
 // -1, 0 or 1 as a is below, equal to or above b; nothing when either is
-// null; false with the message set when they cannot be compared.
-bool compareValues(sqlite3_context* ctx, sqlite3_value* a, sqlite3_value* b, int& out) {
+// null; false with the message set when they cannot be compared. A text's
+// table and column, when given, are named in that message.
+bool compareValues(sqlite3_context* ctx, sqlite3_value* a, sqlite3_value* b, int& out, sqlite3_value* table = nullptr,
+                   sqlite3_value* column = nullptr) {
     const int ta = sqlite3_value_type(a), tb = sqlite3_value_type(b);
     auto order = [](double x, double y) { return x < y ? -1 : x > y ? 1 : 0; };
     if (ta != SQLITE_TEXT && tb != SQLITE_TEXT) {
@@ -125,8 +127,10 @@ bool compareValues(sqlite3_context* ctx, sqlite3_value* a, sqlite3_value* b, int
     if (double n; numberOf(text, n)) read = n;
     else if (const auto date = dateOf(text)) read = serialOf(*date);
     if (!read) {
-        resultError(ctx, u"値 \"%1\" は数値ではないので、数値 %2 と比べられません (Val() で数値にしてから比べてください)。",
-                    messageArgument(textOf(text)), QString::fromStdString(formatReal(number)));
+        const QString place = table ? placeOf(ctx, table, column, textOf(text))
+                                    : QStringLiteral("値 \"%1\"").arg(messageArgument(textOf(text)));
+        resultError(ctx, u"%1 は数値ではないので、数値 %2 と比べられません (Val() で数値にしてから比べてください)。", place,
+                    QString::fromStdString(formatReal(number)));
         return false;
     }
     out = ta == SQLITE_TEXT ? order(*read, number) : order(number, *read);
@@ -149,6 +153,15 @@ void compare(sqlite3_context* ctx, int argc, sqlite3_value** a) {
     sqlite3_result_int(ctx, first >= 0 && second <= 0 ? 0 : 1);
 }
 
+// NullIf(a, b[, table, column]): null where a equals b as "=" finds them
+// (texts ignoring case, a text against a number as a number), else a.
+void nullIf(sqlite3_context* ctx, int argc, sqlite3_value** a) {
+    if (isNullArg(a[0]) || isNullArg(a[1])) return sqlite3_result_value(ctx, a[0]);
+    int order = 0;
+    if (!compareValues(ctx, a[0], a[1], order, argc == 4 ? a[2] : nullptr, argc == 4 ? a[3] : nullptr)) return;
+    order == 0 ? sqlite3_result_null(ctx) : sqlite3_result_value(ctx, a[0]);
+}
+
 }  // namespace
 
 void registerConversions(sqlite3* db, TableLookup* lookup) {
@@ -157,6 +170,8 @@ void registerConversions(sqlite3* db, TableLookup* lookup) {
     sqlite3_create_function_v2(db, call::kDateOf, 3, flags, lookup, dateOfValue, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kCompare, 2, flags, nullptr, compare, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kCompare, 3, flags, nullptr, compare, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "NullIf", 2, flags, lookup, nullIf, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "NullIf", 4, flags, lookup, nullIf, nullptr, nullptr, nullptr);
 }
 
 }  // namespace tarlo
