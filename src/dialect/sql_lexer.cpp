@@ -28,7 +28,7 @@ std::vector<Token> tokenize(const QString& s) {
     qsizetype i = 0;
     const qsizetype n = s.size();
     auto push = [&](TokenKind kind, qsizetype end) {
-        tokens.push_back({kind, s.mid(i, end - i), i});
+        tokens.push_back({kind, s.mid(i, end - i), i, Span{i, end - i}});
         i = end;
     };
     while (i < n) {
@@ -89,6 +89,18 @@ std::vector<Token> tokenize(const QString& s) {
             push(TokenKind::Symbol, i + len);
         }
     }
+    return tokens;
+}
+
+std::vector<Token> tokenize(const MappedText& sql) {
+    std::vector<Token> tokens = tokenize(sql.text());
+    for (Token& t : tokens) t.span = sql.spanOf(t.start, t.start + t.text.size());
+    return tokens;
+}
+
+std::vector<Token> tokensStandingFor(const QString& sql, Span span) {
+    std::vector<Token> tokens = tokenize(sql);
+    for (Token& t : tokens) t.span = span;
     return tokens;
 }
 

@@ -63,6 +63,19 @@ QString textOf(const std::vector<Token>& tokens, size_t from, size_t to) {
     return out;
 }
 
+MappedText mappedTextOf(const std::vector<Token>& tokens, size_t from, size_t to) {
+    MappedText out;
+    for (size_t i = from; i < to && i < tokens.size(); ++i) {
+        if (tokens[i].mapped && tokens[i].mapped->text() == tokens[i].text) out.append(*tokens[i].mapped);
+        else out.append(tokens[i].text, tokens[i].span);
+    }
+    return out;
+}
+
+Token composedToken(const MappedText& text) {
+    return Token{TokenKind::Word, text.text(), 0, text.span(), std::make_shared<const MappedText>(text)};
+}
+
 size_t findAtTop(const std::vector<Token>& tokens, size_t from, size_t to, const char* keyword) {
     int depth = 0;
     for (size_t k = from; k < to; ++k) {

@@ -50,6 +50,14 @@ private:
 size_t matchingOpen(const std::vector<Token>& tokens, size_t i);
 
 QString textOf(const std::vector<Token>& tokens, size_t from, size_t to);
+// The text of a range with the user's span of each token: what a rewrite
+// writes, so a place in it is found again in the user's statement.
+MappedText mappedTextOf(const std::vector<Token>& tokens, size_t from, size_t to);
+inline MappedText mappedTextOf(const std::vector<Token>& tokens) { return mappedTextOf(tokens, 0, tokens.size()); }
+// A token of text a rewrite makes, standing for span.
+inline Token madeToken(TokenKind kind, const QString& text, Span span) { return Token{kind, text, 0, span}; }
+// One token holding a whole part a rewrite composed, keeping its pieces' spans.
+Token composedToken(const MappedText& text);
 
 // The first token in [from, to) outside brackets that is keyword, or to.
 size_t findAtTop(const std::vector<Token>& tokens, size_t from, size_t to, const char* keyword);
