@@ -19,10 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)pattern.matches("abc]");
     const QString sql = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     try {
-        const QString translated = translateJetSql(sql);
+        const MappedText translated = translateJetSql(MappedText::original(sql));
         if (const auto crosstab = Crosstab::parse(translated)) {
             (void)crosstab->valuesQuery();
-            (void)crosstab->query({{QStringLiteral("1"), QStringLiteral("1")}});
+            (void)crosstab->query({{MappedText(QStringLiteral("1"), crosstab->pivotSpan()), QStringLiteral("1")}});
         }
         (void)rewriteTableReferences(translated, QStringLiteral("/nonexistent/"));
         // The typed view, with a table of each kind of column.
@@ -31,7 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                   {{QStringLiteral("n"), ValueKind::Number},
                                    {QStringLiteral("s"), ValueKind::Text},
                                    {QStringLiteral("d"), ValueKind::Date}}});
-        (void)bindTypes(translated, catalog);
+        const MappedText bound = bindTypes(translated, catalog);
+        // Every place of the text SQLite would read names a place of the user's.
+        for (qsizetype at = 0; at < bound.text().size(); ++at) {
+            const Span span = bound.spanOf(at, at + 1);
+            if (span.offset < 0 || span.end() > sql.size()) __builtin_trap();
+        }
     } catch (const tarlo::Error&) {
     }
     return 0;

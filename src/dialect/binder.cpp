@@ -5,6 +5,7 @@
 
 #include "dialect/internal_names.h"
 #include "dialect/operators.h"
+#include "dialect/placed_error.h"
 #include "dialect/sql_quote.h"
 #include "dialect/token_edit.h"
 #include "platform/error.h"
@@ -65,9 +66,9 @@ struct Operand {
 
 class Binder {
 public:
-    Binder(const QString& sql, const Catalog& catalog) : t_(tokenize(sql)), brackets_(t_), catalog_(catalog) {}
+    Binder(const MappedText& sql, const Catalog& catalog) : t_(tokenize(sql)), brackets_(t_), catalog_(catalog) {}
 
-    QString run() {
+    MappedText run() {
         findNesting();
         findScope();
         findAliases();
@@ -118,8 +119,9 @@ private:
     }
     void replace(size_t i, const QString& text) { replaced_[i] = text; }
 
-    QString render() const {
-        QString out;
+    // Each insert stands for the token it is put beside.
+    MappedText render() const {
+        MappedText out;
         for (size_t i = 0; i < t_.size(); ++i) {
             if (auto b = before_.find(i); b != before_.end()) {
                 std::vector<Insert> inserts = b->second;
@@ -128,10 +130,10 @@ private:
                     if (x.otherEnd != y.otherEnd) return x.otherEnd > y.otherEnd;
                     return x.outer != y.outer ? x.outer : x.order < y.order;
                 });
-                for (const Insert& in : inserts) out += in.text;
+                for (const Insert& in : inserts) out.append(in.text, t_[i].span);
             }
             const auto r = replaced_.find(i);
-            out += r != replaced_.end() ? r->second : t_[i].text;
+            out.append(r != replaced_.end() ? r->second : t_[i].text, t_[i].span);
             if (auto a = after_.find(i); a != after_.end()) {
                 std::vector<Insert> inserts = a->second;
                 // The narrowest range closes first.
@@ -139,9 +141,9 @@ private:
                     if (x.otherEnd != y.otherEnd) return x.otherEnd > y.otherEnd;
                     return x.outer != y.outer ? y.outer : x.order > y.order;
                 });
-                for (const Insert& in : inserts) out += in.text;
+                for (const Insert& in : inserts) out.append(in.text, t_[i].span);
             }
-            if (auto n = named_.find(i); n != named_.end()) out += QStringLiteral(" AS ") + quotedName(n->second);
+            if (auto n = named_.find(i); n != named_.end()) out.append(QStringLiteral(" AS ") + quotedName(n->second), t_[i].span);
         }
         return out;
     }
@@ -393,9 +395,10 @@ private:
         const QString value = unquotedText(t_[text.first]);
         const auto reading = readNumberText(value.toStdString(), true);
         if (!reading)
-            throw Error(ErrorFacts{.columnName = number.name, .word = value},
-                        u"'%1' は数値ではないので、%2 (数値) と比べられません (数値は引用符を付けずに書いてください)。",
-                        value, describe(number));
+            throw PlacedError(t_[text.first].span,
+                              Error(ErrorFacts{.columnName = number.name, .word = value},
+                                    u"'%1' は数値ではないので、%2 (数値) と比べられません (数値は引用符を付けずに書いてください)。",
+                                    value, describe(number)));
         replace(text.first, reading->integer ? QString::number(reading->whole) : QString::number(reading->real, 'g', 17));
     }
 
@@ -411,9 +414,10 @@ private:
             else packed = parseJetDate(text);
         }
         if (!packed)
-            throw Error(ErrorFacts{.columnName = date.name, .word = t.text},
-                        u"%1 は日付ではないので、%2 (日付) と比べられません (日付は #2024/01/31# や '2024-01-31' と書きます)。",
-                        t.text, describe(date));
+            throw PlacedError(t.span,
+                              Error(ErrorFacts{.columnName = date.name, .word = t.text},
+                                    u"%1 は日付ではないので、%2 (日付) と比べられません (日付は #2024/01/31# や '2024-01-31' と書きます)。",
+                                    t.text, describe(date)));
         replace(other.first, quotedString(QString::fromStdString(formatDateTime(*packed, true))));
     }
 
@@ -831,6 +835,11 @@ private:
         auto is = [&](const char* w) { return function.compare(QLatin1StringView(w), Qt::CaseInsensitive) == 0; };
         if (is("CAST")) return;
         const auto args = argumentsOf(open, close);
+        // A blank argument is a syntax error, which SQLite names where it stands.
+        const bool blank = std::any_of(args.begin(), args.end(), [](const auto& a) { return a.first > a.second; });
+        if (const auto count = catalog_.argumentCount ? catalog_.argumentCount(function) : std::nullopt;
+            count && !blank && (int(args.size()) < count->least || int(args.size()) > count->most))
+            throw PlacedError(t_[name].span, Error(ErrorFacts{.word = function}, u"%1 の引数の数が違います。", function));
         const NumberArguments numbers = catalog_.numberArguments ? catalog_.numberArguments(function) : NumberArguments::Any;
         for (const auto& [from, to] : args) {
             if (to >= t_.size() || from > to) continue;
@@ -881,7 +890,7 @@ private:
 
 }  // namespace
 
-QString bindTypes(const QString& sql, const Catalog& catalog) {
+MappedText bindTypes(const MappedText& sql, const Catalog& catalog) {
     return Binder(sql, catalog).run();
 }
 

@@ -12,11 +12,13 @@
 // and ordered scans still serve them.
 #pragma once
 
+#include "dialect/source_map.h"
 #include "values/value_kind.h"
 
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -34,14 +36,24 @@ struct BoundTable {
 // so its refusal names it.
 enum class NumberArguments { Any, CheckedByIt, Loose };
 
+// The fewest and most arguments a function takes.
+struct ArgumentCount {
+    int least, most;
+};
+
 struct Catalog {
     std::vector<BoundTable> tables;
     std::function<ValueKind(const QString& function)> resultOf;
     std::function<NumberArguments(const QString& function)> numberArguments;
+    // Refused where the call stands when another count is given.
+    std::function<std::optional<ArgumentCount>(const QString& function)> argumentCount;
 };
 
-// Throws Error for a literal that can never be compared with its operand,
-// naming both.
-QString bindTypes(const QString& sql, const Catalog& catalog);
+// Throws PlacedError for a literal that can never be compared with its
+// operand, naming both.
+MappedText bindTypes(const MappedText& sql, const Catalog& catalog);
+inline QString bindTypes(const QString& sql, const Catalog& catalog) {
+    return bindTypes(MappedText::original(sql), catalog).text();
+}
 
 }  // namespace tarlo

@@ -4,6 +4,8 @@
 // leaves a cell empty where its combination has no rows.
 #pragma once
 
+#include "dialect/source_map.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -13,24 +15,26 @@
 namespace tarlo {
 
 struct PivotValue {
-    QString literal;  // as SQL
-    QString name;     // the column it heads
+    MappedText literal;  // as SQL
+    QString name;        // the column it heads
 };
 
 class Crosstab {
 public:
-    // Nothing when sql is no crosstab; throws Error for one written wrongly.
-    static std::optional<Crosstab> parse(const QString& sql);
+    // Nothing when sql is no crosstab; throws PlacedError for one written wrongly.
+    static std::optional<Crosstab> parse(const MappedText& sql);
 
     // The statement listing the pivot values, or empty when IN gives them.
-    QString valuesQuery() const;
+    MappedText valuesQuery() const;
     const std::vector<PivotValue>& listedValues() const { return listed_; }
+    // Where the pivot expression stands, for the values the data gives it.
+    Span pivotSpan() const { return pivot_.span(); }
 
-    QString query(const std::vector<PivotValue>& values) const;
+    MappedText query(const std::vector<PivotValue>& values) const;
 
 private:
-    QString value_;  // the TRANSFORM expression
-    QString selectList_, fromWhere_, groupBy_, orderBy_, pivot_;
+    MappedText value_;  // the TRANSFORM expression
+    MappedText selectList_, fromWhere_, groupBy_, orderBy_, pivot_;
     std::vector<PivotValue> listed_;
     bool hasList_ = false;
 };

@@ -1,6 +1,7 @@
 #include "dialect/operators.h"
 
 #include "dialect/internal_names.h"
+#include "dialect/placed_error.h"
 
 #include "platform/error.h"
 #include "dialect/token_edit.h"
@@ -117,7 +118,7 @@ bool isUnaryCapable(const Token& t) {
 }
 
 [[noreturn]] void missingOperand(const Token& op) {
-    throw Error(ErrorFacts{.word = op.text}, u"演算子 \"%1\" の前か後ろに式がありません。", op.text);
+    throw PlacedError(op.span, Error(ErrorFacts{.word = op.text}, u"演算子 \"%1\" の前か後ろに式がありません。", op.text));
 }
 
 }  // namespace
@@ -248,7 +249,7 @@ void rewriteLevel(std::vector<Token>& tokens, int p, std::initializer_list<Opera
             isSymbol(tokens[open], "(") && matchingClose(tokens, open) == close &&
             argumentCount(tokens, open, close) < kMaxChainArguments) {
             // The call's ")" moves to after the right operand; only the tokens between shift.
-            tokens[i] = Token{TokenKind::Symbol, QStringLiteral(","), tokens[i].start};
+            tokens[i] = madeToken(TokenKind::Symbol, QStringLiteral(","), tokens[i].span);
             std::rotate(tokens.begin() + std::ptrdiff_t(close), tokens.begin() + std::ptrdiff_t(close + 1),
                         tokens.begin() + std::ptrdiff_t(end + 1));
             --i;
@@ -260,15 +261,17 @@ void rewriteLevel(std::vector<Token>& tokens, int p, std::initializer_list<Opera
         for (size_t k = start; k < tokens.size() && tokens[k].kind == TokenKind::Word && tokens[k].text == QLatin1String(function);
              k = nextSignificant(tokens, nextSignificant(tokens, k + 1) + 1))
             if (++chunks >= kMaxChainChunks)
-                throw Error(ErrorFacts{.word = call::writtenAs(QLatin1String(function))},
-                            u"式が長すぎます: 演算子 \"%1\" が %2 個を超えて続いています。", call::writtenAs(QLatin1String(function)),
-                            kMaxChainChunks * kMaxChainArguments);
-        // fn(left, right), keeping every token so the levels after this one still see them.
-        const qsizetype at = tokens[i].start;
-        tokens[i] = Token{TokenKind::Symbol, QStringLiteral(","), at};
-        tokens.insert(tokens.begin() + std::ptrdiff_t(end + 1), Token{TokenKind::Symbol, QStringLiteral(")"), at});
+                throw PlacedError(tokens[i].span,
+                                  Error(ErrorFacts{.word = call::writtenAs(QLatin1String(function))},
+                                        u"式が長すぎます: 演算子 \"%1\" が %2 個を超えて続いています。",
+                                        call::writtenAs(QLatin1String(function)), kMaxChainChunks * kMaxChainArguments));
+        // fn(left, right), keeping every token so the levels after this one still see them;
+        // what is put in stands for the operator.
+        const Span at = tokens[i].span;
+        tokens[i] = madeToken(TokenKind::Symbol, QStringLiteral(","), at);
+        tokens.insert(tokens.begin() + std::ptrdiff_t(end + 1), madeToken(TokenKind::Symbol, QStringLiteral(")"), at));
         tokens.insert(tokens.begin() + std::ptrdiff_t(start),
-                      {Token{TokenKind::Word, QLatin1String(function), at}, Token{TokenKind::Symbol, QStringLiteral("("), at}});
+                      {madeToken(TokenKind::Word, QLatin1String(function), at), madeToken(TokenKind::Symbol, QStringLiteral("("), at)});
         i += 2;
     }
 }

@@ -1,6 +1,7 @@
 #include "dialect/table_references.h"
 
 #include "platform/error.h"
+#include "dialect/placed_error.h"
 #include "dialect/sql_lexer.h"
 #include "dialect/sql_quote.h"
 #include "dialect/operators.h"
@@ -26,22 +27,22 @@ bool endsFromClause(const Token& t) {
 
 class Rewriter {
 public:
-    Rewriter(const QString& sql, const QString& folder) : tokens_(tokenize(sql)), folder_(folder) {}
+    Rewriter(const MappedText& sql, const QString& folder) : tokens_(tokenize(sql)), folder_(folder) {}
 
     RewrittenStatement run() {
         findTables();
         rewriteQualifiers();
         RewrittenStatement out;
-        for (const Token& t : tokens_) out.sql += t.text;
+        out.sql = mappedTextOf(tokens_);
         out.tables = tables_;
         return out;
     }
 
 private:
-    QString registerTable(const QString& name, const QString& path) {
+    QString registerTable(const QString& name, const QString& path, Span written) {
         for (const TableReference& t : tables_)
             if (t.name.compare(name, Qt::CaseInsensitive) == 0) return t.name;
-        tables_.push_back({name, path});
+        tables_.push_back({name, path, written});
         return name;
     }
 
@@ -62,9 +63,10 @@ private:
             return false;
         const QString path = resolveTableFile(folder_, rest);
         if (!QFileInfo(path).isFile()) return false;
-        const QString name = registerTable(rest, path);
         const size_t last = nextSignificantBack();
+        const QString name = registerTable(rest, path, {tokens_[i].span.offset, tokens_[last].span.end() - tokens_[i].span.offset});
         tokens_[i].text = quotedName(name);
+        tokens_[i].span = {tokens_[i].span.offset, tokens_[last].span.end() - tokens_[i].span.offset};
         for (size_t k = i + 1; k < tokens_.size(); ++k)
             if (k <= last) tokens_[k].text.clear();
         return true;
@@ -81,6 +83,7 @@ private:
     size_t takeTableName(size_t i) {
         if (takeRestAsFile(i)) return tokens_.size();
         const Token& first = tokens_[i];
+        const Span written = first.span;
         QString name = unquotedText(first);
         size_t end = i + 1;
         bool marked = first.kind != TokenKind::Word || first.text.contains(QLatin1Char('#'));
@@ -96,14 +99,23 @@ private:
         name.replace(QLatin1Char('#'), QLatin1Char('.'));
         const bool looksLikeFile = name.contains(QLatin1Char('.'));
         if (!looksLikeFile && !marked) return end;  // a CTE or a name the engine knows
-        const QString path = resolveTableFile(folder_, name);
+        QString path;
+        try {
+            path = resolveTableFile(folder_, name);
+        } catch (const Error& e) {
+            throw PlacedError(written, e);
+        }
         if (!QFileInfo(path).isFile()) {
             if (!looksLikeFile) return end;
-            throw Error(ErrorFacts{.file = path, .word = name},
-                        u"テーブル \"%1\" のファイルが見つかりません。ファイル \"%2\" はありません。", name, path);
+            throw PlacedError(written, Error(ErrorFacts{.file = path, .word = name},
+                                             u"テーブル \"%1\" のファイルが見つかりません。ファイル \"%2\" はありません。",
+                                             name, path));
         }
-        const QString registered = registerTable(name, path);
+        // The name stands for all it was written with (data . csv).
+        const Span whole{written.offset, std::max(written.end(), tokens_[end - 1].span.end()) - written.offset};
+        const QString registered = registerTable(name, path, whole);
         tokens_[i].text = quotedName(registered);
+        tokens_[i].span = whole;
         for (size_t k = i + 1; k < end; ++k) tokens_[k].text.clear();
         // SQLite reads the columns of a join group on a join's right as
         // "table.column" split at its dots, so "sales.txt".amount outside the
@@ -199,7 +211,7 @@ private:
 
 }  // namespace
 
-RewrittenStatement rewriteTableReferences(const QString& sql, const QString& folder) {
+RewrittenStatement rewriteTableReferences(const MappedText& sql, const QString& folder) {
     return Rewriter(sql, folder).run();
 }
 

@@ -4,6 +4,8 @@
 // name the engine knows. Names resolve in the folder only.
 #pragma once
 
+#include "dialect/source_map.h"
+
 #include <QString>
 #include <vector>
 
@@ -12,15 +14,16 @@ namespace tarlo {
 struct TableReference {
     QString name;  // as the rewritten statement names it
     QString path;
+    Span written{};  // where the statement first names it
 };
 
 struct RewrittenStatement {
-    QString sql;
+    MappedText sql;
     std::vector<TableReference> tables;
 };
 
 // Throws Error for a file name that is not in the folder (naming it) or
-// that reaches outside it.
-RewrittenStatement rewriteTableReferences(const QString& sql, const QString& folder);
+// that reaches outside it; PlacedError with the name's place in the user's text.
+RewrittenStatement rewriteTableReferences(const MappedText& sql, const QString& folder);
 
 }  // namespace tarlo

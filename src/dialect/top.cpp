@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "dialect/internal_names.h"
 #include "dialect/operators.h"
+#include "dialect/placed_error.h"
 #include "dialect/sql_quote.h"
 #include "dialect/token_edit.h"
 
@@ -75,36 +76,38 @@ bool isName(const Token& t) {
 
 // The ORDER BY terms of the member, written so they read against its
 // FROM: select-list aliases and ordinals become the expressions they
-// stand for. Empty when a term cannot be written so.
-QString orderTermsAgainstSource(const std::vector<Token>& tokens, Range selectList, Range orderTerms) {
+// stand for. Empty when a term cannot be written so. What the rewrite
+// puts in stands for fill.
+MappedText orderTermsAgainstSource(const std::vector<Token>& tokens, Range selectList, Range orderTerms, Span fill) {
     struct Item {
-        QString expression, alias;
+        MappedText expression;
+        QString alias;
     };
     std::vector<Item> items;
     for (const Range& r : splitAtCommas(tokens, selectList.first, selectList.second)) {
         const std::vector<size_t> s = significantIn(tokens, r);
         if (s.empty()) return {};
-        Item item{textOf(tokens, r.first, r.second).trimmed(), {}};
+        Item item{mappedTextOf(tokens, r.first, r.second).trimmed(), {}};
         if (s.size() >= 3 && isKeyword(tokens[s[s.size() - 2]], "AS") && isName(tokens[s.back()])) {
-            item.expression = textOf(tokens, r.first, s[s.size() - 2]).trimmed();
+            item.expression = mappedTextOf(tokens, r.first, s[s.size() - 2]).trimmed();
             item.alias = unquotedText(tokens[s.back()]);
         }
         items.push_back(item);
     }
-    QStringList terms;
+    std::vector<MappedText> terms;
     for (const Range& r : splitAtCommas(tokens, orderTerms.first, orderTerms.second)) {
         std::vector<size_t> s = significantIn(tokens, r);
         if (s.empty()) return {};
-        QString direction;
+        MappedText direction;
         if (isKeyword(tokens[s.back()], "ASC") || isKeyword(tokens[s.back()], "DESC")) {
-            direction = QLatin1Char(' ') + tokens[s.back()].text;
+            direction = MappedText(QLatin1Char(' ') + tokens[s.back()].text, tokens[s.back()].span);
             s.pop_back();
         }
         if (s.empty()) return {};
-        QString term = textOf(tokens, s.front(), s.back() + 1).trimmed();
+        MappedText term = mappedTextOf(tokens, s.front(), s.back() + 1).trimmed();
         if (s.size() == 1 && tokens[s[0]].kind == TokenKind::Number) {
             const size_t ordinal = size_t(tokens[s[0]].text.toULongLong());
-            if (ordinal < 1 || ordinal > items.size() || items[ordinal - 1].expression.contains(QLatin1Char('*')))
+            if (ordinal < 1 || ordinal > items.size() || items[ordinal - 1].expression.text().contains(QLatin1Char('*')))
                 return {};
             term = items[ordinal - 1].expression;
         } else if (s.size() == 1 && isName(tokens[s[0]])) {
@@ -112,9 +115,9 @@ QString orderTermsAgainstSource(const std::vector<Token>& tokens, Range selectLi
                 if (!item.alias.isEmpty() && item.alias.compare(unquotedText(tokens[s[0]]), Qt::CaseInsensitive) == 0)
                     term = item.expression;
         }
-        terms << QStringLiteral("(%1)%2").arg(term, direction);
+        terms.push_back(composeMapped(u"(%1)%2", fill, {term, direction}));
     }
-    return terms.join(QStringLiteral(", "));
+    return joinMapped(terms, QStringLiteral(", "), fill);
 }
 
 // Whether the member [from, to) names a table its own FROM clauses do not
@@ -162,25 +165,25 @@ QString itemName(const std::vector<Token>& tokens, Range r) {
 
 // SELECT TOP n items FROM ... ORDER BY terms, correlated: ranked in a table
 // of its own, which may read the outer row, and cut at the rank.
-QString rankedMember(const std::vector<Token>& tokens, Range selectList, size_t from, size_t order, const QString& terms,
-                     const QString& rows) {
-    QStringList inner, outer;
+MappedText rankedMember(const std::vector<Token>& tokens, Range selectList, size_t from, size_t order, const MappedText& terms,
+                        const MappedText& rows, Span fill) {
+    std::vector<MappedText> inner, outer;
     int unnamed = 0;
     for (const Range& r : splitAtCommas(tokens, selectList.first, selectList.second)) {
-        const QString text = textOf(tokens, r.first, r.second).trimmed();
-        QString name = itemName(tokens, r);
+        const MappedText text = mappedTextOf(tokens, r.first, r.second).trimmed();
+        const QString name = itemName(tokens, r);
         if (name.isEmpty()) {
-            name = QStringLiteral("tarlo_item%1").arg(++unnamed);
-            inner << QStringLiteral("%1 AS %2").arg(text, name);
-            outer << QStringLiteral("%1 AS %2").arg(name, quotedName(text));
+            const MappedText made(QStringLiteral("tarlo_item%1").arg(++unnamed), text.span());
+            inner.push_back(composeMapped(u"%1 AS %2", text.span(), {text, made}));
+            outer.push_back(composeMapped(u"%1 AS %2", text.span(), {made, MappedText(quotedName(text.text()), text.span())}));
         } else {
-            inner << text;
-            outer << quotedName(name);
+            inner.push_back(text);
+            outer.push_back(MappedText(quotedName(name), text.span()));
         }
     }
-    return QStringLiteral("SELECT %1 FROM (SELECT %2, rank() OVER (ORDER BY %3) AS %6 %4) WHERE %6 <= %5 ORDER BY %6")
-        .arg(outer.join(QStringLiteral(", ")), inner.join(QStringLiteral(", ")), terms,
-             textOf(tokens, from, order).trimmed(), rows, QLatin1String(call::kRank));
+    return composeMapped(u"SELECT %1 FROM (SELECT %2, rank() OVER (ORDER BY %3) AS %6 %4) WHERE %6 <= %5 ORDER BY %6", fill,
+                         {joinMapped(outer, QStringLiteral(", "), fill), joinMapped(inner, QStringLiteral(", "), fill), terms,
+                          mappedTextOf(tokens, from, order).trimmed(), rows, MappedText(QLatin1String(call::kRank), fill)});
 }
 
 }  // namespace
@@ -202,23 +205,28 @@ void rewriteTop(std::vector<Token>& tokens) {
         if (top >= tokens.size() || !isKeyword(tokens[top], "TOP")) continue;
         const size_t count = nextSignificant(tokens, top + 1);
         if (count >= tokens.size() || tokens[count].kind != TokenKind::Number)
-            throw Error(QStringLiteral("TOP の後に行数がありません。"));
+            throw PlacedError(tokens[top].span, Error(QStringLiteral("TOP の後に行数がありません。")));
         const size_t after = nextSignificant(tokens, count + 1);
         const bool percent = after < tokens.size() && isKeyword(tokens[after], "PERCENT");
-        const QString n = tokens[count].text;
+        // What the rewrite puts in stands for TOP n.
+        const Span fill{tokens[top].span.offset, tokens[count].span.end() - tokens[top].span.offset};
+        const MappedText n(tokens[count].text, tokens[count].span);
         tokens[top].text.clear();
         tokens[count].text.clear();
         if (percent) tokens[after].text.clear();
         bool compound = false;
         const size_t end = endOfSelect(tokens, i, compound);
 
-        QString rows = n;
+        MappedText rows = n;
         if (percent) {
             // The share rounds up, so TOP 50 PERCENT of 3 rows gives 2.
-            const QString share = QStringLiteral("(SELECT count(*) * %1 / 100.0 FROM (%2))").arg(n, textOf(tokens, i, end));
-            rows = QStringLiteral("(SELECT CAST(x AS INTEGER) + CASE WHEN x > CAST(x AS INTEGER) THEN 1 ELSE 0 END FROM (SELECT %1 AS x))").arg(share);
+            const MappedText share =
+                composeMapped(u"(SELECT count(*) * %1 / 100.0 FROM (%2))", fill, {n, mappedTextOf(tokens, i, end)});
+            rows = composeMapped(
+                u"(SELECT CAST(x AS INTEGER) + CASE WHEN x > CAST(x AS INTEGER) THEN 1 ELSE 0 END FROM (SELECT %1 AS x))",
+                fill, {share});
         }
-        QString limit = QStringLiteral(" LIMIT ") + rows;
+        MappedText limit = composeMapped(u" LIMIT %1", fill, {rows});
         // Rows that tie with the last one come too: count the rows whose rank is within the limit.
         const size_t from = findAtTop(tokens, i, end, "FROM");
         const size_t order = findAtTop(tokens, i, end, "ORDER");
@@ -226,28 +234,31 @@ void rewriteTop(std::vector<Token>& tokens) {
         if (!distinct && from < order && order < end && by < end && isKeyword(tokens[by], "BY")) {
             // The items begin after ALL (TOP and its count are blank by now).
             const Range items{top, from};
-            const QString terms = orderTermsAgainstSource(tokens, items, {by + 1, end});
+            const MappedText terms = orderTermsAgainstSource(tokens, items, {by + 1, end}, fill);
             const bool correlated = !terms.isEmpty() && isCorrelated(tokens, i, end);
             if (correlated && !selectsAll(tokens, items)) {
-                const QString member = rankedMember(tokens, items, from, order, terms, rows);
-                grow(member.size());
+                const MappedText member = rankedMember(tokens, items, from, order, terms, rows, fill);
+                grow(member.text().size());
                 tokens.erase(tokens.begin() + std::ptrdiff_t(i), tokens.begin() + std::ptrdiff_t(end));
-                tokens.insert(tokens.begin() + std::ptrdiff_t(i), Token{TokenKind::Word, member, 0});
+                tokens.insert(tokens.begin() + std::ptrdiff_t(i), composedToken(member));
                 continue;
             }
             // A correlated SELECT TOP n * cannot name its items for a table around it: the first n
             // rows without their ties, which a plain LIMIT may take from the outer row.
             if (!terms.isEmpty() && !correlated) {
                 // The items come along, so HAVING may name them as it does without TOP.
-                limit = QStringLiteral(" LIMIT (SELECT count(*) FROM (SELECT %1, rank() OVER (ORDER BY %2) AS %5 %3) "
-                                       "WHERE %5 <= %4)")
-                            .arg(textOf(tokens, items.first, items.second).trimmed(), terms,
-                                 textOf(tokens, from, order).trimmed(), rows, QLatin1String(call::kRank));
+                limit = composeMapped(u" LIMIT (SELECT count(*) FROM (SELECT %1, rank() OVER (ORDER BY %2) AS %5 %3) "
+                                      u"WHERE %5 <= %4)",
+                                      fill,
+                                      {mappedTextOf(tokens, items.first, items.second).trimmed(), terms,
+                                       mappedTextOf(tokens, from, order).trimmed(), rows,
+                                       MappedText(QLatin1String(call::kRank), fill)});
             }
         }
-        grow(limit.size());
+        grow(limit.text().size());
         const bool wrap = compound || followsCompoundWord(tokens, i);
-        tokens.insert(tokens.begin() + std::ptrdiff_t(end), Token{TokenKind::Word, wrap ? limit + QStringLiteral(")") : limit, 0});
+        if (wrap) limit.append(QStringLiteral(")"), fill);
+        tokens.insert(tokens.begin() + std::ptrdiff_t(end), composedToken(limit));
         if (wrap) tokens[i].text = QStringLiteral("SELECT * FROM (SELECT");
     }
 }

@@ -5,6 +5,7 @@
 #include "dialect/operators.h"
 #include "dialect/top.h"
 #include "dialect/internal_names.h"
+#include "dialect/placed_error.h"
 #include "dialect/sql_lexer.h"
 #include "dialect/sql_quote.h"
 #include "dialect/token_edit.h"
@@ -40,7 +41,9 @@ bool dateSeparatorAt(const QString& text, qsizetype& at) {
 // Windows thread runtime frees wrongly when a run's thread ends.
 QString dateLiteral(const Token& t) {
     const QString inner = t.text.mid(1, t.text.size() - 2).trimmed();
-    auto invalid = [&] { return Error(ErrorFacts{.word = t.text}, u"日付 %1 は正しい日付ではありません。", t.text); };
+    auto invalid = [&] {
+        return PlacedError(t.span, Error(ErrorFacts{.word = t.text}, u"日付 %1 は正しい日付ではありません。", t.text));
+    };
     qsizetype at = 0;
     int y = 0, m = 0, d = 0;
     const int first = digitsAt(inner, at, 1, 4);
@@ -73,18 +76,16 @@ constexpr int kMaxConditionalDepth = 100;
 
 class Translator {
 public:
-    explicit Translator(const QString& sql) : tokens_(tokenize(sql)) {}
+    explicit Translator(const MappedText& sql) : tokens_(tokenize(sql)) {}
 
-    QString run() {
-        refuseDeepNesting();
+    MappedText run() {
+        checkBrackets();
         rewriteSimpleTokens();
         rewriteKeywordFunctions();
         rewriteConditionals();
         rewriteJetOperators(tokens_);
         rewriteTop(tokens_);
-        QString out;
-        for (const Token& t : tokens_) out += t.text;
-        return out;
+        return mappedTextOf(tokens_);
     }
 
 private:
@@ -94,21 +95,29 @@ private:
 
     // Brackets and calls nested deeper than SQLite's parser takes are
     // refused before any walk over them: each walk would cost more the
-    // deeper they go.
-    void refuseDeepNesting() const {
-        int depth = 0;
+    // deeper they go. A "(" left open is named where it stands: SQLite
+    // would stop at whatever follows it, or at the end.
+    void checkBrackets() const {
+        std::vector<const Token*> open;
         for (const Token& t : tokens_) {
-            if (isSymbol(t, "(") && ++depth > kMaxNesting)
-                throw Error(ErrorFacts{.word = t.text},
-                            u"式の入れ子が深すぎます: 括弧や関数が %1 段を超えて重なっています。", kMaxNesting);
-            if (isSymbol(t, ")")) --depth;
+            if (isSymbol(t, "(")) {
+                open.push_back(&t);
+                if (open.size() > size_t(kMaxNesting))
+                    throw PlacedError(t.span, Error(ErrorFacts{.word = t.text},
+                                                    u"式の入れ子が深すぎます: 括弧や関数が %1 段を超えて重なっています。",
+                                                    kMaxNesting));
+            }
+            if (isSymbol(t, ")") && !open.empty()) open.pop_back();
         }
+        if (!open.empty())
+            throw PlacedError(open.back()->span,
+                              Error(ErrorFacts{.word = QStringLiteral("(")}, QStringLiteral("\"(\" が閉じられていません。")));
     }
 
     void rewriteSimpleTokens() {
         for (Token& t : tokens_) {
-            if (t.kind == TokenKind::DoubleQuoted) t = {TokenKind::String, quotedString(unquotedText(t)), t.start};
-            else if (t.kind == TokenKind::DateLiteral) t = {TokenKind::String, dateLiteral(t), t.start};
+            if (t.kind == TokenKind::DoubleQuoted) t = {TokenKind::String, quotedString(unquotedText(t)), t.start, t.span};
+            else if (t.kind == TokenKind::DateLiteral) t = {TokenKind::String, dateLiteral(t), t.start, t.span};
             else if (isKeyword(t, "TRUE")) t.text = QStringLiteral("-1");
             else if (isKeyword(t, "FALSE")) t.text = QStringLiteral("0");
             else if (isKeyword(t, "DISTINCTROW")) t.text = QStringLiteral("DISTINCT");
@@ -126,8 +135,17 @@ private:
     }
 
     // The arguments of a call whose "(" stands at open: token ranges split
-    // at the commas of its own depth; close is set to its ")".
-    std::vector<std::pair<size_t, size_t>> arguments(size_t open, size_t& close) const {
+    // at the commas of its own depth; close is set to its ")". A blank one
+    // is refused at the comma or ")" after it, where SQLite would stop.
+    std::vector<std::pair<size_t, size_t>> arguments(const Token& name, size_t open, size_t& close) const {
+        const auto args = argumentRanges(open, close);
+        for (const auto& [from, to] : args)
+            if (args.size() > 1 && next(from) >= to)
+                throw PlacedError(tokens_[to].span, Error(ErrorFacts{.word = name.text}, u"%1 の引数が空です。", name.text));
+        return args;
+    }
+
+    std::vector<std::pair<size_t, size_t>> argumentRanges(size_t open, size_t& close) const {
         std::vector<std::pair<size_t, size_t>> args;
         int depth = 0;
         size_t start = open + 1;
@@ -142,15 +160,16 @@ private:
                 start = i + 1;
             }
         }
-        throw Error(QStringLiteral("\"(\" が閉じられていません。"));
+        throw PlacedError(tokens_[open].span, Error(QStringLiteral("\"(\" が閉じられていません。")));
     }
 
     void append(std::vector<Token>& out, std::pair<size_t, size_t> range) const {
         out.insert(out.end(), tokens_.begin() + std::ptrdiff_t(range.first), tokens_.begin() + std::ptrdiff_t(range.second));
     }
 
-    void append(std::vector<Token>& out, const QString& sql) const {
-        const std::vector<Token> more = tokenize(sql);
+    // Text put in for the call that stands at span.
+    void append(std::vector<Token>& out, const QString& sql, Span span) const {
+        const std::vector<Token> more = tokensStandingFor(sql, span);
         out.insert(out.end(), more.begin(), more.end());
     }
 
@@ -188,7 +207,7 @@ private:
 
     // The branches for "when cond, value": a conditional value's own
     // branches each under cond too, then cond alone giving its default.
-    void addBranch(Conditional& out, const std::vector<Token>& cond, std::pair<size_t, size_t> value) {
+    void addBranch(Conditional& out, const std::vector<Token>& cond, std::pair<size_t, size_t> value, Span call) {
         if (Conditional* inner = madeConditional(value)) {
             // Each is used by the one around it only: its parts move.
             out.depth = std::max(out.depth, inner->depth + 1);
@@ -196,7 +215,7 @@ private:
                 b.conditions.insert(b.conditions.begin(), cond);
                 out.branches.push_back(std::move(b));
             }
-            out.branches.push_back({{cond}, inner->otherwise.empty() ? tokenize(QStringLiteral("NULL")) : std::move(inner->otherwise)});
+            out.branches.push_back({{cond}, inner->otherwise.empty() ? tokensStandingFor(QStringLiteral("NULL"), call) : std::move(inner->otherwise)});
             inner->branches.clear();
         } else {
             out.branches.push_back({{cond}, copy(value)});
@@ -205,25 +224,25 @@ private:
 
     // One flat CASE: nested IIf and Switch become more WHEN branches, not
     // nested CASEs, which SQLite's parser could take only some 30 deep.
-    std::vector<Token> render(const Conditional& c) {
+    std::vector<Token> render(const Conditional& c, Span call) {
         std::vector<Token> out;
-        append(out, QStringLiteral("(CASE"));
+        append(out, QStringLiteral("(CASE"), call);
         for (const Conditional::Branch& b : c.branches) {
-            append(out, QStringLiteral(" WHEN "));
+            append(out, QStringLiteral(" WHEN "), call);
             for (size_t k = 0; k < b.conditions.size(); ++k) {
-                if (k) append(out, QStringLiteral(" AND "));
-                if (b.conditions.size() > 1) append(out, QStringLiteral("("));
+                if (k) append(out, QStringLiteral(" AND "), call);
+                if (b.conditions.size() > 1) append(out, QStringLiteral("("), call);
                 out.insert(out.end(), b.conditions[k].begin(), b.conditions[k].end());
-                if (b.conditions.size() > 1) append(out, QStringLiteral(")"));
+                if (b.conditions.size() > 1) append(out, QStringLiteral(")"), call);
             }
-            append(out, QStringLiteral(" THEN "));
+            append(out, QStringLiteral(" THEN "), call);
             out.insert(out.end(), b.value.begin(), b.value.end());
         }
         if (!c.otherwise.empty()) {
-            append(out, QStringLiteral(" ELSE "));
+            append(out, QStringLiteral(" ELSE "), call);
             out.insert(out.end(), c.otherwise.begin(), c.otherwise.end());
         }
-        append(out, QStringLiteral(" END)"));
+        append(out, QStringLiteral(" END)"), call);
         // The "(" carries which conditional it opens, for an IIf around it.
         out.front().start = -qsizetype(made_.size()) - 1;
         made_.push_back(c);
@@ -240,14 +259,15 @@ private:
             const size_t open = next(i + 1);
             if (open >= tokens_.size() || !isSymbol(tokens_[open], "(")) continue;
             size_t close = 0;
-            const auto args = arguments(open, close);
+            const auto args = arguments(t, open, close);
+            const Span call = t.span;
             std::vector<Token> out;
             if (iif || sw) {
-                if (iif && args.size() != 3) throw Error(QStringLiteral("IIf の引数は 3 つです。"));
+                if (iif && args.size() != 3) throw PlacedError(call, Error(QStringLiteral("IIf の引数は 3 つです。")));
                 if (sw && (args.empty() || args.size() % 2 != 0))
-                    throw Error(QStringLiteral("Switch の引数は条件と値の組です。"));
+                    throw PlacedError(call, Error(QStringLiteral("Switch の引数は条件と値の組です。")));
                 Conditional c;
-                for (size_t a = 0; a + 1 < args.size(); a += 2) addBranch(c, copy(args[a]), args[a + 1]);
+                for (size_t a = 0; a + 1 < args.size(); a += 2) addBranch(c, copy(args[a]), args[a + 1], call);
                 if (iif) {
                     if (Conditional* inner = madeConditional(args[2])) {
                         c.depth = std::max(c.depth, inner->depth);  // an else-if chain stays one level
@@ -259,21 +279,22 @@ private:
                     }
                 }
                 if (c.depth > kMaxConditionalDepth)
-                    throw Error(ErrorFacts{.word = t.text}, u"式が複雑すぎます: IIf や Switch が %1 段を超えて重なっています。",
-                                kMaxConditionalDepth);
-                out = render(c);
+                    throw PlacedError(call, Error(ErrorFacts{.word = t.text},
+                                                  u"式が複雑すぎます: IIf や Switch が %1 段を超えて重なっています。",
+                                                  kMaxConditionalDepth));
+                out = render(c, call);
             } else {
-                if (args.size() < 2) throw Error(QStringLiteral("Choose の引数が足りません。"));
+                if (args.size() < 2) throw PlacedError(call, Error(QStringLiteral("Choose の引数が足りません。")));
                 // The index is rounded to the nearest whole number (half to even, as the
                 // old engine's conversions round), and a text that is no number is refused.
-                append(out, QStringLiteral("(CASE Round("));
+                append(out, QStringLiteral("(CASE Round("), call);
                 append(out, args[0]);
-                append(out, QStringLiteral(")"));
+                append(out, QStringLiteral(")"), call);
                 for (size_t a = 1; a < args.size(); ++a) {
-                    append(out, QStringLiteral(" WHEN %1 THEN ").arg(a));
+                    append(out, QStringLiteral(" WHEN %1 THEN ").arg(a), call);
                     append(out, args[a]);
                 }
-                append(out, QStringLiteral(" END)"));
+                append(out, QStringLiteral(" END)"), call);
             }
             tokens_.erase(tokens_.begin() + std::ptrdiff_t(i), tokens_.begin() + std::ptrdiff_t(close + 1));
             tokens_.insert(tokens_.begin() + std::ptrdiff_t(i), out.begin(), out.end());
@@ -287,7 +308,7 @@ private:
 
 }  // namespace
 
-QString translateJetSql(const QString& sql) {
+MappedText translateJetSql(const MappedText& sql) {
     return Translator(sql).run();
 }
 

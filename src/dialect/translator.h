@@ -5,12 +5,16 @@
 // (IIf, Switch, Choose).
 #pragma once
 
+#include "dialect/source_map.h"
+
 #include <QString>
 
 namespace tarlo {
 
 // Throws Error naming the construct it cannot take (an impossible date,
-// TOP without a count, an operator without an operand).
-QString translateJetSql(const QString& sql);
+// TOP without a count, an operator without an operand); PlacedError where
+// it stands in the user's text.
+MappedText translateJetSql(const MappedText& sql);
+inline QString translateJetSql(const QString& sql) { return translateJetSql(MappedText::original(sql)).text(); }
 
 }  // namespace tarlo

@@ -7,6 +7,7 @@
 #include "engine/messages.h"
 #include "dialect/translator.h"
 #include "dialect/binder.h"
+#include "dialect/placed_error.h"
 #include "engine/conversions.h"
 #include "functions/result_kinds.h"
 #include "functions/function_support.h"
@@ -47,19 +48,19 @@ int readOnlyAuthorizer(void*, int action, const char*, const char* function, con
 void refuseNul(const QString& statement) {
     const qsizetype at = statement.indexOf(QChar(0));
     if (at < 0) return;
-    qint64 line = 1;
-    qsizetype lineStart = 0;
-    for (qsizetype i = 0; i < at; ++i) {
-        const QChar c = statement[i];
-        if (c != QLatin1Char('\r') && c != QLatin1Char('\n')) continue;
-        if (c == QLatin1Char('\r') && i + 1 < at && statement[i + 1] == QLatin1Char('\n')) ++i;
-        ++line;
-        lineStart = i + 1;
-    }
-    const int column = int(at - lineStart + 1);
-    throw Error(ErrorFacts{.line = line, .column = column},
+    const TextPlace place = placeIn(statement, at);
+    throw Error(ErrorFacts{.line = place.line, .column = place.column},
                 u"SQL 文の %1 行目 %2 文字目に NUL 文字 (文字コード 0) があります。SQL 文には書けないので取り除いてください。",
-                line, column);
+                place.line, place.column);
+}
+
+// The failure with the line and column of its place in statement, in its
+// first sentence and, for a failure about no file, in its facts.
+Error placedIn(const QString& statement, const PlacedError& e) {
+    const TextPlace place = placeIn(statement, e.at().offset);
+    ErrorFacts facts = e.facts();
+    if (facts.file.isEmpty()) facts.line = place.line, facts.column = place.column;
+    return Error(facts, withPlace(e.message(), placeText(statement, e.at().offset)));
 }
 
 bool onlySpaceOrComments(const QString& tail) {
@@ -123,11 +124,17 @@ void Connection::interrupt() {
     if (db_) sqlite3_interrupt(db_);
 }
 
-sqlite3_stmt* Connection::prepare(const QString& translated, const ParseProgress& progress) {
+sqlite3_stmt* Connection::prepare(const MappedText& translated, const ParseProgress& progress) {
     const RewrittenStatement rewritten = rewriteTableReferences(translated, folder_);
 
     for (const TableReference& ref : rewritten.tables) {
-        std::shared_ptr<const CsvTable> table = TableCache::shared().get(ref.path, progress);
+        std::shared_ptr<const CsvTable> table;
+        try {
+            table = TableCache::shared().get(ref.path, progress);
+        } catch (const Error& e) {
+            if (e.facts().line > 0) throw;  // a fault at a line of the file, not of the statement
+            throw PlacedError(ref.written, e);
+        }
         const std::string name = ref.name.toStdString();
         const std::shared_ptr<const CsvTable> current = lookup_->find.operator()(name);
         if (current == table) continue;
@@ -146,6 +153,7 @@ sqlite3_stmt* Connection::prepare(const QString& translated, const ParseProgress
     Catalog catalog;
     catalog.resultOf = resultKindOf;
     catalog.numberArguments = numberArgumentsOf;
+    catalog.argumentCount = argumentCountOf;
     for (const TableReference& ref : rewritten.tables) {
         BoundTable& bound = catalog.tables.emplace_back();
         bound.name = ref.name;
@@ -157,21 +165,25 @@ sqlite3_stmt* Connection::prepare(const QString& translated, const ParseProgress
     bound_ = bindTypes(rewritten.sql, catalog);
     boundTables_.clear();
     for (const TableReference& ref : rewritten.tables) boundTables_.push_back(ref.name);
-    const QByteArray sql = bound_.toUtf8();
+    const QByteArray sql = bound_.text().toUtf8();
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     sqlite3_set_authorizer(db_, readOnlyAuthorizer, nullptr);
     const int rc = sqlite3_prepare_v2(db_, sql.constData(), int(sql.size()), &stmt, &tail);
     sqlite3_set_authorizer(db_, nullptr, nullptr);
     if (rc != SQLITE_OK) {
+        // SQLite's offset is in the bytes it read; the map names the user's text it came from.
+        const int offset = sqlite3_error_offset(db_);
+        if (rc != SQLITE_ERROR || offset < 0 || offset > sql.size()) throwEngineError(db_, rc);
         const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
+        const qsizetype at = QString::fromUtf8(sql.left(offset)).size();
+        const qsizetype user = bound_.spanOf(at, at + 1).offset;
+        const TextPlace place = placeIn(statement_, user);
+        ErrorFacts facts{.line = place.line, .column = place.column};
         const qsizetype quote = message.indexOf(QLatin1Char('"'));
-        if (rc == SQLITE_ERROR && message.startsWith(QLatin1String("near \"")) && quote >= 0) {
-            const QString word = message.mid(quote + 1, message.indexOf(QLatin1String("\":"), quote + 1) - quote - 1);
-            throw Error(ErrorFacts{.word = word},
-                        engineMessage(message, placeInStatement(statement_, sql, sqlite3_error_offset(db_), word)));
-        }
-        throwEngineError(db_, rc);
+        if (message.startsWith(QLatin1String("near \"")) && quote >= 0)
+            facts.word = message.mid(quote + 1, message.indexOf(QLatin1String("\":"), quote + 1) - quote - 1);
+        throw Error(facts, engineMessage(message, placeText(statement_, user)));
     }
     if (!stmt) throw Error(QStringLiteral("実行する SQL 文がありません。"));
     // The tail by its length: a C string would end at a NUL and hide what follows it.
@@ -194,12 +206,16 @@ std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab, const 
     for (values.step(); !values.atEnd(); values.next()) {
         sqlite3_stmt* stmt = values.stmt_;
         const QString shown = QString::fromUtf8(values.fieldUtf8(0));
+        // A value the data gives stands for the pivot expression.
+        const Span pivot = crosstab.pivotSpan();
         switch (sqlite3_column_type(stmt, 0)) {
-        case SQLITE_NULL: out.push_back({QStringLiteral("NULL"), QStringLiteral("<>")}); break;
-        case SQLITE_INTEGER: out.push_back({shown, shown}); break;
-        case SQLITE_FLOAT: out.push_back({QString::number(sqlite3_column_double(stmt, 0), 'g', 17), shown}); break;
+        case SQLITE_NULL: out.push_back({MappedText(QStringLiteral("NULL"), pivot), QStringLiteral("<>")}); break;
+        case SQLITE_INTEGER: out.push_back({MappedText(shown, pivot), shown}); break;
+        case SQLITE_FLOAT:
+            out.push_back({MappedText(QString::number(sqlite3_column_double(stmt, 0), 'g', 17), pivot), shown});
+            break;
         default:
-            out.push_back({quotedString(shown), shown});
+            out.push_back({MappedText(quotedString(shown), pivot), shown});
         }
         if (out.size() > 1000) throw Error(QStringLiteral("クロス集計の列が多すぎます (1000 を超えました)。"));
     }
@@ -210,9 +226,15 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     if (!db_) throw Error(QStringLiteral("データソースが開いていません。"));
     refuseNul(statement);
     statement_ = statement;
-    QString translated = translateJetSql(statement);
-    if (const auto crosstab = Crosstab::parse(translated)) translated = crosstab->query(pivotValues(*crosstab, progress));
-    auto result = std::unique_ptr<Result>(new Result(this, prepare(translated, progress)));
+    sqlite3_stmt* stmt = nullptr;
+    try {
+        MappedText translated = translateJetSql(MappedText::original(statement));
+        if (const auto crosstab = Crosstab::parse(translated)) translated = crosstab->query(pivotValues(*crosstab, progress));
+        stmt = prepare(translated, progress);
+    } catch (const PlacedError& e) {
+        throw placedIn(statement, e);
+    }
+    auto result = std::unique_ptr<Result>(new Result(this, stmt));
     if (std::optional<ColumnRows> rows = columnPath_ ? runOnColumns(result->stmt_) : std::nullopt)
         result->takeRows(std::move(*rows));
     else
@@ -224,11 +246,11 @@ std::optional<ColumnRows> Connection::runOnColumns(sqlite3_stmt* stmt) {
     if (boundTables_.size() != 1) return std::nullopt;
     const std::shared_ptr<const CsvTable> table = lookup_->find(boundTables_[0].toStdString());
     if (!table) return std::nullopt;
-    const std::optional<ColumnPlan> plan = planColumnQuery(bound_, boundTables_[0], *table, db_);
+    const std::optional<ColumnPlan> plan = planColumnQuery(bound_.text(), boundTables_[0], *table, db_);
     if (!plan || (plan->top ? plan->top->fields.size() : plan->items.size()) != size_t(sqlite3_column_count(stmt)))
         return std::nullopt;
     // Rows come in SQLite's order, which a filter may make a lookup's or a union's.
-    if (plan->projection && plan->where >= 0 && !readsInRowOrder(db_, bound_.toUtf8())) return std::nullopt;
+    if (plan->projection && plan->where >= 0 && !readsInRowOrder(db_, bound_.text().toUtf8())) return std::nullopt;
     std::optional<ColumnRows> rows = runColumnPlan(*plan, *table, &lookup_->interrupted);
     if (rows) rows->table = table;
     return rows;

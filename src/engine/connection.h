@@ -49,19 +49,19 @@ public:
 private:
     friend class Result;
     // Registers the tables a translated statement reads and prepares it.
-    sqlite3_stmt* prepare(const QString& translated, const ParseProgress& progress);
+    sqlite3_stmt* prepare(const MappedText& translated, const ParseProgress& progress);
     // The column path's rows for the statement prepare bound last, or nothing.
     std::optional<ColumnRows> runOnColumns(sqlite3_stmt* stmt);
     std::vector<PivotValue> pivotValues(const Crosstab& crosstab, const ParseProgress& progress);
 
     QString folder_;
-    QString statement_;  // as the user wrote it, for the place of a syntax error
+    QString statement_;  // as the user wrote it, for the place of a fault
     sqlite3* db_ = nullptr;
     std::vector<std::pair<std::string, std::shared_ptr<const CsvTable>>> tables_;
     struct Lookup;
     std::unique_ptr<Lookup> lookup_;
     bool columnPath_ = true;
-    QString bound_;  // the last statement prepare made, as SQLite reads it
+    MappedText bound_;  // the last statement prepare made, as SQLite reads it
     std::vector<QString> boundTables_;
 };
 

@@ -3,7 +3,7 @@
 #include "engine/messages.h"
 
 #include "dialect/internal_names.h"
-#include "dialect/sql_lexer.h"
+#include "dialect/source_map.h"
 
 #include <cstring>
 
@@ -17,9 +17,11 @@ QString afterPrefix(const QString& message, const char* prefix) {
 
 }  // namespace
 
+namespace {
+
 // The engine's messages, with the essential fact (which table, column or
 // word) first: the warning box shows only the text before the first "。".
-QString engineMessage(const QString& engineText, const QString& place) {
+QString messageText(const QString& engineText, const QString& place) {
     const QString m = call::withWrittenNames(engineText);
     auto starts = [&](const char* p) { return m.startsWith(QLatin1String(p)); };
     if (starts("no such table:"))
@@ -80,20 +82,25 @@ QString engineMessage(const QString& engineText, const QString& place) {
     return QStringLiteral("SQL エラー: %1。").arg(m);
 }
 
-QString placeInStatement(const QString& statement, const QByteArray& prepared, int offset, const QString& word) {
-    if (offset < 0 || offset > prepared.size() || word.isEmpty()) return {};
-    // The word's occurrence counted in the rewritten text, found again in the user's.
-    const qsizetype at = QString::fromUtf8(prepared.left(offset)).size();
-    int occurrence = 0;
-    for (const Token& t : tokenize(QString::fromUtf8(prepared)))
-        if (t.start < at && t.text == word) ++occurrence;
-    for (const Token& t : tokenize(statement)) {
-        if (t.text != word || occurrence-- > 0) continue;
-        const qsizetype lineStart = t.start == 0 ? 0 : statement.lastIndexOf(QLatin1Char('\n'), t.start - 1) + 1;
-        const qsizetype line = statement.left(t.start).count(QLatin1Char('\n')) + 1;
-        return QStringLiteral("%1 行目 %2 文字目").arg(line).arg(t.start - lineStart + 1);
-    }
-    return {};
+}  // namespace
+
+QString engineMessage(const QString& engineText, const QString& place) {
+    const QString message = messageText(engineText, place);
+    // A syntax error names its place in its own words.
+    if (place.isEmpty() || message.contains(place)) return message;
+    return withPlace(message, place);
+}
+
+QString placeText(const QString& statement, qsizetype offset) {
+    const TextPlace p = placeIn(statement, offset);
+    return QStringLiteral("%1 行目 %2 文字目").arg(p.line).arg(p.column);
+}
+
+QString withPlace(const QString& message, const QString& place) {
+    const QString note = QStringLiteral(" (SQL 文の %1)").arg(place);
+    const qsizetype stop = message.indexOf(QStringLiteral("。"));
+    if (stop < 0) return message + note;
+    return QString(message).insert(stop, note);
 }
 
 }  // namespace tarlo

@@ -8,13 +8,15 @@ namespace tarlo {
 // SQLite's message in Japanese, with the essential fact (which table,
 // column or word) first, since the warning box shows only the text before
 // the first "。"; the functions' own messages pass as written.
-// place, when known, is where in the user's statement a syntax error
-// stands: "2 行目 5 文字目".
+// place, when known, is where in the user's statement the fault stands
+// ("2 行目 5 文字目"), named in that first sentence.
 QString engineMessage(const QString& engineText, const QString& place = {});
 
-// The line and column in statement of the word at fault in a syntax error
-// that SQLite found at byte offset of prepared, the statement as rewritten;
-// empty when the word is not the user's.
-QString placeInStatement(const QString& statement, const QByteArray& prepared, int offset, const QString& word);
+// "2 行目 5 文字目": where offset stands in statement, lines and columns
+// counted as placeIn counts them.
+QString placeText(const QString& statement, qsizetype offset);
+
+// message with place in its first sentence: "... (SQL 文の 2 行目 5 文字目)。".
+QString withPlace(const QString& message, const QString& place);
 
 }  // namespace tarlo

@@ -77,6 +77,23 @@ NumberArguments numberArgumentsOf(const QString& function) {
     return NumberArguments::Any;
 }
 
+std::optional<ArgumentCount> argumentCountOf(const QString& function) {
+    // The functions registered for any count, which would otherwise refuse
+    // another only when they run, where no place of the statement is known.
+    struct Counted {
+        const char* name;
+        ArgumentCount count;
+    };
+    static constexpr Counted kCounts[] = {
+        {"Mid", {2, 3}},      {"InStr", {2, 4}},   {"InStrRev", {2, 4}}, {"StrComp", {2, 3}}, {"Replace", {3, 6}},
+        {"Format", {1, 4}},   {"Round", {1, 2}},   {"DateDiff", {3, 5}}, {"DatePart", {2, 4}}, {"Trim", {1, 1}},
+        {"LTrim", {1, 1}},    {"RTrim", {1, 1}},   {"Log", {1, 1}},      {"Date", {0, 0}},     {"Time", {0, 0}},
+    };
+    for (const Counted& c : kCounts)
+        if (function.compare(QLatin1StringView(c.name), Qt::CaseInsensitive) == 0) return c.count;
+    return std::nullopt;
+}
+
 ValueKind resultKindOf(const QString& function) {
     for (const ResultKind& k : kKinds)
         if (function.compare(QLatin1StringView(k.name), Qt::CaseInsensitive) == 0) return k.kind;

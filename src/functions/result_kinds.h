@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace tarlo {
 
 // Unknown for a name not in the table.
@@ -15,5 +17,10 @@ ValueKind resultKindOf(const QString& function);
 
 // Whether every argument of the function is a number, and who checks it.
 NumberArguments numberArgumentsOf(const QString& function);
+
+// How many arguments a function that takes a range of counts (or refuses a
+// count SQLite's function of its name takes) accepts; nothing for the rest,
+// whose count SQLite checks itself.
+std::optional<ArgumentCount> argumentCountOf(const QString& function);
 
 }  // namespace tarlo

@@ -53,22 +53,22 @@ TEST_F(Engine, TableNamesInEveryFormTheUsersWrite) {
 }
 
 TEST_F(Engine, MissingAndOutsideTablesAreNamed) {
-    EXPECT_TRUE(errorOf("SELECT * FROM nofile#csv").startsWith(QStringLiteral("テーブル \"nofile.csv\" のファイルが見つかりません。")));
+    EXPECT_TRUE(errorOf("SELECT * FROM nofile#csv").startsWith(QStringLiteral("テーブル \"nofile.csv\" のファイルが見つかりません (SQL 文の 1 行目 15 文字目)。")));
     EXPECT_TRUE(errorOf("SELECT * FROM nosuch").startsWith(QStringLiteral("テーブル \"nosuch\" が見つかりません。")));
     EXPECT_TRUE(errorOf("SELECT * FROM [../data.csv]").contains(QStringLiteral("フォルダーの外")));
-    EXPECT_TRUE(errorOf("SELECT nope FROM data#csv").startsWith(QStringLiteral("列 \"nope\" が見つかりません。")));
+    EXPECT_TRUE(errorOf("SELECT nope FROM data#csv").startsWith(QStringLiteral("列 \"nope\" が見つかりません (SQL 文の 1 行目 8 文字目)。")));
     EXPECT_EQ(errorOf("SELECT * FORM data#csv"), QStringLiteral("SQL 文の 1 行目 10 文字目、\"FORM\" の近くに誤りがあります。"));
     EXPECT_EQ(errorOf(""), QStringLiteral("実行する SQL 文がありません。"));
     EXPECT_FALSE(errorOf("SELECT 1; SELECT 2").isEmpty());
     // The words the user wrote, never the calls they became.
-    EXPECT_EQ(errorOf("SELECT Left('abc')"), QStringLiteral("関数 \"Left\" の引数の数が違います。"));
-    EXPECT_EQ(errorOf("SELECT IsNull(1, 2)"), QStringLiteral("関数 \"IsNull\" の引数の数が違います。"));
+    EXPECT_EQ(errorOf("SELECT Left('abc')"), QStringLiteral("関数 \"Left\" の引数の数が違います (SQL 文の 1 行目 8 文字目)。"));
+    EXPECT_EQ(errorOf("SELECT IsNull(1, 2)"), QStringLiteral("関数 \"IsNull\" の引数の数が違います (SQL 文の 1 行目 8 文字目)。"));
     EXPECT_FALSE(errorOf("SELECT 1 + * 2").contains(QLatin1String("tarlo_")));
 }
 
 TEST_F(Engine, AFolderNamedLikeATableIsSaidToBeOne) {
     folder.mkdir("sub.csv");
-    EXPECT_TRUE(errorOf("SELECT * FROM sub.csv").startsWith(QStringLiteral("テーブル \"sub.csv\" はフォルダーです。")))
+    EXPECT_TRUE(errorOf("SELECT * FROM sub.csv").startsWith(QStringLiteral("テーブル \"sub.csv\" はフォルダーです (SQL 文の 1 行目 15 文字目)。")))
         << errorOf("SELECT * FROM sub.csv").toStdString();
     EXPECT_TRUE(errorOf("SELECT * FROM sub#csv").contains(QStringLiteral("フォルダー")));
     // A folder without a dot does not hide a table the statement defines.
