@@ -94,8 +94,9 @@ TEST_F(Run, AFailureBeepsWarnsAndKeepsTheCount) {
     ASSERT_EQ(window->LblKENSUU->text(), QStringLiteral("3 件"));
     runEditor("SELECT nope FROM t#csv;");
     EXPECT_EQ(bells, QStringList{"8000/45"});
-    EXPECT_EQ(warnings, QStringList{"列 \"nope\" が見つかりません  "}) << "cut at the first 。, two blanks after";
-    EXPECT_EQ(window->lastErrorText(), QStringLiteral("列 \"nope\" が見つかりません"));
+    EXPECT_EQ(warnings, QStringList{"列 \"nope\" が見つかりません (SQL 文の 1 行目 8 文字目)  "})
+        << "cut at the first 。, the place before it, two blanks after";
+    EXPECT_EQ(window->lastErrorText(), QStringLiteral("列 \"nope\" が見つかりません (SQL 文の 1 行目 8 文字目)"));
     EXPECT_EQ(window->LblKENSUU->text(), QStringLiteral("3 件"));
     EXPECT_TRUE(window->windowTitle().isEmpty());
     EXPECT_TRUE(window->Memo1->lines().empty());
