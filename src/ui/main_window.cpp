@@ -36,6 +36,7 @@
 #include <QWheelEvent>
 
 #ifdef Q_OS_WIN
+#include "ui/win32_application_window.h"
 #include "ui/win32_window.h"
 
 #include <windows.h>
@@ -130,13 +131,24 @@ Ttarlo1::Ttarlo1(Environment environment)
       clock_(environment.clock ? environment.clock : std::make_shared<tarlo::SystemClock>()) {
     setObjectName(QStringLiteral("tarlo1"));
     setFont(windowFont());
-    move(44, 14);
     resize(layout::kDesignClientWidth, layout::kDesignClientHeight);
+#ifdef Q_OS_WIN
+    // The outer corner at (44, 14) under the frame Windows draws for the
+    // tool window, known once the style is set.
+    win32::makeSizeableToolWindow(this);
+    win32::moveOuterTo(this, QPoint(44, 14));
+    applicationWindow_ = std::make_unique<win32::ApplicationWindow>(
+        tarlo::applicationTitle(tarlo::executablePath()),
+        win32::ApplicationWindow::Handlers{[this] { popupReturnsWithTheWindow(); },
+                                           [this] {
+                                               if (isVisible()) activateWindow();
+                                           },
+                                           [this] { close(); }});
+#else
+    move(44, 14);
+#endif
     applyOuterMinimumSize();
     setCaption(QString());
-#ifdef Q_OS_WIN
-    win32::makeSizeableToolWindow(this);
-#endif
     createControls();
     qApp->installEventFilter(this);
     FormCreate();
@@ -283,6 +295,9 @@ int Ttarlo1::frameWidth() const {
 }
 
 QRect Ttarlo1::outerBounds() const {
+#ifdef Q_OS_WIN
+    return win32::outerBounds(this);
+#endif
     // Once shown, the frame the window system reports, and none where it draws none.
     if (testAttribute(Qt::WA_Mapped)) return frameGeometry();
     // Not shown yet: the design's frame of 4 and a title bar of 25.
@@ -349,6 +364,9 @@ void Ttarlo1::SetMemoMargins(QWidget* memo, int top, int left, int right) {
 
 // The smallest window is 700 x 550 outside, whatever frame the window system draws.
 void Ttarlo1::applyOuterMinimumSize() {
+#ifdef Q_OS_WIN
+    return;  // Windows asks for it (WM_GETMINMAXINFO), outer size and all
+#endif
     const QRect outer = outerBounds();
     setMinimumSize(kMinimumOuter - (outer.size() - size()));
 }
@@ -384,7 +402,15 @@ void Ttarlo1::WMExitSizeMove() {
 bool Ttarlo1::WMNCRButtonDown(int hitTestCode) {
     constexpr int kCaption = 2;
     if (hitTestCode != kCaption) return false;
+#ifdef Q_OS_WIN
+    // The application window is what minimises; the windows it owns leave
+    // the screen with it and its button stays on the task bar.
+    if (applicationWindow_->isMinimized()) return true;
+    popupLeavesWithTheWindow();
+    applicationWindow_->minimize();
+#else
     if (!isMinimized()) showMinimized();  // the popup goes with it (changeEvent)
+#endif
     return true;
 }
 
@@ -397,6 +423,10 @@ bool Ttarlo1::nativeEvent(const QByteArray& eventType, void* message, qintptr* r
         return true;
     }
     if (eventType == "windows_generic_MSG" && msg->message == WM_EXITSIZEMOVE) WMExitSizeMove();
+    if (eventType == "windows_generic_MSG" && win32::answerMinimumSize(message, kMinimumOuter)) {
+        *result = 0;
+        return true;
+    }
     return QWidget::nativeEvent(eventType, message, result);
 }
 #endif
@@ -507,16 +537,33 @@ void Ttarlo1::setNotePopup(Ttarlo2* popup) {
 // window and comes back where it stood, without taking the activation.
 void Ttarlo1::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange || !tarlo2_) return;
-    if (isMinimized()) {
-        if (tarlo2_->isVisible()) {
-            popupHiddenWhileMinimized_ = true;
-            tarlo2_->hide();
-        }
-    } else if (popupHiddenWhileMinimized_) {
+    if (event->type() != QEvent::WindowStateChange) return;
+    if (isMinimized()) popupLeavesWithTheWindow();
+    else popupReturnsWithTheWindow();
+}
+
+void Ttarlo1::popupLeavesWithTheWindow() {
+    if (tarlo2_ && tarlo2_->isVisible()) {
+        popupHiddenWhileMinimized_ = true;
+        tarlo2_->hide();
+    }
+}
+
+void Ttarlo1::popupReturnsWithTheWindow() {
+    if (tarlo2_ && popupHiddenWhileMinimized_) {
         popupHiddenWhileMinimized_ = false;
         tarlo2_->showAgain();
     }
+}
+
+void Ttarlo1::setVisible(bool visible) {
+#ifdef Q_OS_WIN
+    if (visible) applicationWindow_->show();
+#endif
+    QWidget::setVisible(visible);
+#ifdef Q_OS_WIN
+    if (visible) applicationWindow_->own(this);
+#endif
 }
 
 void Ttarlo1::showEvent(QShowEvent* event) {

@@ -22,6 +22,9 @@ class TabStrip;
 class ResultView;
 class RunController;
 class Ttarlo2;
+namespace win32 {
+class ApplicationWindow;
+}
 
 class Ttarlo1 : public QWidget {
     Q_OBJECT
@@ -79,6 +82,7 @@ public:
     void setFrameWidthForTesting(int width) { frameWidthOverride_ = width; }
     // Outer bounds, frame included (client bounds grown by the frame before mapping).
     QRect outerBounds() const;
+    void setVisible(bool visible) override;
 
     void ScanQueryFiles(const QString& folder);
     QString LoadQueryFile();
@@ -123,6 +127,9 @@ private:
     void layoutAnchored();
     void applyOuterMinimumSize();
     void settleSizeMove();
+    // The program leaves the screen as a whole and comes back: the popup goes and returns with it.
+    void popupLeavesWithTheWindow();
+    void popupReturnsWithTheWindow();
     static constexpr QSize kMinimumOuter{700, 550};
     void FormCloseQuery();
     void finishRun(std::shared_ptr<tarlo::RunOutcome> outcome);
@@ -143,4 +150,7 @@ private:
     RunController* runs_ = nullptr;  // the running statement, off the window thread
     QString labelBeforeRun_;
     bool popupHiddenWhileMinimized_ = false;  // shown again when the window is restored
+#ifdef Q_OS_WIN
+    std::unique_ptr<win32::ApplicationWindow> applicationWindow_;  // the task-bar button
+#endif
 };
