@@ -569,18 +569,7 @@ private:
         if (!atWord(first, "SELECT") && !atWord(first, "WITH")) {
             std::vector<Operand> items;
             for (const auto& [from, to] : argumentsOf(open, close)) items.push_back(operand(from, to));
-            // A text against numbers is read as a number, as a comparison reads it.
-            Operand read = x;
-            if (x.kind == ValueKind::Text && std::any_of(items.begin(), items.end(), [](const Operand& o) {
-                    return o.kind == ValueKind::Number;
-                })) {
-                convertAtRunTime(x, call::kNumberOf);
-                read.kind = ValueKind::Number;
-                read.column = false;
-            }
-            for (const Operand& item : items)
-                if (item.kind != ValueKind::Unknown && read.kind != ValueKind::Unknown) match(read, item);
-            if (read.kind == ValueKind::Number) return;
+            if (matchEach(x, items)) return;
         }
         if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column) ignoreCase(x);
     }
@@ -650,18 +639,24 @@ private:
         }
         if (baseLast >= t_.size() || baseLast < first) return;
         const Operand x = operand(first, baseLast);
+        if (matchEach(x, values)) return;
+        if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column) ignoreCase(x);
+    }
+
+    // x meets each value as "x = value" would (an IN list, a simple CASE): a
+    // text among numbers is read as a number, as a comparison reads it. True
+    // when x is read as a number.
+    bool matchEach(const Operand& x, const std::vector<Operand>& values) {
         Operand read = x;
-        if (x.kind == ValueKind::Text && std::any_of(values.begin(), values.end(), [](const Operand& o) {
-                return o.kind == ValueKind::Number;
-            })) {
+        if (x.kind == ValueKind::Text &&
+            std::any_of(values.begin(), values.end(), [](const Operand& o) { return o.kind == ValueKind::Number; })) {
             convertAtRunTime(x, call::kNumberOf);
             read.kind = ValueKind::Number;
             read.column = false;
         }
         for (const Operand& value : values)
             if (value.kind != ValueKind::Unknown && read.kind != ValueKind::Unknown) match(read, value);
-        if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column && read.kind != ValueKind::Number)
-            ignoreCase(x);
+        return read.kind == ValueKind::Number;
     }
 
     // ---- truths used as values
