@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The three-table report (sales with its store and product masters) in the
 # two ways saved queries write it: joins one after another, and the first
-# join in brackets. Each form runs as a whole tarlo-query process, best of
-# RUNS (default 3); both must give the same rows.
+# join in brackets, beside DuckDB querying the files. Each form runs as a
+# whole tarlo-query process, alternating with DuckDB, best of RUNS (default
+# 3); both forms must give the same rows.
 #   [RUNS=N] bench/joins.sh [ROWS]   (default 1000000; files go to build/bench-data/joins-ROWS)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,21 +31,47 @@ select="SELECT st.region, p.category, Count(*) AS n, Sum(s.qty) AS qty, Sum(s.am
 plain="$select FROM sales#csv s INNER JOIN stores#csv st ON s.store = st.store INNER JOIN products#csv p ON s.product = p.product GROUP BY st.region, p.category"
 nested="$select FROM (sales#csv s INNER JOIN stores#csv st ON s.store = st.store) INNER JOIN products#csv p ON s.product = p.product GROUP BY st.region, p.category"
 
-best() {
-    local sql=$1 out=$2 best=
-    for _ in $(seq "$runs"); do
-        local t0 t1
-        t0=$(date +%s.%N)
-        build/tarlo-query -C "$data" -e "$sql" >"$out"
-        t1=$(date +%s.%N)
-        best=$(echo "$t0 $t1 ${best:-999}" | awk '{ d = $2 - $1; print (d < $3 ? d : $3) }')
-    done
-    echo "$best"
+# DuckDB as its users run it: the files queried directly, the product code
+# read as text (its leading zeros are part of it), 2 threads.
+. bench/duckdb-peer.sh
+cat > "$duck/joins.mjs" <<'JS'
+import { DuckDBInstance } from '@duckdb/node-api';
+const [dir] = process.argv.slice(2);
+const db = await DuckDBInstance.create(':memory:', { threads: '2' });
+const c = await db.connect();
+const t0 = performance.now();
+const r = await c.runAndReadAll(`SELECT st.region, p.category, count(*) AS n, sum(s.qty) AS qty, sum(s.amount) AS amount
+  FROM read_csv('${dir}/sales.csv', types = {'product': 'VARCHAR'}) s
+  JOIN read_csv('${dir}/stores.csv') st ON s.store = st.store
+  JOIN read_csv('${dir}/products.csv', types = {'product': 'VARCHAR'}) p ON s.product = p.product
+  GROUP BY st.region, p.category`);
+console.log(`${((performance.now() - t0) / 1000).toFixed(3)} ${r.currentRowCount}`);
+JS
+
+seconds() {  # seconds SQL OUT: one whole tarlo-query process
+    local t0 t1
+    t0=$(date +%s.%N)
+    build/tarlo-query -C "$data" -e "$1" >"$2"
+    t1=$(date +%s.%N)
+    echo "$t0 $t1" | awk '{ print $2 - $1 }'
 }
+min() { echo "$1 $2" | awk '{ print ($1 == "-" || $2 < $1) ? $2 : $1 }'; }
 
 echo "data: $rows sales rows, 1000 stores, 5000 products"
-tp=$(best "$plain" "$data/plain.out")
-tn=$(best "$nested" "$data/nested.out")
+tp=- tn=- td=- dn=-
+for _ in $(seq "$runs"); do  # alternating, best of each
+    tp=$(min "$tp" "$(seconds "$plain" "$data/plain.out")")
+    tn=$(min "$tn" "$(seconds "$nested" "$data/nested.out")")
+    if [ -d "$duck/node_modules/@duckdb/node-api" ] && out=$(node "$duck/joins.mjs" "$PWD/$data" 2>&1); then
+        read -r d dn <<<"$out"
+        td=$(min "$td" "$d")
+    fi
+done
 cmp -s "$data/plain.out" "$data/nested.out" || { echo "the two forms give different rows" >&2; exit 1; }
 printf 'joins in a row:        %.2f s (%d rows)\n' "$tp" "$(wc -l <"$data/plain.out")"
 printf 'first join bracketed:  %.2f s\n' "$tn"
+if [ "$td" != - ]; then
+    printf 'DuckDB, files queried: %.2f s (%s rows)\n' "$td" "$dn"
+else
+    echo "DuckDB: not run (its node package is not installed)"
+fi
