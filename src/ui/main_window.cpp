@@ -139,7 +139,8 @@ Ttarlo1::Ttarlo1(Environment environment)
     win32::moveOuterTo(this, QPoint(44, 14));
     applicationWindow_ = std::make_unique<win32::ApplicationWindow>(
         tarlo::applicationTitle(tarlo::executablePath()),
-        win32::ApplicationWindow::Handlers{[this] { popupReturnsWithTheWindow(); },
+        win32::ApplicationWindow::Handlers{[this] { popupLeavesWithTheWindow(); },
+                                           [this] { popupReturnsWithTheWindow(); },
                                            [this] {
                                                if (isVisible()) activateWindow();
                                            },
@@ -405,9 +406,7 @@ bool Ttarlo1::WMNCRButtonDown(int hitTestCode) {
 #ifdef Q_OS_WIN
     // The application window is what minimises; the windows it owns leave
     // the screen with it and its button stays on the task bar.
-    if (applicationWindow_->isMinimized()) return true;
-    popupLeavesWithTheWindow();
-    applicationWindow_->minimize();
+    if (!applicationWindow_->isMinimized()) applicationWindow_->minimize();
 #else
     if (!isMinimized()) showMinimized();  // the popup goes with it (changeEvent)
 #endif

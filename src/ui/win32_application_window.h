@@ -15,6 +15,7 @@ namespace win32 {
 class ApplicationWindow {
 public:
     struct Handlers {
+        std::function<void()> minimizing;      // the program is about to leave the screen
         std::function<void()> restored;        // the button brought the program back
         std::function<void()> activated;       // the button was clicked: the main window takes over
         std::function<void()> closeRequested;  // "close" on the button's menu

@@ -57,6 +57,13 @@ struct ApplicationWindow::State {
             // Posted: the activation must not change hands inside its own message.
             if (LOWORD(wParam) != WA_INACTIVE && !HIWORD(wParam)) ::PostMessageW(hwnd, kActivateMain, 0, 0);
             break;
+        case WM_SYSCOMMAND:
+            // A minimise from the right click and one from the task bar's button take the same way.
+            if ((wParam & 0xFFF0) == SC_MINIMIZE && !self->minimized) {
+                if (self->handlers.minimizing) self->handlers.minimizing();
+                self->hideOwned();
+            }
+            break;
         case kActivateMain:
             if (!self->minimized && self->handlers.activated) self->handlers.activated();
             return 0;
@@ -119,9 +126,7 @@ void ApplicationWindow::own(QWidget* window) {
 }
 
 void ApplicationWindow::minimize() {
-    if (!state_->hwnd) return;
-    state_->hideOwned();
-    ::ShowWindow(state_->hwnd, SW_MINIMIZE);
+    if (state_->hwnd) ::SendMessageW(state_->hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
 }
 
 bool ApplicationWindow::isMinimized() const {

@@ -218,6 +218,12 @@ if tab_with_popup 1; then
   check "3 minimising takes the shown popup off the screen" wait_for 5 window_is popup 'visible=0'
   probe restore
   check "3 ... and restoring shows it again where it stood" wait_for 10 window_is popup "visible=1 .*$place "
+  # The task bar's button minimises the shown program the same way.
+  all_gone() { window_is app 'iconic=1' && window_is main 'visible=0' && window_is popup 'visible=0'; }
+  probe minimize
+  check "3 a click on the shown program's button minimises it, the popup too" wait_for 5 all_gone
+  probe restore
+  wait_for 10 window_is popup "visible=1 .*$place "
 else
   fail "3 a tab with a caption shows the popup"
 fi

@@ -2,7 +2,7 @@
 // task bar and the window manager see them: each top-level window of the
 // program with its role, state, outer bounds and text; a click on the task
 // bar's button; a resize and a move as a user's drag ends them.
-//   window_probe list | restore | resize W H | move X Y
+//   window_probe list | restore | minimize | resize W H | move X Y
 #include <windows.h>
 
 #include <cstdio>
@@ -99,10 +99,11 @@ int main(int argc, char** argv) {
         list();
         return 0;
     }
-    if (command == "restore") {
-        // A click on a minimised program's button.
+    if (command == "restore" || command == "minimize") {
+        // A click on the program's button: a minimised program comes back, a shown one goes.
+        const WPARAM what = command == "restore" ? SC_RESTORE : SC_MINIMIZE;
         for (const Window& w : windows())
-            if (hasButton(w.hwnd)) return ::PostMessageW(w.hwnd, WM_SYSCOMMAND, SC_RESTORE, 0) ? 0 : 1;
+            if (hasButton(w.hwnd)) return ::PostMessageW(w.hwnd, WM_SYSCOMMAND, what, 0) ? 0 : 1;
         return 1;
     }
     const HWND main = find("main");
