@@ -4,6 +4,7 @@
 #include "dialect/binder.h"
 #include "dialect/crosstab.h"
 #include "dialect/translator.h"
+#include "functions/catalogue.h"
 #include "functions/like_pattern.h"
 #include "dialect/table_references.h"
 
@@ -20,13 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString sql = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     try {
         const MappedText translated = translateJetSql(MappedText::original(sql));
-        if (const auto crosstab = Crosstab::parse(translated)) {
+        if (const auto crosstab = Crosstab::parse(translated, isAggregateFunction)) {
             (void)crosstab->valuesQuery();
             (void)crosstab->query({{MappedText(QStringLiteral("1"), crosstab->pivotSpan()), QStringLiteral("1")}});
         }
         (void)rewriteTableReferences(translated, QStringLiteral("/nonexistent/"));
         // The typed view, with a table of each kind of column.
         Catalog catalog;
+        catalog.function = functionFacts;
         catalog.tables.push_back({QStringLiteral("t"),
                                   {{QStringLiteral("n"), ValueKind::Number},
                                    {QStringLiteral("s"), ValueKind::Text},

@@ -356,8 +356,9 @@ private:
             return operand(first, args[n].second).kind;
         };
         auto is = [&](const char* w) { return name.compare(QLatin1StringView(w), Qt::CaseInsensitive) == 0; };
-        if (is("Min") || is("Max") || is("First") || is("Last")) return argKind(0);
-        if (is("Nz") || is("Coalesce") || is("IfNull")) {
+        const std::optional<FunctionFacts> facts = factsOf(name);
+        if (facts && facts->rule == ResultRule::FirstArgument) return argKind(0);
+        if (facts && facts->rule == ResultRule::SharedByArguments) {
             const ValueKind a = argKind(0), b = argKind(1);
             return a == b ? a : ValueKind::Unknown;
         }
@@ -371,9 +372,11 @@ private:
                 return ValueKind::Number;
             return ValueKind::Unknown;
         }
-        if (is(call::kNumberOf)) return ValueKind::Number;
-        if (is(call::kDateOf)) return ValueKind::Date;
-        return catalog_.resultOf ? catalog_.resultOf(name) : ValueKind::Unknown;
+        return facts ? facts->result : ValueKind::Unknown;
+    }
+
+    std::optional<FunctionFacts> factsOf(const QString& name) const {
+        return catalog_.function ? catalog_.function(name) : std::nullopt;
     }
 
     // ---- conversions of one side to the other's kind
@@ -832,10 +835,11 @@ private:
         const auto args = argumentsOf(open, close);
         // A blank argument is a syntax error, which SQLite names where it stands.
         const bool blank = std::any_of(args.begin(), args.end(), [](const auto& a) { return a.first > a.second; });
-        if (const auto count = catalog_.argumentCount ? catalog_.argumentCount(function) : std::nullopt;
+        const std::optional<FunctionFacts> facts = factsOf(function);
+        if (const auto count = facts ? facts->count : std::nullopt;
             count && !blank && (int(args.size()) < count->least || int(args.size()) > count->most))
             throw PlacedError(t_[name].span, Error(ErrorFacts{.word = function}, u"%1 の引数の数が違います。", function));
-        const NumberArguments numbers = catalog_.numberArguments ? catalog_.numberArguments(function) : NumberArguments::Any;
+        const NumberArguments numbers = facts ? facts->numbers : NumberArguments::Any;
         for (const auto& [from, to] : args) {
             if (to >= t_.size() || from > to) continue;
             size_t first = from;
@@ -846,7 +850,7 @@ private:
             if (numbers != NumberArguments::Any && readAsNumber(arg) && !isTruth(first, to) &&
                 !(arg.literal && numbers == NumberArguments::CheckedByIt))
                 convertAtRunTime(arg, call::kNumberOf);
-            else if (text && (is("Min") || is("Max")) && args.size() == 1) ignoreCase(arg);
+            else if (text && facts && facts->textRule && args.size() == 1) ignoreCase(arg);
             else if (text && first != from) ignoreCase(arg);  // Count(DISTINCT x): the values x = y finds alike
         }
         // NullIf is ours (equal as "=" finds them); its second value takes the first's kind.

@@ -41,12 +41,24 @@ struct ArgumentCount {
     int least, most;
 };
 
+// How a function's result takes its kind: its own, its first argument's
+// (Min, First), or its arguments' where they agree (Nz, Coalesce).
+enum class ResultRule { Fixed, FirstArgument, SharedByArguments };
+
+// What the typed view needs of a function (the function catalogue's row).
+struct FunctionFacts {
+    ValueKind result = ValueKind::Unknown;
+    ResultRule rule = ResultRule::Fixed;
+    NumberArguments numbers = NumberArguments::Any;
+    // Refused where the call stands when another count is given.
+    std::optional<ArgumentCount> count;
+    bool textRule = false;  // a text argument compares ignoring case (Min, Max)
+};
+
 struct Catalog {
     std::vector<BoundTable> tables;
-    std::function<ValueKind(const QString& function)> resultOf;
-    std::function<NumberArguments(const QString& function)> numberArguments;
-    // Refused where the call stands when another count is given.
-    std::function<std::optional<ArgumentCount>(const QString& function)> argumentCount;
+    // Nothing for a name the catalogue has no row of.
+    std::function<std::optional<FunctionFacts>(const QString& function)> function;
 };
 
 // Throws PlacedError for a literal that can never be compared with its

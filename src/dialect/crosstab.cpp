@@ -21,20 +21,15 @@ MappedText trimmed(const std::vector<Token>& tokens, size_t from, size_t to) {
 }
 
 // An aggregate's name followed by "(" at i.
-bool isAggregateCall(const std::vector<Token>& tokens, size_t i) {
-    static const char* const names[] = {"SUM", "COUNT", "AVG", "MIN", "MAX", "FIRST", "LAST", "STDEV",
-                                        "STDEVP", "VAR", "VARP", "TOTAL", "GROUP_CONCAT"};
+bool isAggregateCall(const std::vector<Token>& tokens, size_t i, const IsAggregate& isAggregate) {
     if (tokens[i].kind != TokenKind::Word) return false;
     const size_t open = nextSignificant(tokens, i + 1);
-    if (open >= tokens.size() || !isSymbol(tokens[open], "(")) return false;
-    for (const char* n : names)
-        if (isKeyword(tokens[i], n)) return true;
-    return false;
+    return open < tokens.size() && isSymbol(tokens[open], "(") && isAggregate(tokens[i].text);
 }
 
 }  // namespace
 
-std::optional<Crosstab> Crosstab::parse(const MappedText& sql) {
+std::optional<Crosstab> Crosstab::parse(const MappedText& sql, const IsAggregate& isAggregate) {
     std::vector<Token> tokens = tokenize(sql);
     const size_t first = nextSignificant(tokens, 0);
     if (first >= tokens.size() || !isKeyword(tokens[first], "TRANSFORM")) return std::nullopt;
@@ -42,6 +37,7 @@ std::optional<Crosstab> Crosstab::parse(const MappedText& sql) {
     while (end > 0 && (!isSignificant(tokens[end - 1]) || isSymbol(tokens[end - 1], ";"))) --end;
 
     Crosstab c;
+    c.isAggregate_ = isAggregate;
     const size_t select = findAtTop(tokens, first + 1, end, "SELECT");
     const Span transform = tokens[first].span;
     if (select >= end) malformed(transform, QStringLiteral("SELECT がありません"));
@@ -51,7 +47,7 @@ std::optional<Crosstab> Crosstab::parse(const MappedText& sql) {
     valueEnd = std::min(valueEnd, select);
     c.value_ = trimmed(tokens, first + 1, valueEnd);
     bool aggregate = false;
-    for (size_t i = first + 1; i < valueEnd; ++i) aggregate = aggregate || isAggregateCall(tokens, i);
+    for (size_t i = first + 1; i < valueEnd; ++i) aggregate = aggregate || isAggregateCall(tokens, i, isAggregate);
     if (c.value_.isEmpty() || !aggregate)
         malformed(c.value_.isEmpty() ? transform : c.value_.span(), QStringLiteral("TRANSFORM の後には Sum(列) のような集計を書きます"));
 
@@ -102,7 +98,7 @@ MappedText Crosstab::query(const std::vector<PivotValue>& values) const {
     const std::vector<Token> value = tokenize(value_);
     const size_t head = nextSignificant(value, 0);
     const size_t open = head < value.size() ? nextSignificant(value, head + 1) : value.size();
-    const bool single = isAggregateCall(value, head) && nextSignificant(value, matchingClose(value, open) + 1) >= value.size();
+    const bool single = isAggregateCall(value, head, isAggregate_) && nextSignificant(value, matchingClose(value, open) + 1) >= value.size();
     const bool countAll = single && isKeyword(value[head], "COUNT") && textOf(value, open + 1, matchingClose(value, open)).trimmed() == QLatin1String("*");
     // What the rewrite puts in stands for the TRANSFORM expression, or for the pivot in a filter.
     const Span cellSpan = value_.span();
@@ -112,7 +108,7 @@ MappedText Crosstab::query(const std::vector<PivotValue>& values) const {
         MappedText cell;
         for (size_t i = 0; i < value.size(); ++i) {
             cell.append(value[i].text, value[i].span);
-            if (!isAggregateCall(value, i)) continue;
+            if (!isAggregateCall(value, i, isAggregate_)) continue;
             const size_t close = matchingClose(value, nextSignificant(value, i + 1));
             if (close >= value.size()) break;
             cell.append(mappedTextOf(value, i + 1, close + 1));

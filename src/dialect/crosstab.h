@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -19,10 +20,13 @@ struct PivotValue {
     QString name;        // the column it heads
 };
 
+// Whether a function's name is an aggregate's (the function catalogue's).
+using IsAggregate = std::function<bool(const QString& name)>;
+
 class Crosstab {
 public:
     // Nothing when sql is no crosstab; throws PlacedError for one written wrongly.
-    static std::optional<Crosstab> parse(const MappedText& sql);
+    static std::optional<Crosstab> parse(const MappedText& sql, const IsAggregate& isAggregate);
 
     // The statement listing the pivot values, or empty when IN gives them.
     MappedText valuesQuery() const;
@@ -37,6 +41,7 @@ private:
     MappedText selectList_, fromWhere_, groupBy_, orderBy_, pivot_;
     std::vector<PivotValue> listed_;
     bool hasList_ = false;
+    IsAggregate isAggregate_;
 };
 
 }  // namespace tarlo

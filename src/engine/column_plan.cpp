@@ -2,6 +2,7 @@
 
 #include "dialect/internal_names.h"
 #include "dialect/sql_lexer.h"
+#include "functions/catalogue.h"
 #include "functions/like_pattern.h"
 #include "values/case_folding.h"
 
@@ -17,6 +18,23 @@ namespace {
 enum class Shape { Number, Text, Truth, Null, Other };
 
 struct Refused {};  // any part the column path does not take
+
+// The catalogue's aggregates this path computes itself.
+struct ComputedAggregate {
+    const char* name;
+    Aggregate kind;
+};
+constexpr ComputedAggregate kComputed[] = {
+    {"Count", Aggregate::Count}, {"Sum", Aggregate::Sum},       {"Avg", Aggregate::Avg},
+    {"Min", Aggregate::Min},     {"Max", Aggregate::Max},       {"StDev", Aggregate::StDev},
+    {"StDevP", Aggregate::StDevP}, {"Var", Aggregate::Var},     {"VarP", Aggregate::VarP},
+};
+constexpr bool allCatalogueAggregates() {
+    for (const ComputedAggregate& c : kComputed)
+        if (const FunctionRow* row = catalogueRow(c.name); !row || !row->aggregate) return false;
+    return true;
+}
+static_assert(allCatalogueAggregates(), "the column path computes only aggregates the catalogue has");
 
 class Parser {
 public:
@@ -540,16 +558,10 @@ private:
             return value;
         }
         AggregateSpec wanted{Aggregate::CountRows, 0};
-        if (is("count")) wanted.kind = Aggregate::Count;
-        else if (is("sum")) wanted.kind = Aggregate::Sum;
-        else if (is("avg")) wanted.kind = Aggregate::Avg;
-        else if (is("min")) wanted.kind = Aggregate::Min;
-        else if (is("max")) wanted.kind = Aggregate::Max;
-        else if (is("stdev")) wanted.kind = Aggregate::StDev;
-        else if (is("stdevp")) wanted.kind = Aggregate::StDevP;
-        else if (is("var")) wanted.kind = Aggregate::Var;
-        else if (is("varp")) wanted.kind = Aggregate::VarP;
-        else throw Refused{};
+        const auto computed = std::find_if(std::begin(kComputed), std::end(kComputed),
+                                           [&](const ComputedAggregate& c) { return is(c.name); });
+        if (computed == std::end(kComputed)) throw Refused{};
+        wanted.kind = computed->kind;
         if (wanted.kind == Aggregate::Count && take("*")) {
             wanted.kind = Aggregate::CountRows;
         } else {

@@ -37,12 +37,11 @@ std::span<const FunctionDef> textFunctions();
 std::span<const FunctionDef> dateFunctions();
 std::span<const FunctionDef> aggregateFunctions();
 
-// Whether a statement may call the function: one of ours (the tables here,
-// the binder's conversions) or one of SQLite's plain built-ins; never its
-// extension, full-text, shell or blob-making functions.
-bool isAllowedFunction(const char* name);
+// All of them. Their rows' names are keys of the function catalogue
+// (catalogue.h), which says which are registered.
+std::span<const std::span<const FunctionDef>> functionTables();
 
-// Registers every table's functions on db.
+// Registers on db every body whose catalogue row says it is ours.
 void registerFunctions(sqlite3* db);
 
 // The row of the function being called, for implementations shared by rows.
