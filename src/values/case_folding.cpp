@@ -5,6 +5,8 @@
 
 #include <QChar>
 
+#include <algorithm>
+
 namespace tarlo {
 
 namespace {
@@ -16,8 +18,25 @@ char32_t fold(char32_t cp) {
 
 }  // namespace
 
+namespace {
+
+bool continuesCodePoint(std::string_view s, size_t at) {
+    return at < s.size() && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80;
+}
+
+}  // namespace
+
 int compareIgnoringCase(std::string_view a, std::string_view b) {
-    size_t i = 0, j = 0;
+    // Sorting for GROUP BY compares mostly equal texts: the common prefix is
+    // skipped bytewise. Where neither text continues a code point both have
+    // the same whole code points before it (a decoder never takes a
+    // non-continuation byte into an earlier sequence), so folding may start there.
+    size_t same = 0;
+    const size_t shorter = std::min(a.size(), b.size());
+    while (same < shorter && a[same] == b[same]) ++same;
+    if (same == a.size() && same == b.size()) return 0;
+    while (same > 0 && (continuesCodePoint(a, same) || continuesCodePoint(b, same))) --same;
+    size_t i = same, j = same;
     while (i < a.size() && j < b.size()) {
         const auto ca = static_cast<unsigned char>(a[i]);
         const auto cb = static_cast<unsigned char>(b[j]);
