@@ -66,6 +66,13 @@ std::u32string foldedCodePoints(std::string_view text) {
 
 std::string foldCase(std::string_view text) {
     std::string out;
+    // Keys are mostly ASCII (codes, names): those fold byte by byte.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        out.assign(text);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = char(c + 32);
+        return out;
+    }
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) appendUtf8(out, fold(nextCodePoint(text, i)));
     return out;

@@ -45,3 +45,14 @@ TEST(CompareIgnoringCase, OrdersAsFoldedCodePoints) {
         EXPECT_EQ(sign(compareIgnoringCase(c.b, c.a)), -c.expected) << c.b << " vs " << c.a;
     }
 }
+
+// Index keys: texts equal ignoring case share one, on the ASCII path and off it.
+TEST(FoldCase, GivesEqualTextsOneKey) {
+    using tarlo::foldCase;
+    EXPECT_EQ(foldCase("AbC-007 z"), "abc-007 z");
+    EXPECT_EQ(foldCase("007"), "007");
+    EXPECT_NE(foldCase("007"), foldCase("7"));
+    EXPECT_EQ(foldCase("CAF\xC3\x89"), foldCase("caf\xC3\xA9"));
+    EXPECT_EQ(foldCase("\xEF\xBC\xA1" "B"), foldCase("\xEF\xBD\x81" "b"));  // full-width A, then B
+    EXPECT_EQ(foldCase("a\xC3" "B"), "a\xC3\xA3" "b");  // a lone lead byte folds as U+00C3
+}
