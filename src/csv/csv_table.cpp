@@ -271,6 +271,7 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
     });
     compactText();
     indexes_.resize(width);
+    spreads_.resize(width);
     orders_.resize(width);
     codes_.resize(width);
     bitRanges_.resize(width);
@@ -1012,9 +1013,7 @@ bool CsvTable::hasNulls(size_t column) const {
     return *nulls;
 }
 
-const std::vector<uint32_t>* CsvTable::rowsWithKey(size_t column, const std::string& key,
-                                                   const std::atomic<bool>* stop) const {
-    std::lock_guard lock(indexLock_);
+const CsvTable::Index& CsvTable::indexOf(size_t column, const std::atomic<bool>* stop) const {
     std::unique_ptr<Index>& index = indexes_[column];
     if (!index) {
         auto built = std::make_unique<Index>();
@@ -1025,8 +1024,59 @@ const std::vector<uint32_t>* CsvTable::rowsWithKey(size_t column, const std::str
         }
         index = std::move(built);
     }
-    const auto it = index->find(key);
-    return it == index->end() ? nullptr : &it->second;
+    return *index;
+}
+
+const std::vector<uint32_t>* CsvTable::rowsWithKey(size_t column, const std::string& key,
+                                                   const std::atomic<bool>* stop) const {
+    std::lock_guard lock(indexLock_);
+    const Index& index = indexOf(column, stop);
+    const auto it = index.find(key);
+    return it == index.end() ? nullptr : &it->second;
+}
+
+CsvTable::KeySpread CsvTable::keySpreadOf(size_t column, const std::atomic<bool>* stop) const {
+    std::lock_guard lock(indexLock_);
+    std::optional<KeySpread>& spread = spreads_[column];
+    if (spread) return *spread;
+    KeySpread out;
+    if (rowCount() <= kExactSpreadRows) {
+        // The index a lookup needs anyway tells it exactly: the rows a
+        // value's key has, averaged over the values of all rows.
+        const Index& index = indexOf(column, stop);
+        double rows = 0, squares = 0;
+        for (const auto& [key, list] : index) {
+            rows += double(list.size());
+            squares += double(list.size()) * double(list.size());
+        }
+        out.unique = rows == double(index.size());
+        out.rowsPerKey = rows > 0 ? squares / rows : 1;
+    } else {
+        // One row at random from each of kSpreadSample equal stretches (the
+        // same rows every time, so a statement is always planned alike): the
+        // share of sampled pairs with one key is the chance two rows share it,
+        // sorted files too.
+        std::vector<std::string> keys;
+        keys.reserve(kSpreadSample);
+        const size_t stretch = rowCount() / kSpreadSample;
+        uint64_t state = 0x9E3779B97F4A7C15u;
+        for (size_t i = 0; i < kSpreadSample; ++i) {
+            state = state * 6364136223846793005u + 1442695040888963407u;
+            const size_t r = i * stretch + size_t((state >> 33) % stretch);
+            if (const Cell c = cell(r, column); !isNull(types_[column], c)) keys.push_back(keyOf(column, c));
+        }
+        std::sort(keys.begin(), keys.end());
+        double pairs = 0;
+        for (size_t i = 0, j; i < keys.size(); i = j) {
+            for (j = i + 1; j < keys.size() && keys[j] == keys[i];) ++j;
+            pairs += double(j - i) * double(j - i - 1) / 2;
+        }
+        const double n = double(keys.size());
+        const double rows = double(rowCount()) * n / double(kSpreadSample);
+        out.rowsPerKey = n > 1 ? 1 + (rows - 1) * pairs / (n * (n - 1) / 2) : 1;
+    }
+    spread = out;
+    return out;
 }
 
 }  // namespace tarlo

@@ -100,6 +100,18 @@ public:
     // when it is set, keeping nothing of the half-built index.
     const std::vector<uint32_t>* rowsWithKey(size_t column, const std::string& key,
                                              const std::atomic<bool>* stop = nullptr) const;
+    // How many rows a lookup of a value of column finds, as the engine's
+    // planner weighs a lookup: the rows sharing a row's key, averaged over
+    // the non-null rows. Exact for a table of up to kExactSpreadRows rows
+    // (from its index, built then), else estimated from kSpreadSample rows;
+    // unique only when exact and no two rows share a key. Worked out once.
+    struct KeySpread {
+        double rowsPerKey = 1;
+        bool unique = false;
+    };
+    KeySpread keySpreadOf(size_t column, const std::atomic<bool>* stop = nullptr) const;
+    static constexpr size_t kExactSpreadRows = 65536;
+    static constexpr size_t kSpreadSample = 4096;
     // The key a value is indexed under: what equal values share.
     std::string keyOf(size_t column, Cell cell) const;
     // The key of a real value: equal values (0 and -0.0 too) share one.
@@ -156,6 +168,9 @@ private:
     // enough to repay threads, one more for each other core.
     void onColumnsInParallel(size_t width, const std::function<void(size_t)>& work) const;
     static Cell nullCell(ColumnType type);
+    // Built the first time; the caller holds indexLock_.
+    using Index = std::unordered_map<std::string, std::vector<uint32_t>>;
+    const Index& indexOf(size_t column, const std::atomic<bool>* stop) const;
 
     QString path_;
     TableFormat format_;
@@ -171,9 +186,9 @@ private:
     static constexpr size_t kMaxKeptSpellings = 100000;
     std::vector<std::unique_ptr<Spellings>> spellings_;
 
-    using Index = std::unordered_map<std::string, std::vector<uint32_t>>;
     mutable std::mutex indexLock_;
     mutable std::vector<std::unique_ptr<Index>> indexes_;
+    mutable std::vector<std::optional<KeySpread>> spreads_;
     mutable std::vector<std::unique_ptr<std::vector<uint32_t>>> orders_;
     mutable std::vector<std::unique_ptr<ValueCodes>> codes_;
     mutable std::vector<std::optional<BitRange>> bitRanges_;

@@ -82,8 +82,15 @@ int xBestIndex(sqlite3_vtab* base, sqlite3_index_info* info) {
         info->idxNum = kLookup | c.iColumn;
         info->aConstraintUsage[i].argvIndex = 1;
         info->aConstraintUsage[i].omit = 0;
-        info->estimatedCost = 20 + std::log2(rows);
-        info->estimatedRows = 10;
+        // A scanned row costs 1. A lookup costs a probe and its rows; those
+        // of a table too big for the cache are reached out of order, each a
+        // miss on every column read, so a large table joined on a column
+        // that repeats is better scanned with its masters looked up.
+        const CsvTable::KeySpread spread = vtab->table->keySpreadOf(size_t(c.iColumn));
+        const double perRow = rows > double(CsvTable::kExactSpreadRows) ? 8 : 1;
+        info->estimatedCost = 1 + spread.rowsPerKey * perRow;
+        info->estimatedRows = sqlite3_int64(std::max(1.0, std::round(spread.rowsPerKey)));
+        if (spread.unique) info->idxFlags |= SQLITE_INDEX_SCAN_UNIQUE;
         // Rows that share one key are in any column's order by that key.
         // The fallback scan then keeps that order too.
         if (info->nOrderBy == 1 && info->aOrderBy[0].iColumn == c.iColumn) {

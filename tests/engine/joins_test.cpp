@@ -137,3 +137,19 @@ TEST_F(Joins, EachJoinOfEitherFormIsALookup) {
         }
     }
 }
+
+// Masters whose keys repeat by the engine's equality (case, a real spelled
+// two ways) or hold nulls: every matching master row joins, whatever the
+// planner was told of the key.
+TEST_F(Joins, MastersWithRepeatedKeysJoinEveryMatch) {
+    folder.writeText("facts.csv", "code,rate,qty\n007,1,1\nab,2.0,2\n7,3,3\n,1,4\nzz,9,5\n");
+    folder.writeText("codes.csv", "code,label\n007,seven\nAB,upper\nab,lower\n,blank\n7,bare\n");
+    folder.writeText("rates.csv", "rate,name\n1.0,one\n1,uno\n2,two\n3,three\n");
+    EXPECT_EQ(run("SELECT f.qty, c.label, r.name FROM facts#csv f INNER JOIN codes#csv c ON f.code = c.code "
+                  "INNER JOIN rates#csv r ON f.rate = r.rate ORDER BY f.qty, c.label, r.name"),
+              (Rows{"1\tseven\tone", "1\tseven\tuno", "2\tlower\ttwo", "2\tupper\ttwo", "3\tbare\tthree"}));
+    // A LEFT JOIN that reads nothing of the master still gives a row per match.
+    EXPECT_EQ(run("SELECT f.qty FROM facts#csv f LEFT JOIN codes#csv c ON f.code = c.code ORDER BY f.qty"),
+              (Rows{"1", "2", "2", "3", "4", "5"}));
+    EXPECT_EQ(run("SELECT Count(*) FROM facts#csv f LEFT JOIN rates#csv r ON f.rate = r.rate"), Rows{"7"});
+}
