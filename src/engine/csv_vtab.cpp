@@ -119,6 +119,15 @@ int xClose(sqlite3_vtab_cursor* cursor) {
 // A key no value of the column has.
 constexpr char kNoMatch[] = "\x01no match";
 
+// A text value's bytes as they are. sqlite3_value_text would first copy a
+// text from xColumn (not ended by NUL) to end it so, once for every row
+// that probes a lookup; a text read as a blob keeps its type and bytes.
+std::string_view bytesOfText(sqlite3_value* value) {
+    const auto* bytes = static_cast<const char*>(sqlite3_value_blob(value));
+    const size_t size = size_t(sqlite3_value_bytes(value));  // after the blob read, so no copy
+    return {bytes ? bytes : "", size};
+}
+
 // The key an equality value is looked up under in the column's index, or
 // nothing when the value's form leaves doubt (the scan decides then).
 std::optional<std::string> lookupKey(const CsvTable& table, size_t column, sqlite3_value* value) {
@@ -146,15 +155,12 @@ std::optional<std::string> lookupKey(const CsvTable& table, size_t column, sqlit
     case ColumnType::Date:
     case ColumnType::DateTime:
         if (type == SQLITE_TEXT) {
-            const std::string_view text(reinterpret_cast<const char*>(sqlite3_value_text(value)),
-                                        size_t(sqlite3_value_bytes(value)));
-            if (const auto date = readDateText(text)) return std::to_string(date->packed);
+            if (const auto date = readDateText(bytesOfText(value))) return std::to_string(date->packed);
         }
         return std::nullopt;
     case ColumnType::Text:
         if (type == SQLITE_TEXT) {
-            return foldCase(std::string_view(reinterpret_cast<const char*>(sqlite3_value_text(value)),
-                                             size_t(sqlite3_value_bytes(value))));
+            return foldCase(bytesOfText(value));
         }
         return std::nullopt;
     }
