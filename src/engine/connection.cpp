@@ -1,6 +1,7 @@
 #include "engine/connection.h"
 
 #include "platform/error.h"
+#include "platform/parallel.h"
 #include "values/column_types.h"
 #include "dialect/crosstab.h"
 #include "engine/csv_vtab.h"
@@ -102,6 +103,9 @@ void Connection::open(const QString& folder) {
     }
     sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    // A sort too big for memory (GROUP BY over a join) sorts its pieces on
+    // the other cores while this one goes on reading rows.
+    sqlite3_limit(db_, SQLITE_LIMIT_WORKER_THREADS, int(coreCount()) - 1);
     sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 0);
     lookup_->interrupted = false;
     setStopFlag(&lookup_->interrupted);  // this thread steps the statements
