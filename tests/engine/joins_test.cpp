@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
 namespace {
 
 using Rows = std::vector<std::string>;
@@ -156,4 +160,46 @@ TEST_F(Joins, MastersWithRepeatedKeysJoinEveryMatch) {
     EXPECT_EQ(run("SELECT typeof(f.code), f.code, f.code = 'AB', Len(f.code) FROM facts#csv f "
                   "INNER JOIN codes#csv c ON f.code = c.code WHERE c.label = 'lower'"),
               Rows{"text\tab\t-1\t2"});
+}
+
+// A fact table past the size the planner counts exactly, sorted by store
+// (as exports often are), grouped by its masters' fields: the facts are
+// scanned and the masters looked up, and the groups, sorted in pieces
+// large enough to be merged (on other cores where there are), add up.
+TEST_F(Joins, ALargeFactTableIsScannedAndItsGroupsAddUp) {
+    constexpr int kRows = 200000, kStores = 100, kProducts = 500;
+    std::string sales = "store,product,amount\n";
+    std::map<std::pair<std::string, std::string>, std::pair<long long, long long>> expected;  // count, sum
+    for (int i = 0; i < kRows; ++i) {
+        const int store = 1 + i * kStores / kRows, product = 1 + (i * 7919) % kProducts, amount = i % 997;
+        char code[8];
+        std::snprintf(code, sizeof code, "%05d", product);
+        sales += std::to_string(store) + "," + code + "," + std::to_string(amount) + "\n";
+        // Regions are written in two cases; they group as one.
+        auto& group = expected[{"R" + std::to_string(store % 8), "C" + std::to_string(product % 40)}];
+        ++group.first;
+        group.second += amount;
+    }
+    std::string stores = "store,region\n", products = "product,category\n";
+    for (int i = 1; i <= kStores; ++i) stores += std::to_string(i) + (i % 2 ? ",R" : ",r") + std::to_string(i % 8) + "\n";
+    for (int i = 1; i <= kProducts; ++i) {
+        char code[8];
+        std::snprintf(code, sizeof code, "%05d", i);
+        products += std::string(code) + ",C" + std::to_string(i % 40) + "\n";
+    }
+    folder.writeText("big.csv", QString::fromStdString(sales));
+    folder.writeText("shops.csv", QString::fromStdString(stores));
+    folder.writeText("items.csv", QString::fromStdString(products));
+    const QString from = "FROM big#csv s INNER JOIN shops#csv st ON s.store = st.store "
+                         "INNER JOIN items#csv p ON s.product = p.product GROUP BY st.region, p.category";
+    const Rows plan = run("EXPLAIN QUERY PLAN SELECT Count(*) " + from);
+    ASSERT_EQ(plan.size(), 4u);
+    EXPECT_NE(plan[0].find("SCAN s VIRTUAL TABLE INDEX 0:"), std::string::npos) << plan[0];
+    Rows want;
+    for (const auto& [key, group] : expected)
+        want.push_back(key.first + "\t" + key.second + "\t" + std::to_string(group.first) + "\t" + std::to_string(group.second));
+    Rows got = run("SELECT Upper(st.region), p.category, Count(*), Sum(s.amount) " + from);
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
 }
