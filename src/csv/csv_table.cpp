@@ -863,7 +863,9 @@ WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomi
     const size_t rows = table.rowCount();
     out.codes.resize(rows);
     const auto eachPart = [&](auto work) { eachRowPart(rows, work); };
-    const auto [low, high] = rangeOfIntegers(table, column, stop);
+    // Plain names, not a structured binding: the lambdas below use them, which clang 14 refuses.
+    const std::pair<int64_t, int64_t> range = rangeOfIntegers(table, column, stop);
+    const int64_t low = range.first, high = range.second;
     if (low > high) return out;  // all null
     const uint64_t span = uint64_t(high) - uint64_t(low);
     if (span < std::max<uint64_t>(uint64_t(1) << 16, 4 * uint64_t(rows))) {
