@@ -4,6 +4,7 @@
 #include "platform/parallel.h"
 #include "values/column_types.h"
 #include "dialect/crosstab.h"
+#include "dialect/parser.h"
 #include "engine/csv_vtab.h"
 #include "engine/messages.h"
 #include "dialect/translator.h"
@@ -16,9 +17,12 @@
 #include "dialect/sql_lexer.h"
 #include "dialect/sql_quote.h"
 #include "csv/table_cache.h"
+#include "csv/table_file.h"
 #include "dialect/table_references.h"
 
 #include <sqlite3.h>
+
+#include <QFileInfo>
 
 #include <cstring>
 
@@ -233,8 +237,23 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     sqlite3_stmt* stmt = nullptr;
     try {
         MappedText translated = translateJetSql(MappedText::original(statement));
-        if (const auto crosstab = Crosstab::parse(translated, isAggregateFunction)) translated = crosstab->query(pivotValues(*crosstab, progress));
+        const auto crosstab = Crosstab::parse(translated, isAggregateFunction);
+        // What the parser does not read goes no further, named where it stands.
+        ParseOptions options;
+        options.isTableFile = [this](const QString& name) {
+            try {
+                return QFileInfo(resolveTableFile(folder_, name)).isFile();
+            } catch (const Error&) {
+                return false;
+            }
+        };
+        parseStatement(statement, options);
+        if (crosstab) translated = crosstab->query(pivotValues(*crosstab, progress));
         stmt = prepare(translated, progress);
+    } catch (const SyntaxError& e) {
+        const TextPlace place = placeIn(statement, e.at().offset);
+        throw Error(ErrorFacts{.line = place.line, .column = place.column, .word = e.word()},
+                    syntaxErrorMessage(e.word(), placeText(statement, e.at().offset)));
     } catch (const PlacedError& e) {
         throw placedIn(statement, e);
     }

@@ -33,11 +33,9 @@ QString messageText(const QString& engineText, const QString& place) {
         return QStringLiteral("列名 \"%1\" がどのテーブルの列か決まりません。テーブル名を付けてください。")
             .arg(afterPrefix(m, "ambiguous column name:"));
     if (starts("near \"") && m.endsWith(QLatin1String("syntax error"))) {
-        const QString word = m.mid(6, m.indexOf(QLatin1String("\":"), 6) - 6);
-        if (!place.isEmpty()) return QStringLiteral("SQL 文の %1、\"%2\" の近くに誤りがあります。").arg(place, word);
-        return QStringLiteral("SQL 文の \"%1\" の近くに誤りがあります。").arg(word);
+        return syntaxErrorMessage(m.mid(6, m.indexOf(QLatin1String("\":"), 6) - 6), place);
     }
-    if (starts("incomplete input")) return QStringLiteral("SQL 文が途中で終わっています。");
+    if (starts("incomplete input")) return syntaxErrorMessage({}, {});
     if (starts("no such function:"))
         return QStringLiteral("関数 \"%1\" はありません。").arg(afterPrefix(m, "no such function:"));
     if (starts("not authorized to use function:"))
@@ -89,6 +87,13 @@ QString engineMessage(const QString& engineText, const QString& place) {
     // A syntax error names its place in its own words.
     if (place.isEmpty() || message.contains(place)) return message;
     return withPlace(message, place);
+}
+
+QString syntaxErrorMessage(const QString& word, const QString& place) {
+    if (word.isEmpty()) return place.isEmpty() ? QStringLiteral("SQL 文が途中で終わっています。")
+                                               : QStringLiteral("SQL 文が途中で終わっています (SQL 文の %1)。").arg(place);
+    if (!place.isEmpty()) return QStringLiteral("SQL 文の %1、\"%2\" の近くに誤りがあります。").arg(place, word);
+    return QStringLiteral("SQL 文の \"%1\" の近くに誤りがあります。").arg(word);
 }
 
 QString placeText(const QString& statement, qsizetype offset) {

@@ -12,6 +12,10 @@ namespace tarlo {
 // ("2 行目 5 文字目"), named in that first sentence.
 QString engineMessage(const QString& engineText, const QString& place = {});
 
+// A statement that does not read as SQL, stopping at word (empty: it ended
+// too early), at place.
+QString syntaxErrorMessage(const QString& word, const QString& place);
+
 // "2 行目 5 文字目": where offset stands in statement, lines and columns
 // counted as placeIn counts them.
 QString placeText(const QString& statement, qsizetype offset);
