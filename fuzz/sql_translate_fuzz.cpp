@@ -1,15 +1,19 @@
-// libFuzzer target for the statement rewrites, the typed view and Like patterns: any text
-// must translate or fail with an Error; never crash, hang or index out of bounds.
+// libFuzzer target for the parser, the statement rewrites, the typed view and Like patterns:
+// any text must parse and translate or fail with an Error; never crash, hang or index out
+// of bounds, and every node of a tree lies inside its parent's place.
 #include "platform/error.h"
 #include "dialect/binder.h"
 #include "dialect/crosstab.h"
-#include "dialect/translator.h"
+#include "dialect/parser.h"
+#include "dialect/parser.h"
+#include "dialect/sql_writer.h"
 #include "functions/catalogue.h"
 #include "functions/like_pattern.h"
 #include "dialect/table_references.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tarlo;
@@ -19,8 +23,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)pattern.matches(bytes);
     (void)pattern.matches("abc]");
     const QString sql = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
+    std::optional<syntax::SyntaxTree> parsed;
     try {
-        const MappedText translated = translateJetSql(MappedText::original(sql));
+        const syntax::SyntaxTree& tree = parsed.emplace(parseStatement(sql));
+        auto inside = [&](Span inner, Span outer) { return inner.offset >= outer.offset && inner.end() <= outer.end(); };
+        for (const syntax::Node& n : tree.nodes) {
+            if (!inside(n.span, {0, sql.size()})) __builtin_trap();
+            for (const syntax::NodeId c : {n.left, n.right, n.extra})
+                if (c != syntax::kNone && !inside(tree.node(c).span, n.span)) __builtin_trap();
+            for (const syntax::NodeId c : n.list)
+                if (!inside(tree.node(c).span, n.span)) __builtin_trap();
+        }
+    } catch (const tarlo::Error&) {
+        return 0;
+    }
+    try {
+        const MappedText translated = writeSqlite(*parsed);
         if (const auto crosstab = Crosstab::parse(translated, isAggregateFunction)) {
             (void)crosstab->valuesQuery();
             (void)crosstab->query({{MappedText(QStringLiteral("1"), crosstab->pivotSpan()), QStringLiteral("1")}});

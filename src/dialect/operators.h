@@ -1,8 +1,7 @@
-// The old engine's operators, rewritten into calls that keep its meaning
-// and its precedence: ^ above unary minus, then * /, \, Mod, + -, &, and
-// below the comparisons and And/Or, Xor, Eqv and Imp. Operands are found by
-// walking the tokens with those precedences, so a Mod b * c stays
-// a Mod (b * c) as it was.
+// The operands of an operator in a token list, found by walking the tokens
+// with the old engine's precedences: ^ above unary minus, then * /, \, Mod,
+// + -, &, the comparisons, Not, And, Or, Xor, Eqv and Imp, so the operand of
+// a Mod b * c is b * c. For the typed view, which reads the written text.
 #pragma once
 
 #include "dialect/sql_lexer.h"
@@ -10,9 +9,6 @@
 #include <vector>
 
 namespace tarlo {
-
-// Throws Error naming an operator that lacks an operand.
-void rewriteJetOperators(std::vector<Token>& tokens);
 
 // The levels of unary minus, of * / %, of & | << >>, and of the
 // comparisons (=, <, Like, In, Between, Is).

@@ -19,9 +19,10 @@ namespace {
 constexpr int kPower = 1, kProduct = 3, kIntDivide = 4, kMod = 5, kSum = 6, kJoin = 7, kCompare = 8,
               kAnd = 10, kOr = 11, kXor = 12, kEqv = 13, kImp = 14, kLoosest = kImp;
 
-// How deep brackets, calls, subqueries and unary operators may nest: the
-// translator refuses deeper brackets first; this bound keeps the stack safe
-// whatever calls it.
+// How deep brackets may nest: SQLite's parser takes about a hundred levels,
+// and the old engine refused far less. Unary operators and calls count
+// towards the parser's own bound, which keeps its stack safe.
+constexpr int kMaxNesting = 200;
 constexpr int kMaxDepth = 250;
 
 bool isWordToken(const Token& t) {
@@ -39,6 +40,7 @@ public:
     }
 
     SyntaxTree run() {
+        checkBrackets();
         if (atEnd() || at(";")) return std::move(tree_);  // nothing to run: the engine says so
         if (takeWord("EXPLAIN")) {
             tree_.explain = true;
@@ -60,6 +62,27 @@ public:
     }
 
 private:
+    // Brackets nested deeper than SQLite's parser takes are refused before
+    // any walk over them, and a "(" left open is named where it stands:
+    // the parse would stop at whatever follows it, or at the end.
+    void checkBrackets() const {
+        std::vector<const Token*> open;
+        for (const int k : sig_) {
+            const Token& t = tree_.tokens[size_t(k)];
+            if (isSymbol(t, "(")) {
+                open.push_back(&t);
+                if (open.size() > size_t(kMaxNesting))
+                    throw PlacedError(t.span, Error(ErrorFacts{.word = t.text},
+                                                    u"式の入れ子が深すぎます: 括弧や関数が %1 段を超えて重なっています。",
+                                                    kMaxNesting));
+            }
+            if (isSymbol(t, ")") && !open.empty()) open.pop_back();
+        }
+        if (!open.empty())
+            throw PlacedError(open.back()->span,
+                              Error(ErrorFacts{.word = QStringLiteral("(")}, QStringLiteral("\"(\" が閉じられていません。")));
+    }
+
     // ---- tokens
 
     bool atEnd() const { return pos_ >= sig_.size(); }
@@ -253,8 +276,9 @@ private:
         c.select = takeToken();
         if (atWord("ALL") || atWord("DISTINCT") || atWord("DISTINCTROW")) c.quantifier = takeToken();
         if (atWord("TOP")) {
+            if (tok(1).kind != TokenKind::Number)
+                throw PlacedError(tok().span, Error(QStringLiteral("TOP の後に行数がありません。")));
             ++pos_;
-            if (tok().kind != TokenKind::Number) fail();
             c.top = takeToken();
             c.topPercent = takeWord("PERCENT");
         }

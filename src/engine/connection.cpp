@@ -7,7 +7,7 @@
 #include "dialect/parser.h"
 #include "engine/csv_vtab.h"
 #include "engine/messages.h"
-#include "dialect/translator.h"
+#include "dialect/sql_writer.h"
 #include "dialect/binder.h"
 #include "dialect/placed_error.h"
 #include "engine/conversions.h"
@@ -236,8 +236,6 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     statement_ = statement;
     sqlite3_stmt* stmt = nullptr;
     try {
-        MappedText translated = translateJetSql(MappedText::original(statement));
-        const auto crosstab = Crosstab::parse(translated, isAggregateFunction);
         // What the parser does not read goes no further, named where it stands.
         ParseOptions options;
         options.isTableFile = [this](const QString& name) {
@@ -247,7 +245,8 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
                 return false;
             }
         };
-        parseStatement(statement, options);
+        MappedText translated = writeSqlite(parseStatement(statement, options));
+        const auto crosstab = Crosstab::parse(translated, isAggregateFunction);
         if (crosstab) translated = crosstab->query(pivotValues(*crosstab, progress));
         stmt = prepare(translated, progress);
     } catch (const SyntaxError& e) {

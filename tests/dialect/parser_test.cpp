@@ -204,7 +204,7 @@ TEST(Parser, RefusesWhatItDoesNotReadWhereItStands) {
         {"SELECT a,, b FROM t", ", b FROM t"},
         {"SELECT * FORM data#csv", "FORM data#csv"},
         {"SELECT a FROM t WHERE", ""},
-        {"SELECT (a + 1 FROM t", "FROM t"},
+        {"SELECT (a + 1 FROM t", "(a + 1 FROM t"},
         {"SELECT Len(a b) FROM t", "b) FROM t"},
         {"SELECT ? FROM t", "? FROM t"},
         {"SELECT a FROM t WHERE b = = 1", "= 1"},
@@ -212,7 +212,7 @@ TEST(Parser, RefusesWhatItDoesNotReadWhereItStands) {
         {"SELECT a -> 'x' FROM t", "-> 'x' FROM t"},
         {"SELECT a * FROM t", "* FROM t"},
         {"SELECT - FROM t", "- FROM t"},
-        {"SELECT TOP x a FROM t", "x a FROM t"},
+        {"SELECT TOP x a FROM t", "TOP x a FROM t"},
         {"SELECT x FROM t WHERE a IN t2", "t2"},
         {"TRANSFORM Sum(v) SELECT g FROM t GROUP BY g", ""},
     };
