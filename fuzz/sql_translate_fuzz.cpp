@@ -38,12 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     try {
-        const MappedText translated = writeSqlite(*parsed);
+        const TableNames tables = resolveTables(*parsed, QStringLiteral("/nonexistent/"));
+        const MappedText translated = writeSqlite(*parsed, tables.tokens);
         if (const auto crosstab = Crosstab::parse(translated, isAggregateFunction)) {
             (void)crosstab->valuesQuery();
             (void)crosstab->query({{MappedText(QStringLiteral("1"), crosstab->pivotSpan()), QStringLiteral("1")}});
         }
-        (void)rewriteTableReferences(translated, QStringLiteral("/nonexistent/"));
         // The typed view, with a table of each kind of column.
         Catalog catalog;
         catalog.function = functionFacts;

@@ -417,6 +417,7 @@ private:
             pos_ = sig_.size();
             while (pos_ > 0 && isSymbol(tree_.tokens[size_t(sig_[pos_ - 1])], ";")) --pos_;
             item.nameTo = sig_[pos_ - 1] + 1;
+            item.restOfStatement = true;
             item.span = spanFrom(from);
             return item;
         } else {

@@ -94,7 +94,7 @@ constexpr qsizetype kMaxTopGrowth = 200'000;
 
 class Writer {
 public:
-    explicit Writer(const SyntaxTree& tree) : t_(tree), blank_(tree.tokens.size(), false) {
+    Writer(const SyntaxTree& tree, const std::map<int, QString>& edits) : t_(tree), edits_(edits), blank_(tree.tokens.size(), false) {
         starts_.resize(t_.tokens.size());
         for (size_t id = 0; id < t_.nodes.size(); ++id) starts_[size_t(first(t_.nodes[id].span))].push_back(NodeId(id));
         // The widest first: where several begin at one token, the outermost is written.
@@ -130,6 +130,7 @@ private:
     void writeToken(int k, MappedText& out) const {
         if (blank_[size_t(k)]) return;
         const Token& t = tok(k);
+        if (const auto e = edits_.find(k); e != edits_.end()) return out.append(e->second, t.span);
         if (t.kind == TokenKind::DoubleQuoted) return out.append(quotedString(unquotedText(t)), t.span);
         if (t.kind == TokenKind::DateLiteral) return out.append(dateLiteral(t), t.span);
         if (isKeyword(t, "TRUE")) return out.append(QStringLiteral("-1"), t.span);
@@ -518,6 +519,7 @@ private:
     }
 
     const SyntaxTree& t_;
+    const std::map<int, QString>& edits_;
     std::vector<std::vector<NodeId>> starts_;  // the nodes beginning at each token, widest first
     std::vector<std::pair<int, std::pair<int, int>>> tops_;  // a SELECT token with TOP: its query and core
     std::vector<bool> blank_;  // tokens written as nothing (TOP n)
@@ -527,8 +529,8 @@ private:
 
 }  // namespace
 
-MappedText writeSqlite(const SyntaxTree& tree) {
-    return Writer(tree).run();
+MappedText writeSqlite(const SyntaxTree& tree, const std::map<int, QString>& tokens) {
+    return Writer(tree, tokens).run();
 }
 
 }  // namespace tarlo

@@ -12,10 +12,13 @@
 #include "dialect/source_map.h"
 #include "dialect/syntax_tree.h"
 
+#include <map>
+
 namespace tarlo {
 
-// Throws PlacedError for what the old engine refused too: an impossible
-// date, IIf without three arguments, a chain or nest too long to write.
-MappedText writeSqlite(const syntax::SyntaxTree& tree);
+// tokens: what to put in for some tokens of the statement (the tables'
+// names). Throws PlacedError for what the old engine refused too: an
+// impossible date, IIf without three arguments, a chain or nest too long.
+MappedText writeSqlite(const syntax::SyntaxTree& tree, const std::map<int, QString>& tokens = {});
 
 }  // namespace tarlo

@@ -89,6 +89,7 @@ struct FromItem {
     // Table: the tokens of its name [nameFrom, nameTo): data#csv, [data.csv], data . csv,
     // or, for a file name with blanks in it, the rest of the statement.
     int nameFrom = -1, nameTo = -1;
+    bool restOfStatement = false;  // the name with blanks
     int alias = -1;  // token
     int query = -1;  // Subquery
     int group = -1;  // Group: into SyntaxTree::froms

@@ -135,9 +135,7 @@ void Connection::interrupt() {
 }
 
 sqlite3_stmt* Connection::prepare(const MappedText& translated, const ParseProgress& progress) {
-    const RewrittenStatement rewritten = rewriteTableReferences(translated, folder_);
-
-    for (const TableReference& ref : rewritten.tables) {
+    for (const TableReference& ref : statementTables_) {
         std::shared_ptr<const CsvTable> table;
         try {
             table = TableCache::shared().get(ref.path, progress);
@@ -162,7 +160,7 @@ sqlite3_stmt* Connection::prepare(const MappedText& translated, const ParseProgr
     // The typed view: every table of the statement is known by now.
     Catalog catalog;
     catalog.function = functionFacts;
-    for (const TableReference& ref : rewritten.tables) {
+    for (const TableReference& ref : statementTables_) {
         BoundTable& bound = catalog.tables.emplace_back();
         bound.name = ref.name;
         const std::shared_ptr<const CsvTable> table = lookup_->find(ref.name.toStdString());
@@ -170,9 +168,9 @@ sqlite3_stmt* Connection::prepare(const MappedText& translated, const ParseProgr
         for (size_t c = 0; c < table->columnCount(); ++c)
             bound.columns.emplace_back(QString::fromStdString(table->columnNames()[c]), kindOf(table->columnTypes()[c]));
     }
-    bound_ = bindTypes(rewritten.sql, catalog);
+    bound_ = bindTypes(translated, catalog);
     boundTables_.clear();
-    for (const TableReference& ref : rewritten.tables) boundTables_.push_back(ref.name);
+    for (const TableReference& ref : statementTables_) boundTables_.push_back(ref.name);
     const QByteArray sql = bound_.text().toUtf8();
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
@@ -245,7 +243,10 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
                 return false;
             }
         };
-        MappedText translated = writeSqlite(parseStatement(statement, options));
+        const syntax::SyntaxTree tree = parseStatement(statement, options);
+        TableNames tables = resolveTables(tree, folder_);
+        statementTables_ = std::move(tables.tables);
+        MappedText translated = writeSqlite(tree, tables.tokens);
         const auto crosstab = Crosstab::parse(translated, isAggregateFunction);
         if (crosstab) translated = crosstab->query(pivotValues(*crosstab, progress));
         stmt = prepare(translated, progress);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "dialect/crosstab.h"
+#include "dialect/table_references.h"
 #include "engine/column_run.h"
 #include "csv/csv_table.h"
 
@@ -48,7 +49,8 @@ public:
 
 private:
     friend class Result;
-    // Registers the tables a translated statement reads and prepares it.
+    // Registers the statement's tables (statementTables_) and prepares the
+    // translated text, which reads them.
     sqlite3_stmt* prepare(const MappedText& translated, const ParseProgress& progress);
     // The column path's rows for the statement prepare bound last, or nothing.
     std::optional<ColumnRows> runOnColumns(sqlite3_stmt* stmt);
@@ -63,6 +65,7 @@ private:
     bool columnPath_ = true;
     MappedText bound_;  // the last statement prepare made, as SQLite reads it
     std::vector<QString> boundTables_;
+    std::vector<TableReference> statementTables_;  // the files the statement run names
 };
 
 class Result {
