@@ -39,8 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     try {
         const TableNames tables = resolveTables(*parsed, QStringLiteral("/nonexistent/"));
-        const MappedText translated = writeSqlite(*parsed, tables.tokens);
-        if (const auto crosstab = Crosstab::parse(translated, isAggregateFunction)) {
+        const SqlWriter writer(*parsed, tables.tokens);
+        const MappedText translated = writer.statement();
+        if (const auto crosstab = Crosstab::read(*parsed, writer, isAggregateFunction)) {
             (void)crosstab->valuesQuery();
             (void)crosstab->query({{MappedText(QStringLiteral("1"), crosstab->pivotSpan()), QStringLiteral("1")}});
         }

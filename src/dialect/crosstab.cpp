@@ -1,13 +1,15 @@
 #include "dialect/crosstab.h"
 
 #include "dialect/placed_error.h"
-#include "platform/error.h"
 #include "dialect/sql_quote.h"
 #include "dialect/token_edit.h"
+#include "platform/error.h"
 
 #include <algorithm>
 
 namespace tarlo {
+
+using namespace syntax;
 
 namespace {
 
@@ -16,73 +18,63 @@ namespace {
     throw PlacedError(at, Error(ErrorFacts{}, u"クロス集計 (TRANSFORM ... PIVOT) の書き方が違います: %1。", why));
 }
 
-MappedText trimmed(const std::vector<Token>& tokens, size_t from, size_t to) {
-    return mappedTextOf(tokens, from, to).trimmed();
-}
-
-// An aggregate's name followed by "(" at i.
-bool isAggregateCall(const std::vector<Token>& tokens, size_t i, const IsAggregate& isAggregate) {
-    if (tokens[i].kind != TokenKind::Word) return false;
-    const size_t open = nextSignificant(tokens, i + 1);
-    return open < tokens.size() && isSymbol(tokens[open], "(") && isAggregate(tokens[i].text);
+// The aggregate calls of an expression, outermost only, in the order written.
+void findAggregates(const SyntaxTree& tree, NodeId id, const IsAggregate& isAggregate, std::vector<NodeId>& out) {
+    if (id == kNone) return;
+    const Node& n = tree.node(id);
+    if (n.kind == NodeKind::Call && isAggregate(tree.token(n.token).text)) {
+        out.push_back(id);
+        return;
+    }
+    for (const NodeId c : {n.left, n.right, n.extra}) findAggregates(tree, c, isAggregate, out);
+    for (const NodeId c : n.list) findAggregates(tree, c, isAggregate, out);
 }
 
 }  // namespace
 
-std::optional<Crosstab> Crosstab::parse(const MappedText& sql, const IsAggregate& isAggregate) {
-    std::vector<Token> tokens = tokenize(sql);
-    const size_t first = nextSignificant(tokens, 0);
-    if (first >= tokens.size() || !isKeyword(tokens[first], "TRANSFORM")) return std::nullopt;
-    size_t end = tokens.size();
-    while (end > 0 && (!isSignificant(tokens[end - 1]) || isSymbol(tokens[end - 1], ";"))) --end;
-
+std::optional<Crosstab> Crosstab::read(const SyntaxTree& tree, const SqlWriter& writer, const IsAggregate& isAggregate) {
+    if (!tree.transform) return std::nullopt;
+    const Transform& t = *tree.transform;
+    const Span transform = tree.token(writer.firstToken(t.span)).span;
     Crosstab c;
-    c.isAggregate_ = isAggregate;
-    const size_t select = findAtTop(tokens, first + 1, end, "SELECT");
-    const Span transform = tokens[first].span;
-    if (select >= end) malformed(transform, QStringLiteral("SELECT がありません"));
+    c.writer_ = &writer;
+    c.value_ = t.value;
     // The value: any expression of aggregates (Sum(v), Nz(Sum(v), 0), Sum(v) * 2);
     // a name given to it (AS total) names nothing, the columns being the pivot's values.
-    size_t valueEnd = findAtTop(tokens, first + 1, select, "AS");
-    valueEnd = std::min(valueEnd, select);
-    c.value_ = trimmed(tokens, first + 1, valueEnd);
-    bool aggregate = false;
-    for (size_t i = first + 1; i < valueEnd; ++i) aggregate = aggregate || isAggregateCall(tokens, i, isAggregate);
-    if (c.value_.isEmpty() || !aggregate)
-        malformed(c.value_.isEmpty() ? transform : c.value_.span(), QStringLiteral("TRANSFORM の後には Sum(列) のような集計を書きます"));
+    findAggregates(tree, t.value, isAggregate, c.aggregates_);
+    if (c.aggregates_.empty())
+        malformed(tree.node(t.value).span, QStringLiteral("TRANSFORM の後には Sum(列) のような集計を書きます"));
+    c.single_ = c.aggregates_.size() == 1 && c.aggregates_[0] == t.value;
+    c.count_ = c.single_ && isKeyword(tree.token(tree.node(t.value).token), "COUNT");
+    c.countAll_ = c.count_ && tree.node(t.value).star;
 
-    const size_t pivot = findAtTop(tokens, select, end, "PIVOT");
-    if (pivot >= end) malformed(transform, QStringLiteral("PIVOT がありません"));
-    const size_t from = findAtTop(tokens, select, pivot, "FROM");
-    const size_t group = findAtTop(tokens, select, pivot, "GROUP");
-    if (from >= pivot) malformed(tokens[pivot].span, QStringLiteral("FROM がありません"));
-    if (group >= pivot) malformed(tokens[pivot].span, QStringLiteral("GROUP BY がありません"));
-    const size_t order = findAtTop(tokens, group, pivot, "ORDER");
-    c.selectList_ = trimmed(tokens, select, from);
-    c.fromWhere_ = trimmed(tokens, from, group);
-    c.groupBy_ = trimmed(tokens, group, order);
-    c.orderBy_ = trimmed(tokens, order, pivot);
-
-    const size_t in = findAtTop(tokens, pivot + 1, end, "IN");
-    c.pivot_ = trimmed(tokens, pivot + 1, in);
-    if (c.pivot_.isEmpty()) malformed(tokens[pivot].span, QStringLiteral("PIVOT の後に列がありません"));
-    if (in < end) {
-        const size_t listOpen = nextSignificant(tokens, in + 1);
-        const size_t listClose = listOpen < end ? matchingClose(tokens, listOpen) : end;
-        if (listOpen >= end || !isSymbol(tokens[listOpen], "(") || listClose >= end ||
-            nextSignificant(tokens, listClose + 1) < end)
-            malformed(tokens[in].span, QStringLiteral("IN の後には (値, 値, ...) を書きます"));
-        c.hasList_ = true;
-        size_t start = listOpen + 1;
-        for (size_t i = listOpen + 1; i <= listClose; ++i) {
-            if (i < listClose && !isSymbol(tokens[i], ",")) continue;
-            const MappedText literal = trimmed(tokens, start, i);
-            const size_t only = nextSignificant(tokens, start);
-            const QString heading = only < i && nextSignificant(tokens, only + 1) >= i ? unquotedText(tokens[only]) : literal.text();
-            if (literal.isEmpty()) malformed(tokens[i].span, QStringLiteral("IN の値が空です"));
-            c.listed_.push_back({literal, heading});
-            start = i + 1;
-        }
+    if (t.pivot == kNone) malformed(transform, QStringLiteral("PIVOT がありません"));
+    const int pivot = t.pivotWord;
+    const Query& q = tree.queries[size_t(tree.root)];
+    const SelectCore& core = q.cores[0];
+    if (q.cores.size() > 1) malformed(tree.token(q.compounds[0]).span, QStringLiteral("UNION などは書けません"));
+    if (core.from < 0) malformed(tree.token(pivot).span, QStringLiteral("FROM がありません"));
+    if (core.groupBy.empty()) malformed(tree.token(pivot).span, QStringLiteral("GROUP BY がありません"));
+    // The clauses by their keywords: FROM, GROUP (of GROUP BY), ORDER (of ORDER BY).
+    auto keywordBefore = [&](Span clause, int words) {
+        int k = writer.firstToken(clause);
+        for (int w = 0; w < words; ++w) k = int(previousSignificant(tree.tokens, size_t(k)));
+        return k;
+    };
+    const int from = keywordBefore(tree.froms[size_t(core.from)].span, 1);
+    const int group = keywordBefore(tree.node(core.groupBy[0]).span, 2);
+    const int order = q.order.empty() ? pivot : keywordBefore(q.order[0].span, 2);
+    c.selectList_ = writer.range(core.select, from - 1).trimmed();
+    c.fromWhere_ = writer.range(from, group - 1).trimmed();
+    c.groupBy_ = writer.range(group, order - 1).trimmed();
+    c.orderBy_ = writer.range(order, pivot - 1).trimmed();
+    c.pivot_ = writer.node(t.pivot);
+    c.hasList_ = t.hasList;
+    for (const NodeId v : t.list) {
+        const Node& n = tree.node(v);
+        const MappedText literal = writer.node(v);
+        const bool single = writer.firstToken(n.span) == writer.lastToken(n.span);
+        c.listed_.push_back({literal, single ? unquotedText(tree.token(writer.firstToken(n.span))) : literal.text()});
     }
     return c;
 }
@@ -95,28 +87,16 @@ MappedText Crosstab::valuesQuery() const {
 MappedText Crosstab::query(const std::vector<PivotValue>& values) const {
     // FILTER gives each aggregate only its value's rows, so First and Last
     // see them alone; a cell without rows is empty, even for Count or Nz(...).
-    const std::vector<Token> value = tokenize(value_);
-    const size_t head = nextSignificant(value, 0);
-    const size_t open = head < value.size() ? nextSignificant(value, head + 1) : value.size();
-    const bool single = isAggregateCall(value, head, isAggregate_) && nextSignificant(value, matchingClose(value, open) + 1) >= value.size();
-    const bool countAll = single && isKeyword(value[head], "COUNT") && textOf(value, open + 1, matchingClose(value, open)).trimmed() == QLatin1String("*");
-    // What the rewrite puts in stands for the TRANSFORM expression, or for the pivot in a filter.
-    const Span cellSpan = value_.span();
     MappedText columns;
     for (const PivotValue& v : values) {
         const MappedText filter = composeMapped(u" FILTER (WHERE (%1) IS %2)", pivot_.span(), {pivot_, v.literal});
-        MappedText cell;
-        for (size_t i = 0; i < value.size(); ++i) {
-            cell.append(value[i].text, value[i].span);
-            if (!isAggregateCall(value, i, isAggregate_)) continue;
-            const size_t close = matchingClose(value, nextSignificant(value, i + 1));
-            if (close >= value.size()) break;
-            cell.append(mappedTextOf(value, i + 1, close + 1));
-            cell.append(filter);
-            i = close;
-        }
-        if (countAll) cell = composeMapped(u"nullif(%1, 0)", cellSpan, {cell});
-        else if (!single || isKeyword(value[head], "COUNT"))
+        std::map<NodeId, MappedText> after;
+        for (const NodeId a : aggregates_) after[a] = filter;
+        MappedText cell = writer_->node(value_, after);
+        // What the rewrite puts in stands for the TRANSFORM expression.
+        const Span cellSpan = cell.span();
+        if (countAll_) cell = composeMapped(u"nullif(%1, 0)", cellSpan, {cell});
+        else if (!single_ || count_)
             cell = composeMapped(u"CASE WHEN count(*)%1 > 0 THEN %2 END", cellSpan, {filter, cell});
         columns.append(composeMapped(u", %1 AS %2", cellSpan, {cell, MappedText(quotedName(v.name), v.literal.span())}));
     }

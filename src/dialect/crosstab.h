@@ -5,9 +5,10 @@
 #pragma once
 
 #include "dialect/source_map.h"
+#include "dialect/sql_writer.h"
+#include "dialect/syntax_tree.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -25,8 +26,9 @@ using IsAggregate = std::function<bool(const QString& name)>;
 
 class Crosstab {
 public:
-    // Nothing when sql is no crosstab; throws PlacedError for one written wrongly.
-    static std::optional<Crosstab> parse(const MappedText& sql, const IsAggregate& isAggregate);
+    // Nothing when the tree is no crosstab; throws PlacedError for one
+    // written wrongly. Its parts are written by writer, which must outlive it.
+    static std::optional<Crosstab> read(const syntax::SyntaxTree& tree, const SqlWriter& writer, const IsAggregate& isAggregate);
 
     // The statement listing the pivot values, or empty when IN gives them.
     MappedText valuesQuery() const;
@@ -37,11 +39,15 @@ public:
     MappedText query(const std::vector<PivotValue>& values) const;
 
 private:
-    MappedText value_;  // the TRANSFORM expression
+    const SqlWriter* writer_ = nullptr;
+    syntax::NodeId value_ = syntax::kNone;    // the TRANSFORM expression
+    std::vector<syntax::NodeId> aggregates_;  // the aggregate calls in it
+    bool single_ = false;                     // it is one aggregate call
+    bool count_ = false;                      // it is Count(x) or Count(*)
+    bool countAll_ = false;                   // it is Count(*)
     MappedText selectList_, fromWhere_, groupBy_, orderBy_, pivot_;
     std::vector<PivotValue> listed_;
     bool hasList_ = false;
-    IsAggregate isAggregate_;
 };
 
 }  // namespace tarlo

@@ -180,6 +180,12 @@ private:
         }
         if (!atWord("SELECT")) fail();
         tree_.root = query();
+        if (atEnd() || at(";")) {
+            t.span = spanFrom(from);
+            tree_.transform = std::move(t);  // the crosstab names what it lacks
+            return;
+        }
+        t.pivotWord = sig_[pos_];
         expectWord("PIVOT");
         stopAtIn_ = depth_;  // IN after the pivot lists its values
         t.pivot = expression();

@@ -92,7 +92,9 @@ constexpr int kMaxConditionalDepth = 100;
 // doubles the text at each level, so the growth is bounded.
 constexpr qsizetype kMaxTopGrowth = 200'000;
 
-class Writer {
+}  // namespace
+
+class SqlWriter::Writer {
 public:
     Writer(const SyntaxTree& tree, const std::map<int, QString>& edits) : t_(tree), edits_(edits), blank_(tree.tokens.size(), false) {
         starts_.resize(t_.tokens.size());
@@ -105,18 +107,36 @@ public:
                 if (t_.queries[q].cores[c].top >= 0) tops_.emplace_back(t_.queries[q].cores[c].select, std::pair(int(q), int(c)));
     }
 
-    MappedText run() {
+    MappedText run() { return written(0, int(t_.tokens.size()) - 1); }
+
+    // The tokens [from, to], rewritten.
+    MappedText written(int from, int to) {
         MappedText out;
-        if (!t_.tokens.empty()) writeRange(0, int(t_.tokens.size()) - 1, kNone, out);
+        if (from <= to) writeRange(from, to, kNone, out);
         return out;
     }
 
-private:
-    // ---- tokens and ranges
+    MappedText writtenNode(NodeId id, const std::map<NodeId, MappedText>& after) {
+        after_ = &after;
+        const Span s = t_.node(id).span;
+        MappedText out;
+        try {
+            out = written(first(s), last(s));
+        } catch (...) {
+            after_ = nullptr;
+            throw;
+        }
+        after_ = nullptr;
+        return out;
+    }
 
     // The token at a span's start, and at its end.
     int first(Span s) const { return tokenAt(s.offset); }
     int last(Span s) const { return tokenAt(s.end() - 1); }
+
+private:
+    // ---- tokens and ranges
+
     int tokenAt(qsizetype offset) const {
         const auto after = std::upper_bound(t_.tokens.begin(), t_.tokens.end(), offset,
                                             [](qsizetype o, const Token& t) { return o < t.span.offset; });
@@ -169,15 +189,15 @@ private:
         }
     }
 
-    MappedText written(int from, int to) {
-        MappedText out;
-        if (from <= to) writeRange(from, to, kNone, out);
-        return out;
-    }
-
     // ---- nodes
 
     void write(NodeId id, MappedText& out) {
+        writeNode(id, out);
+        if (after_)
+            if (const auto a = after_->find(id); a != after_->end()) out.append(a->second);
+    }
+
+    void writeNode(NodeId id, MappedText& out) {
         const Node& n = t_.node(id);
         if (n.kind == NodeKind::Call) {
             const Token& name = tok(n.token);
@@ -524,13 +544,33 @@ private:
     std::vector<std::pair<int, std::pair<int, int>>> tops_;  // a SELECT token with TOP: its query and core
     std::vector<bool> blank_;  // tokens written as nothing (TOP n)
     int skipTop_ = -1;         // the SELECT whose TOP is being written
+    const std::map<NodeId, MappedText>* after_ = nullptr;  // text put in after nodes
     qsizetype grown_ = 0;
 };
 
-}  // namespace
+SqlWriter::SqlWriter(const SyntaxTree& tree, const std::map<int, QString>& tokens)
+    : writer_(std::make_unique<Writer>(tree, tokens)) {}
 
-MappedText writeSqlite(const SyntaxTree& tree, const std::map<int, QString>& tokens) {
-    return Writer(tree, tokens).run();
+SqlWriter::~SqlWriter() = default;
+
+MappedText SqlWriter::statement() const {
+    return writer_->run();
+}
+
+MappedText SqlWriter::range(int from, int to) const {
+    return writer_->written(from, to);
+}
+
+MappedText SqlWriter::node(NodeId id, const std::map<NodeId, MappedText>& after) const {
+    return writer_->writtenNode(id, after);
+}
+
+int SqlWriter::firstToken(Span s) const {
+    return writer_->first(s);
+}
+
+int SqlWriter::lastToken(Span s) const {
+    return writer_->last(s);
 }
 
 }  // namespace tarlo

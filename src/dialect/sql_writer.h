@@ -13,12 +13,36 @@
 #include "dialect/syntax_tree.h"
 
 #include <map>
+#include <memory>
 
 namespace tarlo {
 
-// tokens: what to put in for some tokens of the statement (the tables'
-// names). Throws PlacedError for what the old engine refused too: an
-// impossible date, IIf without three arguments, a chain or nest too long.
-MappedText writeSqlite(const syntax::SyntaxTree& tree, const std::map<int, QString>& tokens = {});
+// The writer of one tree. tokens: what to put in for some tokens of the
+// statement (the tables' names). Each call throws PlacedError for what the
+// old engine refused too: an impossible date, IIf without three arguments,
+// a chain or nest too long to write.
+class SqlWriter {
+public:
+    SqlWriter(const syntax::SyntaxTree& tree, const std::map<int, QString>& tokens = {});
+    ~SqlWriter();
+
+    // The whole statement.
+    MappedText statement() const;
+    // The tokens [from, to] (blank when to < from), and a node, with text
+    // put in after some of the nodes inside it.
+    MappedText range(int from, int to) const;
+    MappedText node(syntax::NodeId id, const std::map<syntax::NodeId, MappedText>& after = {}) const;
+    // The token at a span's start and end.
+    int firstToken(Span s) const;
+    int lastToken(Span s) const;
+
+private:
+    class Writer;
+    std::unique_ptr<Writer> writer_;
+};
+
+inline MappedText writeSqlite(const syntax::SyntaxTree& tree, const std::map<int, QString>& tokens = {}) {
+    return SqlWriter(tree, tokens).statement();
+}
 
 }  // namespace tarlo

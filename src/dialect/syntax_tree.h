@@ -157,7 +157,8 @@ struct Query {
 struct Transform {
     NodeId value = kNone;
     int alias = -1;
-    NodeId pivot = kNone;
+    int pivotWord = -1;     // PIVOT's token
+    NodeId pivot = kNone;   // kNone when the statement ends without one
     bool hasList = false;
     std::vector<NodeId> list;
     Span span;

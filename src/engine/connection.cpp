@@ -246,8 +246,9 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         const syntax::SyntaxTree tree = parseStatement(statement, options);
         TableNames tables = resolveTables(tree, folder_);
         statementTables_ = std::move(tables.tables);
-        MappedText translated = writeSqlite(tree, tables.tokens);
-        const auto crosstab = Crosstab::parse(translated, isAggregateFunction);
+        const SqlWriter writer(tree, tables.tokens);
+        MappedText translated = writer.statement();
+        const auto crosstab = Crosstab::read(tree, writer, isAggregateFunction);
         if (crosstab) translated = crosstab->query(pivotValues(*crosstab, progress));
         stmt = prepare(translated, progress);
     } catch (const SyntaxError& e) {

@@ -214,7 +214,7 @@ TEST(Parser, RefusesWhatItDoesNotReadWhereItStands) {
         {"SELECT - FROM t", "- FROM t"},
         {"SELECT TOP x a FROM t", "TOP x a FROM t"},
         {"SELECT x FROM t WHERE a IN t2", "t2"},
-        {"TRANSFORM Sum(v) SELECT g FROM t GROUP BY g", ""},
+        {"TRANSFORM Sum(v) SELECT g FROM t GROUP BY g, h x", "x"},
     };
     for (const Case& c : cases) {
         const QString sql = QString::fromUtf8(c.sql);
