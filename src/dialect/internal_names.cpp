@@ -13,7 +13,7 @@ struct Name {
 constexpr Name kNames[] = {
     {kAdd, "+"},     {kSubtract, "-"},  {kDivide, "/"},   {kIntDivide, "\\"}, {kMod, "Mod"},
     {kPower, "^"},   {kConcat, "&"},    {kXor, "Xor"},    {kEqv, "Eqv"},      {kImp, "Imp"},
-    {kLeft, "Left"}, {kRight, "Right"}, {kIsNull, "IsNull"},
+    {kLeft, "Left"}, {kRight, "Right"}, {kIsNull, "IsNull"}, {kChooseIndex, "Choose"},
     {kNumberOf, "数値"}, {kDateOf, "日付"}, {kCompare, "比較"},
 };
 

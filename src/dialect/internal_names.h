@@ -21,6 +21,7 @@ inline constexpr char kImp[] = "tarlo_imp";          // Imp
 inline constexpr char kLeft[] = "tarlo_left";        // Left(
 inline constexpr char kRight[] = "tarlo_right";      // Right(
 inline constexpr char kIsNull[] = "tarlo_isnull";    // IsNull(
+inline constexpr char kChooseIndex[] = "tarlo_choose"; // Choose's index, rounded as Round rounds
 // Written by the binder where operand types differ (see binder.h).
 inline constexpr char kNumberOf[] = "tarlo_number";  // a text compared with or added to a number
 inline constexpr char kDateOf[] = "tarlo_date";      // a text or number compared with a date

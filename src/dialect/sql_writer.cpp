@@ -357,7 +357,7 @@ private:
         const Span call = tok(n.token).span;
         if (n.list.size() < 2) throw PlacedError(call, Error(QStringLiteral("Choose の引数が足りません。")));
         const auto args = argumentRanges(n);
-        out.append(QStringLiteral("(CASE Round("), call);
+        out.append(QStringLiteral("(CASE %1(").arg(QLatin1String(call::kChooseIndex)), call);
         out.append(written(args[0].first, args[0].second));
         out.append(QStringLiteral(")"), call);
         for (size_t a = 1; a < args.size(); ++a) {

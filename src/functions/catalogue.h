@@ -89,6 +89,7 @@ inline constexpr FunctionRow kRows[] = {
     scalar("IIf", 3, 3, Unknown, Translated),
     scalar("Switch", 2, -1, Unknown, Translated),
     scalar("Choose", 2, -1, Unknown, Translated),
+    numeric(call::kChooseIndex, 1, 1, kChecked, Ours),
     {"Nz", 1, 2, Unknown, SharedByArguments, kScalar, kAny, false, false, Ours},
     {"coalesce", 2, -1, Unknown, SharedByArguments, kScalar, kAny, false, false, Sqlite},
     {"ifnull", 2, 2, Unknown, SharedByArguments, kScalar, kAny, false, false, Sqlite},

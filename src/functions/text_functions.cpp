@@ -541,6 +541,12 @@ std::span<const FunctionDef> textFunctions() {
             if (places == 0) resultWhole(ctx, r);
             else sqlite3_result_double(ctx, r);
         }},
+        // Choose's index: rounded half to even, a refusal naming Choose.
+        {call::kChooseIndex, 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, "Choose");
+            resultWhole(ctx, roundHalfEven(d));
+        }},
         // StrConv(text, conversion): 1 upper, 2 lower, 3 proper, 4 wide, 8 narrow, 16 katakana, 32 hiragana.
         {"strconv", 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
             QString s = textArg(a[0]);
