@@ -840,14 +840,16 @@ private:
             count && !blank && (int(args.size()) < count->least || int(args.size()) > count->most))
             throw PlacedError(t_[name].span, Error(ErrorFacts{.word = function}, u"%1 の引数の数が違います。", function));
         const NumberArguments numbers = facts ? facts->numbers : NumberArguments::Any;
-        for (const auto& [from, to] : args) {
+        for (size_t n = 0; n < args.size(); ++n) {
+            const auto [from, to] = args[n];
             if (to >= t_.size() || from > to) continue;
             size_t first = from;
             if (atWord(first, "DISTINCT")) first = nextOrEnd(first + 1);
             truthAsValue(first, to);
             const Operand arg = operand(first, to);
             const bool text = !arg.column && (arg.kind == ValueKind::Text || arg.kind == ValueKind::Unknown);
-            if (numbers != NumberArguments::Any && readAsNumber(arg) && !isTruth(first, to) &&
+            const bool number = numbers != NumberArguments::Any && (facts->numberArgument < 0 || size_t(facts->numberArgument) == n);
+            if (number && readAsNumber(arg) && !isTruth(first, to) &&
                 !(arg.literal && numbers == NumberArguments::CheckedByIt))
                 convertAtRunTime(arg, call::kNumberOf);
             else if (text && facts && facts->textRule && args.size() == 1) ignoreCase(arg);

@@ -50,6 +50,7 @@ struct FunctionFacts {
     ValueKind result = ValueKind::Unknown;
     ResultRule rule = ResultRule::Fixed;
     NumberArguments numbers = NumberArguments::Any;
+    int numberArgument = -1;  // the one argument numbers applies to (lag's offset); -1: every one
     // Refused where the call stands when another count is given.
     std::optional<ArgumentCount> count;
     bool textRule = false;  // a text argument compares ignoring case (Min, Max)

@@ -72,6 +72,9 @@ QString messageText(const QString& engineText, const QString& place) {
             .arg(afterPrefix(m, "misuse of window function").remove(QLatin1String("()")));
     if (starts("row value misused")) return QStringLiteral("( , ) で囲んだ値の組はここには書けません。");
     if (starts("datatype mismatch")) return QStringLiteral("値の型が合いません (LIMIT や OFFSET には数値を書きます)。");
+    if (starts("argument of ntile must be a positive integer")) return QStringLiteral("ntile の引数は 1 以上の整数です。");
+    if (starts("second argument to nth_value must be a positive integer"))
+        return QStringLiteral("nth_value の 2 番目の引数は 1 以上の整数です。");
     if (starts("parser stack overflow"))
         return QStringLiteral("式の入れ子が深すぎます。括弧や関数の入れ子を減らしてください。");
     // The functions' own messages are written for the user already.

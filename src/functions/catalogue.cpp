@@ -14,7 +14,8 @@ const FunctionRow* functionRow(const QString& name) {
 std::optional<FunctionFacts> functionFacts(const QString& name) {
     const FunctionRow* row = functionRow(name);
     if (!row) return std::nullopt;
-    FunctionFacts facts{.result = row->result, .rule = row->rule, .numbers = row->numbers, .count = {}, .textRule = row->textRule};
+    FunctionFacts facts{.result = row->result, .rule = row->rule, .numbers = row->numbers,
+                        .numberArgument = row->numberArgument, .count = {}, .textRule = row->textRule};
     if (row->countedHere) facts.count = ArgumentCount{row->least, row->most};
     return facts;
 }

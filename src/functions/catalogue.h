@@ -38,6 +38,7 @@ struct FunctionRow {
     bool textRule;     // a text it takes compares ignoring case (Min, Max)
     bool countedHere;  // the binder refuses another count where the call stands
     Body body;
+    int numberArgument = -1;  // the only argument read as a number; -1: all of them
 };
 
 namespace catalogue_rows {
@@ -60,6 +61,11 @@ constexpr FunctionRow numeric(const char* name, int least, int most, NumberArgum
 }
 // A function whose count the binder checks where the call stands (registered
 // for any count, or refusing a count SQLite's function of its name takes).
+// A window function whose count or offset (argument at, or all: -1) is a
+// number: "1,000" is a thousand, "apple" refused, where SQLite would read 1 and 0.
+constexpr FunctionRow window(const char* name, int least, int most, int at) {
+    return {name, least, most, Unknown, Fixed, kScalar, kLoose, false, false, Sqlite, at};
+}
 constexpr FunctionRow counted(FunctionRow row) {
     row.countedHere = true;
     return row;
@@ -217,12 +223,12 @@ inline constexpr FunctionRow kRows[] = {
     scalar("dense_rank", 0, 0, Number, Sqlite),
     scalar("percent_rank", 0, 0, Unknown, Sqlite),
     scalar("cume_dist", 0, 0, Unknown, Sqlite),
-    scalar("ntile", 1, 1, Unknown, Sqlite),
-    scalar("lag", 1, 3, Unknown, Sqlite),
-    scalar("lead", 1, 3, Unknown, Sqlite),
+    window("ntile", 1, 1, -1),
+    window("lag", 1, 3, 1),
+    window("lead", 1, 3, 1),
     scalar("first_value", 1, 1, Unknown, Sqlite),
     scalar("last_value", 1, 1, Unknown, Sqlite),
-    scalar("nth_value", 2, 2, Unknown, Sqlite),
+    window("nth_value", 2, 2, 1),
 };
 
 constexpr char lowerAscii(char c) {
