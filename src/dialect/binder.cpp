@@ -25,6 +25,7 @@ namespace tarlo {
 namespace {
 
 const QString kNoCase = QStringLiteral(" COLLATE ") + QLatin1String(kNoCaseCollation);
+const QString kByMoment = QStringLiteral(" COLLATE ") + QLatin1String(kMomentCollation);
 
 bool isName(const Token& t) {
     switch (t.kind) {
@@ -357,6 +358,17 @@ private:
         };
         auto is = [&](const char* w) { return name.compare(QLatin1StringView(w), Qt::CaseInsensitive) == 0; };
         const std::optional<FunctionFacts> facts = factsOf(name);
+        if (facts && facts->textRule && args.size() > 1) {
+            // Max(a, b, ...): one of its values, read as bindScalarExtreme reads them.
+            std::vector<ValueKind> kinds;
+            for (size_t n = 0; n < args.size(); ++n) kinds.push_back(argKind(n));
+            auto any = [&](ValueKind k) { return std::find(kinds.begin(), kinds.end(), k) != kinds.end(); };
+            if (any(ValueKind::Time)) return ValueKind::Time;
+            if (any(ValueKind::Date)) return ValueKind::Date;
+            if (any(ValueKind::Number)) return ValueKind::Number;
+            return std::all_of(kinds.begin(), kinds.end(), [](ValueKind k) { return k == ValueKind::Text; }) ? ValueKind::Text
+                                                                                                            : ValueKind::Unknown;
+        }
         if (facts && facts->rule == ResultRule::FirstArgument) return argKind(0);
         if (facts && facts->rule == ResultRule::SharedByArguments) {
             const ValueKind a = argKind(0), b = argKind(1);
@@ -366,10 +378,12 @@ private:
             // a + b + c: numbers give a number, a date moved by numbers a date.
             bool numbers = true;
             for (size_t n = 1; n < args.size(); ++n) numbers = numbers && argKind(n) == ValueKind::Number;
+            // A moved date is written as the date functions write it: a Time.
+            auto moment = [](ValueKind k) { return k == ValueKind::Date || k == ValueKind::Time; };
             const ValueKind first = argKind(0);
-            if (numbers && (first == ValueKind::Number || first == ValueKind::Date)) return first;
-            if (is(call::kSubtract) && args.size() == 2 && first == ValueKind::Date && argKind(1) == ValueKind::Date)
-                return ValueKind::Number;
+            if (numbers && first == ValueKind::Number) return first;
+            if (numbers && moment(first)) return ValueKind::Time;
+            if (is(call::kSubtract) && args.size() == 2 && moment(first) && moment(argKind(1))) return ValueKind::Number;
             return ValueKind::Unknown;
         }
         return facts ? facts->result : ValueKind::Unknown;
@@ -424,10 +438,25 @@ private:
         replace(other.first, quotedString(QString::fromStdString(formatDateTime(*packed, true))));
     }
 
+    // A Time is compared as the Date read from it (value_kind.h): the
+    // operand as it stands then.
+    Operand asMoment(const Operand& o) {
+        if (o.kind != ValueKind::Time) return o;
+        convertAtRunTime(o, call::kDateOf);
+        Operand read = o;
+        read.kind = ValueKind::Date;
+        read.column = read.literal = false;
+        return read;
+    }
+
     // Makes b comparable with a; true when done, false when only the run can tell.
     bool match(const Operand& a, const Operand& b) {
         const ValueKind x = a.kind, y = b.kind;
         if (x == ValueKind::Null || y == ValueKind::Null) return true;
+        // Beside a date, a value only the run knows is read as a date: a date
+        // text in any spelling, a number as serial days; anything else refused.
+        if (x == ValueKind::Date && y == ValueKind::Unknown) return convertAtRunTime(b, call::kDateOf), true;
+        if (y == ValueKind::Date && x == ValueKind::Unknown) return convertAtRunTime(a, call::kDateOf), true;
         if (x == ValueKind::Unknown || y == ValueKind::Unknown) return false;
         if (x == y) return true;
         if (x == ValueKind::Number && y == ValueKind::Text) convertToNumber(b, a);
@@ -464,7 +493,7 @@ private:
     void bindComparison(size_t op) {
         const size_t start = leftStart(op, kComparisonLevel), end = rightEnd(op, kComparisonLevel);
         if (start >= t_.size() || end >= t_.size()) return;
-        const Operand left = operand(start, previous(op)), right = operand(nextOrEnd(op + 1), end);
+        const Operand left = asMoment(operand(start, previous(op))), right = asMoment(operand(nextOrEnd(op + 1), end));
         if (left.kind == ValueKind::Text && right.kind == ValueKind::Text) {
             // A column brings its own collation; anything else is given one.
             if (!left.column && !right.column) ignoreCase(right);
@@ -483,8 +512,15 @@ private:
         if (start >= t_.size() || andAt >= t_.size()) return;
         const size_t end = rightEnd(andAt, kComparisonLevel);
         if (end >= t_.size()) return;
-        const Operand x = operand(start, previous(notAt < t_.size() ? notAt : op));
-        const Operand low = operand(nextOrEnd(op + 1), previous(andAt)), high = operand(nextOrEnd(andAt + 1), end);
+        Operand x = asMoment(operand(start, previous(notAt < t_.size() ? notAt : op)));
+        const Operand low = asMoment(operand(nextOrEnd(op + 1), previous(andAt)));
+        const Operand high = asMoment(operand(nextOrEnd(andAt + 1), end));
+        // A text between dates is read as a date, as "=" reads it.
+        if (x.kind == ValueKind::Text && (low.kind == ValueKind::Date || high.kind == ValueKind::Date)) {
+            convertToDate(x, low.kind == ValueKind::Date ? low : high);
+            x.kind = ValueKind::Date;
+            x.column = x.literal = false;
+        }
         // Typed when each end has x's kind or a literal that can take it.
         auto fits = [&](const Operand& end) {
             if (end.kind == x.kind || end.kind == ValueKind::Null) return true;
@@ -563,7 +599,7 @@ private:
         const size_t notAt = atWord(beforeOp, "NOT") ? beforeOp : t_.size();
         const size_t start = leftStart(notAt < t_.size() ? notAt : op, kComparisonLevel);
         if (start >= t_.size()) return;
-        const Operand x = operand(start, previous(notAt < t_.size() ? notAt : op));
+        const Operand x = asMoment(operand(start, previous(notAt < t_.size() ? notAt : op)));
         const size_t open = nextOrEnd(op + 1);
         if (!at(open, "(")) return;
         const size_t close = brackets_.closeOf(open);
@@ -571,7 +607,7 @@ private:
         const size_t first = nextOrEnd(open + 1);
         if (!atWord(first, "SELECT") && !atWord(first, "WITH")) {
             std::vector<Operand> items;
-            for (const auto& [from, to] : argumentsOf(open, close)) items.push_back(operand(from, to));
+            for (const auto& [from, to] : argumentsOf(open, close)) items.push_back(asMoment(operand(from, to)));
             if (matchEach(x, items)) return;
         }
         if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column) ignoreCase(x);
@@ -585,7 +621,7 @@ private:
         if (atWord(first, "NULL") || atWord(first, "DISTINCT")) return;
         const size_t start = leftStart(op, kComparisonLevel), end = rightEnd(op, kComparisonLevel);
         if (start >= t_.size() || end >= t_.size() || first > end) return;
-        const Operand left = operand(start, previous(op)), right = operand(first, end);
+        const Operand left = asMoment(operand(start, previous(op))), right = asMoment(operand(first, end));
         if (left.kind == ValueKind::Text && right.kind == ValueKind::Text) {
             if (!left.column && !right.column) ignoreCase(right);
             return;
@@ -597,7 +633,8 @@ private:
     // runs: a text by our rules, where SQLite reads "1,234" as 1 and "abc"
     // as 0; a date is refused there, where SQLite reads it as its year.
     static bool readAsNumber(const Operand& o) {
-        return o.kind == ValueKind::Text || o.kind == ValueKind::Unknown || o.kind == ValueKind::Date;
+        return o.kind == ValueKind::Text || o.kind == ValueKind::Unknown || o.kind == ValueKind::Date ||
+               o.kind == ValueKind::Time;
     }
 
     // SQLite's own "*", "%", "|", "<<" and ">>", which take numbers only.
@@ -638,20 +675,25 @@ private:
             if (baseLast == t_.size()) baseLast = previous(k);
             const size_t from = nextOrEnd(k + 1), to = itemEnd(from, {"THEN"});
             if (to >= end || from >= to) return;
-            values.push_back(operand(from, previous(to)));
+            values.push_back(asMoment(operand(from, previous(to))));
         }
         if (baseLast >= t_.size() || baseLast < first) return;
-        const Operand x = operand(first, baseLast);
+        const Operand x = asMoment(operand(first, baseLast));
         if (matchEach(x, values)) return;
         if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column) ignoreCase(x);
     }
 
     // x meets each value as "x = value" would (an IN list, a simple CASE): a
-    // text among numbers is read as a number, as a comparison reads it. True
-    // when x is read as a number.
+    // text among dates is read once as a date, among numbers as a number, as
+    // a comparison reads it. True when x is read as a number or a date.
     bool matchEach(const Operand& x, const std::vector<Operand>& values) {
         Operand read = x;
-        if (x.kind == ValueKind::Text &&
+        const auto date = std::find_if(values.begin(), values.end(), [](const Operand& o) { return o.kind == ValueKind::Date; });
+        if (x.kind == ValueKind::Text && date != values.end()) {
+            convertToDate(x, *date);
+            read.kind = ValueKind::Date;
+            read.column = read.literal = false;
+        } else if (x.kind == ValueKind::Text &&
             std::any_of(values.begin(), values.end(), [](const Operand& o) { return o.kind == ValueKind::Number; })) {
             convertAtRunTime(x, call::kNumberOf);
             read.kind = ValueKind::Number;
@@ -659,7 +701,7 @@ private:
         }
         for (const Operand& value : values)
             if (value.kind != ValueKind::Unknown && read.kind != ValueKind::Unknown) match(read, value);
-        return read.kind == ValueKind::Number;
+        return read.kind == ValueKind::Number || read.kind == ValueKind::Date;
     }
 
     // ---- truths used as values
@@ -787,6 +829,8 @@ private:
                 // as written
             } else if (i == last && t_[i].kind == TokenKind::Number) {
                 wrap(i, last, QString(), kNoCase);  // "ORDER BY 1": the item, ignoring case if it is a text
+            } else if (key.kind == ValueKind::Time) {
+                wrap(i, last, QStringLiteral("("), QStringLiteral(")") + kByMoment);
             } else if (!key.column && !bareName && (key.kind == ValueKind::Text || key.kind == ValueKind::Unknown)) {
                 wrap(i, last, QStringLiteral("("), QStringLiteral(")") + kNoCase);
             }
@@ -806,6 +850,32 @@ private:
         const size_t end = itemEnd(first, {"WHEN", "ELSE", "END"});
         const size_t last = previous(end);
         if (last < t_.size() && last >= first) truthAsValue(first, last);
+    }
+
+    // Max(a, b, ...) and Min(a, b, ...), SQLite's scalar forms, compare as
+    // "<" does. Beside a date or time every value is read as a date, and
+    // SQLite's own call compares them by the moment collation, so each shows
+    // as it was written; otherwise our call compares them (a text beside a
+    // number read as one here, naming its column, or when it runs).
+    void bindScalarExtreme(size_t name, const std::vector<std::pair<size_t, size_t>>& args) {
+        std::vector<Operand> operands;
+        for (const auto& [from, to] : args) operands.push_back(operand(from, to));
+        auto kindIs = [](std::initializer_list<ValueKind> kinds) {
+            return [kinds](const Operand& o) { return std::find(kinds.begin(), kinds.end(), o.kind) != kinds.end(); };
+        };
+        if (const auto moment = std::find_if(operands.begin(), operands.end(), kindIs({ValueKind::Date, ValueKind::Time}));
+            moment != operands.end()) {
+            for (const Operand& o : operands)
+                if (!kindIs({ValueKind::Date, ValueKind::Time, ValueKind::Null})(o)) convertToDate(o, *moment);
+            wrap(operands[0].first, operands[0].last, QStringLiteral("("), QStringLiteral(")") + kByMoment);
+            return;
+        }
+        const bool max = t_[name].text.compare(QLatin1String("max"), Qt::CaseInsensitive) == 0;
+        replace(name, QLatin1String(max ? call::kMaxOf : call::kMinOf));
+        if (const auto number = std::find_if(operands.begin(), operands.end(), kindIs({ValueKind::Number}));
+            number != operands.end())
+            for (const Operand& o : operands)
+                if (o.kind == ValueKind::Text) convertToNumber(o, *number);
     }
 
     // A bracket: a call's arguments, or a group used as an operand.
@@ -853,8 +923,11 @@ private:
                 !(arg.literal && numbers == NumberArguments::CheckedByIt))
                 convertAtRunTime(arg, call::kNumberOf);
             else if (text && facts && facts->textRule && args.size() == 1) ignoreCase(arg);
+            else if (arg.kind == ValueKind::Time && facts && facts->textRule && args.size() == 1)
+                wrap(arg.first, arg.last, QStringLiteral("("), QStringLiteral(")") + kByMoment);
             else if (text && first != from) ignoreCase(arg);  // Count(DISTINCT x): the values x = y finds alike
         }
+        if (facts && facts->textRule && args.size() > 1 && !blank) bindScalarExtreme(name, args);
         // NullIf is ours (equal as "=" finds them); its second value takes the first's kind.
         if (is("NullIf") && args.size() == 2) {
             const Operand x = operand(args[0].first, args[0].second), y = operand(args[1].first, args[1].second);

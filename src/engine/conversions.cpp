@@ -162,14 +162,43 @@ void nullIf(sqlite3_context* ctx, int argc, sqlite3_value** a) {
     order == 0 ? sqlite3_result_null(ctx) : sqlite3_result_value(ctx, a[0]);
 }
 
+// tarlo_max(a, b, ...) and tarlo_min(...): the greatest or least value as
+// "<" finds it; null when any is, as SQLite's scalar max and min give. A
+// text read as a number beside numbers gives that number.
+template <int Sign>
+void extreme(sqlite3_context* ctx, int argc, sqlite3_value** a) {
+    bool numbers = false;
+    for (int i = 0; i < argc; ++i) {
+        if (isNullArg(a[i])) return sqlite3_result_null(ctx);
+        numbers = numbers || isNumberArg(a[i]);
+    }
+    sqlite3_value* best = a[0];
+    for (int i = 1; i < argc; ++i) {
+        int order = 0;
+        if (!compareValues(ctx, a[i], best, order)) return;
+        if (order * Sign > 0) best = a[i];
+    }
+    if (numbers && sqlite3_value_type(best) == SQLITE_TEXT)
+        if (const auto n = readNumberText(textOf(best), true))
+            return n->integer ? sqlite3_result_int64(ctx, n->whole) : sqlite3_result_double(ctx, n->real);
+    sqlite3_result_value(ctx, best);
+}
+
+int momentCompare(void*, int lengthA, const void* a, int lengthB, const void* b) {
+    return compareMomentTexts({static_cast<const char*>(a), size_t(lengthA)}, {static_cast<const char*>(b), size_t(lengthB)});
+}
+
 }  // namespace
 
 void registerConversions(sqlite3* db, TableLookup* lookup) {
+    sqlite3_create_collation_v2(db, kMomentCollation, SQLITE_UTF8, nullptr, momentCompare, nullptr);
     constexpr int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
     sqlite3_create_function_v2(db, call::kNumberOf, 3, flags, lookup, numberOfValue, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kDateOf, 3, flags, lookup, dateOfValue, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kCompare, 2, flags, nullptr, compare, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kCompare, 3, flags, nullptr, compare, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, call::kMaxOf, -1, flags, nullptr, extreme<1>, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, call::kMinOf, -1, flags, nullptr, extreme<-1>, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "NullIf", 2, flags, lookup, nullIf, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "NullIf", 4, flags, lookup, nullIf, nullptr, nullptr, nullptr);
 }

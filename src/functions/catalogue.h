@@ -91,6 +91,8 @@ inline constexpr FunctionRow kRows[] = {
     scalar(call::kNumberOf, 3, 3, Number, Conversion),
     scalar(call::kDateOf, 3, 3, Date, Conversion),
     scalar(call::kCompare, 2, 3, Unknown, Conversion),
+    scalar(call::kMaxOf, 2, -1, Unknown, Conversion),
+    scalar(call::kMinOf, 2, -1, Unknown, Conversion),
     // Choice: IIf, Switch and Choose become CASE; Nz's kind is its arguments'.
     scalar("IIf", 3, 3, Unknown, Translated),
     scalar("Switch", 2, -1, Unknown, Translated),
@@ -138,7 +140,7 @@ inline constexpr FunctionRow kRows[] = {
     scalar("CDbl", 1, 1, Number),
     scalar("CSng", 1, 1, Number),
     scalar("CCur", 1, 1, Number),
-    scalar("CDate", 1, 1, Date),
+    scalar("CDate", 1, 1, Time),
     scalar("CBool", 1, 1, Number),
     // Numbers: ours refuse a text that is no number; SQLite's read one as
     // the binder has it read (their results stay as the run gives them).
@@ -181,14 +183,12 @@ inline constexpr FunctionRow kRows[] = {
     numeric("radians", 1, 1, kLoose, Sqlite, Unknown),
     // Format.
     counted(scalar("Format", 1, 4, Text)),
-    // Dates. Time, TimeSerial and TimeValue give a date of 1899/12/30 at that
-    // time, but shown as hh:nn:ss, which the binder's date texts do not
-    // match: typed as dates, TimeValue('12:30') = '12:30:00' would compare
-    // as texts and be False. Until a time has a kind of its own, the run
-    // compares them.
+    // Dates. Date() writes yyyy/mm/dd; the others write a moment as the old
+    // engine showed it (hh:nn:ss alone on 1899/12/30, Now's midnight with its
+    // time), so they are Time (value_kind.h), as CDate is.
     counted(scalar("Date", 0, 0, Date)),
-    counted(scalar("Time", 0, 0, Unknown)),
-    scalar("Now", 0, 0, Date),
+    counted(scalar("Time", 0, 0, Time)),
+    scalar("Now", 0, 0, Time),
     scalar("Year", 1, 1, Number),
     scalar("Month", 1, 1, Number),
     scalar("Day", 1, 1, Number),
@@ -196,13 +196,13 @@ inline constexpr FunctionRow kRows[] = {
     scalar("Minute", 1, 1, Number),
     scalar("Second", 1, 1, Number),
     scalar("Weekday", 1, 2, Number),
-    scalar("DateAdd", 3, 3, Date),
+    scalar("DateAdd", 3, 3, Time),
     counted(scalar("DateDiff", 3, 5, Number)),
     counted(scalar("DatePart", 2, 4, Number)),
-    scalar("DateSerial", 3, 3, Date),
-    scalar("TimeSerial", 3, 3, Unknown),
-    scalar("DateValue", 1, 1, Date),
-    scalar("TimeValue", 1, 1, Unknown),
+    scalar("DateSerial", 3, 3, Time),
+    scalar("TimeSerial", 3, 3, Time),
+    scalar("DateValue", 1, 1, Time),
+    scalar("TimeValue", 1, 1, Time),
     // Aggregates: First, Last, Min and Max give their argument's kind.
     {"Count", 0, 1, Number, Fixed, kAggregate, kAny, false, false, Sqlite},
     {"Sum", 1, 1, Number, Fixed, kAggregate, kLoose, false, false, Ours},

@@ -1,6 +1,8 @@
 // Reading, writing and counting dates.
 #include "values/dates.h"
 
+#include "values/case_folding.h"
+
 #include <QDate>
 #include <QTime>
 
@@ -136,6 +138,18 @@ std::optional<int64_t> parseJetDate(std::string_view text) {
     }
     if (i != text.size() || count < 2 || parts[0] > 23 || parts[1] > 59 || parts[2] > 59) return std::nullopt;
     return pack(1899, 12, 30, parts[0], parts[1], parts[2]);
+}
+
+int compareMomentTexts(std::string_view a, std::string_view b) {
+    auto trimmed = [](std::string_view s) {
+        while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+        while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+        return s;
+    };
+    const auto x = parseJetDate(trimmed(a)), y = parseJetDate(trimmed(b));
+    if (x && y) return *x < *y ? -1 : *x > *y ? 1 : 0;
+    if (x || y) return x ? -1 : 1;
+    return compareIgnoringCase(a, b);
 }
 
 double serialOf(int64_t packed) {

@@ -25,6 +25,11 @@ DateParts unpackDate(int64_t packed);
 // Nothing outside years 100 to 9999.
 std::optional<int64_t> packDate(const QDate& date, const QTime& time);
 
+// Texts in the order of the moments they read as (parseJetDate): a time of
+// day alone beside a date. Texts that are no moment come after, ignoring case.
+inline constexpr char kMomentCollation[] = "TARLO_MOMENT";
+int compareMomentTexts(std::string_view a, std::string_view b);
+
 // The day a time of day alone stands on.
 inline constexpr int64_t kTimeOnlyDate = 18991230;
 

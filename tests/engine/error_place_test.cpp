@@ -3,6 +3,7 @@
 #include "dialect/sql_lexer.h"
 #include "dialect/token_edit.h"
 #include "engine/connection.h"
+#include "functions/catalogue.h"
 #include "platform/error.h"
 #include "support/sql_script.h"
 #include "support/temp_folder.h"
@@ -120,6 +121,8 @@ Injection extraArgument(const QString& sql, std::mt19937& random) {
             tarlo::isKeyword(t, "OR") || tarlo::isKeyword(t, "NOT") || tarlo::isKeyword(t, "WHERE") ||
             tarlo::isKeyword(t, "SELECT") || tarlo::isKeyword(t, "PIVOT") || tarlo::isKeyword(t, "TRANSFORM"))
             return false;
+        // A function of any count (Max, Coalesce) takes the arguments: no fault is injected.
+        if (const tarlo::FunctionRow* row = tarlo::functionRow(t.text); row && row->most < 0) return false;
         const size_t open = tarlo::nextSignificant(tokens, k + 1);
         if (open != k + 1 || open >= tokens.size() || !tarlo::isSymbol(tokens[open], "(")) return false;
         const size_t close = tarlo::matchingClose(tokens, open);

@@ -80,14 +80,18 @@ QString bound(const QString& sql) {
 }
 
 // A literal compared with a date is read as a date where the binder knows
-// the kind; a kind only the run knows is compared by tarlo_compare.
+// the kind; a time is compared as the date read from it; a kind only the run
+// knows is compared by tarlo_compare.
 TEST(Catalogue, ResultKindsReachTheBinder) {
     for (const char* call : {"First(d)", "Last(d)", "Nz(d, d)", "Max(d)"})
         EXPECT_TRUE(bound(QStringLiteral("SELECT %1 = '2024-1-5' FROM t").arg(QLatin1String(call))).contains("'2024/01/05'"))
             << call;
-    for (const char* call : {"TimeValue(s)", "TimeSerial(1, 2, 3)", "Time()", "Nz(d, s)"})
-        EXPECT_TRUE(bound(QStringLiteral("SELECT %1 = '12:30:00' FROM t").arg(QLatin1String(call))).contains("tarlo_compare("))
-            << call;
+    for (const char* call : {"TimeValue(s)", "TimeSerial(1, 2, 3)", "Time()", "CDate(s)", "First(TimeValue(s))"}) {
+        const QString sql = bound(QStringLiteral("SELECT %1 = '12:30:00' FROM t").arg(QLatin1String(call)));
+        EXPECT_TRUE(sql.contains(QStringLiteral("tarlo_date(%1").arg(QLatin1String(call))) && sql.contains("'1899/12/30 12:30:00'"))
+            << call << ": " << sql.toStdString();
+    }
+    EXPECT_TRUE(bound(QStringLiteral("SELECT Nz(d, s) = '12:30:00' FROM t")).contains("tarlo_compare("));
 }
 
 }  // namespace
