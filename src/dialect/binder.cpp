@@ -237,6 +237,18 @@ private:
         return -1;
     }
 
+    // The field the name token at k stands for, as the statement's scopes
+    // resolved it: a file's column, or a subquery's field of its own kind.
+    bool scoped(size_t k, Operand& out) const {
+        const auto r = catalog_.names.find(t_[k].span.offset);
+        if (r == catalog_.names.end() || t_[k].span.length != t_[k].text.size()) return false;
+        const ScopedName& name = r->second;
+        out.kind = name.kind;
+        out.column = name.table >= 0;
+        if (out.column) out.table = catalog_.tables[size_t(name.table)].name, out.name = name.column;
+        return true;
+    }
+
     // The column a name stands for: in the table or alias qualifier names,
     // or in the one table of the statement that has it.
     bool findColumn(const QString& qualifier, const QString& name, Operand& out) const {
@@ -280,12 +292,12 @@ private:
             else if (t.kind == TokenKind::Number) o.kind = ValueKind::Number, o.literal = true;
             else if (t.kind == TokenKind::String) o.kind = ValueKind::Text, o.literal = true;
             else if (isKeyword(t, "NULL")) o.kind = ValueKind::Null;
-            else if (isName(t)) findColumn({}, unquotedText(t), o);
+            else if (isName(t) && !scoped(first, o)) findColumn({}, unquotedText(t), o);
             return o;
         }
         const size_t second = nextOrEnd(first + 1);
         if (at(second, ".") && nextOrEnd(second + 1) == last && isName(t) && isName(t_[last])) {
-            findColumn(unquotedText(t), unquotedText(t_[last]), o);
+            if (!scoped(last, o)) findColumn(unquotedText(t), unquotedText(t_[last]), o);
             return o;
         }
         if (t.kind == TokenKind::Word && at(second, "(")) {
@@ -824,7 +836,11 @@ private:
             const size_t last = previous(end);
             if (last >= t_.size() || last < i) return;
             const Operand key = operand(i, last);
-            const bool bareName = i == last && isName(t_[i]) && !isAlias(unquotedText(t_[i]));
+            // A name alone is a file's column, with its collation, unless the scopes
+            // found it to be a subquery's field.
+            const auto scopedName = catalog_.names.find(t_[i].span.offset);
+            const bool field = scopedName != catalog_.names.end() && scopedName->second.table < 0;
+            const bool bareName = i == last && isName(t_[i]) && !isAlias(unquotedText(t_[i])) && !field;
             if (atWord(end, "COLLATE")) {
                 // as written
             } else if (i == last && t_[i].kind == TokenKind::Number) {

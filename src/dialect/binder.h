@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -56,10 +57,21 @@ struct FunctionFacts {
     bool textRule = false;  // a text argument compares ignoring case (Min, Max)
 };
 
+// A column name as the statement's scopes resolve it: a file's column,
+// or a field of a subquery or CTE (table -1), with its kind.
+struct ScopedName {
+    ValueKind kind = ValueKind::Unknown;
+    int table = -1;  // into Catalog::tables, for a file's column
+    QString column;  // the file's spelling of it
+};
+
 struct Catalog {
     std::vector<BoundTable> tables;
     // Nothing for a name the catalogue has no row of.
     std::function<std::optional<FunctionFacts>(const QString& function)> function;
+    // The names the tree resolved, by the place of the name's token in the
+    // user's text; a name not here is looked up in every table of the statement.
+    std::unordered_map<qsizetype, ScopedName> names;
 };
 
 // Throws PlacedError for a literal that can never be compared with its

@@ -102,6 +102,7 @@ private:
             aliases_.emplace_back(registered, alias);
         }
         out_.tokens[item.nameFrom] = text;
+        out_.tableAt[item.nameFrom] = registered;
         for (int k = item.nameFrom + 1; k < item.nameTo; ++k) out_.tokens[k] = QString();
     }
 

@@ -28,6 +28,8 @@ struct TableNames {
     // quoted name for the first token of its name or a qualifier naming
     // it, nothing for the name's other tokens.
     std::map<int, QString> tokens;
+    // The registered name of each table file, by the first token of its name.
+    std::map<int, QString> tableAt;
 };
 
 // Throws PlacedError, at the name, for a file name that is not in the

@@ -4,6 +4,7 @@
 #include "platform/parallel.h"
 #include "values/column_types.h"
 #include "dialect/crosstab.h"
+#include "dialect/name_scopes.h"
 #include "dialect/parser.h"
 #include "engine/csv_vtab.h"
 #include "engine/messages.h"
@@ -168,6 +169,7 @@ sqlite3_stmt* Connection::prepare(const MappedText& translated, const ParseProgr
         for (size_t c = 0; c < table->columnCount(); ++c)
             bound.columns.emplace_back(QString::fromStdString(table->columnNames()[c]), kindOf(table->columnTypes()[c]));
     }
+    if (scopes_) catalog.names = scopes_(catalog);
     bound_ = bindTypes(translated, catalog);
     boundTables_.clear();
     for (const TableReference& ref : statementTables_) boundTables_.push_back(ref.name);
@@ -246,6 +248,12 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         const syntax::SyntaxTree tree = parseStatement(statement, options);
         TableNames tables = resolveTables(tree, folder_);
         statementTables_ = std::move(tables.tables);
+        // The names as the tree's scopes resolve them, once the tables' columns are known.
+        scopes_ = [&tree, tableAt = tables.tableAt](const Catalog& catalog) { return resolveNames(tree, tableAt, catalog); };
+        struct Forget {
+            std::function<std::unordered_map<qsizetype, ScopedName>(const Catalog&)>& scopes;
+            ~Forget() { scopes = nullptr; }
+        } forget{scopes_};
         const SqlWriter writer(tree, tables.tokens);
         MappedText translated = writer.statement();
         const auto crosstab = Crosstab::read(tree, writer, isAggregateFunction);

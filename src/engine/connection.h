@@ -4,12 +4,15 @@
 #pragma once
 
 #include "dialect/crosstab.h"
+#include "dialect/binder.h"
 #include "dialect/table_references.h"
 #include "engine/column_run.h"
 #include "csv/csv_table.h"
 
 #include <QString>
 #include <atomic>
+#include <functional>
+#include <unordered_map>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -66,6 +69,8 @@ private:
     MappedText bound_;  // the last statement prepare made, as SQLite reads it
     std::vector<QString> boundTables_;
     std::vector<TableReference> statementTables_;  // the files the statement run names
+    // The statement's names resolved by its tree's scopes, while it is prepared.
+    std::function<std::unordered_map<qsizetype, ScopedName>(const Catalog&)> scopes_;
 };
 
 class Result {

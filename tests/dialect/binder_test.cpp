@@ -10,7 +10,7 @@ tarlo::Catalog catalogOf(int columns) {
     tarlo::BoundTable table{"t.csv", {}};
     for (int c = 0; c < columns; ++c)
         table.columns.emplace_back(QStringLiteral("c%1").arg(c), c % 2 ? tarlo::ValueKind::Text : tarlo::ValueKind::Number);
-    return {{table}, [](const QString&) { return std::optional<tarlo::FunctionFacts>(); }};
+    return {{table}, [](const QString&) { return std::optional<tarlo::FunctionFacts>(); }, {}};
 }
 
 // 40,000 items of every kind a generated list has (columns, qualified ones,

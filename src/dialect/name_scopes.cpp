@@ -1,0 +1,289 @@
+#include "dialect/name_scopes.h"
+
+#include "dialect/token_edit.h"
+
+#include <QHash>
+
+namespace tarlo {
+
+using namespace syntax;
+
+namespace {
+
+// A column a FROM item brings.
+struct Field {
+    QString name;
+    ScopedName resolved;
+};
+
+struct Source {
+    QString name;  // the alias, or the table's name
+    std::vector<Field> fields;
+    bool known = true;  // false: a table whose columns nobody here knows
+};
+
+struct Scope {
+    const Scope* outer = nullptr;
+    std::vector<Source> sources;
+    QStringList aliases;  // the select items' names
+};
+
+using CommonTables = QHash<QString, std::vector<Field>>;  // by case-folded name
+
+class Resolver {
+public:
+    Resolver(const SyntaxTree& tree, const std::map<int, QString>& tableAt, const Catalog& catalog)
+        : t_(tree), tableAt_(tableAt), catalog_(catalog) {}
+
+    std::unordered_map<qsizetype, ScopedName> run() {
+        if (t_.root >= 0) {
+            query(t_.root, nullptr, {});
+            if (t_.transform) {
+                // The TRANSFORM value and the pivot read the crosstab's FROM.
+                Scope s;
+                coreScope(t_.queries[size_t(t_.root)].cores[0], nullptr, {}, s);
+                expression(t_.transform->value, s, {});
+                expression(t_.transform->pivot, s, {});
+            }
+        }
+        return std::move(out_);
+    }
+
+private:
+    const Token& tok(int k) const { return t_.token(k); }
+
+    int tableIndex(const QString& name) const {
+        for (size_t k = 0; k < catalog_.tables.size(); ++k)
+            if (catalog_.tables[k].name.compare(name, Qt::CaseInsensitive) == 0) return int(k);
+        return -1;
+    }
+
+    // The fields a query gives: its first SELECT's items.
+    std::vector<Field> query(int q, const Scope* outer, CommonTables ctes) {
+        const Query& query = t_.queries[size_t(q)];
+        for (const CommonTable& c : query.with) {
+            const QString name = unquotedText(tok(c.name)).toCaseFolded();
+            ctes.insert(name, {});  // a recursive one reads itself: its fields are not known yet
+            std::vector<Field> fields = this->query(c.query, outer, ctes);
+            for (size_t i = 0; i < c.columns.size() && i < fields.size(); ++i) fields[i].name = unquotedText(tok(c.columns[i]));
+            ctes.insert(name, fields);
+        }
+        std::vector<Field> result;
+        for (size_t i = 0; i < query.cores.size(); ++i) {
+            Scope s;
+            const std::vector<Field> fields = core(query.cores[i], outer, ctes, s);
+            if (i == 0) result = fields;
+            // ORDER BY reads the last SELECT's tables (an item's name first, which is left to the binder).
+            if (i + 1 == query.cores.size())
+                for (const OrderTerm& o : query.order) expression(o.expr, s, ctes);
+        }
+        Scope around;
+        around.outer = outer;
+        expression(query.limit, around, ctes);
+        expression(query.offset, around, ctes);
+        return result;
+    }
+
+    void coreScope(const SelectCore& c, const Scope* outer, const CommonTables& ctes, Scope& s) {
+        s.outer = outer;
+        for (const ResultItem& item : c.items)
+            if (item.alias >= 0) s.aliases << unquotedText(tok(item.alias));
+        if (c.from >= 0) from(c.from, outer, ctes, s);
+    }
+
+    std::vector<Field> core(const SelectCore& c, const Scope* outer, const CommonTables& ctes, Scope& s) {
+        coreScope(c, outer, ctes, s);
+        if (c.from >= 0) joinConditions(c.from, s, ctes);
+        for (const ResultItem& item : c.items) expression(item.expr, s, ctes);
+        expression(c.where, s, ctes);
+        for (const NodeId g : c.groupBy) expression(g, s, ctes);
+        expression(c.having, s, ctes);
+        for (const auto& row : c.values)
+            for (const NodeId v : row) expression(v, s, ctes);
+        for (const auto& [name, window] : c.windows) windowSpec(window, s, ctes);
+        // The fields it gives.
+        std::vector<Field> fields;
+        for (const ResultItem& item : c.items) {
+            const Node& e = t_.node(item.expr);
+            if (e.kind == NodeKind::Star) {
+                for (const Source& src : s.sources)
+                    if (e.qualifier < 0 || src.name.compare(qualifierName(e.qualifier), Qt::CaseInsensitive) == 0)
+                        fields.insert(fields.end(), src.fields.begin(), src.fields.end());
+                continue;
+            }
+            Field f;
+            f.resolved.kind = kindOf(item.expr);
+            if (e.kind == NodeKind::Name) {
+                f.name = unquotedText(tok(e.token));
+                if (const auto r = out_.find(tok(e.token).span.offset); r != out_.end()) f.resolved = r->second;
+                else f.resolved.kind = ValueKind::Unknown;
+            }
+            if (item.alias >= 0) f.name = unquotedText(tok(item.alias));
+            fields.push_back(f);
+        }
+        return fields;
+    }
+
+    QString qualifierName(int token) const {
+        return unquotedText(tok(token)).replace(QLatin1Char('#'), QLatin1Char('.'));
+    }
+
+    void from(int f, const Scope* outer, const CommonTables& ctes, Scope& s) {
+        const FromClause& clause = t_.froms[size_t(f)];
+        fromItem(clause.first, outer, ctes, s);
+        for (const Join& j : clause.joins) fromItem(j.item, outer, ctes, s);
+    }
+
+    void joinConditions(int f, const Scope& s, const CommonTables& ctes) {
+        const FromClause& clause = t_.froms[size_t(f)];
+        if (clause.first.kind == FromItem::Kind::Group) joinConditions(clause.first.group, s, ctes);
+        for (const Join& j : clause.joins) {
+            if (j.item.kind == FromItem::Kind::Group) joinConditions(j.item.group, s, ctes);
+            expression(j.on, s, ctes);
+        }
+    }
+
+    void fromItem(const FromItem& item, const Scope* outer, const CommonTables& ctes, Scope& s) {
+        Source src;
+        switch (item.kind) {
+        case FromItem::Kind::Group: return from(item.group, outer, ctes, s);
+        case FromItem::Kind::Subquery: src.fields = query(item.query, outer, ctes); break;
+        case FromItem::Kind::Table: {
+            const auto file = tableAt_.find(item.nameFrom);
+            const QString written = unquotedText(tok(item.nameFrom));
+            if (file != tableAt_.end()) {
+                src.name = file->second;
+                const int table = tableIndex(file->second);
+                if (table < 0) src.known = false;
+                else
+                    for (const auto& [column, kind] : catalog_.tables[size_t(table)].columns)
+                        src.fields.push_back({column, {kind, table, column}});
+            } else if (const auto cte = ctes.find(written.toCaseFolded()); cte != ctes.end()) {
+                src.name = written;
+                src.fields = cte.value();
+            } else {
+                src.name = written;
+                src.known = false;
+            }
+            break;
+        }
+        }
+        if (item.alias >= 0) src.name = unquotedText(tok(item.alias));
+        s.sources.push_back(std::move(src));
+    }
+
+    void windowSpec(int w, const Scope& s, const CommonTables& ctes) {
+        const WindowSpec& spec = t_.windows[size_t(w)];
+        for (const NodeId p : spec.partition) expression(p, s, ctes);
+        for (const OrderTerm& o : spec.order) expression(o.expr, s, ctes);
+        for (const NodeId b : spec.frameBounds) expression(b, s, ctes);
+    }
+
+    void expression(NodeId id, const Scope& s, const CommonTables& ctes) {
+        if (id == kNone) return;
+        const Node& n = t_.node(id);
+        if (n.kind == NodeKind::Name) return name(n, s);
+        if (n.query >= 0) query(n.query, &s, ctes);
+        for (const NodeId c : {n.left, n.right, n.extra}) expression(c, s, ctes);
+        for (const NodeId c : n.list) expression(c, s, ctes);
+        if (n.window >= 0) windowSpec(n.window, s, ctes);
+    }
+
+    // The field a name stands for, innermost scope first.
+    void name(const Node& n, const Scope& s) {
+        const QString column = unquotedText(tok(n.token));
+        for (const Scope* scope = &s; scope; scope = scope->outer) {
+            const Field* found = nullptr;
+            int matches = 0;
+            bool unknownSource = false;
+            for (const Source& src : scope->sources) {
+                if (n.qualifier >= 0 && src.name.compare(qualifierName(n.qualifier), Qt::CaseInsensitive) != 0) continue;
+                if (!src.known) unknownSource = true;
+                const Field* last = nullptr;
+                for (const Field& f : src.fields)
+                    if (f.name.compare(column, Qt::CaseInsensitive) == 0) last = &f;  // the last wins, as the binder reads a file
+                if (last) found = last, ++matches;
+            }
+            if (matches > 1 || (unknownSource && !found)) return;  // ambiguous, or maybe a column nobody here knows
+            if (found) {
+                out_[tok(n.token).span.offset] = found->resolved;
+                return;
+            }
+            // A select item's name: the binder knows those.
+            if (n.qualifier < 0 && scope->aliases.contains(column, Qt::CaseInsensitive)) return;
+        }
+    }
+
+    // The kind of an expression, as far as the tree tells.
+    ValueKind kindOf(NodeId id) const {
+        if (id == kNone) return ValueKind::Unknown;
+        const Node& n = t_.node(id);
+        switch (n.kind) {
+        case NodeKind::Number:
+        case NodeKind::Truth: return ValueKind::Number;
+        case NodeKind::String: return ValueKind::Text;
+        case NodeKind::Date: return ValueKind::Date;
+        case NodeKind::Null: return ValueKind::Null;
+        case NodeKind::Name: {
+            const auto r = out_.find(tok(n.token).span.offset);
+            return r != out_.end() ? r->second.kind : ValueKind::Unknown;
+        }
+        case NodeKind::Group: return kindOf(n.list[0]);
+        case NodeKind::Between:
+        case NodeKind::In:
+        case NodeKind::Like:
+        case NodeKind::Is:
+        case NodeKind::NullTest:
+        case NodeKind::Exists: return ValueKind::Number;
+        case NodeKind::Unary:
+            return isKeyword(tok(n.token), "NOT") || kindOf(n.left) == ValueKind::Number ? ValueKind::Number : ValueKind::Unknown;
+        case NodeKind::Chain: return chainKind(n);
+        case NodeKind::Call: return callKind(n);
+        default: return ValueKind::Unknown;
+        }
+    }
+
+    ValueKind chainKind(const Node& n) const {
+        bool numbers = true;
+        for (const NodeId c : n.list) numbers = numbers && kindOf(c) == ValueKind::Number;
+        for (const int op : n.ops) {
+            const Token& t = tok(op);
+            if (t.kind == TokenKind::Word || isSymbol(t, "=") || isSymbol(t, "==") || isSymbol(t, "<>") || isSymbol(t, "!=") ||
+                isSymbol(t, "<") || isSymbol(t, ">") || isSymbol(t, "<=") || isSymbol(t, ">=")) {
+                if (!isKeyword(t, "MOD")) return ValueKind::Number;  // a truth: And, Or, Xor, Eqv, Imp, comparisons
+            }
+            if (isSymbol(t, "&") || isSymbol(t, "||")) return ValueKind::Text;
+        }
+        return numbers ? ValueKind::Number : ValueKind::Unknown;
+    }
+
+    ValueKind callKind(const Node& n) const {
+        if (!catalog_.function) return ValueKind::Unknown;
+        const auto facts = catalog_.function(tok(n.token).text);
+        if (!facts) return ValueKind::Unknown;
+        switch (facts->rule) {
+        case ResultRule::FirstArgument: return n.list.empty() ? ValueKind::Unknown : kindOf(n.list[0]);
+        case ResultRule::SharedByArguments: {
+            if (n.list.size() < 2) return ValueKind::Unknown;
+            const ValueKind a = kindOf(n.list[0]), b = kindOf(n.list[1]);
+            return a == b ? a : ValueKind::Unknown;
+        }
+        case ResultRule::Fixed: return facts->result;
+        }
+        return ValueKind::Unknown;
+    }
+
+    const SyntaxTree& t_;
+    const std::map<int, QString>& tableAt_;
+    const Catalog& catalog_;
+    std::unordered_map<qsizetype, ScopedName> out_;
+};
+
+}  // namespace
+
+std::unordered_map<qsizetype, ScopedName> resolveNames(const SyntaxTree& tree, const std::map<int, QString>& tableAt,
+                                                       const Catalog& catalog) {
+    return Resolver(tree, tableAt, catalog).run();
+}
+
+}  // namespace tarlo
