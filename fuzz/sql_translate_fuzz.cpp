@@ -4,7 +4,9 @@
 #include "platform/error.h"
 #include "dialect/binder.h"
 #include "dialect/crosstab.h"
+#include "dialect/name_scopes.h"
 #include "dialect/parser.h"
+#include "dialect/name_scopes.h"
 #include "dialect/parser.h"
 #include "dialect/sql_writer.h"
 #include "functions/catalogue.h"
@@ -13,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -52,6 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                   {{QStringLiteral("n"), ValueKind::Number},
                                    {QStringLiteral("s"), ValueKind::Text},
                                    {QStringLiteral("d"), ValueKind::Date}}});
+        // Every table the statement names reads as t, so its names resolve in the scopes.
+        std::map<int, QString> tableAt;
+        for (const syntax::FromClause& f : parsed->froms) {
+            if (f.first.kind == syntax::FromItem::Kind::Table) tableAt[f.first.nameFrom] = QStringLiteral("t");
+            for (const syntax::Join& j : f.joins)
+                if (j.item.kind == syntax::FromItem::Kind::Table) tableAt[j.item.nameFrom] = QStringLiteral("t");
+        }
+        catalog.names = resolveNames(*parsed, tableAt, catalog);
         const MappedText bound = bindTypes(translated, catalog);
         // Every place of the text SQLite would read names a place of the user's.
         for (qsizetype at = 0; at < bound.text().size(); ++at) {
