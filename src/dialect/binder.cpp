@@ -237,6 +237,12 @@ private:
         return -1;
     }
 
+    // A string literal's kind: a date where the user wrote #date#.
+    ValueKind literalKind(size_t k) const {
+        const auto r = catalog_.names.find(t_[k].span.offset);
+        return r != catalog_.names.end() && r->second.kind == ValueKind::Date ? ValueKind::Date : ValueKind::Text;
+    }
+
     // The field the name token at k stands for, as the statement's scopes
     // resolved it: a file's column, or a subquery's field of its own kind.
     bool scoped(size_t k, Operand& out) const {
@@ -290,7 +296,7 @@ private:
         if (first == last) {
             if (t.kind == TokenKind::Word && t.text == QLatin1String(call::kRank)) o.kind = ValueKind::Number;
             else if (t.kind == TokenKind::Number) o.kind = ValueKind::Number, o.literal = true;
-            else if (t.kind == TokenKind::String) o.kind = ValueKind::Text, o.literal = true;
+            else if (t.kind == TokenKind::String) o.kind = literalKind(first), o.literal = true;
             else if (isKeyword(t, "NULL")) o.kind = ValueKind::Null;
             else if (isName(t) && !scoped(first, o)) findColumn({}, unquotedText(t), o);
             return o;

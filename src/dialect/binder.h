@@ -70,7 +70,8 @@ struct Catalog {
     // Nothing for a name the catalogue has no row of.
     std::function<std::optional<FunctionFacts>(const QString& function)> function;
     // The names the tree resolved, by the place of the name's token in the
-    // user's text; a name not here is looked up in every table of the statement.
+    // user's text; a name not here is looked up in every table of the
+    // statement. A #date# literal is here too, as a Date.
     std::unordered_map<qsizetype, ScopedName> names;
 };
 

@@ -183,6 +183,7 @@ private:
         if (id == kNone) return;
         const Node& n = t_.node(id);
         if (n.kind == NodeKind::Name) return name(n, s);
+        if (n.kind == NodeKind::Date) out_[tok(n.token).span.offset] = {ValueKind::Date, -1, {}};
         if (n.query >= 0) query(n.query, &s, ctes);
         for (const NodeId c : {n.left, n.right, n.extra}) expression(c, s, ctes);
         for (const NodeId c : n.list) expression(c, s, ctes);

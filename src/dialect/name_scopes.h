@@ -15,7 +15,8 @@ namespace tarlo {
 // tableAt: the registered name of each table file, by the first token of
 // its name in the tree. Names that no scope resolves for certain (an alias
 // of a select item, a name two tables have, a table nobody knows) are left
-// out. catalog gives the tables' columns and the functions' facts.
+// out. #date# literals are given as Dates. catalog gives the tables'
+// columns and the functions' facts.
 std::unordered_map<qsizetype, ScopedName> resolveNames(const syntax::SyntaxTree& tree, const std::map<int, QString>& tableAt,
                                                        const Catalog& catalog);
 
