@@ -850,7 +850,8 @@ private:
             if (atWord(end, "COLLATE")) {
                 // as written
             } else if (i == last && t_[i].kind == TokenKind::Number) {
-                wrap(i, last, QString(), kNoCase);  // "ORDER BY 1": the item, ignoring case if it is a text
+                // "ORDER BY 1": the item, ignoring case if it is a text, by the moment if it is a time.
+                wrap(i, last, QString(), scopedName != catalog_.names.end() && scopedName->second.kind == ValueKind::Time ? kByMoment : kNoCase);
             } else if (key.kind == ValueKind::Time) {
                 wrap(i, last, QStringLiteral("("), QStringLiteral(")") + kByMoment);
             } else if (!key.column && !bareName && (key.kind == ValueKind::Text || key.kind == ValueKind::Unknown)) {

@@ -77,6 +77,20 @@ private:
             if (i + 1 == query.cores.size())
                 for (const OrderTerm& o : query.order) expression(o.expr, s, ctes);
         }
+        // ORDER BY 1 or an item's name sorts a time as the moment it is, which the typed view
+        // tells from the item's kind (texts and numbers it already sorts by their rules).
+        for (const OrderTerm& o : query.order) {
+            const Node& e = t_.node(o.expr);
+            const Field* item = nullptr;
+            if (e.kind == NodeKind::Number) {
+                const size_t ordinal = size_t(tok(e.token).text.toULongLong());
+                if (ordinal >= 1 && ordinal <= result.size()) item = &result[ordinal - 1];
+            } else if (e.kind == NodeKind::Name && e.qualifier < 0) {
+                for (const Field& f : result)
+                    if (f.name.compare(unquotedText(tok(e.token)), Qt::CaseInsensitive) == 0) item = &f;
+            }
+            if (item && item->resolved.kind == ValueKind::Time) out_[tok(e.token).span.offset] = {ValueKind::Time, -1, {}};
+        }
         Scope around;
         around.outer = outer;
         expression(query.limit, around, ctes);
