@@ -161,6 +161,16 @@ private:
         default: return false;
         }
     }
+    // Words of ours or SQLite's that a column may still be called where a
+    // value stands (SELECT range, top FROM t), as SQLite reads them there.
+    static bool isSoftKeyword(const Token& t) {
+        if (t.kind != TokenKind::Word) return false;
+        for (const char* w : {"TOP", "PERCENT", "PIVOT", "TRANSFORM", "FILTER", "WINDOW", "OVER", "PARTITION", "ROWS", "RANGE",
+                              "NULLS", "ASC", "DESC", "OFFSET", "MATCH", "REGEXP", "GLOB"})
+            if (isKeyword(t, w)) return true;
+        return false;
+    }
+
     // A name given with AS: a string or a reserved word in brackets too.
     static bool isAliasAfterAs(const Token& t) {
         return isNameToken(t) || t.kind == TokenKind::String || t.kind == TokenKind::DoubleQuoted ||
@@ -557,7 +567,8 @@ private:
         switch (t.kind) {
         case TokenKind::Symbol: return at("(") || at("-") || at("+") || at("~");
         case TokenKind::Word:
-            return !isReservedWord(t) || atCallName() || atWord("NOT") || atWord("CASE") || atWord("CAST") || atWord("EXISTS");
+            return !isReservedWord(t) || isSoftKeyword(t) || atCallName() || atWord("NOT") || atWord("CASE") || atWord("CAST") ||
+                   atWord("EXISTS");
         default: return true;
         }
     }
@@ -783,7 +794,7 @@ private:
             return add(std::move(n), from);
         }
         if (atCallName()) return call();
-        if (isNameToken(t)) {
+        if (isNameToken(t) || isSoftKeyword(t)) {
             const int first = takeToken();
             if (at(".")) {
                 ++pos_;

@@ -96,6 +96,7 @@ TEST(Parser, KeepsTheOldEnginesPrecedence) {
         {"SELECT a COLLATE NOCASE = b", "(= (collate a NOCASE) b)"},
         {"SELECT CAST(a AS INTEGER) + 1", "(+ (cast a) 1)"},
         {"SELECT True = -1", "(= True (- 1))"},
+        {"SELECT range + top * rows", "(+ range (* top rows))"},
     };
     for (const auto& [sql, expected] : cases) EXPECT_EQ(firstItem(QString::fromUtf8(sql)), expected) << sql;
 }
@@ -256,6 +257,10 @@ TEST(Parser, ReadsEveryScriptStatement) {
             } else if (!expected) {
                 body += line + QLatin1Char('\n');
             }
+        }
+        if (kind == QLatin1String("query")) {  // the last block, without its "----"
+            EXPECT_NO_THROW(parseStatement(body)) << name.toStdString() << ": " << body.toStdString();
+            ++read;
         }
     }
     EXPECT_GT(read, 100);

@@ -46,6 +46,13 @@ inline std::vector<ScriptBlock> parseScript(const QString& text) {
             (inExpected ? expected : body).append(line);
         }
     }
+    // A last block without its "----" still counts: dropping it would pass it unrun.
+    if (!current.kind.isEmpty()) {
+        while (!expected.isEmpty() && expected.back().isEmpty()) expected.removeLast();
+        current.body = body.join(QStringLiteral("\r\n"));
+        current.expected = expected.join(QLatin1Char('\n'));
+        blocks.push_back(current);
+    }
     return blocks;
 }
 
