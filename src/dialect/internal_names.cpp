@@ -1,4 +1,4 @@
-// The one map between the translator's internal calls and the user's words.
+// The one map between the writer's internal calls and the user's words.
 #include "dialect/internal_names.h"
 
 namespace tarlo::call {

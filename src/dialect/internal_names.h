@@ -1,4 +1,4 @@
-// The calls the translator writes where the user wrote an operator or a
+// The calls the SQL writer puts in where the user wrote an operator or a
 // word SQLite reads otherwise, each with what the user wrote. The function
 // library registers its implementations under these names, and every
 // message shows the user's word instead, so no internal name reaches a user.

@@ -25,7 +25,7 @@ enum class Body : unsigned char {
     Sqlite,           // SQLite's own built-in, reachable through this row
     SqliteAndOurs,    // SQLite's own at the counts the row allows, ours refusing the rest
     Conversion,       // written by the binder, registered by the engine (conversions.h)
-    Translated,       // rewritten by the translator before SQLite sees it: never called
+    Translated,       // rewritten by the SQL writer before SQLite sees it: never called
 };
 
 struct FunctionRow {
@@ -72,7 +72,7 @@ constexpr FunctionRow counted(FunctionRow row) {
 }
 
 inline constexpr FunctionRow kRows[] = {
-    // Operators the translator writes as calls; + and - take their kind from
+    // Operators the SQL writer writes as calls; + and - take their kind from
     // their operands in the binder.
     scalar(call::kAdd, 2, -1, Unknown),
     scalar(call::kSubtract, 2, -1, Unknown),

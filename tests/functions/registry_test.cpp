@@ -1,5 +1,5 @@
 // The function tables: every name registered once, every internal call of
-// the translator backed by a row, and rows called through SQLite as listed.
+// the SQL writer backed by a row, and rows called through SQLite as listed.
 #include "dialect/internal_names.h"
 #include "functions/registry.h"
 
