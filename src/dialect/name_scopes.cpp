@@ -1,8 +1,13 @@
 #include "dialect/name_scopes.h"
 
+#include "dialect/placed_error.h"
 #include "dialect/token_edit.h"
+#include "platform/error.h"
 
 #include <QHash>
+#include <QStringList>
+
+#include <algorithm>
 
 namespace tarlo {
 
@@ -28,7 +33,14 @@ struct Scope {
     QStringList aliases;  // the select items' names
 };
 
-using CommonTables = QHash<QString, std::vector<Field>>;  // by case-folded name
+// The fields a query gives, and whether they are all of them (a VALUES
+// list or a * over a table nobody here knows gives fields unnamed here).
+struct Fields {
+    std::vector<Field> list;
+    bool complete = true;
+};
+
+using CommonTables = QHash<QString, Fields>;  // by case-folded name
 
 class Resolver {
 public:
@@ -36,6 +48,7 @@ public:
         : t_(tree), tableAt_(tableAt), catalog_(catalog) {}
 
     std::unordered_map<qsizetype, ScopedName> run() {
+        collectNames();
         if (t_.root >= 0) {
             query(t_.root, nullptr, {});
             if (t_.transform) {
@@ -46,10 +59,38 @@ public:
                 expression(t_.transform->pivot, s, {});
             }
         }
+        // The first name no scope has, in the order written: SQLite would name
+        // it too, but not always where it stands.
+        if (!unknown_.empty()) {
+            const Node& n = **std::min_element(unknown_.begin(), unknown_.end(),
+                                                [](const Node* a, const Node* b) { return a->span.offset < b->span.offset; });
+            const QString written = (n.qualifier >= 0 ? unquotedText(tok(n.qualifier)) + QLatin1Char('.') : QString()) +
+                                    unquotedText(tok(n.token));
+            throw PlacedError(n.span, Error(ErrorFacts{.word = written}, u"列 \"%1\" が見つかりません。列名を確かめてください。", written));
+        }
         return std::move(out_);
     }
 
 private:
+    // Every name a query's result gives, and SQLite's own: a name among them
+    // may be one ORDER BY or a compound reads, so it is never called unknown.
+    void collectNames() {
+        for (const char* own : {"rowid", "oid", "_rowid_", "current_date", "current_time", "current_timestamp"})
+            given_ << QLatin1String(own);
+        for (const Query& q : t_.queries) {
+            for (const CommonTable& c : q.with)
+                for (const int column : c.columns) given_ << unquotedText(tok(column));
+            for (const SelectCore& c : q.cores) {
+                for (const ResultItem& item : c.items) {
+                    if (item.alias >= 0) given_ << unquotedText(tok(item.alias));
+                    const Node& e = t_.node(item.expr);
+                    if (e.kind == NodeKind::Name) given_ << unquotedText(tok(e.token));
+                }
+                for (const auto& [name, window] : c.windows) given_ << unquotedText(tok(name));
+            }
+        }
+    }
+
     const Token& tok(int k) const { return t_.token(k); }
 
     int tableIndex(const QString& name) const {
@@ -59,20 +100,22 @@ private:
     }
 
     // The fields a query gives: its first SELECT's items.
-    std::vector<Field> query(int q, const Scope* outer, CommonTables ctes) {
+    Fields query(int q, const Scope* outer, CommonTables ctes) {
         const Query& query = t_.queries[size_t(q)];
         for (const CommonTable& c : query.with) {
             const QString name = unquotedText(tok(c.name)).toCaseFolded();
-            ctes.insert(name, {});  // a recursive one reads itself: its fields are not known yet
-            std::vector<Field> fields = this->query(c.query, outer, ctes);
-            for (size_t i = 0; i < c.columns.size() && i < fields.size(); ++i) fields[i].name = unquotedText(tok(c.columns[i]));
+            ctes.insert(name, Fields{{}, false});  // a recursive one reads itself: its fields are not known yet
+            Fields fields = this->query(c.query, outer, ctes);
+            for (size_t i = 0; i < c.columns.size() && i < fields.list.size(); ++i)
+                fields.list[i].name = unquotedText(tok(c.columns[i]));
             ctes.insert(name, fields);
         }
-        std::vector<Field> result;
+        Fields fields;
+        std::vector<Field>& result = fields.list;
         for (size_t i = 0; i < query.cores.size(); ++i) {
             Scope s;
-            const std::vector<Field> fields = core(query.cores[i], outer, ctes, s);
-            if (i == 0) result = fields;
+            const Fields given = core(query.cores[i], outer, ctes, s);
+            if (i == 0) fields = given;
             // ORDER BY reads the last SELECT's tables (an item's name first, which is left to the binder).
             if (i + 1 == query.cores.size())
                 for (const OrderTerm& o : query.order) expression(o.expr, s, ctes);
@@ -95,7 +138,7 @@ private:
         around.outer = outer;
         expression(query.limit, around, ctes);
         expression(query.offset, around, ctes);
-        return result;
+        return fields;
     }
 
     void coreScope(const SelectCore& c, const Scope* outer, const CommonTables& ctes, Scope& s) {
@@ -105,7 +148,7 @@ private:
         if (c.from >= 0) from(c.from, outer, ctes, s);
     }
 
-    std::vector<Field> core(const SelectCore& c, const Scope* outer, const CommonTables& ctes, Scope& s) {
+    Fields core(const SelectCore& c, const Scope* outer, const CommonTables& ctes, Scope& s) {
         coreScope(c, outer, ctes, s);
         if (c.from >= 0) joinConditions(c.from, s, ctes);
         for (const ResultItem& item : c.items) expression(item.expr, s, ctes);
@@ -116,13 +159,17 @@ private:
             for (const NodeId v : row) expression(v, s, ctes);
         for (const auto& [name, window] : c.windows) windowSpec(window, s, ctes);
         // The fields it gives.
-        std::vector<Field> fields;
+        Fields given;
+        given.complete = c.values.empty();
+        std::vector<Field>& fields = given.list;
         for (const ResultItem& item : c.items) {
             const Node& e = t_.node(item.expr);
             if (e.kind == NodeKind::Star) {
                 for (const Source& src : s.sources)
-                    if (e.qualifier < 0 || src.name.compare(qualifierName(e.qualifier), Qt::CaseInsensitive) == 0)
+                    if (e.qualifier < 0 || src.name.compare(qualifierName(e.qualifier), Qt::CaseInsensitive) == 0) {
                         fields.insert(fields.end(), src.fields.begin(), src.fields.end());
+                        given.complete = given.complete && src.known;
+                    }
                 continue;
             }
             Field f;
@@ -135,7 +182,7 @@ private:
             if (item.alias >= 0) f.name = unquotedText(tok(item.alias));
             fields.push_back(f);
         }
-        return fields;
+        return given;
     }
 
     QString qualifierName(int token) const {
@@ -161,7 +208,12 @@ private:
         Source src;
         switch (item.kind) {
         case FromItem::Kind::Group: return from(item.group, outer, ctes, s);
-        case FromItem::Kind::Subquery: src.fields = query(item.query, outer, ctes); break;
+        case FromItem::Kind::Subquery: {
+            Fields fields = query(item.query, outer, ctes);
+            src.fields = std::move(fields.list);
+            src.known = fields.complete;
+            break;
+        }
         case FromItem::Kind::Table: {
             const auto file = tableAt_.find(item.nameFrom);
             const QString written = unquotedText(tok(item.nameFrom));
@@ -174,7 +226,8 @@ private:
                         src.fields.push_back({column, {kind, table, column}});
             } else if (const auto cte = ctes.find(written.toCaseFolded()); cte != ctes.end()) {
                 src.name = written;
-                src.fields = cte.value();
+                src.fields = cte.value().list;
+                src.known = cte.value().complete;
             } else {
                 src.name = written;
                 src.known = false;
@@ -207,6 +260,7 @@ private:
     // The field a name stands for, innermost scope first.
     void name(const Node& n, const Scope& s) {
         const QString column = unquotedText(tok(n.token));
+        bool everyKnown = true;
         for (const Scope* scope = &s; scope; scope = scope->outer) {
             const Field* found = nullptr;
             int matches = 0;
@@ -219,14 +273,18 @@ private:
                     if (f.name.compare(column, Qt::CaseInsensitive) == 0) last = &f;  // the last wins, as the binder reads a file
                 if (last) found = last, ++matches;
             }
-            if (matches > 1 || (unknownSource && !found)) return;  // ambiguous, or maybe a column nobody here knows
+            if (matches > 1) return;  // ambiguous: SQLite says so
+            for (const Source& src : scope->sources) everyKnown = everyKnown && src.known;
             if (found) {
                 out_[tok(n.token).span.offset] = found->resolved;
                 return;
             }
+            if (unknownSource) return;  // maybe a column nobody here knows
             // A select item's name: the binder knows those.
             if (n.qualifier < 0 && scope->aliases.contains(column, Qt::CaseInsensitive)) return;
         }
+        // A qualified name is never a result's name; a bare one may be.
+        if (everyKnown && (n.qualifier >= 0 || !given_.contains(column, Qt::CaseInsensitive))) unknown_.push_back(&n);
     }
 
     // The kind of an expression, as far as the tree tells.
@@ -292,6 +350,8 @@ private:
     const std::map<int, QString>& tableAt_;
     const Catalog& catalog_;
     std::unordered_map<qsizetype, ScopedName> out_;
+    QStringList given_;               // see collectNames
+    std::vector<const Node*> unknown_;  // names no scope has
 };
 
 }  // namespace

@@ -247,6 +247,14 @@ TEST_F(Place, InAParenthesisedJoinsOn) {
 }
 
 // Our own refusals name their place as SQLite's do.
+// A name no table of its query (or of the queries around it) has is named
+// where it stands, inside a join's ON too, where SQLite names no place.
+TEST_F(Place, UnknownNamesEvenInsideAJoin) {
+    expectAt("SELECT t.a FROM t#csv AS t\r\nINNER JOIN u#csv AS u ON t.a = u.nope", 2, 32);
+    expectAt("SELECT t.a FROM t#csv AS t INNER JOIN u#csv AS u ON t.a = z.a", 1, 59);
+    expectAt("SELECT a FROM t#csv AS t WHERE EXISTS (SELECT 1 FROM u#csv AS u WHERE u.a = t.nope)", 1, 77);
+}
+
 TEST_F(Place, TheDialectsOwnRefusals) {
     expectAt("SELECT a FROM t#csv\r\nWHERE (a = 1 AND (b = 'x')", 2, 7);
     expectAt("SELECT a,\r\n  IIf(a = 1, 2) FROM t#csv", 2, 3);
