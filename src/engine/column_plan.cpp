@@ -1,7 +1,9 @@
 #include "engine/column_plan.h"
 
 #include "dialect/internal_names.h"
-#include "dialect/sql_lexer.h"
+#include "dialect/parser.h"
+#include "dialect/token_edit.h"
+#include "platform/error.h"
 #include "functions/catalogue.h"
 #include "functions/like_pattern.h"
 #include "values/case_folding.h"
@@ -42,45 +44,36 @@ constexpr bool allCatalogueAggregates() {
 }
 static_assert(allCatalogueAggregates(), "the column path computes only aggregates the catalogue has");
 
-class Parser {
-public:
-    Parser(std::vector<Token> tokens, const CsvTable& table, sqlite3* db) : tokens_(std::move(tokens)), table_(table), db_(db) {}
+using namespace syntax;
 
-    ColumnPlan parse(const QString& tableName) {
-        expectWord("SELECT");
-        if (isWord("DISTINCT") || isWord("ALL")) throw Refused{};
-        do
-            if (const int node = item(); node >= 0) plan_.items.push_back(node);
-        while (take(","));
-        expectWord("FROM");
-        if (at().kind == TokenKind::Word || at().kind == TokenKind::DoubleQuoted || at().kind == TokenKind::Bracketed ||
-            at().kind == TokenKind::Backticked) {
-            if (unquotedText(at()).compare(tableName, Qt::CaseInsensitive) != 0) throw Refused{};
-            ++pos_;
-        } else {
-            throw Refused{};
+// Reads the plan from the tree of the statement as SQLite will run it.
+class Planner {
+public:
+    Planner(const SyntaxTree& tree, const CsvTable& table, sqlite3* db) : t_(tree), table_(table), db_(db) {}
+
+    ColumnPlan plan(const QString& tableName) {
+        const SelectCore& c = onlyCore(t_.root);
+        const Query& q = t_.queries[size_t(t_.root)];
+        if (c.from < 0) throw Refused{};
+        const FromClause& from = t_.froms[size_t(c.from)];
+        if (from.first.kind == FromItem::Kind::Subquery) return planTop(c, from, tableName);
+        if (c.quantifier >= 0 || !from.joins.empty() || !isTable(from.first, tableName)) throw Refused{};
+        for (const ResultItem& item : c.items) {
+            if (const int node = this->item(item); node >= 0) plan_.items.push_back(node);
         }
-        if (takeWord("WHERE")) plan_.where = truth(expression(), false);
-        if (takeWord("GROUP")) {
-            expectWord("BY");
-            do {
-                const int node = expression();
-                const PlanNode& n = plan_.nodes[size_t(node)];
-                if (n.kind != PlanNode::Kind::Column) throw Refused{};
-                const ColumnType type = table_.columnTypes()[n.index];
-                if (type != ColumnType::Integer && type != ColumnType::Text) throw Refused{};
-                plan_.groupColumns.push_back(n.index);
-            } while (take(","));
+        if (c.where != kNone) plan_.where = truth(expression(c.where));
+        for (const NodeId g : c.groupBy) {
+            const int node = expression(g);
+            const PlanNode& n = plan_.nodes[size_t(node)];
+            if (n.kind != PlanNode::Kind::Column) throw Refused{};
+            const ColumnType type = table_.columnTypes()[n.index];
+            if (type != ColumnType::Integer && type != ColumnType::Text) throw Refused{};
+            plan_.groupColumns.push_back(n.index);
         }
-        if (takeWord("HAVING")) plan_.having = truth(expression(), true);
-        if (takeWord("ORDER")) {
-            expectWord("BY");
-            do plan_.order.push_back(orderKey());
-            while (take(","));
-        }
-        if (takeWord("LIMIT")) plan_.limit = limit();
-        take(";");
-        if (pos_ != tokens_.size()) throw Refused{};
+        if (c.having != kNone) plan_.having = truth(expression(c.having));
+        for (const OrderTerm& o : q.order) plan_.order.push_back(orderKey(o));
+        if (q.offset != kNone) throw Refused{};
+        if (q.limit != kNone) plan_.limit = limit(q.limit);
         if (plan_.aggregates.empty() && plan_.groupColumns.empty()) {
             // Rows as they stand: columns only, in the table's order.
             if (plan_.having >= 0 || !plan_.order.empty()) throw Refused{};
@@ -92,57 +85,87 @@ public:
         }
         if (plan_.having >= 0) groupLevel(plan_.having);
         for (const ColumnPlan::OrderKey& key : plan_.order) groupLevel(key.node);
+        return finish();
+    }
+
+private:
+    ColumnPlan finish() {
         for (PlanNode& n : plan_.nodes)
             if (n.kind == PlanNode::Kind::Literal && n.literal.kind == PathValue::Kind::Text) n.literal.text = n.literalText;
         return std::move(plan_);
     }
 
+    const Token& tok(int k) const { return t_.token(k); }
+    const Node& node(NodeId id) const { return t_.node(id); }
+
+    // The one SELECT of a query without WITH, compounds, or what the path does not take.
+    const SelectCore& onlyCore(int q) const {
+        if (q < 0) throw Refused{};
+        const Query& query = t_.queries[size_t(q)];
+        if (!query.with.empty() || query.cores.size() != 1) throw Refused{};
+        const SelectCore& c = query.cores[0];
+        if (c.top >= 0 || !c.windows.empty() || !c.values.empty()) throw Refused{};
+        return c;
+    }
+
+    bool isTable(const FromItem& item, const QString& tableName) const {
+        return item.kind == FromItem::Kind::Table && item.alias < 0 && item.nameTo == item.nameFrom + 1 &&
+               unquotedText(tok(item.nameFrom)).compare(tableName, Qt::CaseInsensitive) == 0;
+    }
+
+    // A name as written: a word, or a quoted or bracketed name.
+    std::optional<QString> nameOf(NodeId id) const {
+        const Node& n = node(id);
+        if (n.kind == NodeKind::Name && n.qualifier < 0) return unquotedText(tok(n.token));
+        if (n.kind == NodeKind::String && tok(n.token).kind == TokenKind::DoubleQuoted) return unquotedText(tok(n.token));
+        return std::nullopt;
+    }
+    QString name(NodeId id) const {
+        const auto n = nameOf(id);
+        if (!n) throw Refused{};
+        return *n;
+    }
+    size_t columnIndex(const QString& n) { return plan_.nodes[size_t(column(n))].index; }
+
     // SELECT fields FROM (SELECT columns, row_number() OVER (PARTITION BY p
     // ORDER BY o) AS n FROM table [WHERE ...]) [AS name] WHERE n <= limit
-    ColumnPlan parseTop(const QString& tableName) {
+    ColumnPlan planTop(const SelectCore& outerCore, const FromClause& from, const QString& tableName) {
         using Field = ColumnPlan::TopPerGroup::Field;
         ColumnPlan::TopPerGroup top;
-        expectWord("SELECT");
+        const Query& outerQuery = t_.queries[size_t(t_.root)];
+        if (outerCore.quantifier >= 0 || !from.joins.empty() || !outerCore.groupBy.empty() || outerCore.having != kNone ||
+            !outerQuery.order.empty() || outerQuery.limit != kNone || outerCore.where == kNone)
+            throw Refused{};
         std::vector<QString> outer;
-        do {
-            outer.push_back(name());
-            if (takeWord("AS")) name();
-        } while (take(","));
-        expectWord("FROM");
-        expect("(");
-        expectWord("SELECT");
-        std::vector<std::pair<QString, std::optional<Field>>> inner;  // each result's name and what it is
+        for (const ResultItem& item : outerCore.items) outer.push_back(name(item.expr));
+        const SelectCore& c = onlyCore(from.first.query);
+        const Query& inner = t_.queries[size_t(from.first.query)];
+        if (c.quantifier >= 0 || c.from < 0 || !c.groupBy.empty() || c.having != kNone || !inner.order.empty() ||
+            inner.limit != kNone)
+            throw Refused{};
+        std::vector<std::pair<QString, std::optional<Field>>> fields;  // each result's name and what it is
         QString numberName;
         bool numbered = false;
-        do {
-            if (at().kind == TokenKind::Word && isKeyword(at(), "row_number") && !numbered) {
-                ++pos_;
-                expect("(");
-                expect(")");
-                expectWord("OVER");
-                expect("(");
-                expectWord("PARTITION");
-                expectWord("BY");
-                top.partition = columnIndex(name());
-                expectWord("ORDER");
-                expectWord("BY");
-                top.order = columnIndex(name());
-                top.descending = takeWord("DESC");
-                if (!top.descending) takeWord("ASC");
-                expect(")");
-                expectWord("AS");
-                numberName = name();
-                inner.emplace_back(numberName, Field::Number);
+        for (const ResultItem& item : c.items) {
+            const Node& e = node(item.expr);
+            if (e.kind == NodeKind::Call && isKeyword(tok(e.token), "row_number") && !numbered) {
+                if (!e.list.empty() || e.star || e.window < 0 || e.extra != kNone || item.alias < 0) throw Refused{};
+                const WindowSpec& w = t_.windows[size_t(e.window)];
+                if (w.base >= 0 || w.partition.size() != 1 || w.order.size() != 1 || w.frameFrom >= 0 || w.order[0].nulls)
+                    throw Refused{};
+                top.partition = columnIndex(name(w.partition[0]));
+                top.order = columnIndex(name(w.order[0].expr));
+                top.descending = w.order[0].descending;
+                numberName = unquotedText(tok(item.alias));
+                fields.emplace_back(numberName, Field::Number);
                 numbered = true;
                 continue;
             }
-            const QString column = name();
+            const QString column = name(item.expr);
             const size_t index = columnIndex(column);
-            QString shown = column;
-            if (takeWord("AS")) shown = name();
-            inner.emplace_back(shown, std::nullopt);
+            fields.emplace_back(item.alias >= 0 ? unquotedText(tok(item.alias)) : column, std::nullopt);
             innerColumns_.push_back(index);
-        } while (take(","));
+        }
         if (!numbered) throw Refused{};
         const ColumnType partition = table_.columnTypes()[top.partition];
         const ColumnType order = table_.columnTypes()[top.order];
@@ -151,27 +174,21 @@ public:
             throw Refused{};
         // Inner columns: only the partition's and the order's may be shown,
         // so rows tied in the order show the same whichever SQLite keeps.
-        for (size_t i = 0, k = 0; i < inner.size(); ++i) {
-            if (inner[i].second) continue;
-            const size_t c = innerColumns_[k++];
-            if (c == top.partition) inner[i].second = Field::Partition;
-            else if (c == top.order) inner[i].second = Field::Order;
+        for (size_t i = 0, k = 0; i < fields.size(); ++i) {
+            if (fields[i].second) continue;
+            const size_t col = innerColumns_[k++];
+            if (col == top.partition) fields[i].second = Field::Partition;
+            else if (col == top.order) fields[i].second = Field::Order;
         }
-        expectWord("FROM");
-        if (unquotedText(at()).compare(tableName, Qt::CaseInsensitive) != 0) throw Refused{};
-        ++pos_;
-        if (takeWord("WHERE")) plan_.where = truth(expression(), false);
-        expect(")");
-        if (takeWord("AS")) name();
-        else if (at().kind != TokenKind::Word || !isKeyword(at(), "WHERE")) name();
-        expectWord("WHERE");
-        top.limit = limitOn(numberName);
-        take(";");
-        if (pos_ != tokens_.size() || top.limit < 1 || top.limit > 64) throw Refused{};
+        const FromClause& innerFrom = t_.froms[size_t(c.from)];
+        if (!innerFrom.joins.empty() || !isTable(innerFrom.first, tableName)) throw Refused{};
+        if (c.where != kNone) plan_.where = truth(expression(c.where));
+        top.limit = limitOn(outerCore.where, numberName);
+        if (top.limit < 1 || top.limit > 64) throw Refused{};
         for (const QString& o : outer) {
             std::optional<Field> field;
             int matches = 0;
-            for (const auto& [shown, what] : inner) {
+            for (const auto& [shown, what] : fields) {
                 if (sqlite3_stricmp(shown.toUtf8().constData(), o.toUtf8().constData()) != 0) continue;
                 field = what;
                 ++matches;
@@ -180,107 +197,61 @@ public:
             top.fields.push_back(*field);
         }
         plan_.top = top;
-        for (PlanNode& n : plan_.nodes)
-            if (n.kind == PlanNode::Kind::Literal && n.literal.kind == PathValue::Kind::Text) n.literal.text = n.literalText;
-        return std::move(plan_);
+        return finish();
     }
 
-private:
-    QString name() {
-        const Token& t = at();
-        if (t.kind != TokenKind::Word && t.kind != TokenKind::DoubleQuoted && t.kind != TokenKind::Bracketed &&
-            t.kind != TokenKind::Backticked)
-            throw Refused{};
-        ++pos_;
-        return unquotedText(t);
+    int64_t wholeNumber(NodeId id) const {
+        const Node& n = node(id);
+        if (n.kind != NodeKind::Number) throw Refused{};
+        bool ok = false;
+        const qlonglong v = tok(n.token).text.toLongLong(&ok);
+        if (!ok) throw Refused{};
+        return int64_t(v);
     }
-    size_t columnIndex(const QString& n) { return plan_.nodes[size_t(column(n))].index; }
 
     // "n <= 2", "n < 3", or as typed: "tarlo_compare(n , 2) <= 0".
-    int64_t limitOn(const QString& numberName) {
-        const auto number = [&] {
-            if (at().kind != TokenKind::Number) throw Refused{};
-            bool ok = false;
-            const qlonglong v = at().text.toLongLong(&ok);
-            if (!ok) throw Refused{};
-            ++pos_;
-            return int64_t(v);
-        };
-        if (at().kind == TokenKind::Word && isKeyword(at(), call::kCompare)) {
-            ++pos_;
-            expect("(");
-            if (name().compare(numberName, Qt::CaseInsensitive) != 0) throw Refused{};
-            expect(",");
-            const int64_t n = number();
-            expect(")");
-            const bool strict = take("<");
-            if (!strict) expect("<=");
-            if (at().kind != TokenKind::Number || at().text != QLatin1String("0")) throw Refused{};
-            ++pos_;
-            return strict ? n - 1 : n;
+    int64_t limitOn(NodeId id, const QString& numberName) const {
+        const Node& cmp = node(id);
+        if (cmp.kind != NodeKind::Chain || cmp.list.size() != 2) throw Refused{};
+        const Token& op = tok(cmp.ops[0]);
+        const bool strict = isSymbol(op, "<");
+        if (!strict && !isSymbol(op, "<=")) throw Refused{};
+        const Node& left = node(cmp.list[0]);
+        int64_t n = 0;
+        if (left.kind == NodeKind::Call && isKeyword(tok(left.token), call::kCompare)) {
+            if (left.list.size() != 2 || left.distinct || left.window >= 0 || left.extra != kNone) throw Refused{};
+            if (name(left.list[0]).compare(numberName, Qt::CaseInsensitive) != 0) throw Refused{};
+            n = wholeNumber(left.list[1]);
+            const Node& zero = node(cmp.list[1]);
+            if (zero.kind != NodeKind::Number || tok(zero.token).text != QLatin1String("0")) throw Refused{};
+        } else {
+            if (name(cmp.list[0]).compare(numberName, Qt::CaseInsensitive) != 0) throw Refused{};
+            n = wholeNumber(cmp.list[1]);
         }
-        if (name().compare(numberName, Qt::CaseInsensitive) != 0) throw Refused{};
-        const bool strict = take("<");
-        if (!strict) expect("<=");
-        const int64_t n = number();
         return strict ? n - 1 : n;
     }
 
-    // TOP n as translated: "LIMIT n", or with ORDER BY "LIMIT (SELECT
+    // TOP n as written: "LIMIT n", or with ORDER BY "LIMIT (SELECT
     // count(*) FROM (the statement ranked by its order) WHERE rank <= n)",
     // which counts the rows that tie with the last. The column path gives
     // up on any tie under ORDER BY, so that count is n or every row.
-    int64_t limit() {
-        if (at().kind == TokenKind::Number) {
-            bool ok = false;
-            const qlonglong n = at().text.toLongLong(&ok);
-            if (!ok || n < 0) throw Refused{};
-            ++pos_;
-            return n;
+    int64_t limit(NodeId id) {
+        const Node& n = node(id);
+        if (n.kind == NodeKind::Number) {
+            const int64_t rows = wholeNumber(id);
+            if (rows < 0) throw Refused{};
+            return rows;
         }
-        if (plan_.order.empty()) throw Refused{};
-        expect("(");
-        expectWord("SELECT");
-        expectWord("count");
-        expect("(");
-        expect("*");
-        expect(")");
-        if (takeWord("AS")) name();
-        expectWord("FROM");
-        expect("(");
-        for (int depth = 1; depth > 0;) {
-            if (pos_ >= tokens_.size()) throw Refused{};
-            if (take("(")) ++depth;
-            else if (take(")")) --depth;
-            else ++pos_;
-        }
-        expectWord("WHERE");
-        const int64_t n = limitOn(QLatin1String(call::kRank));
-        expect(")");
-        if (n < 0) throw Refused{};
-        return n;
-    }
-
-    const Token& at() const {
-        static const Token end{TokenKind::Space, QString(), 0};
-        return pos_ < tokens_.size() ? tokens_[pos_] : end;
-    }
-    bool isWord(const char* word) const { return at().kind == TokenKind::Word && isKeyword(at(), word); }
-    bool takeWord(const char* word) {
-        if (!isWord(word)) return false;
-        ++pos_;
-        return true;
-    }
-    void expectWord(const char* word) {
-        if (!takeWord(word)) throw Refused{};
-    }
-    bool take(const char* symbol) {
-        if (at().kind != TokenKind::Symbol || at().text != QLatin1String(symbol)) return false;
-        ++pos_;
-        return true;
-    }
-    void expect(const char* symbol) {
-        if (!take(symbol)) throw Refused{};
+        if (plan_.order.empty() || n.kind != NodeKind::Subquery) throw Refused{};
+        const SelectCore& c = onlyCore(n.query);
+        if (c.quantifier >= 0 || c.items.size() != 1 || c.from < 0 || c.where == kNone || !c.groupBy.empty()) throw Refused{};
+        const Node& count = node(c.items[0].expr);
+        if (count.kind != NodeKind::Call || !isKeyword(tok(count.token), "count") || !count.star) throw Refused{};
+        const FromClause& from = t_.froms[size_t(c.from)];
+        if (from.first.kind != FromItem::Kind::Subquery || !from.joins.empty()) throw Refused{};
+        const int64_t rows = limitOn(c.where, QLatin1String(call::kRank));
+        if (rows < 0) throw Refused{};
+        return rows;
     }
 
     int add(PlanNode node, Shape shape) {
@@ -289,89 +260,58 @@ private:
         return int(plan_.nodes.size() - 1);
     }
     Shape shapeOf(int node) const { return shapes_[size_t(node)]; }
-    int truth(int node, bool) const {
+    int truth(int node) const {
         if (shapeOf(node) != Shape::Truth) throw Refused{};
         return node;
     }
 
-    int item() {
-        if (take("*")) {
+    int item(const ResultItem& item) {
+        const Node& e = node(item.expr);
+        if (e.kind == NodeKind::Star) {
+            if (e.qualifier >= 0) throw Refused{};
             for (size_t c = 0; c < table_.columnCount(); ++c) plan_.items.push_back(columnNode(c));
             return -1;
         }
-        const int node = expression();
+        const int n = expression(item.expr);
         // A date column is shown as the table gives it; only rows may show one.
-        const bool dateColumn = plan_.nodes[size_t(node)].kind == PlanNode::Kind::Column && shapeOf(node) == Shape::Other;
-        if (shapeOf(node) != Shape::Number && shapeOf(node) != Shape::Text && !dateColumn) throw Refused{};
-        if (takeWord("AS")) {
-            if (at().kind == TokenKind::Symbol || at().kind == TokenKind::Space) throw Refused{};
-            aliases_.emplace_back(unquotedText(at()), node);
-            ++pos_;
-        }
-        return node;
-    }
-
-    ColumnPlan::OrderKey orderKey() {
-        int node = -1;
-        if (at().kind == TokenKind::Number) {
-            bool ok = false;
-            const int position = at().text.toInt(&ok);
-            if (!ok || position < 1 || size_t(position) > plan_.items.size()) throw Refused{};
-            node = plan_.items[size_t(position - 1)];
-            ++pos_;
-        } else {
-            // A name of the result first, as SQLite resolves ORDER BY.
-            const bool name = at().kind == TokenKind::Word || at().kind == TokenKind::DoubleQuoted ||
-                              at().kind == TokenKind::Bracketed || at().kind == TokenKind::Backticked;
-            if (name && !(pos_ + 1 < tokens_.size() && tokens_[pos_ + 1].text == QLatin1String("("))) {
-                const QString n = unquotedText(at());
-                for (const auto& [alias, aliased] : aliases_)
-                    if (alias.compare(n, Qt::CaseInsensitive) == 0) node = aliased;
-                if (node >= 0) ++pos_;
-            }
-            if (node < 0) node = expression();
-        }
-        collation();
-        if (shapeOf(node) != Shape::Number && shapeOf(node) != Shape::Text) throw Refused{};
-        bool descending = false;
-        if (takeWord("DESC")) descending = true;
-        else takeWord("ASC");
-        if (isWord("NULLS")) throw Refused{};
-        return {node, descending};
+        const bool dateColumn = plan_.nodes[size_t(n)].kind == PlanNode::Kind::Column && shapeOf(n) == Shape::Other;
+        if (shapeOf(n) != Shape::Number && shapeOf(n) != Shape::Text && !dateColumn) throw Refused{};
+        if (item.alias >= 0) aliases_.emplace_back(unquotedText(tok(item.alias)), n);
+        return n;
     }
 
     // Texts compare ignoring case already; any other collation is refused.
-    void collation() {
-        while (takeWord("COLLATE")) {
-            if (!(at().kind == TokenKind::Word && at().text.compare(QLatin1String(kNoCaseCollation), Qt::CaseInsensitive) == 0))
-                throw Refused{};
-            ++pos_;
+    NodeId withoutCollation(NodeId id) const {
+        while (node(id).kind == NodeKind::Collate) {
+            if (tok(node(id).token).text.compare(QLatin1String(kNoCaseCollation), Qt::CaseInsensitive) != 0) throw Refused{};
+            id = node(id).left;
         }
+        return id;
     }
 
-    int expression() { return disjunction(); }
+    ColumnPlan::OrderKey orderKey(const OrderTerm& o) {
+        if (o.nulls) throw Refused{};
+        const NodeId id = withoutCollation(o.expr);
+        const Node& e = node(id);
+        int n = -1;
+        if (e.kind == NodeKind::Number) {
+            bool ok = false;
+            const int position = tok(e.token).text.toInt(&ok);
+            if (!ok || position < 1 || size_t(position) > plan_.items.size()) throw Refused{};
+            n = plan_.items[size_t(position - 1)];
+        } else if (const auto written = nameOf(id)) {
+            // A name of the result first, as SQLite resolves ORDER BY.
+            for (const auto& [alias, aliased] : aliases_)
+                if (alias.compare(*written, Qt::CaseInsensitive) == 0) n = aliased;
+        }
+        if (n < 0) n = expression(id);
+        if (shapeOf(n) != Shape::Number && shapeOf(n) != Shape::Text) throw Refused{};
+        return {n, o.descending};
+    }
 
-    int disjunction() {
-        int left = conjunction();
-        while (takeWord("OR")) left = logical(PlanNode::Kind::Or, left, conjunction());
-        return left;
-    }
-    int conjunction() {
-        int left = negation();
-        while (takeWord("AND")) left = logical(PlanNode::Kind::And, left, negation());
-        return left;
-    }
     int logical(PlanNode::Kind kind, int a, int b) {
         if (shapeOf(a) != Shape::Truth || shapeOf(b) != Shape::Truth) throw Refused{};
         return add(PlanNode::of(kind, {a, b}), Shape::Truth);
-    }
-    int negation() {
-        if (takeWord("NOT")) {
-            const int operand = negation();
-            if (shapeOf(operand) != Shape::Truth) throw Refused{};
-            return add(PlanNode::of(PlanNode::Kind::Not, {operand}), Shape::Truth);
-        }
-        return comparison();
     }
 
     // Numbers with numbers; texts with texts where a column gives the collation.
@@ -388,72 +328,106 @@ private:
         throw Refused{};
     }
 
-    int comparison() {
-        const int left = operand();
-        static const std::pair<const char*, PlanNode::Op> ops[] = {
-            {"=", PlanNode::Op::Eq}, {"==", PlanNode::Op::Eq}, {"<>", PlanNode::Op::Ne}, {"!=", PlanNode::Op::Ne},
-            {"<=", PlanNode::Op::Le}, {">=", PlanNode::Op::Ge}, {"<", PlanNode::Op::Lt}, {">", PlanNode::Op::Gt}};
-        for (const auto& [symbol, op] : ops) {
-            if (take(symbol)) {
-                const int right = operand();
-                comparable(left, right);
-                PlanNode compare = PlanNode::of(PlanNode::Kind::Compare, {left, right});
-                compare.op = op;
-                return add(std::move(compare), Shape::Truth);
-            }
+    int expression(NodeId id) {
+        const Node& n = node(id);
+        switch (n.kind) {
+        case NodeKind::Group: return expression(n.list[0]);
+        case NodeKind::Collate: return expression(withoutCollation(id));
+        case NodeKind::Number: return literal(tok(n.token).text);
+        case NodeKind::String: {
+            if (tok(n.token).kind == TokenKind::DoubleQuoted) return column(unquotedText(tok(n.token)));
+            PlanNode text = PlanNode::of(PlanNode::Kind::Literal);
+            text.literal.kind = PathValue::Kind::Text;
+            text.literalText = unquotedText(tok(n.token)).toStdString();
+            return add(std::move(text), Shape::Text);
         }
-        if (takeWord("IS")) {
-            const bool negated = takeWord("NOT");
-            expectWord("NULL");
-            PlanNode isNull = PlanNode::of(PlanNode::Kind::IsNull, {left});
-            isNull.negated = negated;
+        case NodeKind::Null: return add(PlanNode::of(PlanNode::Kind::Literal), Shape::Null);
+        case NodeKind::Name:
+            if (n.qualifier >= 0) throw Refused{};
+            return column(unquotedText(tok(n.token)));
+        case NodeKind::Unary: {
+            if (isKeyword(tok(n.token), "NOT")) {
+                const int operand = truth(expression(n.left));
+                return add(PlanNode::of(PlanNode::Kind::Not, {operand}), Shape::Truth);
+            }
+            const Node& operand = node(n.left);
+            if (!isSymbol(tok(n.token), "-") || operand.kind != NodeKind::Number) throw Refused{};
+            return literal(QLatin1Char('-') + tok(operand.token).text);
+        }
+        case NodeKind::Chain: return chain(n);
+        case NodeKind::Is: {
+            if (n.distinct || node(n.right).kind != NodeKind::Null) throw Refused{};
+            PlanNode isNull = PlanNode::of(PlanNode::Kind::IsNull, {expression(n.left)});
+            isNull.negated = n.negated;
             return add(std::move(isNull), Shape::Truth);
         }
-        const bool negated = takeWord("NOT");
-        if (takeWord("BETWEEN")) {
-            const int low = operand();
-            expectWord("AND");
-            const int high = operand();
+        case NodeKind::NullTest: {
+            PlanNode isNull = PlanNode::of(PlanNode::Kind::IsNull, {expression(n.left)});
+            isNull.negated = n.negated;
+            return add(std::move(isNull), Shape::Truth);
+        }
+        case NodeKind::Between: {
+            const int left = expression(n.left), low = expression(n.list[0]), high = expression(n.list[1]);
             comparable(left, low);
             comparable(left, high);
             PlanNode between = PlanNode::of(PlanNode::Kind::Between, {left, low, high});
-            between.negated = negated;
+            between.negated = n.negated;
             return add(std::move(between), Shape::Truth);
         }
-        if (takeWord("IN")) {
-            expect("(");
+        case NodeKind::In: {
+            if (n.query >= 0 || n.list.empty()) throw Refused{};
+            const int left = expression(n.left);
             PlanNode in = PlanNode::of(PlanNode::Kind::In, {left});
-            in.negated = negated;
-            do {
-                const int value = operand();
+            in.negated = n.negated;
+            for (const NodeId v : n.list) {
+                const int value = expression(v);
                 if (plan_.nodes[size_t(value)].kind != PlanNode::Kind::Literal) throw Refused{};
                 comparable(left, value);
                 in.children.push_back(value);
-            } while (take(","));
-            expect(")");
+            }
             return add(std::move(in), Shape::Truth);
         }
-        if (takeWord("LIKE")) {
+        case NodeKind::Like: {
             // A text column with a pattern written out; ESCAPE and patterns
             // from elsewhere are SQLite's.
-            const int pattern = operand();
+            if (!isKeyword(tok(n.token), "LIKE") || n.extra != kNone) throw Refused{};
+            const int left = expression(n.left), pattern = expression(n.right);
             const PlanNode& p = plan_.nodes[size_t(pattern)];
             if (plan_.nodes[size_t(left)].kind != PlanNode::Kind::Column || shapeOf(left) != Shape::Text ||
-                p.kind != PlanNode::Kind::Literal || shapeOf(pattern) != Shape::Text || isWord("ESCAPE"))
+                p.kind != PlanNode::Kind::Literal || shapeOf(pattern) != Shape::Text)
                 throw Refused{};
             PlanNode like = PlanNode::of(PlanNode::Kind::Like, {left});
-            like.negated = negated;
+            like.negated = n.negated;
             like.like = std::make_shared<const LikePattern>(p.literalText);
             return add(std::move(like), Shape::Truth);
         }
-        if (negated) throw Refused{};
-        return left;
+        case NodeKind::Call: return call(n);
+        default: throw Refused{};
+        }
     }
 
-    int operand() {
-        const int node = primary();
-        collation();
-        return node;
+    // And, Or and one comparison; the rest is SQLite's.
+    int chain(const Node& n) {
+        const Token& first = tok(n.ops[0]);
+        if (isKeyword(first, "AND") || isKeyword(first, "OR")) {
+            const PlanNode::Kind kind = isKeyword(first, "AND") ? PlanNode::Kind::And : PlanNode::Kind::Or;
+            int left = expression(n.list[0]);
+            for (size_t i = 1; i < n.list.size(); ++i) left = logical(kind, left, expression(n.list[i]));
+            return left;
+        }
+        static const std::pair<const char*, PlanNode::Op> ops[] = {
+            {"=", PlanNode::Op::Eq}, {"==", PlanNode::Op::Eq}, {"<>", PlanNode::Op::Ne}, {"!=", PlanNode::Op::Ne},
+            {"<=", PlanNode::Op::Le}, {">=", PlanNode::Op::Ge}, {"<", PlanNode::Op::Lt}, {">", PlanNode::Op::Gt}};
+        if (n.list.size() != 2) throw Refused{};
+        for (const auto& [symbol, op] : ops) {
+            if (!isSymbol(first, symbol)) continue;
+            const int left = expression(n.list[0]), right = expression(n.list[1]);
+            comparable(left, right);
+            PlanNode compare = PlanNode::of(PlanNode::Kind::Compare, {left, right});
+            compare.op = op;
+            return add(std::move(compare), Shape::Truth);
+        }
+        throw Refused{};
     }
 
     int literal(const QString& text) {
@@ -472,42 +446,6 @@ private:
         sqlite3_finalize(stmt);
         if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) throw Refused{};
         return add(std::move(node), Shape::Number);
-    }
-
-    int primary() {
-        const Token& t = at();
-        if (take("(")) {
-            const int inner = expression();
-            expect(")");
-            return inner;
-        }
-        if (t.kind == TokenKind::Number) {
-            ++pos_;
-            return literal(t.text);
-        }
-        if (t.kind == TokenKind::Symbol && t.text == QLatin1String("-") && pos_ + 1 < tokens_.size() &&
-            tokens_[pos_ + 1].kind == TokenKind::Number) {
-            pos_ += 2;
-            return literal(QLatin1Char('-') + tokens_[pos_ - 1].text);
-        }
-        if (t.kind == TokenKind::String) {
-            ++pos_;
-            PlanNode node = PlanNode::of(PlanNode::Kind::Literal);
-            node.literal.kind = PathValue::Kind::Text;
-            node.literalText = unquotedText(t).toStdString();
-            return add(std::move(node), Shape::Text);
-        }
-        if (t.kind == TokenKind::Word && isKeyword(t, "NULL")) {
-            ++pos_;
-            return add(PlanNode::of(PlanNode::Kind::Literal), Shape::Null);
-        }
-        const bool name = t.kind == TokenKind::Word || t.kind == TokenKind::DoubleQuoted ||
-                          t.kind == TokenKind::Bracketed || t.kind == TokenKind::Backticked;
-        if (!name) throw Refused{};
-        ++pos_;
-        if (t.kind == TokenKind::Word && take("(")) return call(t.text);
-        if (at().kind == TokenKind::Symbol && at().text == QLatin1String(".")) throw Refused{};
-        return column(unquotedText(t));
     }
 
     int column(const QString& name) {
@@ -540,26 +478,23 @@ private:
         return plan_.nodes[size_t(node)].kind == PlanNode::Kind::Column && shapeOf(node) == Shape::Number;
     }
 
-    int call(const QString& name) {
-        const auto is = [&](const char* n) { return name.compare(QLatin1String(n), Qt::CaseInsensitive) == 0; };
+    int call(const Node& n) {
+        const QString name = tok(n.token).text;
+        const auto is = [&](const char* w) { return name.compare(QLatin1String(w), Qt::CaseInsensitive) == 0; };
+        if (n.distinct || n.extra != kNone || n.window >= 0 || n.windowName >= 0) throw Refused{};
         if (is(call::kAdd) || is(call::kSubtract)) {
-            const int a = expression();
-            expect(",");
-            const int b = expression();
-            expect(")");
+            if (n.list.size() != 2) throw Refused{};
+            const int a = expression(n.list[0]), b = expression(n.list[1]);
             if (shapeOf(a) != Shape::Number || shapeOf(b) != Shape::Number) throw Refused{};
-            return add(PlanNode::of(is(call::kAdd) ? PlanNode::Kind::Add : PlanNode::Kind::Subtract, {a, b}),
-                       Shape::Number);
+            return add(PlanNode::of(is(call::kAdd) ? PlanNode::Kind::Add : PlanNode::Kind::Subtract, {a, b}), Shape::Number);
         }
         if (is(call::kNumberOf)) {
             // On a number column it hands the value on unchanged.
-            const int value = expression();
-            for (int i = 0; i < 2; ++i) {
-                expect(",");
-                if (at().kind != TokenKind::String) throw Refused{};
-                ++pos_;
-            }
-            expect(")");
+            if (n.list.size() != 3) throw Refused{};
+            const int value = expression(n.list[0]);
+            for (size_t i = 1; i < 3; ++i)
+                if (node(n.list[i]).kind != NodeKind::String || tok(node(n.list[i]).token).kind != TokenKind::String)
+                    throw Refused{};
             if (!numberColumn(value)) throw Refused{};
             return value;
         }
@@ -568,18 +503,16 @@ private:
                                            [&](const ComputedAggregate& c) { return is(c.name); });
         if (computed == std::end(kComputed)) throw Refused{};
         wanted.kind = computed->kind;
-        if (wanted.kind == Aggregate::Count && take("*")) {
+        if (wanted.kind == Aggregate::Count && n.star) {
             wanted.kind = Aggregate::CountRows;
         } else {
-            if (isWord("DISTINCT") || isWord("ALL")) throw Refused{};
-            const int argument = expression();
+            if (n.star || n.list.size() != 1) throw Refused{};
+            const int argument = expression(n.list[0]);
             const PlanNode& a = plan_.nodes[size_t(argument)];
             if (a.kind != PlanNode::Kind::Column) throw Refused{};
             if (wanted.kind != Aggregate::Count && !numberColumn(argument)) throw Refused{};
             wanted.column = a.index;
         }
-        expect(")");
-        if (isWord("FILTER") || isWord("OVER")) throw Refused{};
         size_t index = 0;
         while (index < plan_.aggregates.size() && !(plan_.aggregates[index] == wanted)) ++index;
         if (index == plan_.aggregates.size()) plan_.aggregates.push_back(wanted);
@@ -598,10 +531,9 @@ private:
         for (const int child : n.children) groupLevel(child);
     }
 
-    std::vector<Token> tokens_;
+    const SyntaxTree& t_;
     const CsvTable& table_;
     sqlite3* db_;
-    size_t pos_ = 0;
     ColumnPlan plan_;
     std::vector<Shape> shapes_;
     std::vector<std::pair<QString, int>> aliases_;
@@ -621,18 +553,16 @@ bool hasAggregate(const ColumnPlan& plan, int node) {
 
 std::optional<ColumnPlan> planColumnQuery(const QString& statement, const QString& tableName, const CsvTable& table,
                                           sqlite3* db) {
-    std::vector<Token> tokens;
-    for (Token& t : tokenize(statement))
-        if (t.kind != TokenKind::Space && t.kind != TokenKind::Comment) tokens.push_back(std::move(t));
     try {
-        const bool numbered = std::any_of(tokens.begin(), tokens.end(),
-                                          [](const Token& t) { return t.kind == TokenKind::Word && isKeyword(t, "row_number"); });
-        Parser parser(std::move(tokens), table, db);
-        ColumnPlan plan = numbered ? parser.parseTop(tableName) : parser.parse(tableName);
+        const SyntaxTree tree = parseStatement(statement);
+        if (tree.explain || tree.transform) return std::nullopt;
+        ColumnPlan plan = Planner(tree, table, db).plan(tableName);
         if (plan.where >= 0 && hasAggregate(plan, plan.where)) return std::nullopt;
         return plan;
     } catch (const Refused&) {
         return std::nullopt;
+    } catch (const Error&) {
+        return std::nullopt;  // a text the parser does not read is SQLite's to run
     }
 }
 
