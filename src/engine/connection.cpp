@@ -4,6 +4,7 @@
 #include "platform/parallel.h"
 #include "values/column_types.h"
 #include "dialect/crosstab.h"
+#include "dialect/internal_names.h"
 #include "dialect/name_scopes.h"
 #include "dialect/parser.h"
 #include "engine/csv_vtab.h"
@@ -69,6 +70,30 @@ Error placedIn(const QString& statement, const PlacedError& e) {
     ErrorFacts facts = e.facts();
     if (facts.file.isEmpty()) facts.line = place.line, facts.column = place.column;
     return Error(facts, withPlace(e.message(), placeText(statement, e.at().offset)));
+}
+
+// A call of a function the catalogue has no row of is refused where it
+// stands (SQLite names no place for one in a join's ON): the first one
+// written, as not there at all or, for one of SQLite's own, as not to be used.
+void refuseUnknownCalls(sqlite3* db, const syntax::SyntaxTree& tree) {
+    const syntax::Node* first = nullptr;
+    for (const syntax::Node& n : tree.nodes) {
+        if (n.kind != syntax::NodeKind::Call) continue;
+        QString name = tree.token(n.token).text;
+        if (const char* internal = call::keywordFunction(name)) name = QLatin1String(internal);
+        if (catalogueRow(name.toStdString()) || (first && first->span.offset < n.span.offset)) continue;
+        first = &n;
+    }
+    if (!first) return;
+    const Token& name = tree.token(first->token);
+    // SQLite knows the name when a call of it is prepared without "no such function".
+    const QByteArray probe = "SELECT " + quotedName(name.text).toUtf8() + "(1)";
+    sqlite3_stmt* stmt = nullptr;
+    const bool known = sqlite3_prepare_v2(db, probe.constData(), int(probe.size()), &stmt, nullptr) == SQLITE_OK ||
+                       !QString::fromUtf8(sqlite3_errmsg(db)).startsWith(QLatin1String("no such function"));
+    sqlite3_finalize(stmt);
+    throw PlacedError(name.span, Error(ErrorFacts{.word = name.text},
+                                       known ? u"関数 \"%1\" は使えません。" : u"関数 \"%1\" はありません。", name.text));
 }
 
 bool onlySpaceOrComments(const QString& tail) {
@@ -246,6 +271,7 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
             }
         };
         const syntax::SyntaxTree tree = parseStatement(statement, options);
+        refuseUnknownCalls(db_, tree);
         TableNames tables = resolveTables(tree, folder_);
         statementTables_ = std::move(tables.tables);
         // The names as the tree's scopes resolve them, once the tables' columns are known.

@@ -247,11 +247,14 @@ TEST_F(Place, InAParenthesisedJoinsOn) {
 }
 
 // Our own refusals name their place as SQLite's do.
-// A name no table of its query (or of the queries around it) has is named
-// where it stands, inside a join's ON too, where SQLite names no place.
+// A name no table of its query (or of the queries around it) has, and a
+// function the catalogue has no row of, are named where they stand, inside
+// a join's ON too, where SQLite names no place.
 TEST_F(Place, UnknownNamesEvenInsideAJoin) {
     expectAt("SELECT t.a FROM t#csv AS t\r\nINNER JOIN u#csv AS u ON t.a = u.nope", 2, 32);
     expectAt("SELECT t.a FROM t#csv AS t INNER JOIN u#csv AS u ON t.a = z.a", 1, 59);
+    expectAt("SELECT t.a FROM t#csv AS t INNER JOIN u#csv AS u ON t.a = NoSuch(u.a)", 1, 59);
+    expectAt("SELECT t.a FROM t#csv AS t INNER JOIN u#csv AS u ON t.a = u.a WHERE typeof(t.a) = 1", 1, 69);
     expectAt("SELECT a FROM t#csv AS t WHERE EXISTS (SELECT 1 FROM u#csv AS u WHERE u.a = t.nope)", 1, 77);
 }
 
