@@ -240,10 +240,10 @@ private:
     }
 
     void windowSpec(int w, const Scope& s, const CommonTables& ctes) {
-        const WindowSpec& spec = t_.windows[size_t(w)];
-        for (const NodeId p : spec.partition) expression(p, s, ctes);
-        for (const OrderTerm& o : spec.order) expression(o.expr, s, ctes);
-        for (const NodeId b : spec.frameBounds) expression(b, s, ctes);
+        const WindowSpec& definition = t_.windows[size_t(w)];
+        for (const NodeId p : definition.partition) expression(p, s, ctes);
+        for (const OrderTerm& o : definition.order) expression(o.expr, s, ctes);
+        for (const NodeId b : definition.frameBounds) expression(b, s, ctes);
     }
 
     void expression(NodeId id, const Scope& s, const CommonTables& ctes) {
