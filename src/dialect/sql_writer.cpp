@@ -206,7 +206,37 @@ private:
         }
         if (n.kind == NodeKind::Chain && std::any_of(n.ops.begin(), n.ops.end(), [&](int op) { return operatorCall(tok(op)); }))
             return writeChain(n, out);
+        if (isComparison(n) && isComparisonLevel(n.list[0])) {
+            // The old engine compares left to right at one level: a = b < c is
+            // (a = b) < c, and 1 = 1 = True compares the first truth, which
+            // SQLite would read as a = (b < c) and as its own truth 1.
+            const Span left = t_.node(n.list[0]).span;
+            out.append(QStringLiteral("("), left);
+            writeRange(first(left), last(left), kNone, out);
+            out.append(QStringLiteral(")"), left);
+            return writeRange(last(left) + 1, last(n.span), id, out);
+        }
         writeRange(first(n.span), last(n.span), id, out);
+    }
+
+    bool isComparison(const Node& n) const {
+        if (n.kind != NodeKind::Chain) return false;
+        const Token& op = tok(n.ops[0]);
+        for (const char* c : {"=", "==", "<>", "!=", "<", ">", "<=", ">="})
+            if (isSymbol(op, c)) return true;
+        return false;
+    }
+
+    bool isComparisonLevel(NodeId id) const {
+        const Node& n = t_.node(id);
+        switch (n.kind) {
+        case NodeKind::Between:
+        case NodeKind::In:
+        case NodeKind::Like:
+        case NodeKind::Is:
+        case NodeKind::NullTest: return true;
+        default: return isComparison(n);
+        }
     }
 
     // a + b - c & d: each operator of the old engine a call around what is
