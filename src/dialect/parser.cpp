@@ -171,7 +171,8 @@ private:
         return false;
     }
 
-    // A name given with AS: a string or a reserved word in brackets too.
+    // A name given with AS: any name, a string, or a word SQLite may take as
+    // one (it refuses the words it keeps for itself).
     static bool isAliasAfterAs(const Token& t) {
         return isNameToken(t) || t.kind == TokenKind::String || t.kind == TokenKind::DoubleQuoted ||
                (t.kind == TokenKind::Word && !isKeyword(t, "FROM"));

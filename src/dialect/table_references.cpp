@@ -60,8 +60,8 @@ private:
     void take(const FromItem& item, bool inRightGroup) {
         if (item.kind != FromItem::Kind::Table) return;
         const Token& first = t_.token(item.nameFrom);
-        const Span whole = item.span.length > 0 ? Span{first.span.offset, t_.token(item.nameTo - 1).span.end() - first.span.offset}
-                                                : first.span;
+        // The name stands for all it was written with (data . csv).
+        const Span whole{first.span.offset, t_.token(item.nameTo - 1).span.end() - first.span.offset};
         QString name;
         bool marked = first.kind != TokenKind::Word || first.text.contains(QLatin1Char('#'));
         if (item.restOfStatement) {
