@@ -12,13 +12,13 @@ make_folder() {
   printf 'SELECT id, qty\r\nFROM sales#csv\r\nORDER BY id;\r\n' > "$dir/q~2ids.txt"
   printf 'SELECT nope FROM sales#csv;\r\n' > "$dir/q~3error.txt"
   printf 'SELECT *\r\nFROM big#csv\r\nWHERE id <= 10;\r\n' > "$dir/q~4big.txt"
-  "$generate" 3000000 "$dir/long.csv" 4
+  "$generate" 6000000 "$dir/long.csv" 4
   printf 'SELECT COUNT(*)\r\nFROM long#csv\r\n;\r\n' > "$dir/q~5long.txt"
   # What an unlucky folder holds: a FIFO named like a table, a query file that is a FIFO.
   mkfifo "$dir/pipe.csv" "$dir/q~7fifo.txt"
   printf 'SELECT *\r\nFROM pipe#csv\r\n;\r\n' > "$dir/q~6pipe.txt"
   printf 'SELECT id\r\nFROM long#csv\r\nWHERE id <= 1234567\r\n;\r\n' > "$dir/q~9count.txt"
-  # A total over 3M rows that takes seconds, with a caption: its popup holds the activation.
+  # A total over 6M rows that takes seconds, with a caption: its popup holds the activation.
   printf 'SELECT Left(name, 4) AS slowkey, Count(*) AS slowcount\r\nFROM long#csv\r\nGROUP BY Left(name, 4);\r\ncaption=Slow total\r\n' > "$dir/q~zslow.txt"
   # A query long enough that a kill can land inside its save.
   { printf 'SELECT id\r\nFROM sales#csv\r\n;\r\n'; seq -f '-- line %g of a long comment that makes the file long' 60000 | sed 's/$/\r/'; } > "$dir/q~8save.txt"

@@ -201,7 +201,7 @@ fi
 
 # 11. A long run keeps the window responding, and Esc cancels it unseen.
 before_title=$(xdotool getwindowname "$win")
-tab 5                                     # long.csv (3M rows) on top of the table list
+tab 5                                     # long.csv (6M rows) on top of the table list
 button all
 tab 2
 button copy_sql
