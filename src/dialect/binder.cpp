@@ -1,12 +1,13 @@
-// Reads the statement's tokens once, decides every rewrite on them, and
-// writes them as text put before or after tokens, so no decision sees the
-// result of another.
+// Types the statement's tree once: each node's kind from its children, the
+// scopes' names and the function catalogue, and each rule decided on the
+// nodes it reads. What a rule decides is recorded in the Binding, never
+// written into text another rule would read again.
 #include "dialect/binder.h"
 
 #include "dialect/internal_names.h"
-#include "dialect/operators.h"
 #include "dialect/placed_error.h"
 #include "dialect/sql_quote.h"
+#include "dialect/sql_writer.h"
 #include "dialect/token_edit.h"
 #include "platform/error.h"
 #include "values/case_folding.h"
@@ -17,218 +18,125 @@
 #include <QSet>
 
 #include <algorithm>
-#include <map>
-#include <optional>
 
 namespace tarlo {
+
+using namespace syntax;
 
 namespace {
 
 const QString kNoCase = QStringLiteral(" COLLATE ") + QLatin1String(kNoCaseCollation);
 const QString kByMoment = QStringLiteral(" COLLATE ") + QLatin1String(kMomentCollation);
 
-bool isName(const Token& t) {
-    switch (t.kind) {
-    case TokenKind::Bracketed:
-    case TokenKind::DoubleQuoted:
-    case TokenKind::Backticked: return true;
-    case TokenKind::Word: return !isReservedWord(t) && !isKeyword(t, "NULL");
-    default: return false;
-    }
-}
-
-bool isComparison(const Token& t) {
+bool isComparisonOperator(const Token& t) {
+    if (t.kind != TokenKind::Symbol) return false;
     for (const char* op : {"=", "==", "<>", "!=", "<", ">", "<=", ">="})
-        if (isSymbol(t, op)) return true;
-    return false;
-}
-
-bool isTruthOperator(const Token& t) {
-    if (isComparison(t)) return true;
-    for (const char* w : {"AND", "OR", "NOT", "LIKE", "GLOB", "IN", "BETWEEN", "IS", "EXISTS"})
-        if (isKeyword(t, w)) return true;
-    return false;
-}
-
-bool isArithmetic(const Token& t) {
-    for (const char* op : {"+", "-", "*", "/", "%", "||"})
-        if (isSymbol(t, op)) return true;
+        if (t.text == QLatin1String(op)) return true;
     return false;
 }
 
 // What an operand is, as far as the statement tells.
 struct Operand {
-    size_t first = 0, last = 0;  // its tokens, both included
+    NodeId node = kNone;     // what stands there, brackets included: where wraps go
+    NodeId inner = kNone;    // the same without its brackets: a literal is replaced there
     ValueKind kind = ValueKind::Unknown;
-    bool column = false;         // a column alone
-    QString table, name;         // the column's
-    bool literal = false;        // a string or number literal alone
+    bool column = false;     // a column alone
+    QString table, name;     // the column's
+    bool literal = false;    // a string, number or date literal alone
+    bool prefix = false;     // a chain's operands before one of its operators, not a node
 };
 
 class Binder {
 public:
-    Binder(const MappedText& sql, const Catalog& catalog) : t_(tokenize(sql)), brackets_(t_), catalog_(catalog) {}
+    Binder(const SyntaxTree& tree, const Catalog& catalog, const std::map<int, QString>& tableAt)
+        : t_(tree), catalog_(catalog), tableAt_(tableAt), operands_(tree.nodes.size()), known_(tree.nodes.size(), false) {}
 
-    MappedText run() {
-        findNesting();
+    Binding run() {
         findScope();
-        findAliases();
-        for (size_t i = t_.size(); i-- > 0;) {
-            const Token& t = t_[i];
-            if (isComparison(t)) bindComparison(i);
-            else if (isKeyword(t, "BETWEEN")) bindBetween(i);
-            else if (isKeyword(t, "IN")) bindIn(i);
-            else if (isKeyword(t, "IS")) bindIs(i);
-            else if (isSymbol(t, "*") || isSymbol(t, "%")) bindNumbers(i, kProductLevel);
-            else if (isSymbol(t, "|") || isSymbol(t, "<<") || isSymbol(t, ">>")) bindNumbers(i, kJoinLevel);
-            else if ((isSymbol(t, "-") || isSymbol(t, "~")) && isUnaryOperator(t_, i)) bindNegation(i);
+        // The comparisons and operators first, then calls, CASE and the clauses:
+        // where two rules wrap one node, the later wraps outside.
+        for (size_t id = 0; id < t_.nodes.size(); ++id) bindOperator(NodeId(id));
+        for (size_t id = 0; id < t_.nodes.size(); ++id) bindValue(NodeId(id));
+        for (const Query& q : t_.queries) bindQuery(q);
+        for (const WindowSpec& w : t_.windows) {
+            for (const NodeId p : w.partition) bindSortKey(p);
+            for (const OrderTerm& o : w.order) bindSortKey(o.expr);
         }
-        for (size_t i = 0; i < t_.size(); ++i) {
-            if (isKeyword(t_[i], "SELECT")) bindSelectList(i);
-            else if ((isKeyword(t_[i], "ORDER") || isKeyword(t_[i], "GROUP") || isKeyword(t_[i], "PARTITION")) &&
-                     atWord(nextOrEnd(i + 1), "BY"))
-                bindSortKeys(nextOrEnd(i + 1));
-            else if (isKeyword(t_[i], "CASE")) bindSimpleCase(i);
-            else if (isKeyword(t_[i], "THEN") || isKeyword(t_[i], "ELSE")) bindCaseValue(i);
-            else if (isSymbol(t_[i], "(")) bindGroup(i);
+        if (t_.transform) truthAsValue(t_.transform->value);
+        if (t_.transform && t_.transform->pivot != kNone) {
+            // The pivot's values head the columns: a truth's are -1 and 0.
+            truthAsValue(t_.transform->pivot);
+            const Operand p = operand(t_.transform->pivot);
+            out_.pivot = {p.kind, p.column, p.table, p.name};
+            // PIVOT p IN (a, b): each column's rows are those where p Is its value.
+            if (!t_.transform->list.empty()) {
+                const Operand pivot = asMoment(p);
+                for (const NodeId v : t_.transform->list)
+                    if (node(v).kind != NodeKind::Null) bindSameness(pivot, asMoment(operand(v)));
+            }
         }
-        return render();
+        for (auto& [node, wraps] : wraps_) {
+            std::stable_partition(wraps.begin(), wraps.end(), [](const Wrap& w) { return !w.outer; });
+            for (const Wrap& w : wraps) out_.wraps[node].push_back({w.before, w.after});
+        }
+        return std::move(out_);
     }
 
 private:
-    // ---- tokens
+    const Node& node(NodeId id) const { return t_.node(id); }
+    const Token& tok(int k) const { return t_.token(k); }
+    bool word(int k, const char* keyword) const { return k >= 0 && isKeyword(tok(k), keyword); }
 
-    size_t nextOrEnd(size_t i) const { return nextSignificant(t_, i); }
-    size_t previous(size_t i) const { return previousSignificant(t_, i); }
-    bool at(size_t i, const char* symbol) const { return i < t_.size() && isSymbol(t_[i], symbol); }
-    bool atWord(size_t i, const char* keyword) const { return i < t_.size() && isKeyword(t_[i], keyword); }
+    // ---- what the binder puts in
 
-    // ---- edits: text before and after tokens, and replaced tokens
-
-    struct Insert {
-        QString text;
-        size_t otherEnd;  // the far end of the range it opens or closes, to nest them
-        size_t order;     // when it was made: of two wraps of one range, the later is inside
-        bool outer;       // outside every other wrap of its range, whenever it was made
+    struct Wrap {
+        QString before, after;
+        bool outer;  // outside every other wrap of its node, whenever it was made
     };
 
     // outer: a truth used as a value is -1 or 0 around whatever its
     // comparison became (tarlo_compare(a, b) < 0), though it is decided after.
-    void wrap(size_t first, size_t last, const QString& before, const QString& after, bool outer = false) {
-        before_[first].push_back({before, last, inserts_, outer});
-        after_[last].push_back({after, first, inserts_++, outer});
-    }
-    void replace(size_t i, const QString& text) { replaced_[i] = text; }
-
-    // Each insert stands for the token it is put beside.
-    MappedText render() const {
-        MappedText out;
-        for (size_t i = 0; i < t_.size(); ++i) {
-            if (auto b = before_.find(i); b != before_.end()) {
-                std::vector<Insert> inserts = b->second;
-                // The widest range opens first.
-                std::sort(inserts.begin(), inserts.end(), [](const Insert& x, const Insert& y) {
-                    if (x.otherEnd != y.otherEnd) return x.otherEnd > y.otherEnd;
-                    return x.outer != y.outer ? x.outer : x.order < y.order;
-                });
-                for (const Insert& in : inserts) out.append(in.text, t_[i].span);
-            }
-            const auto r = replaced_.find(i);
-            out.append(r != replaced_.end() ? r->second : t_[i].text, t_[i].span);
-            if (auto a = after_.find(i); a != after_.end()) {
-                std::vector<Insert> inserts = a->second;
-                // The narrowest range closes first.
-                std::sort(inserts.begin(), inserts.end(), [](const Insert& x, const Insert& y) {
-                    if (x.otherEnd != y.otherEnd) return x.otherEnd > y.otherEnd;
-                    return x.outer != y.outer ? y.outer : x.order > y.order;
-                });
-                for (const Insert& in : inserts) out.append(in.text, t_[i].span);
-            }
-            if (auto n = named_.find(i); n != named_.end()) out.append(QStringLiteral(" AS ") + quotedName(n->second), t_[i].span);
+    void wrap(const Operand& o, const QString& before, const QString& after, bool outer = false) {
+        if (o.prefix) {
+            Binding::Wrap& w = out_.prefixes[{o.node, size_t(o.inner)}];
+            w.before = before + w.before;
+            w.after += after;
+            return;
         }
-        return out;
+        wraps_[o.node].push_back({before, after, outer});
+    }
+    void wrapNode(NodeId id, const QString& before, const QString& after, bool outer = false) {
+        Operand o;
+        o.node = id;
+        wrap(o, before, after, outer);
     }
 
-    // ---- the tables in scope
-
-    // For every token, the "(" it stands in and whether it follows a FROM at
-    // its own depth (a FROM list's comma): one pass over the statement, where
-    // looking back from each token made a list of n items take n² steps.
-    void findNesting() {
-        enclosing_.assign(t_.size(), t_.size());
-        inFromList_.assign(t_.size(), false);
-        std::vector<std::pair<size_t, bool>> open{{t_.size(), false}};  // an opener, and a FROM seen since it
-        for (size_t k = 0; k < t_.size(); ++k) {
-            enclosing_[k] = open.back().first;
-            inFromList_[k] = open.back().second;
-            if (isSymbol(t_[k], "(")) open.emplace_back(k, false);
-            else if (isSymbol(t_[k], ")") && open.size() > 1) open.pop_back();
-            else if (isSymbol(t_[k], ")")) open.back().second = false;  // unopened: nothing before it counts
-            else if (isKeyword(t_[k], "FROM")) open.back().second = true;
-            else if (isKeyword(t_[k], "SELECT") || isKeyword(t_[k], "WHERE")) open.back().second = false;
-        }
-    }
-
-    // Whether a table may follow the token at k: FROM, JOIN or a FROM list's comma.
-    bool followsTableWord(size_t k) const {
-        return atWord(k, "FROM") || atWord(k, "JOIN") || (at(k, ",") && inFromList_[k]);
-    }
-
-    // A "(" that groups joins where a table may stand, as the old engine
-    // made every query of three tables write them: "FROM (a JOIN b ON ...)
-    // JOIN c ON ...", and "a JOIN (b JOIN c ON ...) ON ...". Its tables are
-    // in scope as the plain form's are.
-    bool opensJoinGroup(size_t k) const {
-        for (size_t open = k; at(open, "("); open = previous(open)) {
-            const size_t inside = nextOrEnd(open + 1);
-            if (atWord(inside, "SELECT") || atWord(inside, "WITH") || atWord(inside, "VALUES")) return false;
-            const size_t before = previous(open);
-            if (before >= t_.size()) return false;
-            if (followsTableWord(before)) return true;
-        }
-        return false;
-    }
+    // ---- the tables in scope, for a name the scopes left out
 
     void findScope() {
-        for (size_t i = 0; i < t_.size(); ++i) {
-            if (!isName(t_[i]) && t_[i].kind != TokenKind::Word) continue;
-            const size_t before = previous(i);
-            if (before >= t_.size() || !(followsTableWord(before) || opensJoinGroup(before))) continue;
-            const int table = tableIndex(unquotedText(t_[i]));
-            if (table < 0) continue;
-            scope_.emplace_back(unquotedText(t_[i]), table);
-            size_t alias = nextOrEnd(i + 1);
-            if (atWord(alias, "AS")) alias = nextOrEnd(alias + 1);
-            if (alias < t_.size() && isName(t_[alias]) && !atWord(alias, "ON") && !atWord(alias, "USING"))
-                scope_.emplace_back(unquotedText(t_[alias]), table);
+        auto bring = [&](const FromItem& item) {
+            if (item.kind != FromItem::Kind::Table) return;
+            const auto registered = tableAt_.find(item.nameFrom);
+            if (registered == tableAt_.end()) return;
+            const int table = tableIndex(registered->second);
+            if (table < 0) return;
+            scope_.emplace_back(registered->second, table);
+            scope_.emplace_back(unquotedText(tok(item.nameFrom)), table);
+            if (item.alias >= 0) {
+                scope_.emplace_back(unquotedText(tok(item.alias)), table);
+                aliases_.insert(unquotedText(tok(item.alias)).toCaseFolded());
+            }
+        };
+        for (const FromClause& f : t_.froms) {
+            bring(f.first);
+            for (const Join& j : f.joins) bring(j.item);
         }
-    }
-
-    // The names select items are given ("AS total"): where one is written
-    // alone it may stand for its item, whose kind the tables do not tell.
-    void findAliases() {
-        for (size_t i = 0; i < t_.size(); ++i) {
-            if (!isKeyword(t_[i], "AS")) continue;
-            const size_t name = nextOrEnd(i + 1);
-            if (name >= t_.size() || !isName(t_[name])) continue;
-            // CAST(x AS INTEGER) names a type.
-            const size_t k = enclosing_[i];
-            if (k < t_.size() && atWord(previous(k), "CAST")) continue;
-            aliases_.insert(unquotedText(t_[name]).toCaseFolded());
-        }
-    }
-
-    bool isAlias(const QString& name) const { return aliases_.contains(name.toCaseFolded()); }
-
-    // A table's columns by their names ignoring case, made at the first
-    // lookup: a wide table is not searched name by name for every operand.
-    const QHash<QString, size_t>& columnsByName(size_t table) const {
-        if (columnsByName_.size() <= table) columnsByName_.resize(catalog_.tables.size());
-        QHash<QString, size_t>& names = columnsByName_[table];
-        const auto& columns = catalog_.tables[table].columns;
-        if (names.isEmpty() && !columns.empty())
-            for (size_t c = 0; c < columns.size(); ++c) names.insert(columns[c].first.toCaseFolded(), c);  // the last wins, as before
-        return names;
+        // The names select items are given ("AS total"): where one is written
+        // alone it may stand for its item, whose kind the tables do not tell.
+        for (const Query& q : t_.queries)
+            for (const SelectCore& core : q.cores)
+                for (const ResultItem& r : core.items)
+                    if (r.alias >= 0) aliases_.insert(unquotedText(tok(r.alias)).toCaseFolded());
     }
 
     int tableIndex(const QString& name) const {
@@ -237,28 +145,21 @@ private:
         return -1;
     }
 
-    // A string literal's kind: a date where the user wrote #date#.
-    ValueKind literalKind(size_t k) const {
-        const auto r = catalog_.names.find(t_[k].span.offset);
-        return r != catalog_.names.end() && r->second.kind == ValueKind::Date ? ValueKind::Date : ValueKind::Text;
+    // A table's columns by their names ignoring case, made at the first
+    // lookup: a wide table is not searched name by name for every operand.
+    const QHash<QString, size_t>& columnsByName(size_t table) const {
+        if (columnsByName_.size() <= table) columnsByName_.resize(catalog_.tables.size());
+        QHash<QString, size_t>& names = columnsByName_[table];
+        const auto& columns = catalog_.tables[table].columns;
+        if (names.isEmpty() && !columns.empty())
+            for (size_t c = 0; c < columns.size(); ++c) names.insert(columns[c].first.toCaseFolded(), c);  // the last wins
+        return names;
     }
 
-    // The field the name token at k stands for, as the statement's scopes
-    // resolved it: a file's column, or a subquery's field of its own kind.
-    bool scoped(size_t k, Operand& out) const {
-        const auto r = catalog_.names.find(t_[k].span.offset);
-        if (r == catalog_.names.end() || t_[k].span.length != t_[k].text.size()) return false;
-        const ScopedName& name = r->second;
-        out.kind = name.kind;
-        out.column = name.table >= 0;
-        if (out.column) out.table = catalog_.tables[size_t(name.table)].name, out.name = name.column;
-        return true;
-    }
-
-    // The column a name stands for: in the table or alias qualifier names,
-    // or in the one table of the statement that has it.
+    // The column a name stands for: in the table or alias the qualifier
+    // names, or in the one table of the statement that has it.
     bool findColumn(const QString& qualifier, const QString& name, Operand& out) const {
-        if (qualifier.isEmpty() && isAlias(name)) return false;
+        if (qualifier.isEmpty() && aliases_.contains(name.toCaseFolded())) return false;
         std::optional<size_t> found;
         ValueKind kind = ValueKind::Unknown;
         for (const auto& [scopeName, table] : scope_) {
@@ -278,108 +179,102 @@ private:
         return true;
     }
 
+    const ScopedName* scoped(int token) const {
+        const auto r = catalog_.names.find(tok(token).span.offset);
+        return r == catalog_.names.end() ? nullptr : &r->second;
+    }
+
     // ---- kinds
 
-    Operand operand(size_t first, size_t last) const {
+    const Operand& operand(NodeId id) {
+        if (!known_[size_t(id)]) {
+            operands_[size_t(id)] = operandOf(id);
+            known_[size_t(id)] = true;
+        }
+        return operands_[size_t(id)];
+    }
+
+    Operand operandOf(NodeId id) {
+        const Node& n = node(id);
         Operand o;
-        o.first = first;
-        o.last = last;
-        if (first >= t_.size() || last >= t_.size() || first > last) return o;
-        // Brackets around the whole change nothing.
-        while (at(first, "(") && brackets_.closeOf(first) == last && first < last) {
-            first = nextOrEnd(first + 1);
-            last = previous(last);
-            if (first > last || last >= t_.size()) return o;
+        o.node = o.inner = id;
+        switch (n.kind) {
+        case NodeKind::Group: {
+            Operand inside = operand(n.list[0]);
+            inside.node = id;
+            return inside;
         }
-        const Token& t = t_[first];
-        if (isKeyword(t, "SELECT") || isKeyword(t, "WITH")) return o;  // a subquery's value
-        if (first == last) {
-            if (t.kind == TokenKind::Word && t.text == QLatin1String(call::kRank)) o.kind = ValueKind::Number;
-            else if (t.kind == TokenKind::Number) o.kind = ValueKind::Number, o.literal = true;
-            else if (t.kind == TokenKind::String) o.kind = literalKind(first), o.literal = true;
-            else if (isKeyword(t, "NULL")) o.kind = ValueKind::Null;
-            else if (isName(t) && !scoped(first, o)) findColumn({}, unquotedText(t), o);
-            return o;
-        }
-        const size_t second = nextOrEnd(first + 1);
-        if (at(second, ".") && nextOrEnd(second + 1) == last && isName(t) && isName(t_[last])) {
-            if (!scoped(last, o)) findColumn(unquotedText(t), unquotedText(t_[last]), o);
-            return o;
-        }
-        if (t.kind == TokenKind::Word && at(second, "(")) {
-            const size_t close = brackets_.closeOf(second);
-            if (close == last || (close < last && endOfWindowSuffix(close) == last)) {
-                o.kind = callKind(t.text, second, close);
-                return o;
+        case NodeKind::Number: o.kind = ValueKind::Number, o.literal = true; break;
+        case NodeKind::Truth: o.kind = ValueKind::Number; break;
+        case NodeKind::String: o.kind = ValueKind::Text, o.literal = true; break;
+        case NodeKind::Date: o.kind = ValueKind::Date, o.literal = true; break;
+        case NodeKind::Null: o.kind = ValueKind::Null; break;
+        case NodeKind::Name: {
+            if (const ScopedName* name = scoped(n.token)) {
+                o.kind = name->kind;
+                o.column = name->table >= 0;
+                if (o.column) o.table = catalog_.tables[size_t(name->table)].name, o.name = name->column;
+            } else {
+                findColumn(n.qualifier >= 0 ? unquotedText(tok(n.qualifier)) : QString(), unquotedText(tok(n.token)), o);
             }
+            break;
         }
-        if (isSymbol(t, "-") || isSymbol(t, "+")) {
-            if (operand(second, last).kind == ValueKind::Number) o.kind = ValueKind::Number;
-            return o;
+        case NodeKind::Call: o.kind = callKind(n); break;
+        case NodeKind::Unary:
+            if (word(n.token, "NOT")) o.kind = ValueKind::Number;
+            else if (!isSymbol(tok(n.token), "~") && operand(n.left).kind == ValueKind::Number) o.kind = ValueKind::Number;
+            break;
+        case NodeKind::Chain: o.kind = isComparison(n) ? ValueKind::Number : foldChain(id, false).kind; break;
+        case NodeKind::Between:
+        case NodeKind::In:
+        case NodeKind::Like:
+        case NodeKind::Is:
+        case NodeKind::NullTest:
+        case NodeKind::Exists: o.kind = ValueKind::Number; break;
+        default: break;  // CASE, CAST, COLLATE, a row, a subquery's value: the run tells
         }
-        if (isKeyword(t, "CAST")) return o;
-        // An operator at the top decides.
-        ValueKind kind = ValueKind::Unknown;
-        for (size_t k = first; k <= last && k < t_.size(); ++k) {
-            if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
-                k = brackets_.closeOf(k);
-                continue;
-            }
-            if (isTruthOperator(t_[k])) return o.kind = ValueKind::Number, o;
-            if (isSymbol(t_[k], "||")) kind = ValueKind::Text;
-            else if (kind == ValueKind::Unknown && (isSymbol(t_[k], "*") || isSymbol(t_[k], "%")))
-                kind = ValueKind::Number;
-        }
-        o.kind = kind;
         return o;
     }
 
-    // The last token of a call's FILTER (...) and OVER (...) or OVER name
-    // after its ")" at close.
-    size_t endOfWindowSuffix(size_t close) const {
-        for (;;) {
-            const size_t word = nextOrEnd(close + 1);
-            if (!atWord(word, "FILTER") && !atWord(word, "OVER")) return close;
-            const size_t what = nextOrEnd(word + 1);
-            if (what >= t_.size()) return close;
-            if (!at(what, "(")) return what;
-            close = brackets_.closeOf(what);
-            if (close >= t_.size()) return t_.size();
+    bool isComparison(const Node& n) const { return n.kind == NodeKind::Chain && isComparisonOperator(tok(n.ops[0])); }
+
+    // Whether a node gives a truth: a comparison or a logical operator.
+    bool isTruth(NodeId id) const {
+        const Node& n = node(id);
+        switch (n.kind) {
+        case NodeKind::Group: return isTruth(n.list[0]);
+        case NodeKind::Unary: return word(n.token, "NOT");
+        case NodeKind::Chain: return isComparison(n) || word(n.ops[0], "AND") || word(n.ops[0], "OR");
+        case NodeKind::Between:
+        case NodeKind::In:
+        case NodeKind::Like:
+        case NodeKind::Is:
+        case NodeKind::NullTest:
+        case NodeKind::Exists: return true;
+        default: return false;
         }
     }
 
-    // The arguments of the call whose brackets stand at open and close.
-    std::vector<std::pair<size_t, size_t>> argumentsOf(size_t open, size_t close) const {
-        std::vector<std::pair<size_t, size_t>> args;
-        size_t start = nextOrEnd(open + 1);
-        if (start >= close) return args;
-        for (size_t k = start; k < close; ++k) {
-            if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
-                k = brackets_.closeOf(k);
-                if (k >= close) break;
-            } else if (isSymbol(t_[k], ",")) {
-                args.emplace_back(start, previous(k));
-                start = nextOrEnd(k + 1);
-            }
-        }
-        args.emplace_back(start, previous(close));
-        return args;
+    // The catalogue's row of a call, by the name SQLite will be given.
+    std::optional<FunctionFacts> factsOf(const Node& call) const {
+        const QString& name = tok(call.token).text;
+        const char* internal = call::keywordFunction(name);
+        if (!catalog_.function) return std::nullopt;
+        return catalog_.function(internal ? QString::fromLatin1(internal) : name);
     }
 
-    ValueKind callKind(const QString& name, size_t open, size_t close) const {
-        const auto args = argumentsOf(open, close);
-        auto argKind = [&](size_t n) {
-            if (n >= args.size()) return ValueKind::Unknown;
-            size_t first = args[n].first;
-            if (atWord(first, "DISTINCT")) first = nextOrEnd(first + 1);
-            return operand(first, args[n].second).kind;
-        };
-        auto is = [&](const char* w) { return name.compare(QLatin1StringView(w), Qt::CaseInsensitive) == 0; };
-        const std::optional<FunctionFacts> facts = factsOf(name);
-        if (facts && facts->textRule && args.size() > 1) {
+    bool isCalled(const Node& call, const char* name) const { return isKeyword(tok(call.token), name); }
+
+    ValueKind callKind(const Node& n) {
+        // IIf, Switch and Choose are written as CASE: their branches decide.
+        if (isCalled(n, "IIF") || isCalled(n, "SWITCH") || isCalled(n, "CHOOSE")) return ValueKind::Unknown;
+        const std::optional<FunctionFacts> facts = factsOf(n);
+        if (!facts) return ValueKind::Unknown;
+        auto argKind = [&](size_t a) { return a < n.list.size() ? operand(n.list[a]).kind : ValueKind::Unknown; };
+        if (facts->textRule && n.list.size() > 1) {
             // Max(a, b, ...): one of its values, read as bindScalarExtreme reads them.
             std::vector<ValueKind> kinds;
-            for (size_t n = 0; n < args.size(); ++n) kinds.push_back(argKind(n));
+            for (size_t a = 0; a < n.list.size(); ++a) kinds.push_back(argKind(a));
             auto any = [&](ValueKind k) { return std::find(kinds.begin(), kinds.end(), k) != kinds.end(); };
             if (any(ValueKind::Time)) return ValueKind::Time;
             if (any(ValueKind::Date)) return ValueKind::Date;
@@ -387,28 +282,99 @@ private:
             return std::all_of(kinds.begin(), kinds.end(), [](ValueKind k) { return k == ValueKind::Text; }) ? ValueKind::Text
                                                                                                             : ValueKind::Unknown;
         }
-        if (facts && facts->rule == ResultRule::FirstArgument) return argKind(0);
-        if (facts && facts->rule == ResultRule::SharedByArguments) {
+        if (facts->rule == ResultRule::FirstArgument) return argKind(0);
+        if (facts->rule == ResultRule::SharedByArguments) {
             const ValueKind a = argKind(0), b = argKind(1);
             return a == b ? a : ValueKind::Unknown;
         }
-        if (is(call::kAdd) || is(call::kSubtract)) {
-            // a + b + c: numbers give a number, a date moved by numbers a date.
-            bool numbers = true;
-            for (size_t n = 1; n < args.size(); ++n) numbers = numbers && argKind(n) == ValueKind::Number;
-            // A moved date is written as the date functions write it: a Time.
-            auto moment = [](ValueKind k) { return k == ValueKind::Date || k == ValueKind::Time; };
-            const ValueKind first = argKind(0);
-            if (numbers && first == ValueKind::Number) return first;
-            if (numbers && moment(first)) return ValueKind::Time;
-            if (is(call::kSubtract) && args.size() == 2 && moment(first) && moment(argKind(1))) return ValueKind::Number;
-            return ValueKind::Unknown;
-        }
-        return facts ? facts->result : ValueKind::Unknown;
+        return facts->result;
     }
 
-    std::optional<FunctionFacts> factsOf(const QString& name) const {
-        return catalog_.function ? catalog_.function(name) : std::nullopt;
+    // a + b - c: the kind of what the writer's calls give, a run of one
+    // operator a call with the operands so far as its first argument.
+    static ValueKind sumKind(const char* function, const std::vector<Operand>& args) {
+        // Numbers give a number, a date moved by numbers a date (written as a Time, as the date functions write it).
+        bool numbers = true;
+        for (size_t a = 1; a < args.size(); ++a) numbers = numbers && args[a].kind == ValueKind::Number;
+        auto moment = [](ValueKind k) { return k == ValueKind::Date || k == ValueKind::Time; };
+        const ValueKind first = args[0].kind;
+        if (numbers && first == ValueKind::Number) return first;
+        if (numbers && moment(first)) return ValueKind::Time;
+        if (function == call::kSubtract && args.size() == 2 && moment(first) && moment(args[1].kind)) return ValueKind::Number;
+        return ValueKind::Unknown;
+    }
+
+    // Reads a chain of one level as the writer writes it, operator by
+    // operator: the kind of the whole and, when bind is set, the rules of
+    // each operator on its operands.
+    Operand foldChain(NodeId id, bool bind) {
+        const Node& n = node(id);
+        Operand acc = operand(n.list[0]);
+        const char* run = nullptr;  // the call the operands go into
+        std::vector<Operand> args;
+        auto close = [&] {
+            if (!run) return;
+            if (bind) bindArithmetic(run, args);
+            ValueKind kind = ValueKind::Unknown;
+            if (run == call::kAdd || run == call::kSubtract) kind = sumKind(run, args);
+            else if (const auto facts = catalog_.function ? catalog_.function(QString::fromLatin1(run)) : std::nullopt)
+                kind = facts->result;
+            acc = Operand{};
+            acc.kind = kind;
+            run = nullptr;
+        };
+        for (size_t i = 1; i < n.list.size(); ++i) {
+            const Token& op = tok(n.ops[i - 1]);
+            const char* function = call::operatorFunction(op);
+            const Operand& right = operand(n.list[i]);
+            if (function && function == run && int(args.size()) < call::kMaxRunArguments) {
+                args.push_back(right);
+                continue;
+            }
+            close();
+            // The operands so far, as one: a node only while they are the first alone.
+            if (i > 1) acc.node = id, acc.inner = NodeId(i), acc.prefix = true, acc.column = acc.literal = false;
+            if (function) {
+                run = function;
+                args = {acc, right};
+                continue;
+            }
+            if (isSymbol(op, "||")) {
+                acc = Operand{};
+                acc.kind = ValueKind::Text;
+                continue;
+            }
+            // SQLite's own "*", "%", "|", "<<" and ">>" take numbers only.
+            const bool numbers = isSymbol(op, "*") || isSymbol(op, "%") || isSymbol(op, "|") || isSymbol(op, "<<") ||
+                                 isSymbol(op, ">>");
+            if (numbers && bind)
+                for (const Operand* o : {static_cast<const Operand*>(&acc), &right})
+                    if (readAsNumber(*o)) convertAtRunTime(*o, call::kNumberOf);
+            acc = Operand{};
+            acc.kind = ValueKind::Number;  // and the truth of And and Or
+        }
+        close();
+        return acc;
+    }
+
+    // The operands of one of the writer's arithmetic calls: a text column
+    // with a number is read as a number ("+" joins two texts, so it needs a
+    // number beside it).
+    void bindArithmetic(const char* function, const std::vector<Operand>& args) {
+        if (function != call::kAdd && function != call::kSubtract && function != call::kDivide &&
+            function != call::kIntDivide && function != call::kMod && function != call::kPower)
+            return;
+        const bool number = std::any_of(args.begin(), args.end(), [](const Operand& o) { return o.kind == ValueKind::Number; });
+        for (const Operand& o : args)
+            if (o.column && o.kind == ValueKind::Text && (function != call::kAdd || number)) convertAtRunTime(o, call::kNumberOf);
+    }
+
+    // Whether an operand of arithmetic needs reading as a number when it
+    // runs: a text by our rules, where SQLite reads "1,234" as 1 and "abc"
+    // as 0; a date is refused there, where SQLite reads it as its year.
+    static bool readAsNumber(const Operand& o) {
+        return o.kind == ValueKind::Text || o.kind == ValueKind::Unknown || o.kind == ValueKind::Date ||
+               o.kind == ValueKind::Time;
     }
 
     // ---- conversions of one side to the other's kind
@@ -417,43 +383,37 @@ private:
         return column.column ? QStringLiteral("列 \"%1\"").arg(column.name) : QStringLiteral("式");
     }
 
-    // The call that reads x as a number (or date) when it runs, naming
-    // its column in the message of a value it cannot read.
     void convertAtRunTime(const Operand& x, const char* function) {
-        const QString names = x.column ? QStringLiteral(", %1, %2").arg(quotedString(x.table), quotedString(x.name))
-                                       : QStringLiteral(", '', ''");
-        wrap(x.first, x.last, QLatin1String(function) + QLatin1Char('('), names + QLatin1Char(')'));
+        const Binding::Wrap w = readWhenRun(function, {x.kind, x.column, x.table, x.name});
+        wrap(x, w.before, w.after);
     }
+
+    // The literal's value as written, a "text" string's or a #date#'s too.
+    QString literalText(const Operand& o) const { return unquotedText(tok(node(o.inner).token)); }
 
     void convertToNumber(const Operand& text, const Operand& number) {
         if (!text.literal) return convertAtRunTime(text, call::kNumberOf);
-        const QString value = unquotedText(t_[text.first]);
-        const auto reading = readNumberText(value.toStdString(), true);
-        if (!reading)
-            throw PlacedError(t_[text.first].span,
+        const QString value = literalText(text);
+        const std::optional<QString> read = numberLiteralOf(value);
+        if (!read)
+            throw PlacedError(node(text.inner).span,
                               Error(ErrorFacts{.columnName = number.name, .word = value},
                                     u"'%1' は数値ではないので、%2 (数値) と比べられません (数値は引用符を付けずに書いてください)。",
                                     value, describe(number)));
-        replace(text.first, reading->integer ? QString::number(reading->whole) : QString::number(reading->real, 'g', 17));
+        out_.replaced[text.inner] = *read;
     }
 
     void convertToDate(const Operand& other, const Operand& date) {
         if (!other.literal) return convertAtRunTime(other, call::kDateOf);
-        const Token& t = t_[other.first];
-        std::optional<int64_t> packed;
-        if (t.kind == TokenKind::Number) {
-            packed = packedOfSerial(t.text.toDouble());
-        } else {
-            const std::string text = unquotedText(t).trimmed().toStdString();
-            if (const auto d = readDateText(text)) packed = d->packed;
-            else packed = parseJetDate(text);
-        }
-        if (!packed)
+        const Node& n = node(other.inner);
+        const Token& t = tok(n.token);
+        const std::optional<QString> literal = dateLiteralOf(unquotedText(t), n.kind == NodeKind::Number);
+        if (!literal)
             throw PlacedError(t.span,
                               Error(ErrorFacts{.columnName = date.name, .word = t.text},
                                     u"%1 は日付ではないので、%2 (日付) と比べられません (日付は #2024/01/31# や '2024-01-31' と書きます)。",
                                     t.text, describe(date)));
-        replace(other.first, quotedString(QString::fromStdString(formatDateTime(*packed, true))));
+        out_.replaced[other.inner] = *literal;
     }
 
     // A Time is compared as the Date read from it (value_kind.h): the
@@ -484,55 +444,79 @@ private:
         return true;
     }
 
-    void ignoreCase(const Operand& o) {
-        wrap(o.first, o.last, QStringLiteral("("), QStringLiteral(")") + kNoCase);
+    void ignoreCase(const Operand& o) { wrap(o, QStringLiteral("("), QStringLiteral(")") + kNoCase); }
+
+    // x meets each value as "x = value" would (an IN list, a simple CASE): a
+    // text among dates is read once as a date, among numbers as a number, as
+    // a comparison reads it. True when x is read as a number or a date.
+    bool matchEach(const Operand& x, const std::vector<Operand>& values) {
+        Operand read = x;
+        const auto date = std::find_if(values.begin(), values.end(), [](const Operand& o) { return o.kind == ValueKind::Date; });
+        if (x.kind == ValueKind::Text && date != values.end()) {
+            convertToDate(x, *date);
+            read.kind = ValueKind::Date;
+            read.column = read.literal = false;
+        } else if (x.kind == ValueKind::Text &&
+                   std::any_of(values.begin(), values.end(), [](const Operand& o) { return o.kind == ValueKind::Number; })) {
+            convertAtRunTime(x, call::kNumberOf);
+            read.kind = ValueKind::Number;
+            read.column = false;
+        }
+        for (const Operand& value : values)
+            if (value.kind != ValueKind::Unknown && read.kind != ValueKind::Unknown) match(read, value);
+        return read.kind == ValueKind::Number || read.kind == ValueKind::Date;
     }
 
     // ---- operators
 
-    // An operator's operands, or t_.size() where the walk finds none (a
-    // window frame's BETWEEN, a statement SQLite will refuse): such a
-    // token is left as written.
-    size_t leftStart(size_t op, int level) const {
-        try {
-            return leftOperandStart(t_, op, level);
-        } catch (const Error&) {
-            return t_.size();
-        }
-    }
-    size_t rightEnd(size_t op, int level) const {
-        try {
-            return rightOperandEnd(t_, op, level);
-        } catch (const Error&) {
-            return t_.size();
+    void bindOperator(NodeId id) {
+        const Node& n = node(id);
+        switch (n.kind) {
+        case NodeKind::Chain:
+            if (isComparison(n)) bindComparison(id);
+            else foldChain(id, true);
+            break;
+        case NodeKind::Between: bindBetween(id); break;
+        case NodeKind::In: bindIn(n); break;
+        case NodeKind::Is: bindIs(n); break;
+        case NodeKind::Unary:
+            // Unary minus and "~" are SQLite's, as loose as its "*".
+            if ((isSymbol(tok(n.token), "-") || isSymbol(tok(n.token), "~")) && readAsNumber(operand(n.left)) && !isTruth(n.left))
+                convertAtRunTime(operand(n.left), call::kNumberOf);
+            break;
+        default: break;
         }
     }
 
-    void bindComparison(size_t op) {
-        const size_t start = leftStart(op, kComparisonLevel), end = rightEnd(op, kComparisonLevel);
-        if (start >= t_.size() || end >= t_.size()) return;
-        const Operand left = asMoment(operand(start, previous(op))), right = asMoment(operand(nextOrEnd(op + 1), end));
+    void bindComparison(NodeId id) {
+        const Node& n = node(id);
+        const Operand left = asMoment(operand(n.list[0])), right = asMoment(operand(n.list[1]));
         if (left.kind == ValueKind::Text && right.kind == ValueKind::Text) {
             // A column brings its own collation; anything else is given one.
             if (!left.column && !right.column) ignoreCase(right);
             return;
         }
         if (match(left, right)) return;
-        wrap(start, end, QLatin1String(call::kCompare) + QLatin1Char('('), QStringLiteral(") %1 0").arg(t_[op].text));
-        replace(op, QStringLiteral(","));
+        // Kinds only the run knows: one call compares them by our rules.
+        wrapNode(id, QLatin1String(call::kCompare) + QLatin1Char('('), QStringLiteral(") %1 0").arg(tok(n.ops[0]).text));
+        out_.tokens[n.ops[0]] = QStringLiteral(",");
     }
 
-    void bindBetween(size_t op) {
-        const size_t beforeOp = previous(op);
-        const size_t notAt = atWord(beforeOp, "NOT") ? beforeOp : t_.size();
-        const size_t start = leftStart(notAt < t_.size() ? notAt : op, kComparisonLevel);
-        const size_t andAt = findAtTop(t_, op + 1, t_.size(), "AND");
-        if (start >= t_.size() || andAt >= t_.size()) return;
-        const size_t end = rightEnd(andAt, kComparisonLevel);
-        if (end >= t_.size()) return;
-        Operand x = asMoment(operand(start, previous(notAt < t_.size() ? notAt : op)));
-        const Operand low = asMoment(operand(nextOrEnd(op + 1), previous(andAt)));
-        const Operand high = asMoment(operand(nextOrEnd(andAt + 1), end));
+    // The significant token just before, and just after, a node.
+    int tokenBefore(NodeId id) const { return int(previousSignificant(t_.tokens, size_t(firstToken(node(id).span)))); }
+    int tokenAfter(NodeId id) const { return int(nextSignificant(t_.tokens, size_t(lastToken(node(id).span)) + 1)); }
+    int firstToken(Span s) const { return tokenAt(s.offset); }
+    int lastToken(Span s) const { return tokenAt(s.end() - 1); }
+    int tokenAt(qsizetype offset) const {
+        const auto after = std::upper_bound(t_.tokens.begin(), t_.tokens.end(), offset,
+                                            [](qsizetype o, const Token& t) { return o < t.span.offset; });
+        return int(after - t_.tokens.begin()) - 1;
+    }
+
+    void bindBetween(NodeId id) {
+        const Node& n = node(id);
+        Operand x = asMoment(operand(n.left));
+        const Operand low = asMoment(operand(n.list[0])), high = asMoment(operand(n.list[1]));
         // A text between dates is read as a date, as "=" reads it.
         if (x.kind == ValueKind::Text && (low.kind == ValueKind::Date || high.kind == ValueKind::Date)) {
             convertToDate(x, low.kind == ValueKind::Date ? low : high);
@@ -552,35 +536,44 @@ private:
             // Either end may be the greater: constant ends are put in order here,
             // so lookups still serve the range; others are ordered when it runs.
             if (const auto order = constantOrder(x.kind, low, high)) {
-                if (*order > 0) swapRanges(low, high);
+                if (*order > 0) {
+                    const QString a = *constantText(low), b = *constantText(high);
+                    out_.replaced[low.node] = b;
+                    out_.replaced[high.node] = a;
+                }
                 if (x.kind == ValueKind::Text && !x.column) ignoreCase(x);
                 return;
             }
         }
         // Between of kinds only the run tells: one call compares both ends.
-        wrap(start, end, QLatin1String(notAt < t_.size() ? "NOT " : "") + QLatin1String(call::kCompare) + QLatin1Char('('),
-             QStringLiteral(") = 0"));
-        if (notAt < t_.size()) replace(notAt, QString());
-        replace(op, QStringLiteral(","));
-        replace(andAt, QStringLiteral(","));
+        const int betweenWord = tokenBefore(n.list[0]), andWord = tokenAfter(n.list[0]);
+        wrapNode(id, QLatin1String(n.negated ? "NOT " : "") + QLatin1String(call::kCompare) + QLatin1Char('('),
+                 QStringLiteral(") = 0"));
+        if (n.negated) out_.tokens[int(previousSignificant(t_.tokens, size_t(betweenWord)))] = QString();
+        out_.tokens[betweenWord] = QStringLiteral(",");
+        out_.tokens[andWord] = QStringLiteral(",");
     }
 
-    // A literal alone, with its sign, as the statement will be written.
+    // A literal alone (a number with its sign), as the statement will be written.
     std::optional<QString> constantText(const Operand& o) const {
-        size_t k = o.first;
+        if (o.node != o.inner) return std::nullopt;  // in brackets
+        const Node& n = node(o.node);
         QString sign;
-        if (o.first < o.last && (at(k, "-") || at(k, "+"))) {
-            sign = t_[k].text;
-            k = nextOrEnd(k + 1);
+        const Node* literal = &n;
+        if (n.kind == NodeKind::Unary && (isSymbol(tok(n.token), "-") || isSymbol(tok(n.token), "+"))) {
+            literal = &node(n.left);
+            if (literal->kind != NodeKind::Number) return std::nullopt;
+            sign = tok(n.token).text;
         }
-        if (k != o.last || k >= t_.size()) return std::nullopt;
-        const auto r = replaced_.find(k);
-        const QString text = r != replaced_.end() ? r->second : t_[k].text;
-        const auto written = tokenize(text);
-        if (written.size() != 1 || (written[0].kind != TokenKind::Number && written[0].kind != TokenKind::String))
-            return std::nullopt;
-        if (!sign.isEmpty() && written[0].kind != TokenKind::Number) return std::nullopt;
-        return sign + text;
+        const NodeId literalId = literal == &n ? o.node : n.left;
+        if (const auto r = out_.replaced.find(literalId); r != out_.replaced.end()) return sign + r->second;
+        const Token& t = tok(literal->token);
+        switch (literal->kind) {
+        case NodeKind::Number: return sign + t.text;
+        case NodeKind::String: return quotedString(unquotedText(t));
+        case NodeKind::Date: return writtenDateLiteral(t);
+        default: return std::nullopt;
+        }
     }
 
     // How two constant ends of a Between of kind compare (-1, 0, 1), or
@@ -605,27 +598,11 @@ private:
         return std::nullopt;
     }
 
-    // Writes each of two constant ranges where the other stands.
-    void swapRanges(const Operand& a, const Operand& b) {
-        const QString textA = *constantText(a), textB = *constantText(b);
-        for (size_t k = a.first; k <= a.last; ++k) replace(k, k == a.first ? textB : QString());
-        for (size_t k = b.first; k <= b.last; ++k) replace(k, k == b.first ? textA : QString());
-    }
-
-    void bindIn(size_t op) {
-        const size_t beforeOp = previous(op);
-        const size_t notAt = atWord(beforeOp, "NOT") ? beforeOp : t_.size();
-        const size_t start = leftStart(notAt < t_.size() ? notAt : op, kComparisonLevel);
-        if (start >= t_.size()) return;
-        const Operand x = asMoment(operand(start, previous(notAt < t_.size() ? notAt : op)));
-        const size_t open = nextOrEnd(op + 1);
-        if (!at(open, "(")) return;
-        const size_t close = brackets_.closeOf(open);
-        if (close >= t_.size()) return;
-        const size_t first = nextOrEnd(open + 1);
-        if (!atWord(first, "SELECT") && !atWord(first, "WITH")) {
+    void bindIn(const Node& n) {
+        const Operand x = asMoment(operand(n.left));
+        if (n.query < 0) {
             std::vector<Operand> items;
-            for (const auto& [from, to] : argumentsOf(open, close)) items.push_back(asMoment(operand(from, to)));
+            for (const NodeId v : n.list) items.push_back(asMoment(operand(v)));
             if (matchEach(x, items)) return;
         }
         if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column) ignoreCase(x);
@@ -633,13 +610,12 @@ private:
 
     // "a IS b", as a crosstab's columns take their rows: equality that
     // holds for two nulls too.
-    void bindIs(size_t op) {
-        size_t first = nextOrEnd(op + 1);
-        if (atWord(first, "NOT")) first = nextOrEnd(first + 1);
-        if (atWord(first, "NULL") || atWord(first, "DISTINCT")) return;
-        const size_t start = leftStart(op, kComparisonLevel), end = rightEnd(op, kComparisonLevel);
-        if (start >= t_.size() || end >= t_.size() || first > end) return;
-        const Operand left = asMoment(operand(start, previous(op))), right = asMoment(operand(first, end));
+    void bindIs(const Node& n) {
+        if (n.distinct || node(n.right).kind == NodeKind::Null) return;
+        bindSameness(asMoment(operand(n.left)), asMoment(operand(n.right)));
+    }
+
+    void bindSameness(const Operand& left, const Operand& right) {
         if (left.kind == ValueKind::Text && right.kind == ValueKind::Text) {
             if (!left.column && !right.column) ignoreCase(right);
             return;
@@ -647,232 +623,81 @@ private:
         if (left.kind != ValueKind::Unknown && right.kind != ValueKind::Unknown) match(left, right);
     }
 
-    // Whether an operand of arithmetic needs reading as a number when it
-    // runs: a text by our rules, where SQLite reads "1,234" as 1 and "abc"
-    // as 0; a date is refused there, where SQLite reads it as its year.
-    static bool readAsNumber(const Operand& o) {
-        return o.kind == ValueKind::Text || o.kind == ValueKind::Unknown || o.kind == ValueKind::Date ||
-               o.kind == ValueKind::Time;
-    }
-
-    // SQLite's own "*", "%", "|", "<<" and ">>", which take numbers only.
-    void bindNumbers(size_t op, int level) {
-        const size_t before = previous(op);
-        if (before >= t_.size() || at(before, "(") || at(before, ",") || atWord(before, "SELECT") || at(before, "."))
-            return;  // Count(*), SELECT *, t.*
-        const size_t start = leftStart(op, level), end = rightEnd(op, level);
-        if (start >= t_.size() || end >= t_.size()) return;
-        const Operand left = operand(start, before);
-        const Operand right = operand(nextOrEnd(op + 1), end);
-        for (const Operand* o : {&left, &right})
-            if (readAsNumber(*o)) convertAtRunTime(*o, call::kNumberOf);
-    }
-
-    // Unary minus and "~" are SQLite's, as loose as its "*".
-    void bindNegation(size_t op) {
-        const size_t first = nextOrEnd(op + 1), end = rightEnd(op, kUnaryLevel);
-        if (first >= t_.size() || end >= t_.size() || first > end) return;
-        const Operand o = operand(first, end);
-        if (readAsNumber(o) && !isTruth(first, end)) convertAtRunTime(o, call::kNumberOf);
-    }
-
-    // "CASE x WHEN a ...": x compares with each value as "x = a" would, a
-    // text with numbers as a number, texts ignoring case.
-    void bindSimpleCase(size_t word) {
-        const size_t first = nextOrEnd(word + 1), end = brackets_.closeOf(word);
-        if (first >= t_.size() || end >= t_.size() || atWord(first, "WHEN")) return;
-        std::vector<Operand> values;
-        size_t baseLast = t_.size();
-        for (size_t k = first; k < end; ++k) {
-            if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
-                k = brackets_.closeOf(k);
-                if (k >= end) return;
-                continue;
-            }
-            if (!isKeyword(t_[k], "WHEN")) continue;
-            if (baseLast == t_.size()) baseLast = previous(k);
-            const size_t from = nextOrEnd(k + 1), to = itemEnd(from, {"THEN"});
-            if (to >= end || from >= to) return;
-            values.push_back(asMoment(operand(from, previous(to))));
-        }
-        if (baseLast >= t_.size() || baseLast < first) return;
-        const Operand x = asMoment(operand(first, baseLast));
-        if (matchEach(x, values)) return;
-        if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column) ignoreCase(x);
-    }
-
-    // x meets each value as "x = value" would (an IN list, a simple CASE): a
-    // text among dates is read once as a date, among numbers as a number, as
-    // a comparison reads it. True when x is read as a number or a date.
-    bool matchEach(const Operand& x, const std::vector<Operand>& values) {
-        Operand read = x;
-        const auto date = std::find_if(values.begin(), values.end(), [](const Operand& o) { return o.kind == ValueKind::Date; });
-        if (x.kind == ValueKind::Text && date != values.end()) {
-            convertToDate(x, *date);
-            read.kind = ValueKind::Date;
-            read.column = read.literal = false;
-        } else if (x.kind == ValueKind::Text &&
-            std::any_of(values.begin(), values.end(), [](const Operand& o) { return o.kind == ValueKind::Number; })) {
-            convertAtRunTime(x, call::kNumberOf);
-            read.kind = ValueKind::Number;
-            read.column = false;
-        }
-        for (const Operand& value : values)
-            if (value.kind != ValueKind::Unknown && read.kind != ValueKind::Unknown) match(read, value);
-        return read.kind == ValueKind::Number || read.kind == ValueKind::Date;
-    }
-
-    // ---- truths used as values
-
-    // Whether the range gives a truth: a comparison or logical operator at its top.
-    bool isTruth(size_t first, size_t last) const {
-        while (at(first, "(") && brackets_.closeOf(first) == last && first < last) {
-            first = nextOrEnd(first + 1);
-            last = previous(last);
-        }
-        if (first >= t_.size() || last >= t_.size() || first > last) return false;
-        if (atWord(first, "SELECT") || atWord(first, "WITH")) return false;  // a subquery's value
-        for (size_t k = first; k <= last; ++k) {
-            if (isSymbol(t_[k], "(") || isKeyword(t_[k], "CASE")) {
-                k = brackets_.closeOf(k);
-                if (k >= t_.size()) return false;
-                continue;
-            }
-            if (isTruthOperator(t_[k])) return true;
-        }
-        return false;
-    }
+    // ---- values: calls, CASE, truths used as values
 
     // SQLite's truths are 1 and 0; the old engine's True is -1. In a
     // bracket of its own, so a minus before it never makes "--", a comment.
-    void truthAsValue(size_t first, size_t last) {
-        if (isTruth(first, last)) wrap(first, last, QStringLiteral("(-("), QStringLiteral("))"), true);
+    void truthAsValue(NodeId id) {
+        if (id != kNone && isTruth(id)) wrapNode(id, QStringLiteral("(-("), QStringLiteral("))"), true);
     }
 
-    // The end (exclusive) of a list item starting at i: the next comma at
-    // its depth, or a word that ends the list.
-    size_t itemEnd(size_t i, std::initializer_list<const char*> enders) const {
-        for (size_t k = i; k < t_.size(); ++k) {
-            const Token& t = t_[k];
-            if (isSymbol(t, "(") || isKeyword(t, "CASE")) {
-                k = brackets_.closeOf(k);
-                if (k >= t_.size()) return t_.size();
-                continue;
+    void bindValue(NodeId id) {
+        const Node& n = node(id);
+        switch (n.kind) {
+        case NodeKind::Call: return bindCall(n);
+        case NodeKind::Case: return bindCase(n);
+        // An operand of a value's operator: arithmetic, a comparison (the writer
+        // brackets a comparison compared again), Is, and what In, Between and Like test.
+        case NodeKind::Chain:
+            if (isComparison(n) || !(word(n.ops[0], "AND") || word(n.ops[0], "OR")))
+                for (const NodeId c : n.list) truthAsValue(c);
+            return;
+        case NodeKind::Unary:
+            if (!word(n.token, "NOT")) truthAsValue(n.left);
+            return;
+        case NodeKind::Is: truthAsValue(n.right); [[fallthrough]];
+        case NodeKind::In:
+        case NodeKind::Between:
+        case NodeKind::Like: truthAsValue(n.left); return;
+        default: return;
+        }
+    }
+
+    void bindCall(const Node& n) {
+        const Token& name = tok(n.token);
+        // IIf, Switch and Choose become CASE: the values they give are values.
+        if (isCalled(n, "IIF") || isCalled(n, "SWITCH")) {
+            for (size_t a = 1; a < n.list.size(); a += 2) truthAsValue(n.list[a]);
+            if (isCalled(n, "IIF") && n.list.size() == 3) truthAsValue(n.list[2]);
+            return;
+        }
+        if (isCalled(n, "CHOOSE")) {
+            // The index is read by our call, which checks a literal itself.
+            if (!n.list.empty()) {
+                truthAsValue(n.list[0]);
+                const Operand& index = operand(n.list[0]);
+                if (readAsNumber(index) && !index.literal && !isTruth(n.list[0])) convertAtRunTime(index, call::kNumberOf);
             }
-            if (isSymbol(t, ",") || isSymbol(t, ")") || isSymbol(t, ";")) return k;
-            for (const char* e : enders)
-                if (isKeyword(t, e)) return k;
+            for (size_t a = 1; a < n.list.size(); ++a) truthAsValue(n.list[a]);
+            return;
         }
-        return t_.size();
-    }
-
-    void bindSelectList(size_t select) {
-        size_t i = nextOrEnd(select + 1);
-        // UNION, INTERSECT and EXCEPT drop repeated rows as DISTINCT does.
-        bool distinct = inDeduplicatingCompound(select);
-        if (atWord(i, "DISTINCT") || atWord(i, "ALL")) {
-            distinct = distinct || atWord(i, "DISTINCT");
-            i = nextOrEnd(i + 1);
+        const std::optional<FunctionFacts> facts = factsOf(n);
+        const size_t count = n.star ? 1 : n.list.size();
+        if (const auto counted = facts ? facts->count : std::nullopt;
+            counted && (int(count) < counted->least || int(count) > counted->most))
+            throw PlacedError(name.span, Error(ErrorFacts{.word = name.text}, u"%1 の引数の数が違います。", name.text));
+        const NumberArguments numbers = facts ? facts->numbers : NumberArguments::Any;
+        for (size_t a = 0; a < n.list.size(); ++a) {
+            const NodeId argument = n.list[a];
+            truthAsValue(argument);
+            const Operand& arg = operand(argument);
+            const bool text = !arg.column && (arg.kind == ValueKind::Text || arg.kind == ValueKind::Unknown);
+            const bool number = numbers != NumberArguments::Any && (facts->numberArgument < 0 || size_t(facts->numberArgument) == a);
+            if (number && readAsNumber(arg) && !isTruth(argument) && !(arg.literal && numbers == NumberArguments::CheckedByIt))
+                convertAtRunTime(arg, call::kNumberOf);
+            else if (text && facts && facts->textRule && n.list.size() == 1) ignoreCase(arg);
+            else if (arg.kind == ValueKind::Time && facts && facts->textRule && n.list.size() == 1)
+                wrap(arg, QStringLiteral("("), QStringLiteral(")") + kByMoment);
+            else if (text && a == 0 && n.distinct) ignoreCase(arg);  // Count(DISTINCT x): the values x = y finds alike
         }
-        if (atWord(i, "TOP")) return;  // rewritten before this; never seen here
-        for (int position = 0; i < t_.size(); ++position) {
-            const size_t end = itemEnd(i, {"FROM", "AS", "WHERE", "GROUP", "ORDER", "UNION", "EXCEPT", "INTERSECT",
-                                          "LIMIT", "HAVING", "WINDOW"});
-            size_t last = previous(end);
-            if (last < t_.size() && last >= i) {
-                size_t after = end;
-                bool alias = atWord(end, "AS");
-                if (alias) {
-                    after = itemEnd(end, {"FROM", "WHERE", "GROUP", "ORDER", "UNION", "EXCEPT", "INTERSECT", "LIMIT", "HAVING"});
-                } else if (const size_t before = previous(last);
-                           last > i && isName(t_[last]) && before < t_.size() &&
-                           (isName(t_[before]) || t_[before].kind == TokenKind::Number ||
-                            t_[before].kind == TokenKind::String || isSymbol(t_[before], ")"))) {
-                    alias = true;  // "amt total": a name after the expression names it
-                    last = before;
-                }
-                const Operand item = operand(i, last);
-                truthAsValue(i, last);
-                if (distinct && !item.column && (item.kind == ValueKind::Text || item.kind == ValueKind::Unknown))
-                    wrap(i, last, QString(), kNoCase);
-                // A computed field without a name is Expr1000, Expr1001, ... by its place, as the old
-                // engine named it; columns (t.col, col, *, t.*) keep theirs.
-                const size_t second = nextOrEnd(i + 1);
-                const bool plain = item.column || (i == last && (isName(t_[i]) || at(i, "*"))) ||
-                                   (at(second, ".") && nextOrEnd(second + 1) == last);
-                if (!alias && !plain) named_[last] = QStringLiteral("Expr%1").arg(1000 + position);
-                i = after;
-            } else {
-                i = end;
-            }
-            if (!at(i, ",")) break;
-            i = nextOrEnd(i + 1);
+        if (facts && facts->textRule && n.list.size() > 1) bindScalarExtreme(n);
+        // NullIf is ours (equal as "=" finds them); its second value takes the first's kind.
+        if (isCalled(n, "NULLIF") && n.list.size() == 2) {
+            const Operand x = operand(n.list[0]), y = operand(n.list[1]);
+            if (x.kind != ValueKind::Text && x.kind != ValueKind::Unknown && y.kind != ValueKind::Unknown) match(x, y);
+            else if (x.kind == ValueKind::Text && x.column && y.kind == ValueKind::Number)
+                wrap(y, QString(), QStringLiteral(", %1, %2").arg(quotedString(x.table), quotedString(x.name)));
         }
-    }
-
-    // Whether the SELECT at i is a member of a UNION (not ALL), INTERSECT or EXCEPT.
-    bool inDeduplicatingCompound(size_t select) const {
-        size_t from = select, to = select;
-        for (int depth = 0; from > 0; --from) {
-            if (isSymbol(t_[from - 1], ")")) ++depth;
-            else if (isSymbol(t_[from - 1], "(") && depth-- == 0) break;
-        }
-        for (int depth = 0; to < t_.size(); ++to) {
-            if (isSymbol(t_[to], "(")) ++depth;
-            else if (isSymbol(t_[to], ")") && depth-- == 0) break;
-        }
-        for (size_t k = from; k < to; ++k) {
-            if (isSymbol(t_[k], "(")) {
-                k = brackets_.closeOf(k);
-                if (k >= to) break;
-                continue;
-            }
-            if ((isKeyword(t_[k], "UNION") && !atWord(nextOrEnd(k + 1), "ALL")) || isKeyword(t_[k], "INTERSECT") ||
-                isKeyword(t_[k], "EXCEPT"))
-                return true;
-        }
-        return false;
-    }
-
-    void bindSortKeys(size_t by) {
-        size_t i = nextOrEnd(by + 1);
-        while (i < t_.size()) {
-            const size_t end = itemEnd(i, {"ASC", "DESC", "NULLS", "COLLATE", "LIMIT", "HAVING", "ORDER", "UNION",
-                                          "EXCEPT", "INTERSECT", "WINDOW", "OFFSET", "ROWS", "RANGE", "GROUPS"});
-            const size_t last = previous(end);
-            if (last >= t_.size() || last < i) return;
-            const Operand key = operand(i, last);
-            // A name alone is a file's column, with its collation, unless the scopes
-            // found it to be a subquery's field.
-            const auto scopedName = catalog_.names.find(t_[i].span.offset);
-            const bool field = scopedName != catalog_.names.end() && scopedName->second.table < 0;
-            const bool bareName = i == last && isName(t_[i]) && !isAlias(unquotedText(t_[i])) && !field;
-            if (atWord(end, "COLLATE")) {
-                // as written
-            } else if (i == last && t_[i].kind == TokenKind::Number) {
-                // "ORDER BY 1": the item, ignoring case if it is a text, by the moment if it is a time.
-                wrap(i, last, QString(), scopedName != catalog_.names.end() && scopedName->second.kind == ValueKind::Time ? kByMoment : kNoCase);
-            } else if (key.kind == ValueKind::Time) {
-                wrap(i, last, QStringLiteral("("), QStringLiteral(")") + kByMoment);
-            } else if (!key.column && !bareName && (key.kind == ValueKind::Text || key.kind == ValueKind::Unknown)) {
-                wrap(i, last, QStringLiteral("("), QStringLiteral(")") + kNoCase);
-            }
-            i = end;
-            while (i < t_.size() && !at(i, ",") && !at(i, ")") && !at(i, ";") && !atWord(i, "LIMIT") &&
-                   !atWord(i, "HAVING") && !atWord(i, "ORDER") && !atWord(i, "UNION") && !atWord(i, "EXCEPT") &&
-                   !atWord(i, "INTERSECT") && !atWord(i, "WINDOW") && !atWord(i, "ROWS") && !atWord(i, "RANGE") &&
-                   !atWord(i, "GROUPS"))
-                i = nextOrEnd(i + 1);
-            if (!at(i, ",")) return;
-            i = nextOrEnd(i + 1);
-        }
-    }
-
-    void bindCaseValue(size_t word) {
-        const size_t first = nextOrEnd(word + 1);
-        const size_t end = itemEnd(first, {"WHEN", "ELSE", "END"});
-        const size_t last = previous(end);
-        if (last < t_.size() && last >= first) truthAsValue(first, last);
     }
 
     // Max(a, b, ...) and Min(a, b, ...), SQLite's scalar forms, compare as
@@ -880,9 +705,9 @@ private:
     // SQLite's own call compares them by the moment collation, so each shows
     // as it was written; otherwise our call compares them (a text beside a
     // number read as one here, naming its column, or when it runs).
-    void bindScalarExtreme(size_t name, const std::vector<std::pair<size_t, size_t>>& args) {
+    void bindScalarExtreme(const Node& n) {
         std::vector<Operand> operands;
-        for (const auto& [from, to] : args) operands.push_back(operand(from, to));
+        for (const NodeId a : n.list) operands.push_back(operand(a));
         auto kindIs = [](std::initializer_list<ValueKind> kinds) {
             return [kinds](const Operand& o) { return std::find(kinds.begin(), kinds.end(), o.kind) != kinds.end(); };
         };
@@ -890,105 +715,136 @@ private:
             moment != operands.end()) {
             for (const Operand& o : operands)
                 if (!kindIs({ValueKind::Date, ValueKind::Time, ValueKind::Null})(o)) convertToDate(o, *moment);
-            wrap(operands[0].first, operands[0].last, QStringLiteral("("), QStringLiteral(")") + kByMoment);
+            wrap(operands[0], QStringLiteral("("), QStringLiteral(")") + kByMoment);
             return;
         }
-        const bool max = t_[name].text.compare(QLatin1String("max"), Qt::CaseInsensitive) == 0;
-        replace(name, QLatin1String(max ? call::kMaxOf : call::kMinOf));
+        out_.tokens[n.token] = QLatin1String(isCalled(n, "MAX") ? call::kMaxOf : call::kMinOf);
         if (const auto number = std::find_if(operands.begin(), operands.end(), kindIs({ValueKind::Number}));
             number != operands.end())
             for (const Operand& o : operands)
                 if (o.kind == ValueKind::Text) convertToNumber(o, *number);
     }
 
-    // A bracket: a call's arguments, or a group used as an operand.
-    void bindGroup(size_t open) {
-        const size_t close = brackets_.closeOf(open);
-        if (close >= t_.size()) return;
-        const size_t name = previous(open);
-        if (atWord(name, "FILTER") || atWord(name, "OVER")) return;
-        const size_t inside = nextOrEnd(open + 1);
-        if (atWord(inside, "SELECT") || atWord(inside, "WITH") || atWord(inside, "WHERE")) return;
-        const bool call = name < t_.size() && t_[name].kind == TokenKind::Word && !isReservedWord(t_[name]);
-        if (!call) {
-            const size_t after = nextOrEnd(close + 1);
-            auto comparesAfter = [&](size_t k) {
-                if (atWord(k, "NOT")) k = nextOrEnd(k + 1);
-                return atWord(k, "IS") || atWord(k, "IN") || atWord(k, "BETWEEN") || atWord(k, "LIKE");
-            };
-            const bool operandOfValue =
-                (name < t_.size() && (isArithmetic(t_[name]) || isComparison(t_[name]) || atWord(name, "IS"))) ||
-                (after < t_.size() && (isArithmetic(t_[after]) || isComparison(t_[after]) || comparesAfter(after)));
-            if (operandOfValue) truthAsValue(open, close);
-            return;
+    // "CASE x WHEN a ...": x compares with each value as "x = a" would, a
+    // text with numbers as a number, texts ignoring case. What a branch
+    // gives is a value.
+    void bindCase(const Node& n) {
+        for (size_t k = 1; k < n.list.size(); k += 2) truthAsValue(n.list[k]);
+        truthAsValue(n.right);
+        if (n.left == kNone) return;
+        std::vector<Operand> values;
+        for (size_t k = 0; k < n.list.size(); k += 2) values.push_back(asMoment(operand(n.list[k])));
+        const Operand x = asMoment(operand(n.left));
+        if (matchEach(x, values)) return;
+        if ((x.kind == ValueKind::Text || x.kind == ValueKind::Unknown) && !x.column) ignoreCase(x);
+    }
+
+    // ---- the clauses
+
+    void bindQuery(const Query& q) {
+        // UNION, INTERSECT and EXCEPT drop repeated rows as DISTINCT does.
+        bool deduplicating = false;
+        for (size_t c = 0; c < q.compounds.size(); ++c)
+            deduplicating = deduplicating || !word(q.compounds[c], "UNION") || !q.compoundAll[c];
+        for (const SelectCore& core : q.cores) {
+            const bool distinct = deduplicating || (core.quantifier >= 0 && !word(core.quantifier, "ALL"));
+            bindSelectList(core, distinct);
+            for (const NodeId g : core.groupBy) bindSortKey(g);
         }
-        const QString function = t_[name].text;
-        auto is = [&](const char* w) { return function.compare(QLatin1StringView(w), Qt::CaseInsensitive) == 0; };
-        if (is("CAST")) return;
-        const auto args = argumentsOf(open, close);
-        // A blank argument is a syntax error, which SQLite names where it stands.
-        const bool blank = std::any_of(args.begin(), args.end(), [](const auto& a) { return a.first > a.second; });
-        const std::optional<FunctionFacts> facts = factsOf(function);
-        if (const auto count = facts ? facts->count : std::nullopt;
-            count && !blank && (int(args.size()) < count->least || int(args.size()) > count->most))
-            throw PlacedError(t_[name].span, Error(ErrorFacts{.word = function}, u"%1 の引数の数が違います。", function));
-        const NumberArguments numbers = facts ? facts->numbers : NumberArguments::Any;
-        for (size_t n = 0; n < args.size(); ++n) {
-            const auto [from, to] = args[n];
-            if (to >= t_.size() || from > to) continue;
-            size_t first = from;
-            if (atWord(first, "DISTINCT")) first = nextOrEnd(first + 1);
-            truthAsValue(first, to);
-            const Operand arg = operand(first, to);
-            const bool text = !arg.column && (arg.kind == ValueKind::Text || arg.kind == ValueKind::Unknown);
-            const bool number = numbers != NumberArguments::Any && (facts->numberArgument < 0 || size_t(facts->numberArgument) == n);
-            if (number && readAsNumber(arg) && !isTruth(first, to) &&
-                !(arg.literal && numbers == NumberArguments::CheckedByIt))
-                convertAtRunTime(arg, call::kNumberOf);
-            else if (text && facts && facts->textRule && args.size() == 1) ignoreCase(arg);
-            else if (arg.kind == ValueKind::Time && facts && facts->textRule && args.size() == 1)
-                wrap(arg.first, arg.last, QStringLiteral("("), QStringLiteral(")") + kByMoment);
-            else if (text && first != from) ignoreCase(arg);  // Count(DISTINCT x): the values x = y finds alike
-        }
-        if (facts && facts->textRule && args.size() > 1 && !blank) bindScalarExtreme(name, args);
-        // NullIf is ours (equal as "=" finds them); its second value takes the first's kind.
-        if (is("NullIf") && args.size() == 2) {
-            const Operand x = operand(args[0].first, args[0].second), y = operand(args[1].first, args[1].second);
-            if (x.kind != ValueKind::Text && x.kind != ValueKind::Unknown && y.kind != ValueKind::Unknown) match(x, y);
-            else if (x.kind == ValueKind::Text && x.column && y.kind == ValueKind::Number)
-                wrap(y.first, y.last, QString(), QStringLiteral(", %1, %2").arg(quotedString(x.table), quotedString(x.name)));
-        }
-        // A text column in arithmetic with a number is read as a number
-        // ("+" joins two texts, so it needs a number beside it).
-        if (is(call::kAdd) || is(call::kSubtract) || is(call::kDivide) || is(call::kIntDivide) || is(call::kMod) ||
-            is(call::kPower)) {
-            std::vector<Operand> operands;
-            for (const auto& [from, to] : args) operands.push_back(operand(from, to));
-            const bool number = std::any_of(operands.begin(), operands.end(),
-                                            [](const Operand& o) { return o.kind == ValueKind::Number; });
-            for (const Operand& o : operands)
-                if (o.column && o.kind == ValueKind::Text && (!is(call::kAdd) || number)) convertAtRunTime(o, call::kNumberOf);
+        for (const OrderTerm& o : q.order) bindSortKey(o.expr);
+    }
+
+    void bindSelectList(const SelectCore& core, bool distinct) {
+        for (size_t position = 0; position < core.items.size(); ++position) {
+            const ResultItem& r = core.items[position];
+            const Node& e = node(r.expr);
+            truthAsValue(r.expr);
+            const Operand& item = operand(r.expr);
+            const bool plain = item.column || e.kind == NodeKind::Name || e.kind == NodeKind::Star;
+            if (distinct && e.kind != NodeKind::Star && !item.column &&
+                (item.kind == ValueKind::Text || item.kind == ValueKind::Unknown)) {
+                wrap(item, QStringLiteral("("), QStringLiteral(")") + kNoCase);
+                // The collation is no part of its name.
+                if (r.alias < 0 && e.kind == NodeKind::Name) out_.names[r.expr] = quotedName(unquotedText(tok(e.token)));
+            }
+            // A computed field without a name is Expr1000, Expr1001, ... by its place, as the old
+            // engine named it; columns (t.col, col, *, t.*) keep theirs.
+            if (r.alias < 0 && !plain) out_.names[r.expr] = QStringLiteral("Expr%1").arg(1000 + position);
+            out_.sortKeys[r.expr] = sortWrap(item);
         }
     }
 
-    std::vector<Token> t_;
-    const BracketMap brackets_;  // the tokens never change: each bracket is matched once
+    // A sort key that is an expression: a text ignoring case, a time by its moment.
+    static Binding::Wrap sortWrap(const Operand& key) {
+        if (key.kind == ValueKind::Time) return {QStringLiteral("("), QStringLiteral(")") + kByMoment};
+        if (!key.column && (key.kind == ValueKind::Text || key.kind == ValueKind::Unknown))
+            return {QStringLiteral("("), QStringLiteral(")") + kNoCase};
+        return {};
+    }
+
+    // ORDER BY, GROUP BY and PARTITION BY keys.
+    void bindSortKey(NodeId id) {
+        const Node& e = node(id);
+        if (e.kind == NodeKind::Collate) return;  // as written
+        if (e.kind == NodeKind::Number) {
+            // "ORDER BY 1": the item, ignoring case if it is a text, by the moment if it is a time.
+            const ScopedName* item = scoped(e.token);
+            wrapNode(id, QString(), item && item->kind == ValueKind::Time ? kByMoment : kNoCase);
+            return;
+        }
+        // A name alone is a file's column, with its collation, unless the scopes
+        // found it to be a subquery's field; or an item's name, which gets one.
+        const Operand& key = operand(id);
+        if (key.kind != ValueKind::Time && e.kind == NodeKind::Name && e.qualifier < 0) {
+            const ScopedName* name = scoped(e.token);
+            const bool field = name && name->table < 0;
+            if (!field && !aliases_.contains(unquotedText(tok(e.token)).toCaseFolded())) return;
+        }
+        const Binding::Wrap w = sortWrap(key);
+        if (!w.before.isEmpty()) wrap(key, w.before, w.after);
+    }
+
+    const SyntaxTree& t_;
     const Catalog& catalog_;
+    const std::map<int, QString>& tableAt_;
+    std::vector<Operand> operands_;  // each node's, once asked
+    std::vector<bool> known_;
     std::vector<std::pair<QString, int>> scope_;  // a table's name or alias, and the table
-    QSet<QString> aliases_;                       // the select items' names, case folded
-    std::vector<size_t> enclosing_;               // each token's "(", t_.size() at the top
-    std::vector<bool> inFromList_;                // each token: after a FROM at its depth
+    QSet<QString> aliases_;                       // names given with AS, case folded
     mutable std::vector<QHash<QString, size_t>> columnsByName_;
-    std::map<size_t, std::vector<Insert>> before_, after_;
-    std::map<size_t, QString> replaced_;
-    size_t inserts_ = 0;
-    std::map<size_t, QString> named_;  // a select item's last token, and the name it is given
+    std::unordered_map<NodeId, std::vector<Wrap>> wraps_;
+    Binding out_;
 };
 
 }  // namespace
 
-MappedText bindTypes(const MappedText& sql, const Catalog& catalog) {
-    return Binder(sql, catalog).run();
+std::optional<QString> numberLiteralOf(const QString& text) {
+    const auto reading = readNumberText(text.toStdString(), true);
+    if (!reading) return std::nullopt;
+    return reading->integer ? QString::number(reading->whole) : QString::number(reading->real, 'g', 17);
+}
+
+std::optional<QString> dateLiteralOf(const QString& text, bool serial) {
+    std::optional<int64_t> packed;
+    if (serial) {
+        packed = packedOfSerial(text.toDouble());
+    } else {
+        const std::string written = text.trimmed().toStdString();
+        if (const auto d = readDateText(written)) packed = d->packed;
+        else packed = parseJetDate(written);
+    }
+    if (!packed) return std::nullopt;
+    return quotedString(QString::fromStdString(formatDateTime(*packed, true)));
+}
+
+Binding::Wrap readWhenRun(const char* function, const Binding::Operand& value) {
+    const QString names = value.column ? QStringLiteral(", %1, %2").arg(quotedString(value.table), quotedString(value.name))
+                                       : QStringLiteral(", '', ''");
+    return {QLatin1String(function) + QLatin1Char('('), names + QLatin1Char(')')};
+}
+
+Binding bindTree(const SyntaxTree& tree, const Catalog& catalog, const std::map<int, QString>& tableAt) {
+    return Binder(tree, catalog, tableAt).run();
 }
 
 }  // namespace tarlo

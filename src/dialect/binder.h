@@ -1,5 +1,5 @@
-// The typed view of a statement: the kind of each operand (from the tables'
-// columns, the literals and the functions' results) decides how each
+// The typed view of a statement's tree: the kind of each operand (from the
+// tables' columns, the literals and the functions' results) decides how each
 // operator keeps the old engine's meaning, before SQLite sees it:
 // - a number and a text compare as numbers, a date and a text or a number
 //   as dates; a text that reads as neither is refused;
@@ -8,16 +8,19 @@
 // - Sum, Avg, arithmetic and numeric functions read a text as a number,
 //   or refuse it, and refuse a date;
 // - a truth used as a value is -1 or 0.
-// Plain forms SQLite already reads the same way stay as written, so lookups
-// and ordered scans still serve them.
+// The binder decides on the tree and hands the SQL writer what to put in as
+// it writes each node (Binding); plain forms SQLite already reads the same
+// way stay as written, so lookups and ordered scans still serve them.
 #pragma once
 
 #include "dialect/source_map.h"
+#include "dialect/syntax_tree.h"
 #include "values/value_kind.h"
 
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -69,17 +72,55 @@ struct Catalog {
     std::vector<BoundTable> tables;
     // Nothing for a name the catalogue has no row of.
     std::function<std::optional<FunctionFacts>(const QString& function)> function;
-    // The names the tree resolved, by the place of the name's token in the
-    // user's text; a name not here is looked up in every table of the
-    // statement. A #date# literal is here too, as a Date.
+    // The names the tree's scopes resolved, by the place of the name's token
+    // in the user's text; a name not here is looked up in every table of the
+    // statement. A #date# literal is here too, as a Date, and an ORDER BY
+    // ordinal or name of a time item, as a Time.
     std::unordered_map<qsizetype, ScopedName> names;
 };
 
-// Throws PlacedError for a literal that can never be compared with its
-// operand, naming both.
-MappedText bindTypes(const MappedText& sql, const Catalog& catalog);
-inline QString bindTypes(const QString& sql, const Catalog& catalog) {
-    return bindTypes(MappedText::original(sql), catalog).text();
-}
+// What the binder decided, for the SQL writer to put in as it writes the
+// tree: text around nodes, nodes and tokens written otherwise, and the names
+// computed select items are given.
+struct Binding {
+    struct Wrap {
+        QString before, after;
+    };
+    // Around a node, innermost first.
+    std::unordered_map<syntax::NodeId, std::vector<Wrap>> wraps;
+    // Around a chain's operands before its operator i ("a & b | c": a & b), by (chain, i).
+    std::map<std::pair<syntax::NodeId, size_t>, Wrap> prefixes;
+    // A node written as this text: a literal read as a number or a date, a range's ends in order.
+    std::unordered_map<syntax::NodeId, QString> replaced;
+    // A token written as this text: the words of a comparison made a call, Max(a, b) as ours.
+    std::map<int, QString> tokens;
+    // A select item's expression: the name it is given (Expr1000).
+    std::unordered_map<syntax::NodeId, QString> names;
+    // A select item's expression as a sort key, where TOP ranks the rows by
+    // ORDER BY 1 or the item's name.
+    std::unordered_map<syntax::NodeId, Wrap> sortKeys;
+    // The crosstab's pivot, which its columns compare with each value.
+    struct Operand {
+        ValueKind kind = ValueKind::Unknown;
+        bool column = false;
+        QString table, name;  // the column's
+    } pivot;
+};
+
+// A literal's text compared with a number, as the number it reads as
+// ("1,234" is 1234), and one compared with a date (a text in any date
+// spelling, a number as serial days), as SQLite's date text; nothing
+// for a text that reads as neither.
+std::optional<QString> numberLiteralOf(const QString& text);
+std::optional<QString> dateLiteralOf(const QString& text, bool serial);
+// The call that reads a value as a number (call::kNumberOf) or a date
+// (call::kDateOf) when it runs, naming the column it came from, if any.
+Binding::Wrap readWhenRun(const char* function, const Binding::Operand& value);
+
+// tableAt: the registered name of each table file, by the first token of its
+// name in the tree. Throws PlacedError for a literal that can never be
+// compared with its operand, naming both, and for a call with a count of
+// arguments its function never takes.
+Binding bindTree(const syntax::SyntaxTree& tree, const Catalog& catalog, const std::map<int, QString>& tableAt);
 
 }  // namespace tarlo

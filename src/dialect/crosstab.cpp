@@ -1,9 +1,12 @@
 #include "dialect/crosstab.h"
 
+#include "dialect/internal_names.h"
 #include "dialect/placed_error.h"
 #include "dialect/sql_quote.h"
 #include "dialect/token_edit.h"
 #include "platform/error.h"
+#include "values/case_folding.h"
+#include "values/dates.h"
 
 #include <algorithm>
 
@@ -69,19 +72,77 @@ std::optional<Crosstab> Crosstab::read(const SyntaxTree& tree, const SqlWriter& 
     c.groupBy_ = writer.range(group, order - 1).trimmed();
     c.orderBy_ = writer.range(order, pivot - 1).trimmed();
     c.pivot_ = writer.node(t.pivot);
+    if (writer.binding()) c.pivotKind_ = writer.binding()->pivot;
     c.hasList_ = t.hasList;
     for (const NodeId v : t.list) {
         const Node& n = tree.node(v);
         const MappedText literal = writer.node(v);
         const bool single = writer.firstToken(n.span) == writer.lastToken(n.span);
-        c.listed_.push_back({literal, single ? unquotedText(tree.token(writer.firstToken(n.span))) : literal.text()});
+        ValueKind kind = ValueKind::Unknown;
+        switch (n.kind) {
+        case NodeKind::Number:
+        case NodeKind::Truth: kind = ValueKind::Number; break;
+        case NodeKind::String: kind = ValueKind::Text; break;
+        case NodeKind::Date: kind = ValueKind::Date; break;
+        case NodeKind::Null: kind = ValueKind::Null; break;
+        case NodeKind::Unary: kind = tree.node(n.left).kind == NodeKind::Number ? ValueKind::Number : kind; break;
+        default: break;
+        }
+        // A column is headed by the value as the user wrote it.
+        QString name;
+        if (single) {
+            name = unquotedText(tree.token(writer.firstToken(n.span)));
+        } else {
+            for (int k = writer.firstToken(n.span); k <= writer.lastToken(n.span); ++k) name += tree.token(k).text;
+        }
+        c.listed_.push_back({literal, name, kind, true});
     }
     return c;
 }
 
 MappedText Crosstab::valuesQuery() const {
     if (hasList_) return {};
-    return composeMapped(u"SELECT DISTINCT %1 %2 ORDER BY 1", pivot_.span(), {pivot_, fromWhere_});
+    // The values in the order and the sameness of the pivot's kind: texts ignoring case, times by the moment.
+    const Span at = pivot_.span();
+    const bool text = !pivotKind_.column && (pivotKind_.kind == ValueKind::Text || pivotKind_.kind == ValueKind::Unknown);
+    const MappedText item = text ? composeMapped(u"(%1) COLLATE %2", at, {pivot_, MappedText(QLatin1String(kNoCaseCollation), at)})
+                                 : pivot_;
+    const char* order = pivotKind_.kind == ValueKind::Time ? kMomentCollation : kNoCaseCollation;
+    return composeMapped(u"SELECT DISTINCT %1 %2 ORDER BY 1 COLLATE %3", at, {item, fromWhere_, MappedText(QLatin1String(order), at)});
+}
+
+MappedText Crosstab::rowsOf(const PivotValue& v) const {
+    const Span at = pivot_.span();
+    MappedText pivot = composeMapped(u"(%1)", at, {pivot_});
+    if (v.typed) return composeMapped(u"%1 IS %2", at, {pivot, v.literal});
+    MappedText value = v.literal;
+    ValueKind kind = pivotKind_.kind;
+    bool column = pivotKind_.column;
+    auto readWhenRun = [&](const char* function) {
+        const Binding::Wrap w = tarlo::readWhenRun(function, pivotKind_);
+        pivot = composeMapped(u"%1%2%3", at, {MappedText(w.before, at), pivot, MappedText(w.after, at)});
+        column = false;
+    };
+    // A time is compared as the date read from it.
+    if (kind == ValueKind::Time) readWhenRun(call::kDateOf), kind = ValueKind::Date;
+    const std::vector<Token> tokens = tokenize(v.literal.text());
+    const QString written = v.kind == ValueKind::Text && tokens.size() == 1 ? unquotedText(tokens[0]) : v.literal.text();
+    auto replace = [&](const std::optional<QString>& literal) {
+        if (literal) value = MappedText(*literal, v.literal.span());
+    };
+    if (v.kind == ValueKind::Null || kind == ValueKind::Unknown || kind == ValueKind::Null || v.kind == kind) {
+        if (v.kind == ValueKind::Text && kind == ValueKind::Text && !column)
+            value = composeMapped(u"(%1) COLLATE %2", at, {value, MappedText(QLatin1String(kNoCaseCollation), at)});
+    } else if (kind == ValueKind::Number && v.kind == ValueKind::Text) {
+        replace(numberLiteralOf(written));
+    } else if (kind == ValueKind::Text && v.kind == ValueKind::Number) {
+        readWhenRun(call::kNumberOf);
+    } else if (kind == ValueKind::Date) {
+        replace(dateLiteralOf(written, v.kind == ValueKind::Number));
+    } else if (v.kind == ValueKind::Date) {
+        readWhenRun(call::kDateOf);
+    }
+    return composeMapped(u"%1 IS %2", at, {pivot, value});
 }
 
 MappedText Crosstab::query(const std::vector<PivotValue>& values) const {
@@ -89,7 +150,7 @@ MappedText Crosstab::query(const std::vector<PivotValue>& values) const {
     // see them alone; a cell without rows is empty, even for Count or Nz(...).
     MappedText columns;
     for (const PivotValue& v : values) {
-        const MappedText filter = composeMapped(u" FILTER (WHERE (%1) IS %2)", pivot_.span(), {pivot_, v.literal});
+        const MappedText filter = composeMapped(u" FILTER (WHERE %1)", pivot_.span(), {rowsOf(v)});
         std::map<NodeId, MappedText> after;
         for (const NodeId a : aggregates_) after[a] = filter;
         MappedText cell = writer_->node(value_, after);

@@ -19,6 +19,8 @@ namespace tarlo {
 struct PivotValue {
     MappedText literal;  // as SQL
     QString name;        // the column it heads
+    ValueKind kind = ValueKind::Unknown;  // the literal's: a number, a text, a date or null
+    bool typed = false;  // an IN list's value, which the binder made comparable with the pivot
 };
 
 // Whether a function's name is an aggregate's (the function catalogue's).
@@ -39,6 +41,9 @@ public:
     MappedText query(const std::vector<PivotValue>& values) const;
 
 private:
+    // The rows of one value, as "pivot IS value" finds them by the binder's rules.
+    MappedText rowsOf(const PivotValue& v) const;
+
     const SqlWriter* writer_ = nullptr;
     syntax::NodeId value_ = syntax::kNone;    // the TRANSFORM expression
     std::vector<syntax::NodeId> aggregates_;  // the aggregate calls in it
@@ -46,6 +51,7 @@ private:
     bool count_ = false;                      // it is Count(x) or Count(*)
     bool countAll_ = false;                   // it is Count(*)
     MappedText selectList_, fromWhere_, groupBy_, orderBy_, pivot_;
+    Binding::Operand pivotKind_;  // what the binder knows of the pivot
     std::vector<PivotValue> listed_;
     bool hasList_ = false;
 };

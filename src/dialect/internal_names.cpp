@@ -1,6 +1,8 @@
 // The one map between the writer's internal calls and the user's words.
 #include "dialect/internal_names.h"
 
+#include <utility>
+
 namespace tarlo::call {
 
 namespace {
@@ -62,6 +64,18 @@ const char* keywordFunction(const QString& word) {
         if ((n.internal == kLeft || n.internal == kRight || n.internal == kIsNull) &&
             word.compare(QLatin1StringView(n.written), Qt::CaseInsensitive) == 0)
             return n.internal;
+    return nullptr;
+}
+
+const char* operatorFunction(const Token& op) {
+    static const std::pair<const char*, const char*> calls[] = {
+        {"^", kPower}, {"/", kDivide},  {"\\", kIntDivide}, {"MOD", kMod}, {"+", kAdd},
+        {"-", kSubtract}, {"&", kConcat}, {"XOR", kXor},     {"EQV", kEqv}, {"IMP", kImp},
+    };
+    const bool symbol = op.kind == TokenKind::Symbol, word = op.kind == TokenKind::Word;
+    for (const auto& [written, function] : calls)
+        if ((symbol && op.text == QLatin1String(written)) || (word && op.text.compare(QLatin1String(written), Qt::CaseInsensitive) == 0))
+            return function;
     return nullptr;
 }
 

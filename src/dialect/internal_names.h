@@ -4,6 +4,8 @@
 // message shows the user's word instead, so no internal name reaches a user.
 #pragma once
 
+#include "dialect/sql_lexer.h"
+
 #include <QString>
 
 namespace tarlo::call {
@@ -39,5 +41,12 @@ QString withWrittenNames(const QString& text);
 
 // The internal name for Left, Right or IsNull written before "(", else null.
 const char* keywordFunction(const QString& word);
+
+// The call an operator of the old engine becomes (^ / \ Mod + - & Xor Eqv
+// Imp), or null for an operator SQLite reads as the old engine did.
+const char* operatorFunction(const Token& op);
+// A run of one such operator is one call of at most this many arguments;
+// a longer run goes on in a call around it (SQLite takes 127 in a call).
+inline constexpr int kMaxRunArguments = 100;
 
 }  // namespace tarlo::call

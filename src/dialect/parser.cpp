@@ -3,7 +3,7 @@
 // so a bracket costs a few stack frames, not one per level.
 #include "dialect/parser.h"
 
-#include "dialect/operators.h"
+#include "dialect/reserved_words.h"
 #include "dialect/token_edit.h"
 #include "platform/error.h"
 

@@ -41,7 +41,9 @@ bool dateSeparatorAt(const QString& text, qsizetype& at) {
 // #2024/01/31#, #2024-01-31 10:00#, and the month-first #1/31/2024#.
 // Read by hand: a regular expression keeps per-thread state that the
 // Windows thread runtime frees wrongly when a run's thread ends.
-QString dateLiteral(const Token& t) {
+}  // namespace
+
+QString writtenDateLiteral(const Token& t) {
     const QString inner = t.text.mid(1, t.text.size() - 2).trimmed();
     auto invalid = [&] {
         return PlacedError(t.span, Error(ErrorFacts{.word = t.text}, u"日付 %1 は正しい日付ではありません。", t.text));
@@ -71,20 +73,15 @@ QString dateLiteral(const Token& t) {
     return quotedString(QString::fromStdString(formatDateTime(packDate({y, m, d, hour, minute, sec}), true)));
 }
 
-// The call an operator of the old engine becomes, or null for SQLite's own.
+namespace {
+
 const char* operatorCall(const Token& op) {
-    static const std::pair<const char*, const char*> calls[] = {
-        {"^", call::kPower}, {"/", call::kDivide},  {"\\", call::kIntDivide}, {"MOD", call::kMod}, {"+", call::kAdd},
-        {"-", call::kSubtract}, {"&", call::kConcat}, {"XOR", call::kXor},     {"EQV", call::kEqv}, {"IMP", call::kImp},
-    };
-    for (const auto& [written, function] : calls)
-        if (isSymbol(op, written) || isKeyword(op, written)) return function;
-    return nullptr;
+    return call::operatorFunction(op);
 }
 
-// SQLite takes at most 127 arguments in a call; a longer chain nests, and
-// its parser takes some thirty levels.
-constexpr int kMaxChainArguments = 100;
+// A chain longer than the calls' arguments nests, and SQLite's parser
+// takes some thirty levels.
+constexpr int kMaxChainArguments = call::kMaxRunArguments;
 constexpr int kMaxChainChunks = 25;
 // IIf and Switch nested in a branch's value, counted with the outer one.
 constexpr int kMaxConditionalDepth = 100;
@@ -96,7 +93,9 @@ constexpr qsizetype kMaxTopGrowth = 200'000;
 
 class SqlWriter::Writer {
 public:
-    Writer(const SyntaxTree& tree, const std::map<int, QString>& edits) : t_(tree), edits_(edits), blank_(tree.tokens.size(), false) {
+    Writer(const SyntaxTree& tree, const std::map<int, QString>& edits, const Binding* binding)
+        : t_(tree), edits_(edits), binding_(binding), blank_(tree.tokens.size(), false) {
+        if (binding_) edits_.insert(binding_->tokens.begin(), binding_->tokens.end());
         starts_.resize(t_.tokens.size());
         for (size_t id = 0; id < t_.nodes.size(); ++id) starts_[size_t(first(t_.nodes[id].span))].push_back(NodeId(id));
         // The widest first: where several begin at one token, the outermost is written.
@@ -152,7 +151,7 @@ private:
         const Token& t = tok(k);
         if (const auto e = edits_.find(k); e != edits_.end()) return out.append(e->second, t.span);
         if (t.kind == TokenKind::DoubleQuoted) return out.append(quotedString(unquotedText(t)), t.span);
-        if (t.kind == TokenKind::DateLiteral) return out.append(dateLiteral(t), t.span);
+        if (t.kind == TokenKind::DateLiteral) return out.append(writtenDateLiteral(t), t.span);
         if (isKeyword(t, "TRUE")) return out.append(QStringLiteral("-1"), t.span);
         if (isKeyword(t, "FALSE")) return out.append(QStringLiteral("0"), t.span);
         if (isKeyword(t, "DISTINCTROW")) return out.append(QStringLiteral("DISTINCT"), t.span);
@@ -191,10 +190,38 @@ private:
 
     // ---- nodes
 
+    // A node with what the binder puts around it and in its place, and
+    // what a caller puts after it (a crosstab's FILTER, inside the wraps).
     void write(NodeId id, MappedText& out) {
-        writeNode(id, out);
+        const Span s = t_.node(id).span;
+        const Span head = tok(first(s)).span, tail = tok(last(s)).span;
+        const std::vector<Binding::Wrap>* wraps = found(binding_ ? &binding_->wraps : nullptr, id);
+        if (wraps)
+            for (auto w = wraps->rbegin(); w != wraps->rend(); ++w) out.append(w->before, head);
+        if (const QString* replaced = found(binding_ ? &binding_->replaced : nullptr, id)) out.append(*replaced, s);
+        else writeNode(id, out);
         if (after_)
             if (const auto a = after_->find(id); a != after_->end()) out.append(a->second);
+        if (wraps)
+            for (const Binding::Wrap& w : *wraps) out.append(w.after, tail);
+        if (!unnamed_)
+            if (const QString* name = found(binding_ ? &binding_->names : nullptr, id)) out.append(QStringLiteral(" AS ") + *name, tail);
+    }
+
+    template <typename Map>
+    static const typename Map::mapped_type* found(const Map* map, const typename Map::key_type& key) {
+        if (!map) return nullptr;
+        const auto at = map->find(key);
+        return at == map->end() ? nullptr : &at->second;
+    }
+
+    const Binding::Wrap* prefixWrap(NodeId chain, size_t operand) const {
+        return found(binding_ ? &binding_->prefixes : nullptr, {chain, operand});
+    }
+    bool hasPrefixWraps(NodeId chain) const {
+        if (!binding_) return false;
+        const auto w = binding_->prefixes.lower_bound({chain, 0});
+        return w != binding_->prefixes.end() && w->first.first == chain;
     }
 
     void writeNode(NodeId id, MappedText& out) {
@@ -204,8 +231,9 @@ private:
             if (isKeyword(name, "IIF") || isKeyword(name, "SWITCH")) return out.append(render(conditional(id), name.span));
             if (isKeyword(name, "CHOOSE")) return writeChoose(id, out);
         }
-        if (n.kind == NodeKind::Chain && std::any_of(n.ops.begin(), n.ops.end(), [&](int op) { return operatorCall(tok(op)); }))
-            return writeChain(n, out);
+        if (n.kind == NodeKind::Chain &&
+            (std::any_of(n.ops.begin(), n.ops.end(), [&](int op) { return operatorCall(tok(op)); }) || hasPrefixWraps(id)))
+            return writeChain(id, out);
         if (isComparison(n) && isComparisonLevel(n.list[0])) {
             // The old engine compares left to right at one level: a = b < c is
             // (a = b) < c, and 1 = 1 = True compares the first truth, which
@@ -242,7 +270,8 @@ private:
     // a + b - c & d: each operator of the old engine a call around what is
     // written before it, a run of one a single call (tarlo_add(a, b, c)),
     // folded left to right when it runs.
-    void writeChain(const Node& n, MappedText& out) {
+    void writeChain(NodeId id, MappedText& out) {
+        const Node& n = t_.node(id);
         MappedText text = written(first(t_.node(n.list[0]).span), last(t_.node(n.list[0]).span));
         const char* open = nullptr;  // the call text is in, still without its ")"
         Span openAt{};
@@ -264,6 +293,12 @@ private:
                 continue;
             }
             if (open) text.append(QStringLiteral(")"), openAt);
+            if (const Binding::Wrap* w = i > 1 ? prefixWrap(id, i) : nullptr) {
+                MappedText wrapped(w->before, tok(op).span);
+                wrapped.append(text);
+                wrapped.append(w->after, tok(op).span);
+                text = std::move(wrapped);
+            }
             if (function) {
                 if (function == open && ++chunks >= kMaxChainChunks)
                     throw PlacedError(tok(op).span, Error(ErrorFacts{.word = tok(op).text},
@@ -414,6 +449,7 @@ private:
     int keywordBefore(Span clause) const { return previousSig(first(clause)); }
 
     struct Item {
+        NodeId node = kNone;
         MappedText expression;  // as written
         MappedText whole;       // with its name
         QString alias;          // the name it is given, if any
@@ -424,12 +460,27 @@ private:
     Item itemOf(const ResultItem& r) {
         Item item;
         const Node& e = t_.node(r.expr);
+        item.node = r.expr;
+        // Without the name the binder gives it: these are written inside other items.
+        ++unnamed_;
         item.expression = written(first(e.span), last(e.span));
         item.whole = written(first(r.span), last(r.span));
+        --unnamed_;
         item.star = e.kind == NodeKind::Star;
         if (r.alias >= 0) item.alias = item.name = unquotedText(tok(r.alias));
         else if (e.kind == NodeKind::Name) item.name = unquotedText(tok(e.token));
         return item;
+    }
+
+    // An item's expression where ORDER BY names it by its place or name: a
+    // text sorts ignoring case, a time by its moment.
+    MappedText asSortKey(const Item& item) const {
+        const Binding::Wrap* key = found(binding_ ? &binding_->sortKeys : nullptr, item.node);
+        if (!key || key->before.isEmpty()) return item.expression;
+        MappedText out(key->before, item.expression.span());
+        out.append(item.expression);
+        out.append(key->after, item.expression.span());
+        return out;
     }
 
     // The ORDER BY terms, written so they read against the member's FROM:
@@ -444,11 +495,11 @@ private:
             if (e.kind == NodeKind::Number) {
                 const size_t ordinal = size_t(tok(e.token).text.toULongLong());
                 if (ordinal < 1 || ordinal > items.size() || items[ordinal - 1].star) return {};
-                term = items[ordinal - 1].expression;
+                term = asSortKey(items[ordinal - 1]);
             } else if (e.kind == NodeKind::Name && e.qualifier < 0) {
                 for (const Item& item : items)
                     if (!item.alias.isEmpty() && item.alias.compare(unquotedText(tok(e.token)), Qt::CaseInsensitive) == 0)
-                        term = item.expression;
+                        term = asSortKey(item);
             }
             const int last = this->last(o.span);
             const MappedText direction = isKeyword(tok(last), "ASC") || isKeyword(tok(last), "DESC")
@@ -569,7 +620,9 @@ private:
     }
 
     const SyntaxTree& t_;
-    const std::map<int, QString>& edits_;
+    std::map<int, QString> edits_;
+    const Binding* binding_;
+    int unnamed_ = 0;  // while above 0, select items are written without the names the binder gives
     std::vector<std::vector<NodeId>> starts_;  // the nodes beginning at each token, widest first
     std::vector<std::pair<int, std::pair<int, int>>> tops_;  // a SELECT token with TOP: its query and core
     std::vector<bool> blank_;  // tokens written as nothing (TOP n)
@@ -578,8 +631,8 @@ private:
     qsizetype grown_ = 0;
 };
 
-SqlWriter::SqlWriter(const SyntaxTree& tree, const std::map<int, QString>& tokens)
-    : writer_(std::make_unique<Writer>(tree, tokens)) {}
+SqlWriter::SqlWriter(const SyntaxTree& tree, const std::map<int, QString>& tokens, const Binding* binding)
+    : writer_(std::make_unique<Writer>(tree, tokens, binding)), binding_(binding) {}
 
 SqlWriter::~SqlWriter() = default;
 
@@ -601,6 +654,10 @@ int SqlWriter::firstToken(Span s) const {
 
 int SqlWriter::lastToken(Span s) const {
     return writer_->last(s);
+}
+
+const Binding* SqlWriter::binding() const {
+    return binding_;
 }
 
 }  // namespace tarlo

@@ -9,6 +9,7 @@
 // came from, so a place SQLite names is found in the user's text.
 #pragma once
 
+#include "dialect/binder.h"
 #include "dialect/source_map.h"
 #include "dialect/syntax_tree.h"
 
@@ -18,12 +19,13 @@
 namespace tarlo {
 
 // The writer of one tree. tokens: what to put in for some tokens of the
-// statement (the tables' names). Each call throws PlacedError for what the
-// old engine refused too: an impossible date, IIf without three arguments,
-// a chain or nest too long to write.
+// statement (the tables' names); binding: what the binder decided, put in
+// around and in place of the nodes as they are written. Each call throws
+// PlacedError for what the old engine refused too: an impossible date, IIf
+// without three arguments, a chain or nest too long to write.
 class SqlWriter {
 public:
-    SqlWriter(const syntax::SyntaxTree& tree, const std::map<int, QString>& tokens = {});
+    SqlWriter(const syntax::SyntaxTree& tree, const std::map<int, QString>& tokens = {}, const Binding* binding = nullptr);
     ~SqlWriter();
 
     // The whole statement.
@@ -35,11 +37,17 @@ public:
     // The token at a span's start and end.
     int firstToken(Span s) const;
     int lastToken(Span s) const;
+    // What the binder decided, or null.
+    const Binding* binding() const;
 
 private:
     class Writer;
     std::unique_ptr<Writer> writer_;
+    const Binding* binding_;
 };
+
+// A #date# literal as SQLite reads it: a quoted 'yyyy/mm/dd hh:nn:ss'.
+QString writtenDateLiteral(const Token& t);
 
 inline MappedText writeSqlite(const syntax::SyntaxTree& tree, const std::map<int, QString>& tokens = {}) {
     return SqlWriter(tree, tokens).statement();

@@ -160,7 +160,7 @@ void Connection::interrupt() {
     if (db_) sqlite3_interrupt(db_);
 }
 
-sqlite3_stmt* Connection::prepare(const MappedText& translated, const ParseProgress& progress) {
+void Connection::registerTables(const ParseProgress& progress) {
     for (const TableReference& ref : statementTables_) {
         std::shared_ptr<const CsvTable> table;
         try {
@@ -182,8 +182,9 @@ sqlite3_stmt* Connection::prepare(const MappedText& translated, const ParseProgr
         if (const int rc = sqlite3_exec(db_, create.c_str(), nullptr, nullptr, nullptr); rc != SQLITE_OK)
             throwEngineError(db_, rc);
     }
+}
 
-    // The typed view: every table of the statement is known by now.
+Catalog Connection::catalogOfTables() const {
     Catalog catalog;
     catalog.function = functionFacts;
     for (const TableReference& ref : statementTables_) {
@@ -194,8 +195,11 @@ sqlite3_stmt* Connection::prepare(const MappedText& translated, const ParseProgr
         for (size_t c = 0; c < table->columnCount(); ++c)
             bound.columns.emplace_back(QString::fromStdString(table->columnNames()[c]), kindOf(table->columnTypes()[c]));
     }
-    if (scopes_) catalog.names = scopes_(catalog);
-    bound_ = bindTypes(translated, catalog);
+    return catalog;
+}
+
+sqlite3_stmt* Connection::prepare(const MappedText& bound) {
+    bound_ = bound;
     boundTables_.clear();
     for (const TableReference& ref : statementTables_) boundTables_.push_back(ref.name);
     const QByteArray sql = bound_.text().toUtf8();
@@ -232,9 +236,9 @@ sqlite3_stmt* Connection::prepare(const MappedText& translated, const ParseProgr
     return stmt;
 }
 
-std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab, const ParseProgress& progress) {
+std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab) {
     if (crosstab.valuesQuery().isEmpty()) return crosstab.listedValues();
-    Result values(this, prepare(crosstab.valuesQuery(), progress));
+    Result values(this, prepare(crosstab.valuesQuery()));
     std::vector<PivotValue> out;
     for (values.step(); !values.atEnd(); values.next()) {
         sqlite3_stmt* stmt = values.stmt_;
@@ -242,13 +246,13 @@ std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab, const 
         // A value the data gives stands for the pivot expression.
         const Span pivot = crosstab.pivotSpan();
         switch (sqlite3_column_type(stmt, 0)) {
-        case SQLITE_NULL: out.push_back({MappedText(QStringLiteral("NULL"), pivot), QStringLiteral("<>")}); break;
-        case SQLITE_INTEGER: out.push_back({MappedText(shown, pivot), shown}); break;
+        case SQLITE_NULL: out.push_back({MappedText(QStringLiteral("NULL"), pivot), QStringLiteral("<>"), ValueKind::Null}); break;
+        case SQLITE_INTEGER: out.push_back({MappedText(shown, pivot), shown, ValueKind::Number}); break;
         case SQLITE_FLOAT:
-            out.push_back({MappedText(QString::number(sqlite3_column_double(stmt, 0), 'g', 17), pivot), shown});
+            out.push_back({MappedText(QString::number(sqlite3_column_double(stmt, 0), 'g', 17), pivot), shown, ValueKind::Number});
             break;
         default:
-            out.push_back({MappedText(quotedString(shown), pivot), shown});
+            out.push_back({MappedText(quotedString(shown), pivot), shown, ValueKind::Text});
         }
         if (out.size() > 1000) throw Error(QStringLiteral("クロス集計の列が多すぎます (1000 を超えました)。"));
     }
@@ -274,17 +278,16 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         refuseUnknownCalls(db_, tree);
         TableNames tables = resolveTables(tree, folder_);
         statementTables_ = std::move(tables.tables);
-        // The names as the tree's scopes resolve them, once the tables' columns are known.
-        scopes_ = [&tree, tableAt = tables.tableAt](const Catalog& catalog) { return resolveNames(tree, tableAt, catalog); };
-        struct Forget {
-            std::function<std::unordered_map<qsizetype, ScopedName>(const Catalog&)>& scopes;
-            ~Forget() { scopes = nullptr; }
-        } forget{scopes_};
-        const SqlWriter writer(tree, tables.tokens);
-        MappedText translated = writer.statement();
+        registerTables(progress);
+        // The tree typed once the tables' columns are known: its names by the scopes, then every rule.
+        Catalog catalog = catalogOfTables();
+        catalog.names = resolveNames(tree, tables.tableAt, catalog);
+        const Binding binding = bindTree(tree, catalog, tables.tableAt);
+        const SqlWriter writer(tree, tables.tokens, &binding);
+        MappedText written = writer.statement();
         const auto crosstab = Crosstab::read(tree, writer, isAggregateFunction);
-        if (crosstab) translated = crosstab->query(pivotValues(*crosstab, progress));
-        stmt = prepare(translated, progress);
+        if (crosstab) written = crosstab->query(pivotValues(*crosstab));
+        stmt = prepare(written);
     } catch (const SyntaxError& e) {
         const TextPlace place = placeIn(statement, e.at().offset);
         throw Error(ErrorFacts{.line = place.line, .column = place.column, .word = e.word()},

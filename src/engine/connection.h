@@ -52,12 +52,15 @@ public:
 
 private:
     friend class Result;
-    // Registers the statement's tables (statementTables_) and prepares the
-    // translated text, which reads them.
-    sqlite3_stmt* prepare(const MappedText& translated, const ParseProgress& progress);
+    // Reads the statement's tables (statementTables_) and registers them with SQLite.
+    void registerTables(const ParseProgress& progress);
+    // Their columns and the functions, as the binder reads them.
+    Catalog catalogOfTables() const;
+    // Prepares the text written for SQLite, which reads the tables registered.
+    sqlite3_stmt* prepare(const MappedText& bound);
     // The column path's rows for the statement prepare bound last, or nothing.
     std::optional<ColumnRows> runOnColumns(sqlite3_stmt* stmt);
-    std::vector<PivotValue> pivotValues(const Crosstab& crosstab, const ParseProgress& progress);
+    std::vector<PivotValue> pivotValues(const Crosstab& crosstab);
 
     QString folder_;
     QString statement_;  // as the user wrote it, for the place of a fault
@@ -69,8 +72,6 @@ private:
     MappedText bound_;  // the last statement prepare made, as SQLite reads it
     std::vector<QString> boundTables_;
     std::vector<TableReference> statementTables_;  // the files the statement run names
-    // The statement's names resolved by its tree's scopes, while it is prepared.
-    std::function<std::unordered_map<qsizetype, ScopedName>(const Catalog&)> scopes_;
 };
 
 class Result {

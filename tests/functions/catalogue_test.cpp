@@ -1,6 +1,7 @@
 // The function catalogue is the only list: every body is reached through a
 // row, every row of ours has a body, and the binder reads its kinds from it.
 #include "dialect/binder.h"
+#include "support/bound_sql.h"
 #include "dialect/sql_lexer.h"
 #include "functions/catalogue.h"
 #include "functions/registry.h"
@@ -76,7 +77,7 @@ QString bound(const QString& sql) {
     catalog.tables.push_back({QStringLiteral("t"),
                               {{QStringLiteral("d"), tarlo::ValueKind::Date}, {QStringLiteral("s"), tarlo::ValueKind::Text}}});
     catalog.function = tarlo::functionFacts;
-    return tarlo::bindTypes(sql, catalog);
+    return tarlo::testing::boundSql(sql, catalog);
 }
 
 // A literal compared with a date is read as a date where the binder knows
