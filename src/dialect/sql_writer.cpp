@@ -152,7 +152,9 @@ private:
         if (const auto e = edits_.find(k); e != edits_.end()) return out.append(e->second, t.span);
         if (t.kind == TokenKind::DoubleQuoted) return out.append(quotedString(unquotedText(t)), t.span);
         if (t.kind == TokenKind::DateLiteral) return out.append(writtenDateLiteral(t), t.span);
-        if (isKeyword(t, "TRUE")) return out.append(QStringLiteral("-1"), t.span);
+        // Right after a minus, -1 would make "--", a comment to the line's end.
+        if (isKeyword(t, "TRUE"))
+            return out.append(k > 0 && isSymbol(tok(k - 1), "-") ? QStringLiteral("(-1)") : QStringLiteral("-1"), t.span);
         if (isKeyword(t, "FALSE")) return out.append(QStringLiteral("0"), t.span);
         if (isKeyword(t, "DISTINCTROW")) return out.append(QStringLiteral("DISTINCT"), t.span);
         if (t.kind == TokenKind::Word) {
