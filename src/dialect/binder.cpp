@@ -77,7 +77,7 @@ public:
         }
         for (auto& [node, wraps] : wraps_) {
             std::stable_partition(wraps.begin(), wraps.end(), [](const Wrap& w) { return !w.outer; });
-            for (const Wrap& w : wraps) out_.wraps[node].push_back({w.before, w.after});
+            for (const Wrap& w : wraps) out_.wraps[node].push_back(w.wrap);
         }
         return std::move(out_);
     }
@@ -90,25 +90,27 @@ private:
     // ---- what the binder puts in
 
     struct Wrap {
-        QString before, after;
+        Binding::Wrap wrap;
         bool outer;  // outside every other wrap of its node, whenever it was made
     };
+    using Meaning = Binding::Meaning;
 
     // outer: a truth used as a value is -1 or 0 around whatever its
     // comparison became (tarlo_compare(a, b) < 0), though it is decided after.
-    void wrap(const Operand& o, const QString& before, const QString& after, bool outer = false) {
+    void wrap(const Operand& o, const Binding::Wrap& w, bool outer = false) {
         if (o.prefix) {
-            Binding::Wrap& w = out_.prefixes[{o.node, size_t(o.inner)}];
-            w.before = before + w.before;
-            w.after += after;
+            Binding::Wrap& prefix = out_.prefixes[{o.node, size_t(o.inner)}];
+            prefix.before = w.before + prefix.before;
+            prefix.after += w.after;
+            prefix.meaning = w.meaning;
             return;
         }
-        wraps_[o.node].push_back({before, after, outer});
+        wraps_[o.node].push_back({w, outer});
     }
-    void wrapNode(NodeId id, const QString& before, const QString& after, bool outer = false) {
+    void wrapNode(NodeId id, const Binding::Wrap& w, bool outer = false) {
         Operand o;
         o.node = id;
-        wrap(o, before, after, outer);
+        wrap(o, w, outer);
     }
 
     // ---- the tables in scope, for a name the scopes left out
@@ -384,8 +386,7 @@ private:
     }
 
     void convertAtRunTime(const Operand& x, const char* function) {
-        const Binding::Wrap w = readWhenRun(function, {x.kind, x.column, x.table, x.name});
-        wrap(x, w.before, w.after);
+        wrap(x, readWhenRun(function, {x.kind, x.column, x.table, x.name}));
     }
 
     // The literal's value as written, a "text" string's or a #date#'s too.
@@ -444,7 +445,7 @@ private:
         return true;
     }
 
-    void ignoreCase(const Operand& o) { wrap(o, QStringLiteral("("), QStringLiteral(")") + kNoCase); }
+    void ignoreCase(const Operand& o) { wrap(o, {QStringLiteral("("), QStringLiteral(")") + kNoCase, Meaning::NoCase}); }
 
     // x meets each value as "x = value" would (an IN list, a simple CASE): a
     // text among dates is read once as a date, among numbers as a number, as
@@ -498,7 +499,8 @@ private:
         }
         if (match(left, right)) return;
         // Kinds only the run knows: one call compares them by our rules.
-        wrapNode(id, QLatin1String(call::kCompare) + QLatin1Char('('), QStringLiteral(") %1 0").arg(tok(n.ops[0]).text));
+        wrapNode(id, {QLatin1String(call::kCompare) + QLatin1Char('('), QStringLiteral(") %1 0").arg(tok(n.ops[0]).text),
+                      Meaning::Compare});
         out_.tokens[n.ops[0]] = QStringLiteral(",");
     }
 
@@ -547,8 +549,8 @@ private:
         }
         // Between of kinds only the run tells: one call compares both ends.
         const int betweenWord = tokenBefore(n.list[0]), andWord = tokenAfter(n.list[0]);
-        wrapNode(id, QLatin1String(n.negated ? "NOT " : "") + QLatin1String(call::kCompare) + QLatin1Char('('),
-                 QStringLiteral(") = 0"));
+        wrapNode(id, {QLatin1String(n.negated ? "NOT " : "") + QLatin1String(call::kCompare) + QLatin1Char('('),
+                      QStringLiteral(") = 0"), Meaning::Compare});
         if (n.negated) out_.tokens[int(previousSignificant(t_.tokens, size_t(betweenWord)))] = QString();
         out_.tokens[betweenWord] = QStringLiteral(",");
         out_.tokens[andWord] = QStringLiteral(",");
@@ -628,7 +630,7 @@ private:
     // SQLite's truths are 1 and 0; the old engine's True is -1. In a
     // bracket of its own, so a minus before it never makes "--", a comment.
     void truthAsValue(NodeId id) {
-        if (id != kNone && isTruth(id)) wrapNode(id, QStringLiteral("(-("), QStringLiteral("))"), true);
+        if (id != kNone && isTruth(id)) wrapNode(id, {QStringLiteral("(-("), QStringLiteral("))"), Meaning::TruthValue}, true);
     }
 
     void bindValue(NodeId id) {
@@ -687,7 +689,7 @@ private:
                 convertAtRunTime(arg, call::kNumberOf);
             else if (text && facts && facts->textRule && n.list.size() == 1) ignoreCase(arg);
             else if (arg.kind == ValueKind::Time && facts && facts->textRule && n.list.size() == 1)
-                wrap(arg, QStringLiteral("("), QStringLiteral(")") + kByMoment);
+                wrap(arg, {QStringLiteral("("), QStringLiteral(")") + kByMoment, Meaning::ByMoment});
             else if (text && a == 0 && n.distinct) ignoreCase(arg);  // Count(DISTINCT x): the values x = y finds alike
         }
         if (facts && facts->textRule && n.list.size() > 1) bindScalarExtreme(n);
@@ -696,7 +698,7 @@ private:
             const Operand x = operand(n.list[0]), y = operand(n.list[1]);
             if (x.kind != ValueKind::Text && x.kind != ValueKind::Unknown && y.kind != ValueKind::Unknown) match(x, y);
             else if (x.kind == ValueKind::Text && x.column && y.kind == ValueKind::Number)
-                wrap(y, QString(), QStringLiteral(", %1, %2").arg(quotedString(x.table), quotedString(x.name)));
+                wrap(y, {QString(), QStringLiteral(", %1, %2").arg(quotedString(x.table), quotedString(x.name))});
         }
     }
 
@@ -715,7 +717,7 @@ private:
             moment != operands.end()) {
             for (const Operand& o : operands)
                 if (!kindIs({ValueKind::Date, ValueKind::Time, ValueKind::Null})(o)) convertToDate(o, *moment);
-            wrap(operands[0], QStringLiteral("("), QStringLiteral(")") + kByMoment);
+            wrap(operands[0], {QStringLiteral("("), QStringLiteral(")") + kByMoment, Meaning::ByMoment});
             return;
         }
         out_.tokens[n.token] = QLatin1String(isCalled(n, "MAX") ? call::kMaxOf : call::kMinOf);
@@ -763,7 +765,7 @@ private:
             const bool plain = item.column || e.kind == NodeKind::Name || e.kind == NodeKind::Star;
             if (distinct && e.kind != NodeKind::Star && !item.column &&
                 (item.kind == ValueKind::Text || item.kind == ValueKind::Unknown)) {
-                wrap(item, QStringLiteral("("), QStringLiteral(")") + kNoCase);
+                ignoreCase(item);
                 // The collation is no part of its name.
                 if (r.alias < 0 && e.kind == NodeKind::Name) out_.names[r.expr] = quotedName(unquotedText(tok(e.token)));
             }
@@ -776,9 +778,9 @@ private:
 
     // A sort key that is an expression: a text ignoring case, a time by its moment.
     static Binding::Wrap sortWrap(const Operand& key) {
-        if (key.kind == ValueKind::Time) return {QStringLiteral("("), QStringLiteral(")") + kByMoment};
+        if (key.kind == ValueKind::Time) return {QStringLiteral("("), QStringLiteral(")") + kByMoment, Meaning::ByMoment};
         if (!key.column && (key.kind == ValueKind::Text || key.kind == ValueKind::Unknown))
-            return {QStringLiteral("("), QStringLiteral(")") + kNoCase};
+            return {QStringLiteral("("), QStringLiteral(")") + kNoCase, Meaning::NoCase};
         return {};
     }
 
@@ -789,7 +791,8 @@ private:
         if (e.kind == NodeKind::Number) {
             // "ORDER BY 1": the item, ignoring case if it is a text, by the moment if it is a time.
             const ScopedName* item = scoped(e.token);
-            wrapNode(id, QString(), item && item->kind == ValueKind::Time ? kByMoment : kNoCase);
+            const bool moment = item && item->kind == ValueKind::Time;
+            wrapNode(id, {QString(), moment ? kByMoment : kNoCase, moment ? Meaning::ByMoment : Meaning::NoCase});
             return;
         }
         // A name alone is a file's column, with its collation, unless the scopes
@@ -801,7 +804,7 @@ private:
             if (!field && !aliases_.contains(unquotedText(tok(e.token)).toCaseFolded())) return;
         }
         const Binding::Wrap w = sortWrap(key);
-        if (!w.before.isEmpty()) wrap(key, w.before, w.after);
+        if (!w.before.isEmpty()) wrap(key, w);
     }
 
     const SyntaxTree& t_;
@@ -840,7 +843,8 @@ std::optional<QString> dateLiteralOf(const QString& text, bool serial) {
 Binding::Wrap readWhenRun(const char* function, const Binding::Operand& value) {
     const QString names = value.column ? QStringLiteral(", %1, %2").arg(quotedString(value.table), quotedString(value.name))
                                        : QStringLiteral(", '', ''");
-    return {QLatin1String(function) + QLatin1Char('('), names + QLatin1Char(')')};
+    return {QLatin1String(function) + QLatin1Char('('), names + QLatin1Char(')'),
+            function == call::kDateOf ? Binding::Meaning::DateOf : Binding::Meaning::NumberOf};
 }
 
 Binding bindTree(const SyntaxTree& tree, const Catalog& catalog, const std::map<int, QString>& tableAt) {

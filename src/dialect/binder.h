@@ -83,8 +83,19 @@ struct Catalog {
 // tree: text around nodes, nodes and tokens written otherwise, and the names
 // computed select items are given.
 struct Binding {
+    // What a wrap does, for a reader of the tree that does not read its text.
+    enum class Meaning : uint8_t {
+        NumberOf,   // the value read as a number when it runs (call::kNumberOf)
+        DateOf,     // read as a date (call::kDateOf)
+        Compare,    // the comparison made a call of kinds only the run knows
+        NoCase,     // a text that compares ignoring case
+        ByMoment,   // a time that compares by its moment
+        TruthValue, // a truth as the value -1 or 0
+        Other,
+    };
     struct Wrap {
         QString before, after;
+        Meaning meaning = Meaning::Other;
     };
     // Around a node, innermost first.
     std::unordered_map<syntax::NodeId, std::vector<Wrap>> wraps;

@@ -1,7 +1,6 @@
 #include "engine/column_plan.h"
 
 #include "dialect/internal_names.h"
-#include "dialect/parser.h"
 #include "dialect/token_edit.h"
 #include "platform/error.h"
 #include "functions/catalogue.h"
@@ -46,10 +45,15 @@ static_assert(allCatalogueAggregates(), "the column path computes only aggregate
 
 using namespace syntax;
 
-// Reads the plan from the tree of the statement as SQLite will run it.
+// Reads the plan from the statement's tree and what the binder decided of
+// it: a node the binder wraps keeps its meaning on the column path only
+// where the wrap changes nothing there (a number column read as a number,
+// a text compared ignoring case); anything else is SQLite's.
 class Planner {
 public:
-    Planner(const SyntaxTree& tree, const CsvTable& table, sqlite3* db) : t_(tree), table_(table), db_(db) {}
+    Planner(const SyntaxTree& tree, const Binding& binding, const std::map<int, QString>& tableAt, const CsvTable& table,
+            sqlite3* db)
+        : t_(tree), binding_(binding), tableAt_(tableAt), table_(table), db_(db) {}
 
     ColumnPlan plan(const QString& tableName) {
         const SelectCore& c = onlyCore(t_.root);
@@ -72,8 +76,7 @@ public:
         }
         if (c.having != kNone) plan_.having = truth(expression(c.having));
         for (const OrderTerm& o : q.order) plan_.order.push_back(orderKey(o));
-        if (q.offset != kNone) throw Refused{};
-        if (q.limit != kNone) plan_.limit = limit(q.limit);
+        plan_.limit = limit(c, q);
         if (plan_.aggregates.empty() && plan_.groupColumns.empty()) {
             // Rows as they stand: columns only, in the table's order.
             if (plan_.having >= 0 || !plan_.order.empty()) throw Refused{};
@@ -104,20 +107,20 @@ private:
         const Query& query = t_.queries[size_t(q)];
         if (!query.with.empty() || query.cores.size() != 1) throw Refused{};
         const SelectCore& c = query.cores[0];
-        if (c.top >= 0 || !c.windows.empty() || !c.values.empty()) throw Refused{};
+        if (c.topPercent || !c.windows.empty() || !c.values.empty()) throw Refused{};
         return c;
     }
 
     bool isTable(const FromItem& item, const QString& tableName) const {
-        return item.kind == FromItem::Kind::Table && item.alias < 0 && item.nameTo == item.nameFrom + 1 &&
-               unquotedText(tok(item.nameFrom)).compare(tableName, Qt::CaseInsensitive) == 0;
+        if (item.kind != FromItem::Kind::Table || item.alias >= 0) return false;
+        const auto registered = tableAt_.find(item.nameFrom);
+        return registered != tableAt_.end() && registered->second.compare(tableName, Qt::CaseInsensitive) == 0;
     }
 
-    // A name as written: a word, or a quoted or bracketed name.
+    // A name as written: a word, or a bracketed or quoted name.
     std::optional<QString> nameOf(NodeId id) const {
         const Node& n = node(id);
         if (n.kind == NodeKind::Name && n.qualifier < 0) return unquotedText(tok(n.token));
-        if (n.kind == NodeKind::String && tok(n.token).kind == TokenKind::DoubleQuoted) return unquotedText(tok(n.token));
         return std::nullopt;
     }
     QString name(NodeId id) const {
@@ -133,14 +136,14 @@ private:
         using Field = ColumnPlan::TopPerGroup::Field;
         ColumnPlan::TopPerGroup top;
         const Query& outerQuery = t_.queries[size_t(t_.root)];
-        if (outerCore.quantifier >= 0 || !from.joins.empty() || !outerCore.groupBy.empty() || outerCore.having != kNone ||
-            !outerQuery.order.empty() || outerQuery.limit != kNone || outerCore.where == kNone)
+        if (outerCore.quantifier >= 0 || outerCore.top >= 0 || !from.joins.empty() || !outerCore.groupBy.empty() ||
+            outerCore.having != kNone || !outerQuery.order.empty() || outerQuery.limit != kNone || outerCore.where == kNone)
             throw Refused{};
         std::vector<QString> outer;
         for (const ResultItem& item : outerCore.items) outer.push_back(name(item.expr));
         const SelectCore& c = onlyCore(from.first.query);
         const Query& inner = t_.queries[size_t(from.first.query)];
-        if (c.quantifier >= 0 || c.from < 0 || !c.groupBy.empty() || c.having != kNone || !inner.order.empty() ||
+        if (c.quantifier >= 0 || c.top >= 0 || c.from < 0 || !c.groupBy.empty() || c.having != kNone || !inner.order.empty() ||
             inner.limit != kNone)
             throw Refused{};
         std::vector<std::pair<QString, std::optional<Field>>> fields;  // each result's name and what it is
@@ -209,49 +212,51 @@ private:
         return int64_t(v);
     }
 
-    // "n <= 2", "n < 3", or as typed: "tarlo_compare(n , 2) <= 0".
+    // "n <= 2" or "n < 3", whether or not the binder compares them by a call.
     int64_t limitOn(NodeId id, const QString& numberName) const {
         const Node& cmp = node(id);
         if (cmp.kind != NodeKind::Chain || cmp.list.size() != 2) throw Refused{};
+        for (const Binding::Wrap& w : wrapsOf(id))
+            if (w.meaning != Binding::Meaning::Compare) throw Refused{};
         const Token& op = tok(cmp.ops[0]);
         const bool strict = isSymbol(op, "<");
         if (!strict && !isSymbol(op, "<=")) throw Refused{};
-        const Node& left = node(cmp.list[0]);
-        int64_t n = 0;
-        if (left.kind == NodeKind::Call && isKeyword(tok(left.token), call::kCompare)) {
-            if (left.list.size() != 2 || left.distinct || left.window >= 0 || left.extra != kNone) throw Refused{};
-            if (name(left.list[0]).compare(numberName, Qt::CaseInsensitive) != 0) throw Refused{};
-            n = wholeNumber(left.list[1]);
-            const Node& zero = node(cmp.list[1]);
-            if (zero.kind != NodeKind::Number || tok(zero.token).text != QLatin1String("0")) throw Refused{};
-        } else {
-            if (name(cmp.list[0]).compare(numberName, Qt::CaseInsensitive) != 0) throw Refused{};
-            n = wholeNumber(cmp.list[1]);
-        }
+        if (!wrapsOf(cmp.list[0]).empty() || !wrapsOf(cmp.list[1]).empty() || replaced(cmp.list[1])) throw Refused{};
+        if (name(cmp.list[0]).compare(numberName, Qt::CaseInsensitive) != 0) throw Refused{};
+        const int64_t n = wholeNumber(cmp.list[1]);
         return strict ? n - 1 : n;
     }
 
-    // TOP n as written: "LIMIT n", or with ORDER BY "LIMIT (SELECT
-    // count(*) FROM (the statement ranked by its order) WHERE rank <= n)",
-    // which counts the rows that tie with the last. The column path gives
-    // up on any tie under ORDER BY, so that count is n or every row.
-    int64_t limit(NodeId id) {
-        const Node& n = node(id);
-        if (n.kind == NodeKind::Number) {
-            const int64_t rows = wholeNumber(id);
-            if (rows < 0) throw Refused{};
-            return rows;
+    // TOP n (the column path gives up on any tie under ORDER BY, so it keeps
+    // n rows or every row) or LIMIT n.
+    std::optional<int64_t> limit(const SelectCore& c, const Query& q) const {
+        if (c.top >= 0 && q.limit != kNone) throw Refused{};
+        if (q.offset != kNone) throw Refused{};
+        int64_t rows = 0;
+        if (c.top >= 0) {
+            bool ok = false;
+            rows = tok(c.top).text.toLongLong(&ok);
+            if (!ok) throw Refused{};
+        } else if (q.limit != kNone) {
+            if (!wrapsOf(q.limit).empty() || replaced(q.limit)) throw Refused{};
+            rows = wholeNumber(q.limit);
+        } else {
+            return std::nullopt;
         }
-        if (plan_.order.empty() || n.kind != NodeKind::Subquery) throw Refused{};
-        const SelectCore& c = onlyCore(n.query);
-        if (c.quantifier >= 0 || c.items.size() != 1 || c.from < 0 || c.where == kNone || !c.groupBy.empty()) throw Refused{};
-        const Node& count = node(c.items[0].expr);
-        if (count.kind != NodeKind::Call || !isKeyword(tok(count.token), "count") || !count.star) throw Refused{};
-        const FromClause& from = t_.froms[size_t(c.from)];
-        if (from.first.kind != FromItem::Kind::Subquery || !from.joins.empty()) throw Refused{};
-        const int64_t rows = limitOn(c.where, QLatin1String(call::kRank));
         if (rows < 0) throw Refused{};
         return rows;
+    }
+
+    // ---- what the binder decided of a node
+
+    const std::vector<Binding::Wrap>& wrapsOf(NodeId id) const {
+        static const std::vector<Binding::Wrap> none;
+        const auto w = binding_.wraps.find(id);
+        return w == binding_.wraps.end() ? none : w->second;
+    }
+    const QString* replaced(NodeId id) const {
+        const auto r = binding_.replaced.find(id);
+        return r == binding_.replaced.end() ? nullptr : &r->second;
     }
 
     int add(PlanNode node, Shape shape) {
@@ -294,7 +299,9 @@ private:
         const NodeId id = withoutCollation(o.expr);
         const Node& e = node(id);
         int n = -1;
-        if (e.kind == NodeKind::Number) {
+        if (e.kind == NodeKind::Number && !replaced(id)) {
+            for (const Binding::Wrap& w : wrapsOf(id))
+                if (w.meaning != Binding::Meaning::NoCase) throw Refused{};
             bool ok = false;
             const int position = tok(e.token).text.toInt(&ok);
             if (!ok || position < 1 || size_t(position) > plan_.items.size()) throw Refused{};
@@ -328,19 +335,41 @@ private:
         throw Refused{};
     }
 
+    // A node with what the binder put around it: reading a number column as
+    // a number, and comparing ignoring case, change nothing on this path.
     int expression(NodeId id) {
+        int value = replaced(id) ? writtenLiteral(*replaced(id)) : bare(id);
+        for (const Binding::Wrap& w : wrapsOf(id)) {
+            if (w.meaning == Binding::Meaning::NumberOf && numberColumn(value)) continue;
+            if (w.meaning != Binding::Meaning::NoCase) throw Refused{};
+        }
+        return value;
+    }
+
+    // A literal the binder wrote in place of the user's: a number read from a text, a date.
+    int writtenLiteral(const QString& text) {
+        const std::vector<Token> tokens = tokenize(text);
+        if (tokens.size() == 1 && tokens[0].kind == TokenKind::Number) return literal(text);
+        if (tokens.size() == 2 && isSymbol(tokens[0], "-") && tokens[1].kind == TokenKind::Number) return literal(text);
+        if (tokens.size() == 1 && tokens[0].kind == TokenKind::String) return textLiteral(unquotedText(tokens[0]));
+        throw Refused{};
+    }
+
+    int textLiteral(const QString& text) {
+        PlanNode literal = PlanNode::of(PlanNode::Kind::Literal);
+        literal.literal.kind = PathValue::Kind::Text;
+        literal.literalText = text.toStdString();
+        return add(std::move(literal), Shape::Text);
+    }
+
+    int bare(NodeId id) {
         const Node& n = node(id);
         switch (n.kind) {
         case NodeKind::Group: return expression(n.list[0]);
         case NodeKind::Collate: return expression(withoutCollation(id));
         case NodeKind::Number: return literal(tok(n.token).text);
-        case NodeKind::String: {
-            if (tok(n.token).kind == TokenKind::DoubleQuoted) return column(unquotedText(tok(n.token)));
-            PlanNode text = PlanNode::of(PlanNode::Kind::Literal);
-            text.literal.kind = PathValue::Kind::Text;
-            text.literalText = unquotedText(tok(n.token)).toStdString();
-            return add(std::move(text), Shape::Text);
-        }
+        case NodeKind::Truth: return literal(isKeyword(tok(n.token), "TRUE") ? QStringLiteral("-1") : QStringLiteral("0"));
+        case NodeKind::String: return textLiteral(unquotedText(tok(n.token)));
         case NodeKind::Null: return add(PlanNode::of(PlanNode::Kind::Literal), Shape::Null);
         case NodeKind::Name:
             if (n.qualifier >= 0) throw Refused{};
@@ -351,7 +380,9 @@ private:
                 return add(PlanNode::of(PlanNode::Kind::Not, {operand}), Shape::Truth);
             }
             const Node& operand = node(n.left);
-            if (!isSymbol(tok(n.token), "-") || operand.kind != NodeKind::Number) throw Refused{};
+            if (!isSymbol(tok(n.token), "-") || operand.kind != NodeKind::Number || !wrapsOf(n.left).empty() ||
+                replaced(n.left))
+                throw Refused{};
             return literal(QLatin1Char('-') + tok(operand.token).text);
         }
         case NodeKind::Chain: return chain(n);
@@ -409,6 +440,19 @@ private:
     // And, Or and one comparison; the rest is SQLite's.
     int chain(const Node& n) {
         const Token& first = tok(n.ops[0]);
+        if (isSymbol(first, "+") || isSymbol(first, "-")) {
+            // The old engine's + and - of numbers, left to right.
+            int left = expression(n.list[0]);
+            for (size_t i = 1; i < n.list.size(); ++i) {
+                const Token& op = tok(n.ops[i - 1]);
+                if (!isSymbol(op, "+") && !isSymbol(op, "-")) throw Refused{};
+                const int right = expression(n.list[i]);
+                if (shapeOf(left) != Shape::Number || shapeOf(right) != Shape::Number) throw Refused{};
+                left = add(PlanNode::of(isSymbol(op, "+") ? PlanNode::Kind::Add : PlanNode::Kind::Subtract, {left, right}),
+                           Shape::Number);
+            }
+            return left;
+        }
         if (isKeyword(first, "AND") || isKeyword(first, "OR")) {
             const PlanNode::Kind kind = isKeyword(first, "AND") ? PlanNode::Kind::And : PlanNode::Kind::Or;
             int left = expression(n.list[0]);
@@ -482,22 +526,6 @@ private:
         const QString name = tok(n.token).text;
         const auto is = [&](const char* w) { return name.compare(QLatin1String(w), Qt::CaseInsensitive) == 0; };
         if (n.distinct || n.extra != kNone || n.window >= 0 || n.windowName >= 0) throw Refused{};
-        if (is(call::kAdd) || is(call::kSubtract)) {
-            if (n.list.size() != 2) throw Refused{};
-            const int a = expression(n.list[0]), b = expression(n.list[1]);
-            if (shapeOf(a) != Shape::Number || shapeOf(b) != Shape::Number) throw Refused{};
-            return add(PlanNode::of(is(call::kAdd) ? PlanNode::Kind::Add : PlanNode::Kind::Subtract, {a, b}), Shape::Number);
-        }
-        if (is(call::kNumberOf)) {
-            // On a number column it hands the value on unchanged.
-            if (n.list.size() != 3) throw Refused{};
-            const int value = expression(n.list[0]);
-            for (size_t i = 1; i < 3; ++i)
-                if (node(n.list[i]).kind != NodeKind::String || tok(node(n.list[i]).token).kind != TokenKind::String)
-                    throw Refused{};
-            if (!numberColumn(value)) throw Refused{};
-            return value;
-        }
         AggregateSpec wanted{Aggregate::CountRows, 0};
         const auto computed = std::find_if(std::begin(kComputed), std::end(kComputed),
                                            [&](const ComputedAggregate& c) { return is(c.name); });
@@ -532,6 +560,8 @@ private:
     }
 
     const SyntaxTree& t_;
+    const Binding& binding_;
+    const std::map<int, QString>& tableAt_;
     const CsvTable& table_;
     sqlite3* db_;
     ColumnPlan plan_;
@@ -551,18 +581,16 @@ bool hasAggregate(const ColumnPlan& plan, int node) {
 
 }  // namespace
 
-std::optional<ColumnPlan> planColumnQuery(const QString& statement, const QString& tableName, const CsvTable& table,
-                                          sqlite3* db) {
+std::optional<ColumnPlan> planColumnQuery(const SyntaxTree& tree, const Binding& binding,
+                                          const std::map<int, QString>& tableAt, const QString& tableName,
+                                          const CsvTable& table, sqlite3* db) {
     try {
-        const SyntaxTree tree = parseStatement(statement);
         if (tree.explain || tree.transform) return std::nullopt;
-        ColumnPlan plan = Planner(tree, table, db).plan(tableName);
+        ColumnPlan plan = Planner(tree, binding, tableAt, table, db).plan(tableName);
         if (plan.where >= 0 && hasAggregate(plan, plan.where)) return std::nullopt;
         return plan;
     } catch (const Refused&) {
         return std::nullopt;
-    } catch (const Error&) {
-        return std::nullopt;  // a text the parser does not read is SQLite's to run
     }
 }
 

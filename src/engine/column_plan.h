@@ -8,10 +8,13 @@
 #pragma once
 
 #include "csv/csv_table.h"
+#include "dialect/binder.h"
+#include "dialect/syntax_tree.h"
 
 #include <QString>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -92,14 +95,16 @@ struct ColumnPlan {
     // columns only), in the table's row order.
     bool projection = false;
 
-    // The most rows given (TOP n, which becomes a LIMIT).
+    // The most rows given (TOP n or LIMIT n).
     std::optional<int64_t> limit;
 };
 
-// The plan for statement (as bound, on the one table named tableName), or
-// nothing when any part of it is not one the column path answers. db
-// reads real literals as SQLite reads them.
-std::optional<ColumnPlan> planColumnQuery(const QString& statement, const QString& tableName, const CsvTable& table,
-                                          sqlite3* db);
+// The plan for a statement's tree as the binder typed it, on the one table
+// whose registered name is tableName (tableAt: the registered name by the
+// first token of a table's name), or nothing when any part of it is not one
+// the column path answers. db reads number literals as SQLite reads them.
+std::optional<ColumnPlan> planColumnQuery(const syntax::SyntaxTree& tree, const Binding& binding,
+                                          const std::map<int, QString>& tableAt, const QString& tableName,
+                                          const CsvTable& table, sqlite3* db);
 
 }  // namespace tarlo

@@ -264,6 +264,7 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     refuseNul(statement);
     statement_ = statement;
     sqlite3_stmt* stmt = nullptr;
+    std::optional<ColumnPlan> plan;
     try {
         // What the parser does not read goes no further, named where it stands.
         ParseOptions options;
@@ -288,6 +289,10 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         const auto crosstab = Crosstab::read(tree, writer, isAggregateFunction);
         if (crosstab) written = crosstab->query(pivotValues(*crosstab));
         stmt = prepare(written);
+        if (columnPath_ && !crosstab && boundTables_.size() == 1) {
+            if (const auto table = lookup_->find(boundTables_[0].toStdString()))
+                plan = planColumnQuery(tree, binding, tables.tableAt, boundTables_[0], *table, db_);
+        }
     } catch (const SyntaxError& e) {
         const TextPlace place = placeIn(statement, e.at().offset);
         throw Error(ErrorFacts{.line = place.line, .column = place.column, .word = e.word()},
@@ -296,23 +301,20 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         throw placedIn(statement, e);
     }
     auto result = std::unique_ptr<Result>(new Result(this, stmt));
-    if (std::optional<ColumnRows> rows = columnPath_ ? runOnColumns(result->stmt_) : std::nullopt)
+    if (std::optional<ColumnRows> rows = plan ? runOnColumns(result->stmt_, *plan) : std::nullopt)
         result->takeRows(std::move(*rows));
     else
         result->step();
     return result;
 }
 
-std::optional<ColumnRows> Connection::runOnColumns(sqlite3_stmt* stmt) {
-    if (boundTables_.size() != 1) return std::nullopt;
+std::optional<ColumnRows> Connection::runOnColumns(sqlite3_stmt* stmt, const ColumnPlan& plan) {
     const std::shared_ptr<const CsvTable> table = lookup_->find(boundTables_[0].toStdString());
-    if (!table) return std::nullopt;
-    const std::optional<ColumnPlan> plan = planColumnQuery(bound_.text(), boundTables_[0], *table, db_);
-    if (!plan || (plan->top ? plan->top->fields.size() : plan->items.size()) != size_t(sqlite3_column_count(stmt)))
+    if (!table || (plan.top ? plan.top->fields.size() : plan.items.size()) != size_t(sqlite3_column_count(stmt)))
         return std::nullopt;
     // Rows come in SQLite's order, which a filter may make a lookup's or a union's.
-    if (plan->projection && plan->where >= 0 && !readsInRowOrder(db_, bound_.text().toUtf8())) return std::nullopt;
-    std::optional<ColumnRows> rows = runColumnPlan(*plan, *table, &lookup_->interrupted);
+    if (plan.projection && plan.where >= 0 && !readsInRowOrder(db_, bound_.text().toUtf8())) return std::nullopt;
+    std::optional<ColumnRows> rows = runColumnPlan(plan, *table, &lookup_->interrupted);
     if (rows) rows->table = table;
     return rows;
 }

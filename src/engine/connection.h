@@ -58,8 +58,8 @@ private:
     Catalog catalogOfTables() const;
     // Prepares the text written for SQLite, which reads the tables registered.
     sqlite3_stmt* prepare(const MappedText& bound);
-    // The column path's rows for the statement prepare bound last, or nothing.
-    std::optional<ColumnRows> runOnColumns(sqlite3_stmt* stmt);
+    // The column path's rows for the statement prepare made last, by its plan, or nothing.
+    std::optional<ColumnRows> runOnColumns(sqlite3_stmt* stmt, const ColumnPlan& plan);
     std::vector<PivotValue> pivotValues(const Crosstab& crosstab);
 
     QString folder_;
