@@ -481,8 +481,11 @@ private:
         case NodeKind::In: bindIn(n); break;
         case NodeKind::Is: bindIs(n); break;
         case NodeKind::Unary:
-            // Unary minus and "~" are SQLite's, as loose as its "*".
+            // Unary minus and "~" are SQLite's, as loose as its "*"; a plus
+            // makes a text a number, by our rules, as a minus does.
             if ((isSymbol(tok(n.token), "-") || isSymbol(tok(n.token), "~")) && readAsNumber(operand(n.left)) && !isTruth(n.left))
+                convertAtRunTime(operand(n.left), call::kNumberOf);
+            else if (isSymbol(tok(n.token), "+") && operand(n.left).kind == ValueKind::Text)
                 convertAtRunTime(operand(n.left), call::kNumberOf);
             break;
         default: break;

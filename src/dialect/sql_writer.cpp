@@ -233,8 +233,9 @@ private:
             if (isKeyword(name, "IIF") || isKeyword(name, "SWITCH")) return out.append(render(conditional(id), name.span));
             if (isKeyword(name, "CHOOSE")) return writeChoose(id, out);
         }
-        if (n.kind == NodeKind::Chain &&
-            (std::any_of(n.ops.begin(), n.ops.end(), [&](int op) { return operatorCall(tok(op)); }) || hasPrefixWraps(id)))
+        if (n.kind == NodeKind::Chain && (std::any_of(n.ops.begin(), n.ops.end(), [&](int op) {
+                                              return operatorCall(tok(op)) || isSymbol(tok(op), "||");
+                                          }) || hasPrefixWraps(id)))
             return writeChain(id, out);
         if (isComparison(n) && isComparisonLevel(n.list[0])) {
             // The old engine compares left to right at one level: a = b < c is
@@ -274,7 +275,7 @@ private:
     // folded left to right when it runs.
     void writeChain(NodeId id, MappedText& out) {
         const Node& n = t_.node(id);
-        MappedText text = written(first(t_.node(n.list[0]).span), last(t_.node(n.list[0]).span));
+        MappedText text = concatOperand(n, 0);
         const char* open = nullptr;  // the call text is in, still without its ")"
         Span openAt{};
         int arguments = 0, chunks = 0;
@@ -287,7 +288,7 @@ private:
                 if (k == op && function) between.append(QStringLiteral(","), tok(k).span);
                 else writeToken(k, between);
             }
-            const MappedText operand = written(first(t_.node(n.list[i]).span), last(t_.node(n.list[i]).span));
+            const MappedText operand = concatOperand(n, i);
             if (function && function == open && arguments < kMaxChainArguments) {
                 text.append(between);
                 text.append(operand);
@@ -299,6 +300,12 @@ private:
                 MappedText wrapped(w->before, tok(op).span);
                 wrapped.append(text);
                 wrapped.append(w->after, tok(op).span);
+                text = std::move(wrapped);
+            } else if (i > 1 && isSymbol(tok(op), "||") && !isSymbol(tok(n.ops[i - 2]), "||")) {
+                // SQLite reads || before | << >>: a | b || c is (a | b) || c, as the old levels read it.
+                MappedText wrapped(QStringLiteral("("), tok(op).span);
+                wrapped.append(text);
+                wrapped.append(QStringLiteral(")"), tok(op).span);
                 text = std::move(wrapped);
             }
             if (function) {
@@ -319,6 +326,24 @@ private:
         }
         if (open) text.append(QStringLiteral(")"), openAt);
         out.append(text);
+    }
+
+    // An operand of a chain as written, in brackets where it is SQLite's *
+    // or % beside ||, which SQLite reads before them and the old levels after.
+    MappedText concatOperand(const Node& chain, size_t i) {
+        const Node& operand = t_.node(chain.list[i]);
+        MappedText text = written(first(operand.span), last(operand.span));
+        const bool besideConcat = (i > 0 && isSymbol(tok(chain.ops[i - 1]), "||")) ||
+                                  (i + 1 < chain.list.size() && isSymbol(tok(chain.ops[i]), "||"));
+        const bool product = operand.kind == NodeKind::Chain &&
+                             std::any_of(operand.ops.begin(), operand.ops.end(), [&](int op) {
+                                 return isSymbol(tok(op), "*") || isSymbol(tok(op), "%");
+                             });
+        if (!besideConcat || !product) return text;
+        MappedText bracketed(QStringLiteral("("), operand.span);
+        bracketed.append(text);
+        bracketed.append(QStringLiteral(")"), operand.span);
+        return bracketed;
     }
 
     // ---- IIf, Switch and Choose
