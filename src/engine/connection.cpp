@@ -206,6 +206,7 @@ sqlite3_stmt* Connection::prepare(const MappedText& bound) {
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     sqlite3_set_authorizer(db_, readOnlyAuthorizer, nullptr);
+    lookup_->host.orderOffered = false;
     const int rc = sqlite3_prepare_v2(db_, sql.constData(), int(sql.size()), &stmt, &tail);
     sqlite3_set_authorizer(db_, nullptr, nullptr);
     if (rc != SQLITE_OK) {
@@ -312,8 +313,10 @@ std::optional<ColumnRows> Connection::runOnColumns(sqlite3_stmt* stmt, const Col
     const std::shared_ptr<const CsvTable> table = lookup_->find(boundTables_[0].toStdString());
     if (!table || (plan.top ? plan.top->fields.size() : plan.items.size()) != size_t(sqlite3_column_count(stmt)))
         return std::nullopt;
-    // Rows come in SQLite's order, which a filter may make a lookup's or a union's.
-    if (plan.projection && plan.where >= 0 && !readsInRowOrder(db_, bound_.text().toUtf8())) return std::nullopt;
+    // Rows come in SQLite's order, which a filter may make a lookup's or a union's;
+    // where the module offered SQLite nothing but a scan in the table's order, that is its order.
+    if (plan.projection && plan.where >= 0 && lookup_->host.orderOffered && !readsInRowOrder(db_, bound_.text().toUtf8()))
+        return std::nullopt;
     std::optional<ColumnRows> rows = runColumnPlan(plan, *table, &lookup_->interrupted);
     if (rows) rows->table = table;
     return rows;

@@ -17,6 +17,7 @@ struct CsvVtab {
     std::shared_ptr<const CsvTable> table;
     const std::atomic<bool>* interrupted = nullptr;
     std::atomic<uint64_t>* rowsVisited = nullptr;
+    bool* orderOffered = nullptr;
 };
 
 // A cursor adds to the shared count once in so many rows: one atomic add
@@ -52,6 +53,7 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
     vtab->table = std::move(table);
     vtab->interrupted = host->interrupted;
     vtab->rowsVisited = host->rowsVisited;
+    vtab->orderOffered = &host->orderOffered;
     *out = &vtab->base;
     return SQLITE_OK;
 }
@@ -97,11 +99,13 @@ int xBestIndex(sqlite3_vtab* base, sqlite3_index_info* info) {
             info->orderByConsumed = 1;
             info->idxNum |= kOrdered | (info->aOrderBy[0].desc ? kDescending : 0);
         }
+        *vtab->orderOffered = true;
         return SQLITE_OK;
     }
     if (info->nOrderBy == 1 && info->aOrderBy[0].iColumn >= 0) {
         info->idxNum = kOrdered | (info->aOrderBy[0].desc ? kDescending : 0) | info->aOrderBy[0].iColumn;
         info->orderByConsumed = 1;
+        *vtab->orderOffered = true;
     }
     return SQLITE_OK;
 }

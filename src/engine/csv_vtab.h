@@ -19,12 +19,14 @@ using TableLookup = std::function<std::shared_ptr<const CsvTable>(const std::str
 
 // What the module reaches of its connection: its tables, the flag an
 // interrupt sets, which the first build of an index or order listens to,
-// and where the rows its scans go through are counted (for progress; none
-// when null).
+// where the rows its scans go through are counted (for progress; none
+// when null), and whether SQLite, while it prepared a statement, was
+// offered a way to read a table other than one scan in the table's order.
 struct CsvModuleHost {
     TableLookup* find = nullptr;
     const std::atomic<bool>* interrupted = nullptr;
     std::atomic<uint64_t>* rowsVisited = nullptr;
+    bool orderOffered = false;  // set by the module; reset before each prepare
 };
 
 // Registers the module "tarlo_csv" and the collation on db. The host must
@@ -33,7 +35,9 @@ void registerCsvModule(sqlite3* db, CsvModuleHost* host);
 
 // Whether the statement, prepared on db, reads its one table by a single
 // plain scan, which gives the rows in the table's order (a lookup by an In
-// list, an order or a union of lookups would not).
+// list, an order or a union of lookups would not). It prepares the
+// statement again, to explain it: ask only when a lookup or an order was
+// offered.
 bool readsInRowOrder(sqlite3* db, const QByteArray& statement);
 
 // The CREATE VIRTUAL TABLE declaration's column list for a table.
