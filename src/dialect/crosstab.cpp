@@ -131,7 +131,8 @@ MappedText Crosstab::rowsOf(const PivotValue& v) const {
         if (literal) value = MappedText(*literal, v.literal.span());
     };
     if (v.kind == ValueKind::Null || kind == ValueKind::Unknown || kind == ValueKind::Null || v.kind == kind) {
-        if (v.kind == ValueKind::Text && kind == ValueKind::Text && !column)
+        // The values query found texts alike ignoring case: so do the columns' rows.
+        if (v.kind == ValueKind::Text && (kind == ValueKind::Text || kind == ValueKind::Unknown) && !column)
             value = composeMapped(u"(%1) COLLATE %2", at, {value, MappedText(QLatin1String(kNoCaseCollation), at)});
     } else if (kind == ValueKind::Number && v.kind == ValueKind::Text) {
         replace(numberLiteralOf(written));

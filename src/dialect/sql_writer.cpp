@@ -38,11 +38,11 @@ bool dateSeparatorAt(const QString& text, qsizetype& at) {
     return true;
 }
 
+}  // namespace
+
 // #2024/01/31#, #2024-01-31 10:00#, and the month-first #1/31/2024#.
 // Read by hand: a regular expression keeps per-thread state that the
 // Windows thread runtime frees wrongly when a run's thread ends.
-}  // namespace
-
 QString writtenDateLiteral(const Token& t) {
     const QString inner = t.text.mid(1, t.text.size() - 2).trimmed();
     auto invalid = [&] {
@@ -74,10 +74,6 @@ QString writtenDateLiteral(const Token& t) {
 }
 
 namespace {
-
-const char* operatorCall(const Token& op) {
-    return call::operatorFunction(op);
-}
 
 // A chain longer than the calls' arguments nests, and SQLite's parser
 // takes some thirty levels.
@@ -234,7 +230,7 @@ private:
             if (isKeyword(name, "CHOOSE")) return writeChoose(id, out);
         }
         if (n.kind == NodeKind::Chain && (std::any_of(n.ops.begin(), n.ops.end(), [&](int op) {
-                                              return operatorCall(tok(op)) || isSymbol(tok(op), "||");
+                                              return call::operatorFunction(tok(op)) || isSymbol(tok(op), "||");
                                           }) || hasPrefixWraps(id)))
             return writeChain(id, out);
         if (isComparison(n) && isComparisonLevel(n.list[0])) {
@@ -275,20 +271,20 @@ private:
     // folded left to right when it runs.
     void writeChain(NodeId id, MappedText& out) {
         const Node& n = t_.node(id);
-        MappedText text = concatOperand(n, 0);
+        MappedText text = chainOperand(n, 0);
         const char* open = nullptr;  // the call text is in, still without its ")"
         Span openAt{};
         int arguments = 0, chunks = 0;
         for (size_t i = 1; i < n.list.size(); ++i) {
             const int op = n.ops[i - 1];
-            const char* function = operatorCall(tok(op));
+            const char* function = call::operatorFunction(tok(op));
             // What stands between the operands: blanks, comments and the operator, which becomes ",".
             MappedText between;
             for (int k = last(t_.node(n.list[i - 1]).span) + 1; k < first(t_.node(n.list[i]).span); ++k) {
                 if (k == op && function) between.append(QStringLiteral(","), tok(k).span);
                 else writeToken(k, between);
             }
-            const MappedText operand = concatOperand(n, i);
+            const MappedText operand = chainOperand(n, i);
             if (function && function == open && arguments < kMaxChainArguments) {
                 text.append(between);
                 text.append(operand);
@@ -330,7 +326,7 @@ private:
 
     // An operand of a chain as written, in brackets where it is SQLite's *
     // or % beside ||, which SQLite reads before them and the old levels after.
-    MappedText concatOperand(const Node& chain, size_t i) {
+    MappedText chainOperand(const Node& chain, size_t i) {
         const Node& operand = t_.node(chain.list[i]);
         MappedText text = written(first(operand.span), last(operand.span));
         const bool besideConcat = (i > 0 && isSymbol(tok(chain.ops[i - 1]), "||")) ||
