@@ -570,15 +570,14 @@ private:
             if (literal->kind != NodeKind::Number) return std::nullopt;
             sign = tok(n.token).text;
         }
+        if (literal->kind != NodeKind::Number && literal->kind != NodeKind::String && literal->kind != NodeKind::Date)
+            return std::nullopt;
         const NodeId literalId = literal == &n ? o.node : n.left;
         if (const auto r = out_.replaced.find(literalId); r != out_.replaced.end()) return sign + r->second;
         const Token& t = tok(literal->token);
-        switch (literal->kind) {
-        case NodeKind::Number: return sign + t.text;
-        case NodeKind::String: return quotedString(unquotedText(t));
-        case NodeKind::Date: return writtenDateLiteral(t);
-        default: return std::nullopt;
-        }
+        if (literal->kind == NodeKind::Number) return sign + t.text;
+        if (literal->kind == NodeKind::String) return quotedString(unquotedText(t));
+        return writtenDateLiteral(t);
     }
 
     // How two constant ends of a Between of kind compare (-1, 0, 1), or
