@@ -698,7 +698,9 @@ private:
         // NullIf is ours (equal as "=" finds them); its second value takes the first's kind.
         if (isCalled(n, "NULLIF") && n.list.size() == 2) {
             const Operand x = operand(n.list[0]), y = operand(n.list[1]);
-            if (x.kind != ValueKind::Text && x.kind != ValueKind::Unknown && y.kind != ValueKind::Unknown) match(x, y);
+            // A time is the same as a value that spells its moment ("10:00" beside 10:00:00).
+            if (x.kind == ValueKind::Time) out_.tokens[n.token] = QLatin1String(call::kNullIfMoment);
+            else if (x.kind != ValueKind::Text && x.kind != ValueKind::Unknown && y.kind != ValueKind::Unknown) match(x, y);
             else if (x.kind == ValueKind::Text && x.column && y.kind == ValueKind::Number)
                 wrap(y, {QString(), QStringLiteral(", %1, %2").arg(quotedString(x.table), quotedString(x.name))});
         }

@@ -17,7 +17,7 @@ constexpr Name kNames[] = {
     {kPower, "^"},   {kConcat, "&"},    {kXor, "Xor"},    {kEqv, "Eqv"},      {kImp, "Imp"},
     {kLeft, "Left"}, {kRight, "Right"}, {kIsNull, "IsNull"}, {kChooseIndex, "Choose"},
     {kNumberOf, "数値"}, {kDateOf, "日付"}, {kCompare, "比較"},
-    {kMaxOf, "Max"}, {kMinOf, "Min"},
+    {kMaxOf, "Max"}, {kMinOf, "Min"}, {kNullIfMoment, "NullIf"},
 };
 
 }  // namespace

@@ -30,6 +30,7 @@ inline constexpr char kDateOf[] = "tarlo_date";      // a text or number compare
 inline constexpr char kCompare[] = "tarlo_compare";  // a comparison of kinds only known at run time
 inline constexpr char kMaxOf[] = "tarlo_max";       // Max(a, b, ...), SQLite's scalar form, by our comparison
 inline constexpr char kMinOf[] = "tarlo_min";       // Min(a, b, ...)
+inline constexpr char kNullIfMoment[] = "tarlo_nullif_moment";  // NullIf(a, b) of a time: the same moment
 inline constexpr char kRank[] = "tarlo_rank";        // a row's rank, where TOP keeps rows that tie
 
 // What the user wrote for an internal name (ignoring case); any other word

@@ -184,6 +184,23 @@ void extreme(sqlite3_context* ctx, int argc, sqlite3_value** a) {
     sqlite3_result_value(ctx, best);
 }
 
+// tarlo_nullif_moment(a, b): NullIf of a time, null where b is the same
+// moment as a ("10:00" beside 10:00:00), as "=" beside a time reads them.
+void nullIfMoment(sqlite3_context* ctx, int, sqlite3_value** a) {
+    if (isNullArg(a[0]) || isNullArg(a[1])) return sqlite3_result_value(ctx, a[0]);
+    std::optional<int64_t> moments[2];
+    for (int i = 0; i < 2; ++i) {
+        const int type = sqlite3_value_type(a[i]);
+        moments[i] = type == SQLITE_INTEGER || type == SQLITE_FLOAT ? packedOfSerial(sqlite3_value_double(a[i])) : dateOf(a[i]);
+        if (!moments[i]) {
+            const std::string text = type == SQLITE_TEXT ? std::string(textOf(a[i])) : formatReal(sqlite3_value_double(a[i]));
+            return resultError(ctx, u"%1 は日付ではないので、日付と比べられません (CDate() で日付にするか、schema.ini で列の型を決めてください)。",
+                               QStringLiteral("値 \"%1\"").arg(messageArgument(text)));
+        }
+    }
+    *moments[0] == *moments[1] ? sqlite3_result_null(ctx) : sqlite3_result_value(ctx, a[0]);
+}
+
 int momentCompare(void*, int lengthA, const void* a, int lengthB, const void* b) {
     return compareMomentTexts({static_cast<const char*>(a), size_t(lengthA)}, {static_cast<const char*>(b), size_t(lengthB)});
 }
@@ -201,6 +218,7 @@ void registerConversions(sqlite3* db, TableLookup* lookup) {
     sqlite3_create_function_v2(db, call::kMinOf, -1, flags, nullptr, extreme<-1>, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "NullIf", 2, flags, lookup, nullIf, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "NullIf", 4, flags, lookup, nullIf, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, call::kNullIfMoment, 2, flags, nullptr, nullIfMoment, nullptr, nullptr, nullptr);
 }
 
 }  // namespace tarlo

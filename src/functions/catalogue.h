@@ -93,6 +93,7 @@ inline constexpr FunctionRow kRows[] = {
     scalar(call::kCompare, 2, 3, Unknown, Conversion),
     scalar(call::kMaxOf, 2, -1, Unknown, Conversion),
     scalar(call::kMinOf, 2, -1, Unknown, Conversion),
+    scalar(call::kNullIfMoment, 2, 2, Unknown, Conversion),
     // Choice: IIf, Switch and Choose become CASE; Nz's kind is its arguments'.
     scalar("IIf", 3, 3, Unknown, Translated),
     scalar("Switch", 2, -1, Unknown, Translated),
