@@ -59,11 +59,15 @@ public:
                 expression(t_.transform->pivot, s, {});
             }
         }
-        // The first name no scope has, in the order written: SQLite would name
-        // it too, but not always where it stands.
+        // The first name no scope has, in the order written, inside the
+        // innermost table-giving query that has one: a subquery's unknown name
+        // is why the names around it that read its fields are unknown too.
+        // SQLite would name it as well, but not always where it stands.
         if (!unknown_.empty()) {
-            const Node& n = **std::min_element(unknown_.begin(), unknown_.end(),
-                                                [](const Node* a, const Node* b) { return a->span.offset < b->span.offset; });
+            const Node& n = *std::min_element(unknown_.begin(), unknown_.end(), [](const auto& a, const auto& b) {
+                                 if (a.first != b.first) return a.first > b.first;
+                                 return a.second->span.offset < b.second->span.offset;
+                             })->second;
             const QString written = (n.qualifier >= 0 ? unquotedText(tok(n.qualifier)) + QLatin1Char('.') : QString()) +
                                     unquotedText(tok(n.token));
             throw PlacedError(n.span, Error(ErrorFacts{.word = written}, u"列 \"%1\" が見つかりません。列名を確かめてください。", written));
@@ -84,7 +88,7 @@ private:
                 for (const ResultItem& item : c.items) {
                     if (item.alias >= 0) given_ << unquotedText(tok(item.alias));
                     const Node& e = t_.node(item.expr);
-                    if (e.kind == NodeKind::Name) given_ << unquotedText(tok(e.token));
+                    if (e.kind == NodeKind::Name) ++givenByItems_[unquotedText(tok(e.token)).toCaseFolded()];
                 }
                 for (const auto& [name, window] : c.windows) given_ << unquotedText(tok(name));
             }
@@ -105,7 +109,9 @@ private:
         for (const CommonTable& c : query.with) {
             const QString name = unquotedText(tok(c.name)).toCaseFolded();
             ctes.insert(name, Fields{{}, false});  // a recursive one reads itself: its fields are not known yet
+            ++giving_;
             Fields fields = this->query(c.query, outer, ctes);
+            --giving_;
             for (size_t i = 0; i < c.columns.size() && i < fields.list.size(); ++i)
                 fields.list[i].name = unquotedText(tok(c.columns[i]));
             ctes.insert(name, fields);
@@ -162,7 +168,8 @@ private:
         Fields given;
         given.complete = c.values.empty();
         std::vector<Field>& fields = given.list;
-        for (const ResultItem& item : c.items) {
+        for (size_t position = 0; position < c.items.size(); ++position) {
+            const ResultItem& item = c.items[position];
             const Node& e = t_.node(item.expr);
             if (e.kind == NodeKind::Star) {
                 for (const Source& src : s.sources)
@@ -180,6 +187,7 @@ private:
                 else f.resolved.kind = ValueKind::Unknown;
             }
             if (item.alias >= 0) f.name = unquotedText(tok(item.alias));
+            else if (e.kind != NodeKind::Name) f.name = QStringLiteral("Expr%1").arg(1000 + position);  // as the binder names it
             fields.push_back(f);
         }
         return given;
@@ -209,7 +217,9 @@ private:
         switch (item.kind) {
         case FromItem::Kind::Group: return from(item.group, outer, ctes, s);
         case FromItem::Kind::Subquery: {
+            ++giving_;
             Fields fields = query(item.query, outer, ctes);
+            --giving_;
             src.fields = std::move(fields.list);
             src.known = fields.complete;
             break;
@@ -283,8 +293,19 @@ private:
             // A select item's name: the binder knows those.
             if (n.qualifier < 0 && scope->aliases.contains(column, Qt::CaseInsensitive)) return;
         }
-        // A qualified name is never a result's name; a bare one may be.
-        if (everyKnown && (n.qualifier >= 0 || !given_.contains(column, Qt::CaseInsensitive))) unknown_.push_back(&n);
+        // A qualified name is never a result's name; a bare one may be, but a
+        // select item's name is not given by the item itself.
+        const bool given = given_.contains(column, Qt::CaseInsensitive) ||
+                           givenByItems_.value(column.toCaseFolded()) > (isItem(n) ? 1 : 0);
+        if (everyKnown && (n.qualifier >= 0 || !given)) unknown_.emplace_back(giving_, &n);
+    }
+
+    bool isItem(const Node& n) const {
+        for (const Query& q : t_.queries)
+            for (const SelectCore& c : q.cores)
+                for (const ResultItem& item : c.items)
+                    if (&t_.node(item.expr) == &n) return true;
+        return false;
     }
 
     // The kind of an expression, as far as the tree tells.
@@ -351,7 +372,9 @@ private:
     const Catalog& catalog_;
     std::unordered_map<qsizetype, ScopedName> out_;
     QStringList given_;               // see collectNames
-    std::vector<const Node*> unknown_;  // names no scope has
+    QHash<QString, int> givenByItems_;  // the names select items that are names give, case folded, and how many
+    std::vector<std::pair<int, const Node*>> unknown_;  // names no scope has, by giving_ where they stand
+    int giving_ = 0;  // how deep in subqueries and CTEs whose fields a FROM reads
 };
 
 }  // namespace

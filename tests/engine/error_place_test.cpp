@@ -256,6 +256,11 @@ TEST_F(Place, UnknownNamesEvenInsideAJoin) {
     expectAt("SELECT t.a FROM t#csv AS t INNER JOIN u#csv AS u ON t.a = NoSuch(u.a)", 1, 59);
     expectAt("SELECT t.a FROM t#csv AS t INNER JOIN u#csv AS u ON t.a = u.a WHERE typeof(t.a) = 1", 1, 69);
     expectAt("SELECT a FROM t#csv AS t WHERE EXISTS (SELECT 1 FROM u#csv AS u WHERE u.a = t.nope)", 1, 77);
+    // The name a subquery lacks, not the outer names that then find no field of it.
+    expectAt("SELECT Sum(a) FROM (SELECT nope, b FROM t#csv)", 1, 28);
+    expectAt("WITH w AS (SELECT nope FROM t#csv) SELECT a FROM w", 1, 19);
+    // A computed field is Expr1000, ... by its place, for a query around it too.
+    expectAt("SELECT Expr1001 FROM (SELECT Count(*) FROM t#csv)", 1, 8);
 }
 
 TEST_F(Place, TheDialectsOwnRefusals) {
