@@ -1,11 +1,13 @@
 #include "engine/column_plan.h"
 
 #include "dialect/internal_names.h"
+#include "dialect/sql_writer.h"
 #include "dialect/token_edit.h"
 #include "platform/error.h"
 #include "functions/catalogue.h"
 #include "functions/like_pattern.h"
 #include "values/case_folding.h"
+#include "values/dates.h"
 
 #include <sqlite3.h>
 
@@ -16,7 +18,7 @@ namespace tarlo {
 namespace {
 
 // What a node gives, known before any row is read.
-enum class Shape { Number, Text, Truth, Null, Other };
+enum class Shape { Number, Text, Date, Truth, Null, Other };
 
 struct Refused {};  // any part the column path does not take
 
@@ -279,7 +281,7 @@ private:
         }
         const int n = expression(item.expr);
         // A date column is shown as the table gives it; only rows may show one.
-        const bool dateColumn = plan_.nodes[size_t(n)].kind == PlanNode::Kind::Column && shapeOf(n) == Shape::Other;
+        const bool dateColumn = plan_.nodes[size_t(n)].kind == PlanNode::Kind::Column && shapeOf(n) == Shape::Date;
         if (shapeOf(n) != Shape::Number && shapeOf(n) != Shape::Text && !dateColumn) throw Refused{};
         if (item.alias >= 0) aliases_.emplace_back(unquotedText(tok(item.alias)), n);
         return n;
@@ -321,8 +323,14 @@ private:
         return add(PlanNode::of(kind, {a, b}), Shape::Truth);
     }
 
-    // Numbers with numbers; texts with texts where a column gives the collation.
-    void comparable(int a, int b) const {
+    // Numbers with numbers; texts with texts where a column gives the collation;
+    // dates with dates, a literal beside a date read as the moment it spells.
+    void comparable(int a, int b) {
+        if (shapeOf(a) == Shape::Date || shapeOf(b) == Shape::Date) {
+            for (const int side : {a, b})
+                if (shapeOf(side) != Shape::Date && shapeOf(side) != Shape::Null) asMoment(side);
+            return;
+        }
         const Shape x = shapeOf(a), y = shapeOf(b);
         if (x == Shape::Null || y == Shape::Null) {
             if (x == Shape::Truth || x == Shape::Other || y == Shape::Truth || y == Shape::Other) throw Refused{};
@@ -333,6 +341,18 @@ private:
             (plan_.nodes[size_t(a)].kind == PlanNode::Kind::Column || plan_.nodes[size_t(b)].kind == PlanNode::Kind::Column))
             return;
         throw Refused{};
+    }
+
+    // A text literal beside a date, as the moment it spells: a date column's
+    // cells hold moments, which compare as SQLite compares their written texts.
+    void asMoment(int node) {
+        PlanNode& n = plan_.nodes[size_t(node)];
+        if (n.kind != PlanNode::Kind::Literal || shapeOf(node) != Shape::Text) throw Refused{};
+        const std::optional<DateReading> date = readDateText(n.literalText);
+        if (!date || formatDateTime(date->packed, true) != n.literalText) throw Refused{};  // SQLite compares the text as written
+        n.literal = PathValue::ofInteger(date->packed);
+        n.literalText.clear();
+        shapes_[size_t(node)] = Shape::Date;
     }
 
     // A node with what the binder put around it: reading a number column as
@@ -370,6 +390,7 @@ private:
         case NodeKind::Number: return literal(tok(n.token).text);
         case NodeKind::Truth: return literal(isKeyword(tok(n.token), "TRUE") ? QStringLiteral("-1") : QStringLiteral("0"));
         case NodeKind::String: return textLiteral(unquotedText(tok(n.token)));
+        case NodeKind::Date: return textLiteral(unquotedText(tokenize(writtenDateLiteral(tok(n.token)))[0]));
         case NodeKind::Null: return add(PlanNode::of(PlanNode::Kind::Literal), Shape::Null);
         case NodeKind::Name:
             if (n.qualifier >= 0) throw Refused{};
@@ -506,12 +527,13 @@ private:
     }
 
     int columnNode(size_t found) {
-        Shape shape = Shape::Other;
+        Shape shape = Shape::Date;
         switch (table_.columnTypes()[found]) {
         case ColumnType::Integer:
         case ColumnType::Real: shape = Shape::Number; break;
         case ColumnType::Text: shape = Shape::Text; break;
-        default: break;
+        case ColumnType::Date:
+        case ColumnType::DateTime: break;
         }
         PlanNode column = PlanNode::of(PlanNode::Kind::Column);
         column.index = found;

@@ -236,6 +236,31 @@ TEST(ColumnPath, AgreesWithSqliteOnGeneratedStatements) {
     EXPECT_GT(onColumns, total / 2) << onColumns << " of " << total;
 }
 
+// A date range, as monthly reports filter: a date or date-and-time column
+// beside a date in any spelling the binder reads, on the column path, with
+// the answer SQLite gives.
+TEST(ColumnPath, DateRangesAreFilteredOnTheColumns) {
+    TempFolder folder;
+    QByteArray text = "id,store,sold_on,at,amount\n";
+    for (int i = 0; i < 400; ++i) {
+        text += QByteArray::number(i) + "," + QByteArray::number(i % 7) + ",2024/" + QByteArray::number(1 + i % 12) + "/" +
+                QByteArray::number(1 + i % 28) + ",2024/03/01 " + QByteArray::number(i % 24) + ":30:00," +
+                QByteArray::number(i * 3 % 101) + "\n";
+    }
+    text += "400,1,,,5\n";  // no date
+    folder.write(QStringLiteral("S.csv"), text);
+    BothPaths both(folder.path());
+    for (const char* sql : {
+             "SELECT store, Sum(amount) AS s FROM S.csv WHERE sold_on >= #2024/07/01# GROUP BY store",
+             "SELECT store, Count(*) FROM S.csv WHERE sold_on BETWEEN '2024-3-1' AND #2024/05/31# GROUP BY store",
+             "SELECT store, Count(*) FROM S.csv WHERE sold_on BETWEEN #2024/05/31# AND '2024/3/1' GROUP BY store",
+             "SELECT Count(*), Sum(amount) FROM S.csv WHERE sold_on = #2024/02/14# OR sold_on IN ('2024/3/3', #2024/12/12#)",
+             "SELECT Count(*) FROM S.csv WHERE at < #2024/03/01 12:00# AND at > '2024-03-01'",
+             "SELECT id FROM S.csv WHERE sold_on <> #2024/01/01# AND sold_on < at",
+         })
+        EXPECT_TRUE(both.expectSame(QString::fromLatin1(sql), "date range")) << sql;
+}
+
 // Rows written as the reader comes to them hear a cancel there too: the
 // reading stops with Cancelled, never with what was written so far as if
 // it were all.
