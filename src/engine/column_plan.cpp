@@ -1,5 +1,7 @@
 #include "engine/column_plan.h"
 
+#include "engine/derived_keys.h"
+
 #include "dialect/internal_names.h"
 #include "dialect/sql_writer.h"
 #include "dialect/token_edit.h"
@@ -53,9 +55,9 @@ using namespace syntax;
 // a text compared ignoring case); anything else is SQLite's.
 class Planner {
 public:
-    Planner(const SyntaxTree& tree, const Binding& binding, const std::map<int, QString>& tableAt, const CsvTable& table,
-            sqlite3* db)
-        : t_(tree), binding_(binding), tableAt_(tableAt), table_(table), db_(db) {}
+    Planner(const SyntaxTree& tree, const Binding& binding, const SqlWriter& writer, const std::map<int, QString>& tableAt,
+            const CsvTable& table, sqlite3* db)
+        : t_(tree), binding_(binding), writer_(writer), tableAt_(tableAt), table_(table), db_(db) {}
 
     ColumnPlan plan(const QString& tableName) {
         const SelectCore& c = onlyCore(t_.root);
@@ -64,17 +66,15 @@ public:
         const FromClause& from = t_.froms[size_t(c.from)];
         if (from.first.kind == FromItem::Kind::Subquery) return planTop(c, from, tableName);
         if (c.quantifier >= 0 || !from.joins.empty() || !isTable(from.first, tableName)) throw Refused{};
+        // The group keys first: an item, HAVING or ORDER BY may read one.
+        for (const NodeId g : c.groupBy) groupKey(g);
         for (const ResultItem& item : c.items) {
             if (const int node = this->item(item); node >= 0) plan_.items.push_back(node);
         }
-        if (c.where != kNone) plan_.where = truth(expression(c.where));
-        for (const NodeId g : c.groupBy) {
-            const int node = expression(g);
-            const PlanNode& n = plan_.nodes[size_t(node)];
-            if (n.kind != PlanNode::Kind::Column) throw Refused{};
-            const ColumnType type = table_.columnTypes()[n.index];
-            if (type != ColumnType::Integer && type != ColumnType::Text) throw Refused{};
-            plan_.groupColumns.push_back(n.index);
+        if (c.where != kNone) {
+            readKeys_ = false;  // a row's, not a group's
+            plan_.where = truth(expression(c.where));
+            readKeys_ = true;
         }
         if (c.having != kNone) plan_.having = truth(expression(c.having));
         for (const OrderTerm& o : q.order) plan_.order.push_back(orderKey(o));
@@ -355,9 +355,120 @@ private:
         shapes_[size_t(node)] = Shape::Date;
     }
 
+    // ---- group keys
+
+    // A column of integers or texts alone, or a key worked out of one column.
+    void groupKey(NodeId g) {
+        const size_t before = plan_.nodes.size();
+        try {
+            const int node = expression(g);
+            const PlanNode& n = plan_.nodes[size_t(node)];
+            const ColumnType type = n.kind == PlanNode::Kind::Column ? table_.columnTypes()[n.index] : ColumnType::Real;
+            if (type == ColumnType::Integer || type == ColumnType::Text) {
+                plan_.groupColumns.push_back(n.index);
+                plan_.derived.emplace_back();
+                keyNodes_.push_back(kNone);
+                keyShapes_.push_back(Shape::Other);
+                return;
+            }
+        } catch (const Refused&) {
+        }
+        plan_.nodes.resize(before);
+        shapes_.resize(before);
+        derivedKey(g);
+    }
+
+    void derivedKey(NodeId g) {
+        for (const Binding::Wrap& w : wrapsOf(g))
+            if (w.meaning != Binding::Meaning::NoCase) throw Refused{};
+        std::optional<size_t> column;
+        readsOneColumn(g, column);
+        if (!column) throw Refused{};
+        std::optional<DerivedKey> key = deriveKeys(db_, writer_.node(g).text(), table_, *column, !wrapsOf(g).empty());
+        if (!key) throw Refused{};
+        // The keys' shape: numbers or texts, not both.
+        bool numbers = false, texts = false;
+        for (const PathValue& v : key->keys) {
+            numbers |= v.kind == PathValue::Kind::Integer || v.kind == PathValue::Kind::Real;
+            texts |= v.kind == PathValue::Kind::Text;
+        }
+        if (numbers && texts) throw Refused{};
+        keyShapes_.push_back(texts ? Shape::Text : Shape::Number);
+        plan_.groupColumns.push_back(*column);
+        plan_.derived.push_back(std::move(key));
+        keyNodes_.push_back(g);
+    }
+
+    // Whether an expression reads the one table's column only (and the same
+    // column wherever it names one), without aggregates, subqueries, windows,
+    // or a function whose value differs from call to call.
+    void readsOneColumn(NodeId id, std::optional<size_t>& found) {
+        if (id == kNone) return;
+        const Node& n = node(id);
+        switch (n.kind) {
+        case NodeKind::Star:
+        case NodeKind::Subquery:
+        case NodeKind::Exists:
+        case NodeKind::Row: throw Refused{};
+        case NodeKind::Name: {
+            if (n.qualifier >= 0) throw Refused{};
+            const size_t c = plan_.nodes[size_t(column(unquotedText(tok(n.token))))].index;
+            if (found && *found != c) throw Refused{};
+            found = c;
+            return;
+        }
+        case NodeKind::Call: {
+            const QString& name = tok(n.token).text;
+            if (n.window >= 0 || n.windowName >= 0 || n.extra != kNone || isAggregateFunction(name)) throw Refused{};
+            for (const char* changing : {"Rnd", "Random", "RandomBlob"})
+                if (name.compare(QLatin1String(changing), Qt::CaseInsensitive) == 0) throw Refused{};
+            break;
+        }
+        default: break;
+        }
+        if (n.query >= 0) throw Refused{};
+        for (const NodeId c : {n.left, n.right, n.extra}) readsOneColumn(c, found);
+        for (const NodeId c : n.list) readsOneColumn(c, found);
+    }
+
+    // The derived key an expression is: the same tokens as written.
+    int keyOf(NodeId id) const {
+        if (!readKeys_) return -1;
+        for (size_t k = 0; k < keyNodes_.size(); ++k)
+            if (keyNodes_[k] != kNone && sameTokens(id, keyNodes_[k]) && wrapsOf(id).empty()) return int(k);
+        return -1;
+    }
+
+    bool sameTokens(NodeId a, NodeId b) const {
+        const auto tokensOf = [&](NodeId id) {
+            std::vector<int> out;
+            const Span s = node(id).span;
+            for (size_t k = 0; k < t_.tokens.size(); ++k) {
+                const Token& t = t_.tokens[k];
+                if (t.span.offset >= s.end()) break;
+                if (t.span.offset >= s.offset && isSignificant(t)) out.push_back(int(k));
+            }
+            return out;
+        };
+        const std::vector<int> x = tokensOf(a), y = tokensOf(b);
+        if (x.size() != y.size()) return false;
+        for (size_t i = 0; i < x.size(); ++i) {
+            const Token &p = tok(x[i]), &q = tok(y[i]);
+            if (p.kind != q.kind) return false;
+            const bool word = p.kind == TokenKind::Word;
+            if (p.text.compare(q.text, word ? Qt::CaseInsensitive : Qt::CaseSensitive) != 0) return false;
+        }
+        return true;
+    }
+
     // A node with what the binder put around it: reading a number column as
     // a number, and comparing ignoring case, change nothing on this path.
     int expression(NodeId id) {
+        if (const int k = keyOf(id); k >= 0) {
+            PlanNode key = PlanNode::of(PlanNode::Kind::GroupKey);
+            key.index = size_t(k);
+            return add(std::move(key), keyShapes_[size_t(k)]);
+        }
         int value = replaced(id) ? writtenLiteral(*replaced(id)) : bare(id);
         for (const Binding::Wrap& w : wrapsOf(id)) {
             if (w.meaning == Binding::Meaning::NumberOf && numberColumn(value)) continue;
@@ -574,21 +685,28 @@ private:
     // A result or HAVING reads group keys and aggregates, never a bare row.
     void groupLevel(int node) const {
         const PlanNode& n = plan_.nodes[size_t(node)];
-        if (n.kind == PlanNode::Kind::Column &&
-            std::find(plan_.groupColumns.begin(), plan_.groupColumns.end(), n.index) == plan_.groupColumns.end())
-            throw Refused{};
+        if (n.kind == PlanNode::Kind::Column) {
+            bool grouped = false;
+            for (size_t k = 0; k < plan_.groupColumns.size(); ++k)
+                grouped |= plan_.groupColumns[k] == n.index && !plan_.derived[k];
+            if (!grouped) throw Refused{};
+        }
         if (n.kind == PlanNode::Kind::Aggregate) return;
         for (const int child : n.children) groupLevel(child);
     }
 
     const SyntaxTree& t_;
     const Binding& binding_;
+    const SqlWriter& writer_;
     const std::map<int, QString>& tableAt_;
     const CsvTable& table_;
     sqlite3* db_;
     ColumnPlan plan_;
     std::vector<Shape> shapes_;
     std::vector<std::pair<QString, int>> aliases_;
+    std::vector<NodeId> keyNodes_;  // by group key: the GROUP BY expression of a derived key, else kNone
+    std::vector<Shape> keyShapes_;  // by group key, where derived
+    bool readKeys_ = true;          // whether an expression may be a group key (not in WHERE)
     std::vector<size_t> innerColumns_;
 };
 
@@ -603,12 +721,12 @@ bool hasAggregate(const ColumnPlan& plan, int node) {
 
 }  // namespace
 
-std::optional<ColumnPlan> planColumnQuery(const SyntaxTree& tree, const Binding& binding,
+std::optional<ColumnPlan> planColumnQuery(const SyntaxTree& tree, const Binding& binding, const SqlWriter& writer,
                                           const std::map<int, QString>& tableAt, const QString& tableName,
                                           const CsvTable& table, sqlite3* db) {
     try {
         if (tree.explain || tree.transform) return std::nullopt;
-        ColumnPlan plan = Planner(tree, binding, tableAt, table, db).plan(tableName);
+        ColumnPlan plan = Planner(tree, binding, writer, tableAt, table, db).plan(tableName);
         if (plan.where >= 0 && hasAggregate(plan, plan.where)) return std::nullopt;
         return plan;
     } catch (const Refused&) {

@@ -9,6 +9,7 @@
 
 #include "csv/csv_table.h"
 #include "dialect/binder.h"
+#include "dialect/sql_writer.h"
 #include "dialect/syntax_tree.h"
 
 #include <QString>
@@ -48,12 +49,12 @@ struct AggregateSpec {
 };
 
 struct PlanNode {
-    enum class Kind : uint8_t { Column, Literal, Aggregate, Compare, And, Or, Not, IsNull, Between, In, Like, Add, Subtract };
+    enum class Kind : uint8_t { Column, Literal, Aggregate, Compare, And, Or, Not, IsNull, Between, In, Like, Add, Subtract, GroupKey };
     enum class Op : uint8_t { Eq, Ne, Lt, Le, Gt, Ge };
     Kind kind = Kind::Literal;
     Op op = Op::Eq;
     bool negated = false;  // IS NOT NULL, NOT BETWEEN, NOT IN, NOT LIKE
-    size_t index = 0;      // Column: the table's column; Aggregate: into ColumnPlan::aggregates
+    size_t index = 0;      // Column: the table's column; Aggregate: into ColumnPlan::aggregates; GroupKey: the key
     PathValue literal;
     std::string literalText;  // what a text literal's view points into
     std::shared_ptr<const LikePattern> like;  // Like: its pattern, read once for every row
@@ -67,10 +68,20 @@ struct PlanNode {
     }
 };
 
+// A group key worked out from one column's values (Month(d), Format(d,
+// 'yyyy/mm'), Left(code, 2)): once for each distinct value, by SQLite and
+// so by the very functions it calls, as a value of its own.
+struct DerivedKey {
+    std::vector<uint32_t> keyOfCode;  // the column's value code: the key's rank among the keys
+    std::vector<PathValue> keys;      // each key, in the order SQLite groups them
+    std::shared_ptr<const std::vector<std::string>> texts;  // what the keys' texts point into
+};
+
 struct ColumnPlan {
     std::vector<PlanNode> nodes;
     std::vector<AggregateSpec> aggregates;
-    std::vector<size_t> groupColumns;
+    std::vector<size_t> groupColumns;  // the columns grouped by, or a derived key's column
+    std::vector<std::optional<DerivedKey>> derived;  // by group key: the key worked out of its column
     std::vector<int> items;  // one node per field
     int where = -1;
     int having = -1;
@@ -102,8 +113,9 @@ struct ColumnPlan {
 // The plan for a statement's tree as the binder typed it, on the one table
 // whose registered name is tableName (tableAt: the registered name by the
 // first token of a table's name), or nothing when any part of it is not one
-// the column path answers. db reads number literals as SQLite reads them.
-std::optional<ColumnPlan> planColumnQuery(const syntax::SyntaxTree& tree, const Binding& binding,
+// the column path answers. db reads number literals as SQLite reads them,
+// and works out derived group keys with the text writer writes of them.
+std::optional<ColumnPlan> planColumnQuery(const syntax::SyntaxTree& tree, const Binding& binding, const SqlWriter& writer,
                                           const std::map<int, QString>& tableAt, const QString& tableName,
                                           const CsvTable& table, sqlite3* db);
 

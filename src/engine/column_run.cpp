@@ -187,6 +187,7 @@ PathValue valueOf(const ColumnPlan& plan, int index, const Source& source) {
     case PlanNode::Kind::Column: return source.column(n.index);
     case PlanNode::Kind::Literal: return n.literal;
     case PlanNode::Kind::Aggregate: return source.aggregate(n.index);
+    case PlanNode::Kind::GroupKey: return source.groupKey(n.index);
     case PlanNode::Kind::Add:
     case PlanNode::Kind::Subtract:
         return arithmetic(n.kind == PlanNode::Kind::Subtract, valueOf(plan, n.children[0], source),
@@ -200,6 +201,7 @@ struct RowSource {
     size_t row;
     PathValue column(size_t c) const { return cellValue(table, row, c); }
     PathValue aggregate(size_t) const { throw Decline{}; }
+    PathValue groupKey(size_t) const { throw Decline{}; }
 };
 
 // A finite real as a whole number of units of 2^scale, where no bit of it
@@ -944,8 +946,25 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     // order: the key itself while the keys span a small range, else their
     // rank among the keys present.
     std::vector<const CsvTable::ValueCodes*> codes;
-    for (const size_t column : plan.groupColumns) {
-        const CsvTable::ValueCodes& c = table.codesOf(column, stop);
+    std::vector<std::unique_ptr<CsvTable::ValueCodes>> derivedCodes;  // a derived key's rank, row by row
+    for (size_t k = 0; k < plan.groupColumns.size(); ++k) {
+        const CsvTable::ValueCodes& c = table.codesOf(plan.groupColumns[k], stop);
+        if (const std::optional<DerivedKey>& derived = plan.derived[k]) {
+            LargeArray<uint32_t> keys;
+            keys.resize(rows);
+            const size_t parts = threadCount(rows);
+            onThreads(parts, parts, [&](size_t p) {
+                for (size_t r = rows * p / parts, end = rows * (p + 1) / parts; r < end; ++r) {
+                    listen(stop, r);
+                    keys[r] = derived->keyOfCode[c.codes[r]];
+                }
+            });
+            auto& made = derivedCodes.emplace_back(std::make_unique<CsvTable::ValueCodes>());
+            made->width = uint32_t(std::max<size_t>(derived->keys.size(), 1));
+            made->codes = CodeArray(std::move(keys), made->width);
+            codes.push_back(made.get());
+            continue;
+        }
         if (c.caseTwins) return std::nullopt;
         codes.push_back(&c);
     }
@@ -1016,12 +1035,13 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         uint64_t key;
         PathValue column(size_t c) const {
             for (size_t k = 0; k < codes.size(); ++k) {
-                if (plan.groupColumns[k] != c) continue;
+                if (plan.groupColumns[k] != c || plan.derived[k]) continue;
                 return valueOfCell(table, codes[k]->cellOfCode[layout.code(key, k)], c);
             }
             throw Decline{};
         }
         PathValue aggregate(size_t k) const { return totals.value(k, group); }
+        PathValue groupKey(size_t k) const { return plan.derived[k]->keys[layout.code(key, k)]; }
     };
     ColumnRows out;
     out.fieldCount = plan.items.size();
@@ -1042,7 +1062,8 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         for (size_t k = 0; k < codes.size(); ++k) {
             std::vector<PathValue> values(codes[k]->width);
             for (uint32_t code = 0; code < codes[k]->width; ++code)
-                values[code] = valueOfCell(table, codes[k]->cellOfCode[code], plan.groupColumns[k]);
+                values[code] = plan.derived[k] ? plan.derived[k]->keys[code]
+                                               : valueOfCell(table, codes[k]->cellOfCode[code], plan.groupColumns[k]);
             keyTexts[k] = ShownKeys(values);
             rowBytes += keyTexts[k].longest();
         }
@@ -1055,7 +1076,8 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             const PlanNode& n = plan.nodes[size_t(plan.items[f])];
             if (n.kind == PlanNode::Kind::Aggregate) fields[f].aggregate = int(n.index);
             for (size_t k = 0; k < codes.size() && n.kind == PlanNode::Kind::Column; ++k)
-                if (plan.groupColumns[k] == n.index) fields[f].key = int(k);
+                if (plan.groupColumns[k] == n.index && !plan.derived[k]) fields[f].key = int(k);
+            if (n.kind == PlanNode::Kind::GroupKey) fields[f].key = int(n.index);
             if (fields[f].key >= 0) continue;
             workedOut |= fields[f].aggregate < 0;
             rowBytes += 32;  // a number as shown

@@ -261,6 +261,41 @@ TEST(ColumnPath, DateRangesAreFilteredOnTheColumns) {
         EXPECT_TRUE(both.expectSame(QString::fromLatin1(sql), "date range")) << sql;
 }
 
+// Report keys worked out of one column: Format and Month of a date, Left
+// of a code, IIf of an amount; each distinct value is worked out once, and
+// the groups, their order and their sums are SQLite's.
+TEST(ColumnPath, KeysWorkedOutOfAColumnGroupOnTheColumns) {
+    TempFolder folder;
+    QByteArray text = "id,store,code,sold_on,amount\n";
+    for (int i = 0; i < 500; ++i) {
+        text += QByteArray::number(i) + ",S" + QByteArray::number(i % 7) + "," + (i % 3 ? "AB" : "cd") +
+                QByteArray::number(i % 11) + ",2024/" + QByteArray::number(1 + i % 12) + "/" + QByteArray::number(1 + i % 28) +
+                "," + QByteArray::number(i * 7 % 97) + "\n";
+    }
+    text += "500,S1,,,\n";  // nulls
+    folder.write(QStringLiteral("S.csv"), text);
+    const std::vector<const char*> onColumns = {
+        "SELECT Format(sold_on, 'yyyy/mm'), Count(*), Sum(amount) FROM S.csv GROUP BY Format(sold_on, 'yyyy/mm')",
+        "SELECT Month(sold_on) AS m, Sum(amount) AS s FROM S.csv GROUP BY Month(sold_on) ORDER BY s DESC",
+        "SELECT store, Year(sold_on), Count(*) FROM S.csv WHERE sold_on >= #2024/07/01# GROUP BY store, Year(sold_on)",
+        "SELECT Left(code, 2), Avg(amount) FROM S.csv GROUP BY Left(code, 2) HAVING Count(*) > 100",
+        "SELECT IIf(amount > 50, 'big', 'small') AS size, Count(*) FROM S.csv GROUP BY IIf(amount > 50, 'big', 'small')",
+        "SELECT sold_on, Count(*) FROM S.csv GROUP BY sold_on ORDER BY 1",
+        "SELECT Count(*) FROM S.csv GROUP BY DatePart('q', sold_on)",
+    };
+    const std::vector<const char*> elsewhere = {
+        "SELECT Left(code, 1), Count(*) FROM S.csv GROUP BY Left(code, 1)",  // c and C? no: AB and cd, alike ignoring case
+        "SELECT UCase(Left(code, 1)) || Left(store, 1), Count(*) FROM S.csv GROUP BY UCase(Left(code, 1)) || Left(store, 1)",
+        "SELECT Rnd(id) > 2, Count(*) FROM S.csv GROUP BY Rnd(id) > 2",
+    };
+    for (int way = 0; way < 4; ++way) {
+        const Tuning tuning(way);
+        BothPaths both(folder.path());
+        for (const char* sql : onColumns) EXPECT_TRUE(both.expectSame(QString::fromLatin1(sql), "derived key")) << sql;
+        for (const char* sql : elsewhere) both.expectSame(QString::fromLatin1(sql), "derived key");
+    }
+}
+
 // Rows written as the reader comes to them hear a cancel there too: the
 // reading stops with Cancelled, never with what was written so far as if
 // it were all.

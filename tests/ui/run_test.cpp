@@ -193,10 +193,11 @@ TEST_F(LongRun, ReportsProgressCancelsAndKeepsThePreviousResult) {
 
 // A total gathers no row until its end: the label tells the share read,
 // then the rows gone through, and never "0 行", which reads as no rows.
+// (Max of an expression keeps the total on SQLite's row by row way.)
 TEST_F(LongRun, ATotalShowsTheRowsItGoesThrough) {
     choose(window->tbc1->tabs().indexOf("t"));
     window->setProgressDelayForTesting(0);
-    window->Memo2->setPlainText("SELECT Left(name, 5), Count(*) FROM huge#csv GROUP BY Left(name, 5);");
+    window->Memo2->setPlainText("SELECT Left(name, 5), Max(Len(name)) FROM huge#csv GROUP BY Left(name, 5);");
     guarded([&] { window->n2Click(window->BitBtn1); });
     QStringList shown;
     QElapsedTimer clock;

@@ -1,0 +1,25 @@
+// Group keys worked out of one column (GROUP BY Month(d), Format(d,
+// 'yyyy/mm'), Left(code, 2)): the expression is run by SQLite once for each
+// distinct value of the column, so it calls the very functions the row by
+// row statement calls, and the keys are ranked as SQLite's GROUP BY ranks
+// them.
+#pragma once
+
+#include "engine/column_plan.h"
+
+#include <QString>
+
+#include <optional>
+
+struct sqlite3;
+
+namespace tarlo {
+
+// expression: the key as written for SQLite, reading the column by name;
+// noCase: texts group ignoring case (the key's collation). Nothing where a
+// value gives an error, a blob, or two keys alike but not the same (SQLite
+// would show whichever row it met first).
+std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, const CsvTable& table, size_t column,
+                                     bool noCase);
+
+}  // namespace tarlo
