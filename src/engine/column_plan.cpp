@@ -469,6 +469,36 @@ private:
             key.index = size_t(k);
             return add(std::move(key), keyShapes_[size_t(k)]);
         }
+        if (!readKeys_) {
+            // In WHERE, a condition this path cannot work out row by row may be one on one column.
+            const size_t before = plan_.nodes.size();
+            try {
+                return wrapped(id);
+            } catch (const Refused&) {
+                plan_.nodes.resize(before);
+                shapes_.resize(before);
+                return codeTest(id);
+            }
+        }
+        return wrapped(id);
+    }
+
+    // A condition on one column, worked out once for each distinct value.
+    int codeTest(NodeId id) {
+        if (!wrapsOf(id).empty()) throw Refused{};
+        std::optional<size_t> column;
+        readsOneColumn(id, column);
+        if (!column) throw Refused{};
+        std::optional<std::vector<uint8_t>> truths = deriveTruths(db_, writer_.node(id).text(), table_, *column);
+        if (!truths) throw Refused{};
+        PlanNode test = PlanNode::of(PlanNode::Kind::CodeTest);
+        test.index = *column;
+        test.codes = &table_.codesOf(*column);
+        test.truthOfCode = std::make_shared<const std::vector<uint8_t>>(std::move(*truths));
+        return add(std::move(test), Shape::Truth);
+    }
+
+    int wrapped(NodeId id) {
         int value = replaced(id) ? writtenLiteral(*replaced(id)) : bare(id);
         for (const Binding::Wrap& w : wrapsOf(id)) {
             if (w.meaning == Binding::Meaning::NumberOf && numberColumn(value)) continue;

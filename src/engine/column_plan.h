@@ -49,7 +49,10 @@ struct AggregateSpec {
 };
 
 struct PlanNode {
-    enum class Kind : uint8_t { Column, Literal, Aggregate, Compare, And, Or, Not, IsNull, Between, In, Like, Add, Subtract, GroupKey };
+    enum class Kind : uint8_t {
+        Column, Literal, Aggregate, Compare, And, Or, Not, IsNull, Between, In, Like, Add, Subtract, GroupKey,
+        CodeTest,  // a condition on one column, by the code of the row's value
+    };
     enum class Op : uint8_t { Eq, Ne, Lt, Le, Gt, Ge };
     Kind kind = Kind::Literal;
     Op op = Op::Eq;
@@ -58,6 +61,9 @@ struct PlanNode {
     PathValue literal;
     std::string literalText;  // what a text literal's view points into
     std::shared_ptr<const LikePattern> like;  // Like: its pattern, read once for every row
+    // CodeTest: the column's codes, and by code 1 true, 0 false, 2 null.
+    const CsvTable::ValueCodes* codes = nullptr;
+    std::shared_ptr<const std::vector<uint8_t>> truthOfCode;
     std::vector<int> children;
 
     static PlanNode of(Kind kind, std::vector<int> children = {}) {

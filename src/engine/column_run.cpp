@@ -176,6 +176,10 @@ Truth truthOf(const ColumnPlan& plan, int index, const Source& source) {
         if (x.kind == Kind::Null) return Truth::Unknown;
         return n.like->matches(x.text) != n.negated ? Truth::True : Truth::False;
     }
+    case PlanNode::Kind::CodeTest: {
+        const uint8_t t = (*n.truthOfCode)[n.codes->codes[source.rowIndex()]];
+        return t == 1 ? Truth::True : t == 0 ? Truth::False : Truth::Unknown;
+    }
     default: throw Decline{};
     }
 }
@@ -202,6 +206,7 @@ struct RowSource {
     PathValue column(size_t c) const { return cellValue(table, row, c); }
     PathValue aggregate(size_t) const { throw Decline{}; }
     PathValue groupKey(size_t) const { throw Decline{}; }
+    size_t rowIndex() const { return row; }
 };
 
 // A finite real as a whole number of units of 2^scale, where no bit of it
@@ -1042,6 +1047,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         }
         PathValue aggregate(size_t k) const { return totals.value(k, group); }
         PathValue groupKey(size_t k) const { return plan.derived[k]->keys[layout.code(key, k)]; }
+        size_t rowIndex() const { throw Decline{}; }
     };
     ColumnRows out;
     out.fieldCount = plan.items.size();

@@ -65,23 +65,50 @@ bool bindCell(sqlite3_stmt* stmt, const CsvTable& table, size_t column, Cell cel
     return false;
 }
 
-}  // namespace
-
-std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, const CsvTable& table, size_t column,
-                                     bool noCase) {
+// The statement working out expression for one value of the column, which
+// it reads by name; a text column keeps its collation. Null for a column
+// whose values have no codes, or a code two spellings share: the
+// expression may tell them apart.
+const CsvTable::ValueCodes* prepareOverColumn(sqlite3* db, const QString& expression, const CsvTable& table,
+                                               size_t column, Statement& s) {
     const ColumnType type = table.columnTypes()[column];
-    if (type == ColumnType::Real) return std::nullopt;
+    if (type == ColumnType::Real) return nullptr;
     const CsvTable::ValueCodes& codes = table.codesOf(column);
-    if (codes.caseTwins) return std::nullopt;  // one code, two spellings: a key of each may differ
-
-    // The column by its name, as the statement reads it; a text column keeps its collation.
+    if (codes.caseTwins) return nullptr;
     const QString source = type == ColumnType::Text ? QStringLiteral("?1 COLLATE ") + QLatin1String(kNoCaseCollation)
                                                     : QStringLiteral("?1");
     const QByteArray sql = QStringLiteral("SELECT %1 FROM (SELECT %2 AS %3)")
                                .arg(expression, source, quotedName(QString::fromStdString(table.columnNames()[column])))
                                .toUtf8();
+    if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &s.stmt, nullptr) != SQLITE_OK || !s.stmt) return nullptr;
+    return &codes;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> deriveTruths(sqlite3* db, const QString& condition, const CsvTable& table,
+                                                 size_t column) {
     Statement s;
-    if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &s.stmt, nullptr) != SQLITE_OK || !s.stmt) return std::nullopt;
+    const CsvTable::ValueCodes* codes =
+        prepareOverColumn(db, QStringLiteral("CASE WHEN (%1) THEN 1 WHEN NOT (%1) THEN 0 ELSE 2 END").arg(condition), table,
+                          column, s);
+    if (!codes) return std::nullopt;
+    std::vector<uint8_t> out(codes->width);
+    for (size_t code = 0; code < out.size(); ++code) {
+        if (!bindCell(s.stmt, table, column, codes->cellOfCode[code]) || sqlite3_step(s.stmt) != SQLITE_ROW) return std::nullopt;
+        out[code] = uint8_t(sqlite3_column_int(s.stmt, 0));
+        sqlite3_reset(s.stmt);
+        sqlite3_clear_bindings(s.stmt);
+    }
+    return out;
+}
+
+std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, const CsvTable& table, size_t column,
+                                     bool noCase) {
+    Statement s;
+    const CsvTable::ValueCodes* found = prepareOverColumn(db, expression, table, column, s);
+    if (!found) return std::nullopt;
+    const CsvTable::ValueCodes& codes = *found;
 
     const size_t width = codes.width;
     auto texts = std::make_shared<std::vector<std::string>>(width);

@@ -1,8 +1,8 @@
-// Group keys worked out of one column (GROUP BY Month(d), Format(d,
-// 'yyyy/mm'), Left(code, 2)): the expression is run by SQLite once for each
-// distinct value of the column, so it calls the very functions the row by
-// row statement calls, and the keys are ranked as SQLite's GROUP BY ranks
-// them.
+// Group keys and conditions worked out of one column (GROUP BY Month(d),
+// Format(d, 'yyyy/mm'), Left(code, 2); WHERE Year(d) = 2024): the
+// expression is run by SQLite once for each distinct value of the column,
+// so it calls the very functions the row by row statement calls, and the
+// keys are ranked as SQLite's GROUP BY ranks them.
 #pragma once
 
 #include "engine/column_plan.h"
@@ -21,5 +21,11 @@ namespace tarlo {
 // would show whichever row it met first).
 std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, const CsvTable& table, size_t column,
                                      bool noCase);
+
+// condition: a condition as written for SQLite, reading the column by name.
+// By the column's value code: 1 where it holds, 0 where it does not, 2
+// where it is null; nothing as above.
+std::optional<std::vector<uint8_t>> deriveTruths(sqlite3* db, const QString& condition, const CsvTable& table,
+                                                 size_t column);
 
 }  // namespace tarlo

@@ -282,6 +282,11 @@ TEST(ColumnPath, KeysWorkedOutOfAColumnGroupOnTheColumns) {
         "SELECT IIf(amount > 50, 'big', 'small') AS size, Count(*) FROM S.csv GROUP BY IIf(amount > 50, 'big', 'small')",
         "SELECT sold_on, Count(*) FROM S.csv GROUP BY sold_on ORDER BY 1",
         "SELECT Count(*) FROM S.csv GROUP BY DatePart('q', sold_on)",
+        // Conditions on one column, worked out once for each of its values.
+        "SELECT store, Sum(amount) FROM S.csv WHERE Year(sold_on) = 2024 AND Month(sold_on) IN (1, 2) GROUP BY store",
+        "SELECT Count(*), Sum(amount) FROM S.csv WHERE Left(code, 2) = 'ab' OR NOT (Format(sold_on, 'mm') <> '03')",
+        "SELECT Count(*) FROM S.csv WHERE IsNull(sold_on) OR Weekday(sold_on) = 1",
+        "SELECT id, amount FROM S.csv WHERE Day(sold_on) = 31",
     };
     const std::vector<const char*> elsewhere = {
         "SELECT Left(code, 1), Count(*) FROM S.csv GROUP BY Left(code, 1)",  // c and C? no: AB and cd, alike ignoring case
