@@ -19,7 +19,8 @@ make_folder() {
   printf 'SELECT *\r\nFROM pipe#csv\r\n;\r\n' > "$dir/q~6pipe.txt"
   printf 'SELECT id\r\nFROM long#csv\r\nWHERE id <= 1234567\r\n;\r\n' > "$dir/q~9count.txt"
   # A total over 6M rows that takes seconds, with a caption: its popup holds the activation.
-  printf 'SELECT Left(name, 4) AS slowkey, Count(*) AS slowcount\r\nFROM long#csv\r\nGROUP BY Left(name, 4);\r\ncaption=Slow total\r\n' > "$dir/q~zslow.txt"
+  # (HAVING of an expression's Max keeps it on SQLite's row by row way.)
+  printf 'SELECT Left(name, 4) AS slowkey, Count(*) AS slowcount\r\nFROM long#csv\r\nGROUP BY Left(name, 4)\r\nHAVING Max(Len(name)) > 0;\r\ncaption=Slow total\r\n' > "$dir/q~zslow.txt"
   # A query long enough that a kill can land inside its save.
   { printf 'SELECT id\r\nFROM sales#csv\r\n;\r\n'; seq -f '-- line %g of a long comment that makes the file long' 60000 | sed 's/$/\r/'; } > "$dir/q~8save.txt"
 }
