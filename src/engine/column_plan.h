@@ -1,10 +1,11 @@
 // The statements the column path answers: one table; WHERE of comparisons
-// of columns with constants and Like on text columns; GROUP BY on integer
-// and text columns; Count, Sum, Avg, Min, Max and the spreads (StDev,
-// StDevP, Var, VarP); HAVING; ORDER BY on the
-// result; TOP; or, with no aggregate, the table's columns row by row. Read from the
-// statement as SQLite will run it (translated and typed), and only when
-// every part of it is understood: anything else is left to SQLite.
+// of columns with constants (date columns with dates), Like on text columns,
+// and any condition on one column; GROUP BY on integer, text and date
+// columns, and any key worked out of one column; Count, Sum, Avg, Min, Max
+// and the spreads (StDev, StDevP, Var, VarP); HAVING; ORDER BY on the
+// result; TOP; or, with no aggregate, the table's columns row by row. Read
+// from the statement's tree as the binder typed it, and only when every
+// part of it is understood: anything else is left to SQLite.
 #pragma once
 
 #include "csv/csv_table.h"
