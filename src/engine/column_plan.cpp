@@ -56,8 +56,8 @@ using namespace syntax;
 class Planner {
 public:
     Planner(const SyntaxTree& tree, const Binding& binding, const SqlWriter& writer, const std::map<int, QString>& tableAt,
-            const CsvTable& table, sqlite3* db)
-        : t_(tree), binding_(binding), writer_(writer), tableAt_(tableAt), table_(table), db_(db) {}
+            const CsvTable& table, sqlite3* db, const std::atomic<bool>* stop)
+        : t_(tree), binding_(binding), writer_(writer), tableAt_(tableAt), table_(table), db_(db), stop_(stop) {}
 
     ColumnPlan plan(const QString& tableName) {
         const SelectCore& c = onlyCore(t_.root);
@@ -384,7 +384,7 @@ private:
         std::optional<size_t> column;
         readsOneColumn(g, column);
         if (!column) throw Refused{};
-        std::optional<DerivedKey> key = deriveKeys(db_, writer_.node(g).text(), table_, *column, !wrapsOf(g).empty());
+        std::optional<DerivedKey> key = deriveKeys(db_, writer_.node(g).text(), table_, *column, !wrapsOf(g).empty(), stop_);
         if (!key) throw Refused{};
         // The keys' shape: numbers or texts, not both.
         bool numbers = false, texts = false;
@@ -489,11 +489,11 @@ private:
         std::optional<size_t> column;
         readsOneColumn(id, column);
         if (!column) throw Refused{};
-        std::optional<std::vector<uint8_t>> truths = deriveTruths(db_, writer_.node(id).text(), table_, *column);
+        std::optional<std::vector<uint8_t>> truths = deriveTruths(db_, writer_.node(id).text(), table_, *column, stop_);
         if (!truths) throw Refused{};
         PlanNode test = PlanNode::of(PlanNode::Kind::CodeTest);
         test.index = *column;
-        test.codes = &table_.codesOf(*column);
+        test.codes = &table_.codesOf(*column, stop_);
         test.truthOfCode = std::make_shared<const std::vector<uint8_t>>(std::move(*truths));
         return add(std::move(test), Shape::Truth);
     }
@@ -731,6 +731,7 @@ private:
     const std::map<int, QString>& tableAt_;
     const CsvTable& table_;
     sqlite3* db_;
+    const std::atomic<bool>* stop_;
     ColumnPlan plan_;
     std::vector<Shape> shapes_;
     std::vector<std::pair<QString, int>> aliases_;
@@ -753,10 +754,10 @@ bool hasAggregate(const ColumnPlan& plan, int node) {
 
 std::optional<ColumnPlan> planColumnQuery(const SyntaxTree& tree, const Binding& binding, const SqlWriter& writer,
                                           const std::map<int, QString>& tableAt, const QString& tableName,
-                                          const CsvTable& table, sqlite3* db) {
+                                          const CsvTable& table, sqlite3* db, const std::atomic<bool>* stop) {
     try {
         if (tree.explain || tree.transform) return std::nullopt;
-        ColumnPlan plan = Planner(tree, binding, writer, tableAt, table, db).plan(tableName);
+        ColumnPlan plan = Planner(tree, binding, writer, tableAt, table, db, stop).plan(tableName);
         if (plan.where >= 0 && hasAggregate(plan, plan.where)) return std::nullopt;
         return plan;
     } catch (const Refused&) {

@@ -15,6 +15,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -121,9 +122,10 @@ struct ColumnPlan {
 // whose registered name is tableName (tableAt: the registered name by the
 // first token of a table's name), or nothing when any part of it is not one
 // the column path answers. db reads number literals as SQLite reads them,
-// and works out derived group keys with the text writer writes of them.
+// and works out keys and conditions of one column with the text writer
+// writes of them; throws Cancelled once stop is set while it does.
 std::optional<ColumnPlan> planColumnQuery(const syntax::SyntaxTree& tree, const Binding& binding, const SqlWriter& writer,
                                           const std::map<int, QString>& tableAt, const QString& tableName,
-                                          const CsvTable& table, sqlite3* db);
+                                          const CsvTable& table, sqlite3* db, const std::atomic<bool>* stop);
 
 }  // namespace tarlo

@@ -292,7 +292,7 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         stmt = prepare(written);
         if (columnPath_ && !crosstab && boundTables_.size() == 1) {
             if (const auto table = lookup_->find(boundTables_[0].toStdString()))
-                plan = planColumnQuery(tree, binding, writer, tables.tableAt, boundTables_[0], *table, db_);
+                plan = planColumnQuery(tree, binding, writer, tables.tableAt, boundTables_[0], *table, db_, &lookup_->interrupted);
         }
     } catch (const SyntaxError& e) {
         const TextPlace place = placeIn(statement, e.at().offset);

@@ -1,5 +1,6 @@
 #include "engine/derived_keys.h"
 
+#include "csv/csv_reader.h"
 #include "dialect/sql_quote.h"
 #include "values/case_folding.h"
 #include "values/dates.h"
@@ -70,10 +71,10 @@ bool bindCell(sqlite3_stmt* stmt, const CsvTable& table, size_t column, Cell cel
 // whose values have no codes, or a code two spellings share: the
 // expression may tell them apart.
 const CsvTable::ValueCodes* prepareOverColumn(sqlite3* db, const QString& expression, const CsvTable& table,
-                                               size_t column, Statement& s) {
+                                               size_t column, Statement& s, const std::atomic<bool>* stop) {
     const ColumnType type = table.columnTypes()[column];
     if (type == ColumnType::Real) return nullptr;
-    const CsvTable::ValueCodes& codes = table.codesOf(column);
+    const CsvTable::ValueCodes& codes = table.codesOf(column, stop);
     if (codes.caseTwins) return nullptr;
     const QString source = type == ColumnType::Text ? QStringLiteral("?1 COLLATE ") + QLatin1String(kNoCaseCollation)
                                                     : QStringLiteral("?1");
@@ -84,18 +85,27 @@ const CsvTable::ValueCodes* prepareOverColumn(sqlite3* db, const QString& expres
     return &codes;
 }
 
+// Works out the value of one code; false where SQLite gives an error. A
+// cancel stops it: an interrupted step, or the flag between steps.
+bool step(sqlite3_stmt* stmt, const std::atomic<bool>* stop) {
+    if (stop && stop->load(std::memory_order_relaxed)) throw Cancelled{};
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_INTERRUPT) throw Cancelled{};
+    return rc == SQLITE_ROW;
+}
+
 }  // namespace
 
 std::optional<std::vector<uint8_t>> deriveTruths(sqlite3* db, const QString& condition, const CsvTable& table,
-                                                 size_t column) {
+                                                 size_t column, const std::atomic<bool>* stop) {
     Statement s;
     const CsvTable::ValueCodes* codes =
         prepareOverColumn(db, QStringLiteral("CASE WHEN (%1) THEN 1 WHEN NOT (%1) THEN 0 ELSE 2 END").arg(condition), table,
-                          column, s);
+                          column, s, stop);
     if (!codes) return std::nullopt;
     std::vector<uint8_t> out(codes->width);
     for (size_t code = 0; code < out.size(); ++code) {
-        if (!bindCell(s.stmt, table, column, codes->cellOfCode[code]) || sqlite3_step(s.stmt) != SQLITE_ROW) return std::nullopt;
+        if (!bindCell(s.stmt, table, column, codes->cellOfCode[code]) || !step(s.stmt, stop)) return std::nullopt;
         out[code] = uint8_t(sqlite3_column_int(s.stmt, 0));
         sqlite3_reset(s.stmt);
         sqlite3_clear_bindings(s.stmt);
@@ -104,9 +114,9 @@ std::optional<std::vector<uint8_t>> deriveTruths(sqlite3* db, const QString& con
 }
 
 std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, const CsvTable& table, size_t column,
-                                     bool noCase) {
+                                     bool noCase, const std::atomic<bool>* stop) {
     Statement s;
-    const CsvTable::ValueCodes* found = prepareOverColumn(db, expression, table, column, s);
+    const CsvTable::ValueCodes* found = prepareOverColumn(db, expression, table, column, s, stop);
     if (!found) return std::nullopt;
     const CsvTable::ValueCodes& codes = *found;
 
@@ -114,7 +124,7 @@ std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, con
     auto texts = std::make_shared<std::vector<std::string>>(width);
     std::vector<PathValue> values(width);
     for (size_t code = 0; code < width; ++code) {
-        if (!bindCell(s.stmt, table, column, codes.cellOfCode[code]) || sqlite3_step(s.stmt) != SQLITE_ROW) return std::nullopt;
+        if (!bindCell(s.stmt, table, column, codes.cellOfCode[code]) || !step(s.stmt, stop)) return std::nullopt;
         switch (sqlite3_column_type(s.stmt, 0)) {
         case SQLITE_NULL: break;
         case SQLITE_INTEGER: values[code] = PathValue::ofInteger(sqlite3_column_int64(s.stmt, 0)); break;

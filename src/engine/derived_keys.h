@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <optional>
 
 struct sqlite3;
@@ -18,14 +19,14 @@ namespace tarlo {
 // expression: the key as written for SQLite, reading the column by name;
 // noCase: texts group ignoring case (the key's collation). Nothing where a
 // value gives an error, a blob, or two keys alike but not the same (SQLite
-// would show whichever row it met first).
+// would show whichever row it met first). Throws Cancelled once stop is set.
 std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, const CsvTable& table, size_t column,
-                                     bool noCase);
+                                     bool noCase, const std::atomic<bool>* stop);
 
 // condition: a condition as written for SQLite, reading the column by name.
 // By the column's value code: 1 where it holds, 0 where it does not, 2
 // where it is null; nothing as above.
 std::optional<std::vector<uint8_t>> deriveTruths(sqlite3* db, const QString& condition, const CsvTable& table,
-                                                 size_t column);
+                                                 size_t column, const std::atomic<bool>* stop);
 
 }  // namespace tarlo
