@@ -48,14 +48,7 @@ const r = await c.runAndReadAll(`SELECT st.region, p.category, count(*) AS n, su
 console.log(`${((performance.now() - t0) / 1000).toFixed(3)} ${r.currentRowCount}`);
 JS
 
-seconds() {  # seconds SQL OUT: one whole tarlo-query process
-    local t0 t1
-    t0=$(date +%s.%N)
-    build/tarlo-query -C "$data" -e "$1" >"$2"
-    t1=$(date +%s.%N)
-    echo "$t0 $t1" | awk '{ print $2 - $1 }'
-}
-min() { echo "$1 $2" | awk '{ print ($1 == "-" || $2 < $1) ? $2 : $1 }'; }
+. bench/tarlo-timing.sh
 
 echo "data: $rows sales rows, 1000 stores, 5000 products"
 tp=- tn=- td=- dn=-
