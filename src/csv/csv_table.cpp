@@ -967,6 +967,11 @@ const CsvTable::ValueCodes& CsvTable::codesOf(size_t column, const std::atomic<b
     return *codes;
 }
 
+const CsvTable::ValueCodes* CsvTable::builtCodesOf(size_t column) const {
+    std::lock_guard lock(indexLock_);
+    return codes_[column].get();
+}
+
 CsvTable::BitRange CsvTable::bitRangeOf(size_t column) const {
     std::lock_guard lock(indexLock_);
     std::optional<BitRange>& range = bitRanges_[column];

@@ -49,6 +49,24 @@ public:
     static std::shared_ptr<const CsvTable> fromUtf8(std::string_view utf8, const QString& path,
                                                     const TableFormat& format = {});
 
+    // A table of other tables' columns as a join pairs their rows: row r of
+    // each column is row rows[r] of its source, or null for kNoRow. Values
+    // keep their sources' types and spellings; the text the table holds is
+    // only that of the rows it takes. Hears stop as rowsWithKey does.
+    // A column keeps its source's value codes where the source has them
+    // built, or where codes is set (building them): grouping by a master's
+    // column then costs no second look at its values.
+    struct Gathered {
+        const CsvTable* table = nullptr;
+        size_t column = 0;
+        const std::vector<uint32_t>* rows = nullptr;
+        std::string name;
+        bool codes = false;
+    };
+    static constexpr uint32_t kNoRow = UINT32_MAX;
+    static std::shared_ptr<const CsvTable> gathered(const std::vector<Gathered>& columns, size_t rowCount,
+                                                    const std::atomic<bool>* stop = nullptr);
+
     const QString& path() const { return path_; }
     const std::vector<std::string>& columnNames() const { return names_; }
     const std::vector<ColumnType>& columnTypes() const { return types_; }
@@ -132,6 +150,8 @@ public:
         std::vector<Cell> cellOfCode;  // each code's value
     };
     const ValueCodes& codesOf(size_t column, const std::atomic<bool>* stop = nullptr) const;
+    // The codes if built, else null.
+    const ValueCodes* builtCodesOf(size_t column) const;
     // Whether an integer column's values lie within 255 of each other: its
     // codes then take a byte a row, an eighth of its cells.
     bool hasFewIntegers(size_t column) const;

@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tarlo {
 
@@ -56,16 +57,23 @@ using namespace syntax;
 class Planner {
 public:
     Planner(const SyntaxTree& tree, const Binding& binding, const SqlWriter& writer, const std::map<int, QString>& tableAt,
-            const CsvTable& table, sqlite3* db, const std::atomic<bool>* stop)
-        : t_(tree), binding_(binding), writer_(writer), tableAt_(tableAt), table_(table), db_(db), stop_(stop) {}
+            const CsvTable& table, const std::unordered_map<qsizetype, size_t>* columnAt, sqlite3* db,
+            const std::atomic<bool>* stop)
+        : t_(tree), binding_(binding), writer_(writer), tableAt_(tableAt), table_(table), columnAt_(columnAt), db_(db),
+          stop_(stop) {}
 
     ColumnPlan plan(const QString& tableName) {
         const SelectCore& c = onlyCore(t_.root);
         const Query& q = t_.queries[size_t(t_.root)];
         if (c.from < 0) throw Refused{};
         const FromClause& from = t_.froms[size_t(c.from)];
-        if (from.first.kind == FromItem::Kind::Subquery) return planTop(c, from, tableName);
-        if (c.quantifier >= 0 || !from.joins.empty() || !isTable(from.first, tableName)) throw Refused{};
+        if (columnAt_) {
+            // Joined files: their rows come in no order of ours, so only what groups them.
+            if (c.quantifier >= 0 || from.joins.empty()) throw Refused{};
+        } else {
+            if (from.first.kind == FromItem::Kind::Subquery) return planTop(c, from, tableName);
+            if (c.quantifier >= 0 || !from.joins.empty() || !isTable(from.first, tableName)) throw Refused{};
+        }
         // The group keys first: an item, HAVING or ORDER BY may read one.
         for (const NodeId g : c.groupBy) groupKey(g);
         for (const ResultItem& item : c.items) {
@@ -81,7 +89,7 @@ public:
         plan_.limit = limit(c, q);
         if (plan_.aggregates.empty() && plan_.groupColumns.empty()) {
             // Rows as they stand: columns only, in the table's order.
-            if (plan_.having >= 0 || !plan_.order.empty()) throw Refused{};
+            if (plan_.having >= 0 || !plan_.order.empty() || columnAt_) throw Refused{};
             for (const int item : plan_.items)
                 if (plan_.nodes[size_t(item)].kind != PlanNode::Kind::Column) throw Refused{};
             plan_.projection = true;
@@ -411,8 +419,7 @@ private:
         case NodeKind::Exists:
         case NodeKind::Row: throw Refused{};
         case NodeKind::Name: {
-            if (n.qualifier >= 0) throw Refused{};
-            const size_t c = plan_.nodes[size_t(column(unquotedText(tok(n.token))))].index;
+            const size_t c = plan_.nodes[size_t(columnOf(n))].index;
             if (found && *found != c) throw Refused{};
             found = c;
             return;
@@ -533,9 +540,7 @@ private:
         case NodeKind::String: return textLiteral(unquotedText(tok(n.token)));
         case NodeKind::Date: return textLiteral(unquotedText(tokenize(writtenDateLiteral(tok(n.token)))[0]));
         case NodeKind::Null: return add(PlanNode::of(PlanNode::Kind::Literal), Shape::Null);
-        case NodeKind::Name:
-            if (n.qualifier >= 0) throw Refused{};
-            return column(unquotedText(tok(n.token)));
+        case NodeKind::Name: return columnOf(n);
         case NodeKind::Unary: {
             if (isKeyword(tok(n.token), "NOT")) {
                 const int operand = truth(expression(n.left));
@@ -654,6 +659,17 @@ private:
         return add(std::move(node), Shape::Number);
     }
 
+    // A name's column: the joined files' where the statement joins them.
+    int columnOf(const Node& n) {
+        if (!columnAt_) {
+            if (n.qualifier >= 0) throw Refused{};
+            return column(unquotedText(tok(n.token)));
+        }
+        const auto found = columnAt_->find(tok(n.token).span.offset);
+        if (found == columnAt_->end()) throw Refused{};
+        return columnNode(found->second);
+    }
+
     int column(const QString& name) {
         // SQLite matches names ignoring ASCII case only.
         const QByteArray wanted = name.toUtf8();
@@ -685,6 +701,14 @@ private:
         return plan_.nodes[size_t(node)].kind == PlanNode::Kind::Column && shapeOf(node) == Shape::Number;
     }
 
+    bool hasNegativeZero(size_t column) const {
+        if (table_.columnTypes()[column] != ColumnType::Real) return false;
+        const CsvTable::CellSpan span = table_.cellsOf(column);
+        for (size_t r = 0; r < span.count; ++r)
+            if (span.cells[r].real == 0 && std::signbit(span.cells[r].real)) return true;
+        return false;
+    }
+
     int call(const Node& n) {
         const QString name = tok(n.token).text;
         const auto is = [&](const char* w) { return name.compare(QLatin1String(w), Qt::CaseInsensitive) == 0; };
@@ -703,6 +727,10 @@ private:
             if (a.kind != PlanNode::Kind::Column) throw Refused{};
             if (wanted.kind != Aggregate::Count && !numberColumn(argument)) throw Refused{};
             wanted.column = a.index;
+            // Joined rows come in an order of their own: Min and Max keep the
+            // first of equal values, and only 0 and -0 are equal but shown apart.
+            if (columnAt_ && (wanted.kind == Aggregate::Min || wanted.kind == Aggregate::Max) && hasNegativeZero(a.index))
+                throw Refused{};
         }
         size_t index = 0;
         while (index < plan_.aggregates.size() && !(plan_.aggregates[index] == wanted)) ++index;
@@ -730,6 +758,7 @@ private:
     const SqlWriter& writer_;
     const std::map<int, QString>& tableAt_;
     const CsvTable& table_;
+    const std::unordered_map<qsizetype, size_t>* columnAt_;
     sqlite3* db_;
     const std::atomic<bool>* stop_;
     ColumnPlan plan_;
@@ -754,10 +783,11 @@ bool hasAggregate(const ColumnPlan& plan, int node) {
 
 std::optional<ColumnPlan> planColumnQuery(const SyntaxTree& tree, const Binding& binding, const SqlWriter& writer,
                                           const std::map<int, QString>& tableAt, const QString& tableName,
-                                          const CsvTable& table, sqlite3* db, const std::atomic<bool>* stop) {
+                                          const CsvTable& table, sqlite3* db, const std::atomic<bool>* stop,
+                                          const std::unordered_map<qsizetype, size_t>* columnAt) {
     try {
         if (tree.explain || tree.transform) return std::nullopt;
-        ColumnPlan plan = Planner(tree, binding, writer, tableAt, table, db, stop).plan(tableName);
+        ColumnPlan plan = Planner(tree, binding, writer, tableAt, table, columnAt, db, stop).plan(tableName);
         if (plan.where >= 0 && hasAggregate(plan, plan.where)) return std::nullopt;
         return plan;
     } catch (const Refused&) {

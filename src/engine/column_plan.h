@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -124,8 +125,11 @@ struct ColumnPlan {
 // the column path answers. db reads number literals as SQLite reads them,
 // and works out keys and conditions of one column with the text writer
 // writes of them; throws Cancelled once stop is set while it does.
+// For joined files, table is their gathered columns, and columnAt each
+// name's column of it (by the place of the name's token).
 std::optional<ColumnPlan> planColumnQuery(const syntax::SyntaxTree& tree, const Binding& binding, const SqlWriter& writer,
                                           const std::map<int, QString>& tableAt, const QString& tableName,
-                                          const CsvTable& table, sqlite3* db, const std::atomic<bool>* stop);
+                                          const CsvTable& table, sqlite3* db, const std::atomic<bool>* stop,
+                                          const std::unordered_map<qsizetype, size_t>* columnAt = nullptr);
 
 }  // namespace tarlo

@@ -7,6 +7,7 @@
 #include "dialect/internal_names.h"
 #include "dialect/name_scopes.h"
 #include "dialect/parser.h"
+#include "engine/column_join.h"
 #include "engine/csv_vtab.h"
 #include "engine/messages.h"
 #include "dialect/sql_writer.h"
@@ -266,6 +267,7 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     statement_ = statement;
     sqlite3_stmt* stmt = nullptr;
     std::optional<ColumnPlan> plan;
+    std::shared_ptr<const CsvTable> planTable;  // the table the plan reads: a file's, or joined files' columns
     try {
         // What the parser does not read goes no further, named where it stands.
         ParseOptions options;
@@ -291,8 +293,18 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         if (crosstab) written = crosstab->query(pivotValues(*crosstab));
         stmt = prepare(written);
         if (columnPath_ && !crosstab && boundTables_.size() == 1) {
-            if (const auto table = lookup_->find(boundTables_[0].toStdString()))
+            if (const auto table = lookup_->find(boundTables_[0].toStdString())) {
                 plan = planColumnQuery(tree, binding, writer, tables.tableAt, boundTables_[0], *table, db_, &lookup_->interrupted);
+                if (plan) planTable = table;
+            }
+        }
+        if (columnPath_ && !crosstab && !plan && !boundTables_.empty()) {
+            const auto tableNamed = [this](const QString& name) { return lookup_->find(name.toStdString()); };
+            if (const auto joined = joinForColumns(tree, binding, tables.tableAt, tableNamed, &lookup_->interrupted)) {
+                plan = planColumnQuery(tree, binding, writer, tables.tableAt, QString(), *joined->table, db_,
+                                       &lookup_->interrupted, &joined->columnAt);
+                if (plan) planTable = joined->table;
+            }
         }
     } catch (const SyntaxError& e) {
         const TextPlace place = placeIn(statement, e.at().offset);
@@ -302,16 +314,16 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         throw placedIn(statement, e);
     }
     auto result = std::unique_ptr<Result>(new Result(this, stmt));
-    if (std::optional<ColumnRows> rows = plan ? runOnColumns(result->stmt_, *plan) : std::nullopt)
+    if (std::optional<ColumnRows> rows = plan ? runOnColumns(result->stmt_, *plan, planTable) : std::nullopt)
         result->takeRows(std::move(*rows));
     else
         result->step();
     return result;
 }
 
-std::optional<ColumnRows> Connection::runOnColumns(sqlite3_stmt* stmt, const ColumnPlan& plan) {
-    const std::shared_ptr<const CsvTable> table = lookup_->find(boundTables_[0].toStdString());
-    if (!table || (plan.top ? plan.top->fields.size() : plan.items.size()) != size_t(sqlite3_column_count(stmt)))
+std::optional<ColumnRows> Connection::runOnColumns(sqlite3_stmt* stmt, const ColumnPlan& plan,
+                                                   const std::shared_ptr<const CsvTable>& table) {
+    if ( (plan.top ? plan.top->fields.size() : plan.items.size()) != size_t(sqlite3_column_count(stmt)))
         return std::nullopt;
     // Rows come in SQLite's order, which a filter may make a lookup's or a union's;
     // where the module offered SQLite nothing but a scan in the table's order, that is its order.

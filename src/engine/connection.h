@@ -59,7 +59,8 @@ private:
     // Prepares the text written for SQLite, which reads the tables registered.
     sqlite3_stmt* prepare(const MappedText& bound);
     // The column path's rows for the statement prepare made last, by its plan, or nothing.
-    std::optional<ColumnRows> runOnColumns(sqlite3_stmt* stmt, const ColumnPlan& plan);
+    std::optional<ColumnRows> runOnColumns(sqlite3_stmt* stmt, const ColumnPlan& plan,
+                                           const std::shared_ptr<const CsvTable>& table);
     std::vector<PivotValue> pivotValues(const Crosstab& crosstab);
 
     QString folder_;

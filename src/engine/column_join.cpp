@@ -1,0 +1,365 @@
+#include "engine/column_join.h"
+
+#include "dialect/sql_lexer.h"
+#include "dialect/token_edit.h"
+#include "functions/catalogue.h"
+#include "values/case_folding.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <mutex>
+#include <tuple>
+
+namespace tarlo {
+
+namespace {
+
+using namespace syntax;
+
+struct Refused {};  // a FROM or a name the column path does not join
+
+// A table of the FROM, called by its alias or its registered name.
+struct Item {
+    QString called;
+    std::shared_ptr<const CsvTable> table;
+};
+
+struct ColumnRef {
+    size_t item = 0, column = 0;
+    bool operator<(const ColumnRef& o) const { return std::tie(item, column) < std::tie(o.item, o.column); }
+};
+
+// One equality of a join: a column of the rows joined so far and one of the table joined.
+struct Key {
+    ColumnRef joined, added;
+};
+
+struct Step {
+    bool left = false;
+    NodeId on = kNone;
+    std::vector<Key> keys;
+};
+
+// The joined rows: for each table, the row of each joined row, or kNoRow.
+using Rows = std::vector<std::vector<uint32_t>>;
+
+void listen(const std::atomic<bool>* stop, size_t step) {
+    if ((step & 0xFFFF) == 0 && stop && stop->load(std::memory_order_relaxed)) throw Cancelled{};
+}
+
+// What a join's gathered table is made of: the tables, the joins and the columns.
+struct JoinShape {
+    std::vector<std::weak_ptr<const CsvTable>> tables;
+    std::string steps;
+    std::vector<std::pair<size_t, size_t>> columns;
+
+    bool operator==(const JoinShape& o) const {
+        if (steps != o.steps || columns != o.columns || tables.size() != o.tables.size()) return false;
+        for (size_t i = 0; i < tables.size(); ++i) {
+            // The same table still loaded, not another at its old address.
+            const auto a = tables[i].lock(), b = o.tables[i].lock();
+            if (!a || a != b) return false;
+        }
+        return true;
+    }
+};
+
+// The last join gathered, for the next run of the same statement: a saved
+// query is run again and again as its user reads and edits it.
+std::mutex keptLock;
+JoinShape keptShape;
+std::shared_ptr<const CsvTable> keptTable;
+
+std::shared_ptr<const CsvTable> kept(const JoinShape& shape) {
+    std::lock_guard lock(keptLock);
+    return keptTable && keptShape == shape ? keptTable : nullptr;
+}
+
+void keep(const JoinShape& shape, std::shared_ptr<const CsvTable> table) {
+    std::lock_guard lock(keptLock);
+    keptShape = shape;
+    keptTable = std::move(table);
+}
+
+class JoinReader {
+public:
+    JoinReader(const SyntaxTree& tree, const Binding& binding, const std::map<int, QString>& tableAt,
+               const std::function<std::shared_ptr<const CsvTable>(const QString&)>& tableNamed, const std::atomic<bool>* stop)
+        : t_(tree), binding_(binding), tableAt_(tableAt), tableNamed_(tableNamed), stop_(stop) {}
+
+    JoinedColumns join() {
+        if (t_.root < 0) throw Refused{};
+        const Query& q = t_.queries[size_t(t_.root)];
+        if (!q.with.empty() || q.cores.size() != 1 || q.cores[0].from < 0) throw Refused{};
+        const SelectCore& c = q.cores[0];
+        // Joined rows come in an order of their own: only statements that group them are joined here.
+        bool grouped = !c.groupBy.empty();
+        for (const ResultItem& item : c.items) grouped = grouped || callsAggregate(item.expr);
+        if (!grouped) throw Refused{};
+        flatten(c.from);
+        if (steps_.empty()) throw Refused{};
+        for (size_t a = 0; a < items_.size(); ++a)
+            for (size_t b = a + 1; b < items_.size(); ++b)
+                if (items_[a].called.compare(items_[b].called, Qt::CaseInsensitive) == 0) throw Refused{};
+        for (size_t s = 0; s < steps_.size(); ++s) keysOf(steps_[s].on, s + 1, steps_[s].keys);
+        // Every name the statement reads, by the scope of this one SELECT.
+        for (const ResultItem& item : c.items) names(item.expr);
+        names(c.where);
+        for (const NodeId g : c.groupBy) names(g);
+        names(c.having);
+        for (const OrderTerm& o : q.order) names(o.expr);
+
+        JoinedColumns out;
+        out.columnAt = std::move(columnAt_);
+        const JoinShape shape = this->shape();
+        if ((out.table = kept(shape))) return out;
+        const Rows rows = match();
+        std::vector<CsvTable::Gathered> columns;
+        for (const ColumnRef& ref : used_) {
+            const Item& item = items_[ref.item];
+            // A smaller table's codes cost less than the gathered column's would.
+            const bool codes = item.table->rowCount() < rows[0].size();
+            columns.push_back({item.table.get(), ref.column, &rows[ref.item], item.table->columnNames()[ref.column], codes});
+        }
+        out.table = CsvTable::gathered(columns, rows[0].size(), stop_);
+        // Kept while it costs no more memory than the files it joins.
+        size_t sources = 0;
+        for (const Item& item : items_) sources += item.table->memoryBytes();
+        if (out.table->memoryBytes() <= sources) keep(shape, out.table);
+        return out;
+    }
+
+private:
+    JoinShape shape() const {
+        JoinShape out;
+        for (const Item& item : items_) out.tables.push_back(item.table);
+        for (const Step& step : steps_) {
+            out.steps.push_back(step.left ? 'L' : 'I');
+            for (const Key& k : step.keys)
+                for (const size_t n : {k.joined.item, k.joined.column, k.added.item, k.added.column})
+                    out.steps += std::to_string(n) + ",";
+        }
+        for (const ColumnRef& ref : used_) out.columns.emplace_back(ref.item, ref.column);
+        return out;
+    }
+
+    const Token& tok(int k) const { return t_.token(k); }
+    const Node& node(NodeId id) const { return t_.node(id); }
+
+    bool callsAggregate(NodeId id) const {
+        if (id == kNone) return false;
+        const Node& n = node(id);
+        if (n.kind == NodeKind::Call && n.window < 0 && n.windowName < 0 && isAggregateFunction(tok(n.token).text)) return true;
+        for (const NodeId c : {n.left, n.right, n.extra})
+            if (callsAggregate(c)) return true;
+        return std::any_of(n.list.begin(), n.list.end(), [&](NodeId c) { return callsAggregate(c); });
+    }
+
+    // The tables of a left-deep chain, "(a JOIN b ON ...) JOIN c ON ..." as written.
+    void flatten(int f) {
+        const FromClause& clause = t_.froms[size_t(f)];
+        if (clause.first.kind == FromItem::Kind::Group) flatten(clause.first.group);
+        else add(clause.first);
+        for (const Join& j : clause.joins) {
+            if (j.natural || !j.usingColumns.empty() || j.on == kNone) throw Refused{};
+            if (j.kind != Join::Kind::Inner && j.kind != Join::Kind::Left) throw Refused{};
+            add(j.item);
+            steps_.push_back({j.kind == Join::Kind::Left, j.on, {}});
+        }
+    }
+
+    void add(const FromItem& from) {
+        if (from.kind != FromItem::Kind::Table) throw Refused{};
+        const auto registered = tableAt_.find(from.nameFrom);
+        if (registered == tableAt_.end()) throw Refused{};
+        Item item;
+        item.table = tableNamed_(registered->second);
+        if (!item.table) throw Refused{};
+        item.called = from.alias >= 0 ? unquotedText(tok(from.alias)) : registered->second;
+        items_.push_back(std::move(item));
+    }
+
+    // The column a name stands for in this SELECT's FROM, if exactly one has it.
+    std::optional<ColumnRef> resolve(const Node& n) const {
+        const QByteArray column = unquotedText(tok(n.token)).toUtf8();
+        std::optional<ColumnRef> found;
+        for (size_t i = 0; i < items_.size(); ++i) {
+            if (n.qualifier >= 0) {
+                const QString qualifier = unquotedText(tok(n.qualifier)).replace(QLatin1Char('#'), QLatin1Char('.'));
+                if (items_[i].called.compare(qualifier, Qt::CaseInsensitive) != 0) continue;
+            }
+            const std::vector<std::string>& columns = items_[i].table->columnNames();
+            for (size_t k = 0; k < columns.size(); ++k) {
+                // SQLite matches names ignoring ASCII case only.
+                if (sqlite3_stricmp(columns[k].c_str(), column.constData()) != 0) continue;
+                if (found) throw Refused{};  // two tables have it: SQLite says so
+                found = ColumnRef{i, k};
+            }
+        }
+        return found;
+    }
+
+    ColumnRef column(NodeId id) const {
+        const Node& n = node(id);
+        if (n.kind != NodeKind::Name) throw Refused{};
+        const std::optional<ColumnRef> ref = resolve(n);
+        if (!ref) throw Refused{};
+        return *ref;
+    }
+
+    void names(NodeId id) {
+        if (id == kNone) return;
+        const Node& n = node(id);
+        // A subquery has scopes of its own.
+        if (n.query >= 0 || n.kind == NodeKind::Star || n.kind == NodeKind::Subquery || n.kind == NodeKind::Exists) throw Refused{};
+        if (n.kind == NodeKind::Name) {
+            if (const std::optional<ColumnRef> ref = resolve(n)) {
+                const auto [at, added] = gatheredAt_.emplace(*ref, used_.size());
+                if (added) used_.push_back(*ref);
+                columnAt_[tok(n.token).span.offset] = at->second;
+            }
+            return;
+        }
+        for (const NodeId c : {n.left, n.right, n.extra}) names(c);
+        for (const NodeId c : n.list) names(c);
+    }
+
+    const std::vector<Binding::Wrap>& wrapsOf(NodeId id) const {
+        static const std::vector<Binding::Wrap> none;
+        const auto found = binding_.wraps.find(id);
+        return found == binding_.wraps.end() ? none : found->second;
+    }
+
+    // ON a = b [AND c = d ...], each an equality of a column joined so far
+    // and one of the table added, of one kind.
+    void keysOf(NodeId on, size_t added, std::vector<Key>& keys) {
+        const Node& n = node(on);
+        if (!wrapsOf(on).empty() || binding_.replaced.contains(on)) throw Refused{};
+        if (n.kind == NodeKind::Chain && isKeyword(tok(n.ops[0]), "AND")) {
+            for (const int op : n.ops)
+                if (!isKeyword(tok(op), "AND")) throw Refused{};
+            for (const NodeId part : n.list) keysOf(part, added, keys);
+            return;
+        }
+        if (n.kind == NodeKind::Group && n.list.size() == 1) return keysOf(n.list[0], added, keys);
+        if (n.kind != NodeKind::Chain || n.list.size() != 2 || (!isSymbol(tok(n.ops[0]), "=") && !isSymbol(tok(n.ops[0]), "==")))
+            throw Refused{};
+        bool wrapped = false;
+        for (const NodeId operand : n.list) {
+            for (const Binding::Wrap& w : wrapsOf(operand)) {
+                if (w.meaning != Binding::Meaning::NoCase) throw Refused{};
+                wrapped = true;
+            }
+            if (binding_.replaced.contains(operand)) throw Refused{};
+        }
+        ColumnRef a = column(n.list[0]), b = column(n.list[1]);
+        if (a.item == added) std::swap(a, b);
+        if (b.item != added || a.item >= added) throw Refused{};
+        const ColumnType x = items_[a.item].table->columnTypes()[a.column];
+        const ColumnType y = items_[b.item].table->columnTypes()[b.column];
+        // Text columns compare ignoring case, as they are declared; integers,
+        // dates and moments as they are. Reals, and kinds that differ, are SQLite's.
+        if (x != y || x == ColumnType::Real || (wrapped && x != ColumnType::Text)) throw Refused{};
+        keys.push_back({a, b});
+    }
+
+    // Whether two values of key are equal as the statement compares them.
+    bool equal(const Key& key, uint32_t joinedRow, uint32_t addedRow) const {
+        const CsvTable& x = *items_[key.joined.item].table;
+        const CsvTable& y = *items_[key.added.item].table;
+        const ColumnType type = x.columnTypes()[key.joined.column];
+        const Cell a = x.cell(joinedRow, key.joined.column), b = y.cell(addedRow, key.added.column);
+        if (x.isNull(type, a) || y.isNull(type, b)) return false;
+        if (type != ColumnType::Text) return a.integer == b.integer;
+        return compareIgnoringCase(x.textOf(a), y.textOf(b)) == 0;
+    }
+
+    Rows match() {
+        Rows rows(items_.size());
+        const size_t first = items_[0].table->rowCount();
+        rows[0].resize(first);
+        for (size_t r = 0; r < first; ++r) rows[0][r] = uint32_t(r);
+        for (size_t s = 0; s < steps_.size(); ++s) rows = joinStep(steps_[s], s + 1, std::move(rows));
+        return rows;
+    }
+
+    // The rows joined so far, each with the added table's rows that match
+    // it (in row order), or with none for a left join's row that has none.
+    Rows joinStep(const Step& step, size_t added, Rows rows) {
+        const Key& lead = step.keys[0];
+        const CsvTable& probe = *items_[lead.joined.item].table;
+        const CsvTable& build = *items_[added].table;
+        const CsvTable::ValueCodes& codes = probe.codesOf(lead.joined.column, stop_);
+        // The added table's matching rows, worked out once for each value of the probe's column.
+        constexpr uint32_t kUnknown = UINT32_MAX;
+        std::vector<uint32_t> startOf(codes.width, kUnknown), countOf(codes.width, 0);
+        std::vector<uint32_t> matches;
+        const auto matchesOf = [&](uint32_t code, uint32_t probeRow) {
+            if (startOf[code] == kUnknown) {
+                startOf[code] = uint32_t(matches.size());
+                const Cell value = codes.cellOfCode[code];
+                if (!probe.isNull(probe.columnTypes()[lead.joined.column], value)) {
+                    const std::string key = probe.keyOf(lead.joined.column, value);
+                    if (const std::vector<uint32_t>* found = build.rowsWithKey(lead.added.column, key, stop_)) {
+                        for (const uint32_t m : *found)
+                            if (equal(lead, probeRow, m)) matches.push_back(m);
+                    }
+                }
+                std::sort(matches.begin() + startOf[code], matches.end());
+                countOf[code] = uint32_t(matches.size()) - startOf[code];
+            }
+            return std::pair(startOf[code], countOf[code]);
+        };
+        const std::vector<uint32_t>& probeRows = rows[lead.joined.item];
+        Rows out(items_.size());
+        const auto pairWith = [&](size_t j, uint32_t m) {
+            for (size_t i = 0; i < added; ++i) out[i].push_back(rows[i][j]);
+            out[added].push_back(m);
+            if (out[added].size() > kMaxRows) throw Refused{};
+        };
+        for (size_t j = 0; j < probeRows.size(); ++j) {
+            listen(stop_, j);
+            bool any = false;
+            if (const uint32_t r = probeRows[j]; r != CsvTable::kNoRow) {
+                const auto [start, count] = matchesOf(codes.codes[r], r);
+                for (uint32_t k = start; k < start + count; ++k) {
+                    const uint32_t m = matches[k];
+                    bool all = true;
+                    for (size_t e = 1; e < step.keys.size() && all; ++e) {
+                        const uint32_t other = rows[step.keys[e].joined.item][j];
+                        all = other != CsvTable::kNoRow && equal(step.keys[e], other, m);
+                    }
+                    if (all) pairWith(j, m), any = true;
+                }
+            }
+            if (!any && step.left) pairWith(j, CsvTable::kNoRow);
+        }
+        return out;
+    }
+
+    const SyntaxTree& t_;
+    const Binding& binding_;
+    const std::map<int, QString>& tableAt_;
+    const std::function<std::shared_ptr<const CsvTable>(const QString&)>& tableNamed_;
+    const std::atomic<bool>* stop_;
+    std::vector<Item> items_;
+    std::vector<Step> steps_;
+    std::vector<ColumnRef> used_;  // the columns gathered, in the order first read
+    std::map<ColumnRef, size_t> gatheredAt_;
+    std::unordered_map<qsizetype, size_t> columnAt_;
+};
+
+}  // namespace
+
+std::optional<JoinedColumns> joinForColumns(const SyntaxTree& tree, const Binding& binding, const std::map<int, QString>& tableAt,
+                                            const std::function<std::shared_ptr<const CsvTable>(const QString&)>& tableNamed,
+                                            const std::atomic<bool>* stop) {
+    try {
+        return JoinReader(tree, binding, tableAt, tableNamed, stop).join();
+    } catch (const Refused&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace tarlo
