@@ -389,7 +389,7 @@ private:
     void derivedKey(NodeId g) {
         for (const Binding::Wrap& w : wrapsOf(g))
             if (w.meaning != Binding::Meaning::NoCase) throw Refused{};
-        std::optional<size_t> column;
+        std::optional<ReadColumn> column;
         readsOneColumn(g, column);
         if (!column) throw Refused{};
         std::optional<DerivedKey> key = deriveKeys(db_, writer_.node(g).text(), table_, *column, !wrapsOf(g).empty(), stop_);
@@ -402,7 +402,7 @@ private:
         }
         if (numbers && texts) throw Refused{};
         keyShapes_.push_back(texts ? Shape::Text : Shape::Number);
-        plan_.groupColumns.push_back(*column);
+        plan_.groupColumns.push_back(column->column);
         plan_.derived.push_back(std::move(key));
         keyNodes_.push_back(g);
     }
@@ -410,7 +410,7 @@ private:
     // Whether an expression reads the one table's column only (and the same
     // column wherever it names one), without aggregates, subqueries, windows,
     // or a function whose value differs from call to call.
-    void readsOneColumn(NodeId id, std::optional<size_t>& found) {
+    void readsOneColumn(NodeId id, std::optional<ReadColumn>& found) {
         if (id == kNone) return;
         const Node& n = node(id);
         switch (n.kind) {
@@ -420,8 +420,10 @@ private:
         case NodeKind::Row: throw Refused{};
         case NodeKind::Name: {
             const size_t c = plan_.nodes[size_t(columnOf(n))].index;
-            if (found && *found != c) throw Refused{};
-            found = c;
+            if (found && found->column != c) throw Refused{};
+            if (!found) found = ReadColumn{c, {}};
+            // A joined file's column named with its table: the same name then reads it.
+            if (n.qualifier >= 0 && found->table.isEmpty()) found->table = writer_.range(n.qualifier, n.qualifier).text();
             return;
         }
         case NodeKind::Call: {
@@ -493,14 +495,14 @@ private:
     // A condition on one column, worked out once for each distinct value.
     int codeTest(NodeId id) {
         if (!wrapsOf(id).empty()) throw Refused{};
-        std::optional<size_t> column;
+        std::optional<ReadColumn> column;
         readsOneColumn(id, column);
         if (!column) throw Refused{};
         std::optional<std::vector<uint8_t>> truths = deriveTruths(db_, writer_.node(id).text(), table_, *column, stop_);
         if (!truths) throw Refused{};
         PlanNode test = PlanNode::of(PlanNode::Kind::CodeTest);
-        test.index = *column;
-        test.codes = &table_.codesOf(*column, stop_);
+        test.index = column->column;
+        test.codes = &table_.codesOf(column->column, stop_);
         test.truthOfCode = std::make_shared<const std::vector<uint8_t>>(std::move(*truths));
         return add(std::move(test), Shape::Truth);
     }

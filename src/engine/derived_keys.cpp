@@ -71,17 +71,19 @@ bool bindCell(sqlite3_stmt* stmt, const CsvTable& table, size_t column, Cell cel
 // whose values have no codes, or a code two spellings share: the
 // expression may tell them apart.
 const CsvTable::ValueCodes* prepareOverColumn(sqlite3* db, const QString& expression, const CsvTable& table,
-                                               size_t column, Statement& s, const std::atomic<bool>* stop) {
+                                               const ReadColumn& read, Statement& s, const std::atomic<bool>* stop) {
+    const size_t column = read.column;
     const ColumnType type = table.columnTypes()[column];
     if (type == ColumnType::Real) return nullptr;
     const CsvTable::ValueCodes& codes = table.codesOf(column, stop);
     if (codes.caseTwins) return nullptr;
     const QString source = type == ColumnType::Text ? QStringLiteral("?1 COLLATE ") + QLatin1String(kNoCaseCollation)
                                                     : QStringLiteral("?1");
-    const QByteArray sql = QStringLiteral("SELECT %1 FROM (SELECT %2 AS %3)")
-                               .arg(expression, source, quotedName(QString::fromStdString(table.columnNames()[column])))
-                               .toUtf8();
-    if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &s.stmt, nullptr) != SQLITE_OK || !s.stmt) return nullptr;
+    QString sql = QStringLiteral("SELECT %1 FROM (SELECT %2 AS %3)")
+                      .arg(expression, source, quotedName(QString::fromStdString(table.columnNames()[column])));
+    if (!read.table.isEmpty()) sql += QStringLiteral(" AS ") + read.table;
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &s.stmt, nullptr) != SQLITE_OK || !s.stmt) return nullptr;
     return &codes;
 }
 
@@ -97,11 +99,12 @@ bool step(sqlite3_stmt* stmt, const std::atomic<bool>* stop) {
 }  // namespace
 
 std::optional<std::vector<uint8_t>> deriveTruths(sqlite3* db, const QString& condition, const CsvTable& table,
-                                                 size_t column, const std::atomic<bool>* stop) {
+                                                 const ReadColumn& read, const std::atomic<bool>* stop) {
     Statement s;
+    const size_t column = read.column;
     const CsvTable::ValueCodes* codes =
         prepareOverColumn(db, QStringLiteral("CASE WHEN (%1) THEN 1 WHEN NOT (%1) THEN 0 ELSE 2 END").arg(condition), table,
-                          column, s, stop);
+                          read, s, stop);
     if (!codes) return std::nullopt;
     std::vector<uint8_t> out(codes->width);
     for (size_t code = 0; code < out.size(); ++code) {
@@ -113,10 +116,11 @@ std::optional<std::vector<uint8_t>> deriveTruths(sqlite3* db, const QString& con
     return out;
 }
 
-std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, const CsvTable& table, size_t column,
+std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, const CsvTable& table, const ReadColumn& read,
                                      bool noCase, const std::atomic<bool>* stop) {
     Statement s;
-    const CsvTable::ValueCodes* found = prepareOverColumn(db, expression, table, column, s, stop);
+    const size_t column = read.column;
+    const CsvTable::ValueCodes* found = prepareOverColumn(db, expression, table, read, s, stop);
     if (!found) return std::nullopt;
     const CsvTable::ValueCodes& codes = *found;
 

@@ -16,17 +16,24 @@ struct sqlite3;
 
 namespace tarlo {
 
+// The column an expression reads, by name, and the name the expression's
+// text gives its table ("" where it names the column alone).
+struct ReadColumn {
+    size_t column = 0;
+    QString table;
+};
+
 // expression: the key as written for SQLite, reading the column by name;
 // noCase: texts group ignoring case (the key's collation). Nothing where a
 // value gives an error, a blob, or two keys alike but not the same (SQLite
 // would show whichever row it met first). Throws Cancelled once stop is set.
-std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, const CsvTable& table, size_t column,
+std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, const CsvTable& table, const ReadColumn& read,
                                      bool noCase, const std::atomic<bool>* stop);
 
 // condition: a condition as written for SQLite, reading the column by name.
 // By the column's value code: 1 where it holds, 0 where it does not, 2
 // where it is null; nothing as above.
 std::optional<std::vector<uint8_t>> deriveTruths(sqlite3* db, const QString& condition, const CsvTable& table,
-                                                 size_t column, const std::atomic<bool>* stop);
+                                                 const ReadColumn& read, const std::atomic<bool>* stop);
 
 }  // namespace tarlo
