@@ -98,7 +98,6 @@ public:
         for (const ResultItem& item : c.items) grouped = grouped || callsAggregate(item.expr);
         if (!grouped) throw Refused{};
         flatten(c.from);
-        if (steps_.empty()) throw Refused{};
         for (size_t a = 0; a < items_.size(); ++a)
             for (size_t b = a + 1; b < items_.size(); ++b)
                 if (items_[a].called.compare(items_[b].called, Qt::CaseInsensitive) == 0) throw Refused{};
@@ -109,9 +108,19 @@ public:
         for (const NodeId g : c.groupBy) names(g);
         names(c.having);
         for (const OrderTerm& o : q.order) names(o.expr);
+        if (t_.transform) {
+            names(t_.transform->value);
+            names(t_.transform->pivot);
+        }
 
         JoinedColumns out;
         out.columnAt = std::move(columnAt_);
+        if (steps_.empty()) {
+            // One file by another name (FROM t.csv AS t): its own columns, as they stand.
+            for (auto& [at, gathered] : out.columnAt) gathered = used_[gathered].column;
+            out.table = items_[0].table;
+            return out;
+        }
         const JoinShape shape = this->shape();
         if ((out.table = kept(shape))) return out;
         const Rows rows = match();

@@ -30,7 +30,8 @@ struct JoinedColumns {
 // The joined rows of the statement's FROM, or nothing when it is not a
 // chain of inner and left joins of files on equalities of their columns
 // of one kind (texts compared ignoring case), or a name it reads is not
-// certain. tableNamed gives a registered table. Throws Cancelled once stop
+// certain. A FROM of one file (named by an alias, say) gives that file's
+// table and its own columns. tableNamed gives a registered table. Throws Cancelled once stop
 // is set.
 std::optional<JoinedColumns> joinForColumns(const syntax::SyntaxTree& tree, const Binding& binding,
                                             const std::map<int, QString>& tableAt,

@@ -69,7 +69,7 @@ public:
         const FromClause& from = t_.froms[size_t(c.from)];
         if (columnAt_) {
             // Joined files: their rows come in no order of ours, so only what groups them.
-            if (c.quantifier >= 0 || from.joins.empty()) throw Refused{};
+            if (c.quantifier >= 0) throw Refused{};
         } else {
             if (from.first.kind == FromItem::Kind::Subquery) return planTop(c, from, tableName);
             if (c.quantifier >= 0 || !from.joins.empty() || !isTable(from.first, tableName)) throw Refused{};
@@ -79,6 +79,7 @@ public:
         for (const ResultItem& item : c.items) {
             if (const int node = this->item(item); node >= 0) plan_.items.push_back(node);
         }
+        if (t_.transform) crosstab(c, q);
         if (c.where != kNone) {
             readKeys_ = false;  // a row's, not a group's
             plan_.where = truth(expression(c.where));
@@ -363,10 +364,43 @@ private:
         shapes_[size_t(node)] = Shape::Date;
     }
 
+    // TRANSFORM value SELECT headings ... GROUP BY headings PIVOT p: grouped
+    // by the headings and then the pivot, its items the headings, the pivot
+    // and the value, which the run's rows are turned into a column a value.
+    void crosstab(const SelectCore& c, const Query& q) {
+        const Transform& t = *t_.transform;
+        if (t.hasList || t.pivot == kNone || c.having != kNone || c.top >= 0 || !q.order.empty()) throw Refused{};
+        // Pivot values of a number, a text or a kind only the run knows: dates and times are SQLite's.
+        const ValueKind kind = binding_.pivot.kind;
+        if (kind != ValueKind::Number && kind != ValueKind::Text && kind != ValueKind::Unknown) throw Refused{};
+        // A heading is one value for all its row's pivot values: of the headings' keys alone.
+        for (const int item : plan_.items) {
+            if (hasAggregate(item)) throw Refused{};
+            groupLevel(item);
+        }
+        plan_.crosstabHeadings = plan_.items.size();
+        // The pivot's values are told apart as the values query tells them: texts ignoring case.
+        groupKey(t.pivot, !binding_.pivot.column && kind != ValueKind::Number);
+        const Node& value = node(t.value);
+        if (value.kind != NodeKind::Call || !isAggregateFunction(tok(value.token).text)) throw Refused{};
+        for (const NodeId part : {t.pivot, t.value}) {
+            const int n = expression(part);
+            if (shapeOf(n) != Shape::Number && shapeOf(n) != Shape::Text) throw Refused{};
+            plan_.items.push_back(n);
+        }
+    }
+
+    bool hasAggregate(int node) const {
+        const PlanNode& n = plan_.nodes[size_t(node)];
+        if (n.kind == PlanNode::Kind::Aggregate) return true;
+        return std::any_of(n.children.begin(), n.children.end(), [&](int c) { return hasAggregate(c); });
+    }
+
     // ---- group keys
 
-    // A column of integers or texts alone, or a key worked out of one column.
-    void groupKey(NodeId g) {
+    // A column of integers or texts alone, or a key worked out of one column
+    // (its texts grouped ignoring case where noCase is set).
+    void groupKey(NodeId g, bool noCase = false) {
         const size_t before = plan_.nodes.size();
         try {
             const int node = expression(g);
@@ -383,16 +417,17 @@ private:
         }
         plan_.nodes.resize(before);
         shapes_.resize(before);
-        derivedKey(g);
+        derivedKey(g, noCase);
     }
 
-    void derivedKey(NodeId g) {
+    void derivedKey(NodeId g, bool noCase) {
         for (const Binding::Wrap& w : wrapsOf(g))
             if (w.meaning != Binding::Meaning::NoCase) throw Refused{};
         std::optional<ReadColumn> column;
         readsOneColumn(g, column);
         if (!column) throw Refused{};
-        std::optional<DerivedKey> key = deriveKeys(db_, writer_.node(g).text(), table_, *column, !wrapsOf(g).empty(), stop_);
+        std::optional<DerivedKey> key =
+            deriveKeys(db_, writer_.node(g).text(), table_, *column, noCase || !wrapsOf(g).empty(), stop_);
         if (!key) throw Refused{};
         // The keys' shape: numbers or texts, not both.
         bool numbers = false, texts = false;
@@ -788,7 +823,7 @@ std::optional<ColumnPlan> planColumnQuery(const SyntaxTree& tree, const Binding&
                                           const CsvTable& table, sqlite3* db, const std::atomic<bool>* stop,
                                           const std::unordered_map<qsizetype, size_t>* columnAt) {
     try {
-        if (tree.explain || tree.transform) return std::nullopt;
+        if (tree.explain) return std::nullopt;
         ColumnPlan plan = Planner(tree, binding, writer, tableAt, table, columnAt, db, stop).plan(tableName);
         if (plan.where >= 0 && hasAggregate(plan, plan.where)) return std::nullopt;
         return plan;

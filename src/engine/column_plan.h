@@ -1,9 +1,11 @@
-// The statements the column path answers: one table; WHERE of comparisons
+// The statements the column path answers: one table, or grouped files
+// joined on equal columns (engine/column_join.h); WHERE of comparisons
 // of columns with constants (date columns with dates), Like on text columns,
 // and any condition on one column; GROUP BY on integer, text and date
 // columns, and any key worked out of one column; Count, Sum, Avg, Min, Max
 // and the spreads (StDev, StDevP, Var, VarP); HAVING; ORDER BY on the
-// result; TOP; or, with no aggregate, the table's columns row by row. Read
+// result; TOP; a crosstab of one aggregate, grouped by its headings and
+// pivot; or, with no aggregate, one table's columns row by row. Read
 // from the statement's tree as the binder typed it, and only when every
 // part of it is understood: anything else is left to SQLite.
 #pragma once
@@ -117,6 +119,10 @@ struct ColumnPlan {
 
     // The most rows given (TOP n or LIMIT n).
     std::optional<int64_t> limit;
+
+    // A crosstab: its row headings are the first so many items, then come
+    // the pivot and the value; the groups are the headings', then the pivot's.
+    std::optional<size_t> crosstabHeadings;
 };
 
 // The plan for a statement's tree as the binder typed it, on the one table

@@ -7,6 +7,7 @@
 #include "dialect/internal_names.h"
 #include "dialect/name_scopes.h"
 #include "dialect/parser.h"
+#include "engine/column_crosstab.h"
 #include "engine/column_join.h"
 #include "engine/csv_vtab.h"
 #include "engine/messages.h"
@@ -238,6 +239,21 @@ sqlite3_stmt* Connection::prepare(const MappedText& bound) {
     return stmt;
 }
 
+namespace {
+
+// A value the data gives the pivot, as SQL that stands for the pivot expression, and the column it heads.
+PivotValue pivotValueOf(PathValue::Kind kind, const QString& shown, Span pivot) {
+    switch (kind) {
+    case PathValue::Kind::Null: return {MappedText(QStringLiteral("NULL"), pivot), QStringLiteral("<>"), ValueKind::Null};
+    case PathValue::Kind::Integer: return {MappedText(shown, pivot), shown, ValueKind::Number};
+    case PathValue::Kind::Real: break;
+    case PathValue::Kind::Text: return {MappedText(quotedString(shown), pivot), shown, ValueKind::Text};
+    }
+    return {MappedText(shown, pivot), shown, ValueKind::Number};
+}
+
+}  // namespace
+
 std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab) {
     if (crosstab.valuesQuery().isEmpty()) return crosstab.listedValues();
     Result values(this, prepare(crosstab.valuesQuery()));
@@ -245,20 +261,41 @@ std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab) {
     for (values.step(); !values.atEnd(); values.next()) {
         sqlite3_stmt* stmt = values.stmt_;
         const QString shown = QString::fromUtf8(values.fieldUtf8(0));
-        // A value the data gives stands for the pivot expression.
         const Span pivot = crosstab.pivotSpan();
         switch (sqlite3_column_type(stmt, 0)) {
-        case SQLITE_NULL: out.push_back({MappedText(QStringLiteral("NULL"), pivot), QStringLiteral("<>"), ValueKind::Null}); break;
-        case SQLITE_INTEGER: out.push_back({MappedText(shown, pivot), shown, ValueKind::Number}); break;
+        case SQLITE_NULL: out.push_back(pivotValueOf(PathValue::Kind::Null, shown, pivot)); break;
+        case SQLITE_INTEGER: out.push_back(pivotValueOf(PathValue::Kind::Integer, shown, pivot)); break;
         case SQLITE_FLOAT:
             out.push_back({MappedText(QString::number(sqlite3_column_double(stmt, 0), 'g', 17), pivot), shown, ValueKind::Number});
             break;
-        default:
-            out.push_back({MappedText(quotedString(shown), pivot), shown, ValueKind::Text});
+        default: out.push_back(pivotValueOf(PathValue::Kind::Text, shown, pivot));
         }
-        if (out.size() > 1000) throw Error(QStringLiteral("クロス集計の列が多すぎます (1000 を超えました)。"));
+        if (out.size() > kMostPivotValues)
+            throw Error(QStringLiteral("クロス集計の列が多すぎます (%1 を超えました)。").arg(kMostPivotValues));
     }
     return out;
+}
+
+std::optional<PivotedRows> Connection::crosstabOnColumns(const syntax::SyntaxTree& tree, const Binding& binding,
+                                                         const SqlWriter& writer, const std::map<int, QString>& tableAt) {
+    if (!columnPath_) return std::nullopt;
+    std::optional<ColumnPlan> plan;
+    std::shared_ptr<const CsvTable> table;
+    const std::atomic<bool>* stop = &lookup_->interrupted;
+    if (statementTables_.size() == 1 && (table = lookup_->find(statementTables_[0].name.toStdString())))
+        plan = planColumnQuery(tree, binding, writer, tableAt, statementTables_[0].name, *table, db_, stop);
+    if (!plan && !statementTables_.empty()) {
+        const auto tableNamed = [this](const QString& name) { return lookup_->find(name.toStdString()); };
+        if (const auto joined = joinForColumns(tree, binding, tableAt, tableNamed, stop)) {
+            plan = planColumnQuery(tree, binding, writer, tableAt, QString(), *joined->table, db_, stop, &joined->columnAt);
+            table = joined->table;
+        }
+    }
+    if (!plan || !plan->crosstabHeadings) return std::nullopt;
+    std::optional<ColumnRows> grouped = runColumnPlan(*plan, *table, stop);
+    if (!grouped) return std::nullopt;
+    grouped->table = table;
+    return pivotRows(std::move(*grouped), *plan->crosstabHeadings, stop);
 }
 
 std::unique_ptr<Result> Connection::execute(const QString& statement, const ParseProgress& progress) {
@@ -268,6 +305,7 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     sqlite3_stmt* stmt = nullptr;
     std::optional<ColumnPlan> plan;
     std::shared_ptr<const CsvTable> planTable;  // the table the plan reads: a file's, or joined files' columns
+    std::optional<PivotedRows> pivoted;         // a crosstab's rows from the column path
     try {
         // What the parser does not read goes no further, named where it stands.
         ParseOptions options;
@@ -290,8 +328,25 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         const SqlWriter writer(tree, tables.tokens, &binding);
         MappedText written = writer.statement();
         const auto crosstab = Crosstab::read(tree, writer, isAggregateFunction);
-        if (crosstab) written = crosstab->query(pivotValues(*crosstab));
+        if (crosstab) {
+            // The column path's groups give the pivot's values and the cells at once.
+            if ((pivoted = crosstabOnColumns(tree, binding, writer, tables.tableAt))) {
+                std::vector<PivotValue> values;
+                for (const PivotedRows::Value& v : pivoted->values)
+                    values.push_back(pivotValueOf(v.kind, QString::fromStdString(v.shown), crosstab->pivotSpan()));
+                written = crosstab->query(values);
+            } else {
+                written = crosstab->query(pivotValues(*crosstab));
+            }
+        }
         stmt = prepare(written);
+        if (pivoted && pivoted->rows.fieldCount != size_t(sqlite3_column_count(stmt))) {
+            // Headings the plan counted otherwise (a *): SQLite's crosstab then.
+            sqlite3_finalize(stmt);
+            stmt = nullptr;
+            pivoted.reset();
+            stmt = prepare(crosstab->query(pivotValues(*crosstab)));
+        }
         if (columnPath_ && !crosstab && boundTables_.size() == 1) {
             if (const auto table = lookup_->find(boundTables_[0].toStdString())) {
                 plan = planColumnQuery(tree, binding, writer, tables.tableAt, boundTables_[0], *table, db_, &lookup_->interrupted);
@@ -314,6 +369,10 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         throw placedIn(statement, e);
     }
     auto result = std::unique_ptr<Result>(new Result(this, stmt));
+    if (pivoted) {
+        result->takeRows(std::move(pivoted->rows));
+        return result;
+    }
     if (std::optional<ColumnRows> rows = plan ? runOnColumns(result->stmt_, *plan, planTable) : std::nullopt)
         result->takeRows(std::move(*rows));
     else

@@ -5,8 +5,9 @@
 
 #include "dialect/crosstab.h"
 #include "dialect/binder.h"
+#include "dialect/sql_writer.h"
 #include "dialect/table_references.h"
-#include "engine/column_run.h"
+#include "engine/column_crosstab.h"
 #include "csv/csv_table.h"
 
 #include <QString>
@@ -62,6 +63,9 @@ private:
     std::optional<ColumnRows> runOnColumns(sqlite3_stmt* stmt, const ColumnPlan& plan,
                                            const std::shared_ptr<const CsvTable>& table);
     std::vector<PivotValue> pivotValues(const Crosstab& crosstab);
+    // A crosstab's rows by the column path, or nothing where it does not take the statement.
+    std::optional<PivotedRows> crosstabOnColumns(const syntax::SyntaxTree& tree, const Binding& binding,
+                                                 const SqlWriter& writer, const std::map<int, QString>& tableAt);
 
     QString folder_;
     QString statement_;  // as the user wrote it, for the place of a fault

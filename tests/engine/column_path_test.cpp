@@ -402,3 +402,35 @@ TEST(ColumnPath, JoinsAgreeWithSqlite) {
                             "ON t.k = m.mk"})
         EXPECT_FALSE(both.expectSame(QString::fromLatin1(sql), "join SQLite answers")) << sql;
 }
+
+// Crosstabs of one file and of joined files: the groups by heading and
+// pivot turned into a column a pivot value, in the values' order (null
+// first, numbers, texts ignoring case), an empty cell where a combination
+// has no rows; each as SQLite's crosstab gives it.
+TEST(ColumnPath, CrosstabsAgreeWithSqlite) {
+    std::mt19937 random(20261212);
+    TempFolder folder;
+    folder.write(QStringLiteral("T.csv"), generatedTable(random, false));
+    folder.write(QStringLiteral("U.csv"), generatedTable(random, true));
+    folder.write(QStringLiteral("M.csv"), kRegions);
+    const auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    BothPaths both(folder.path());
+    int onColumns = 0;
+    const int total = 120;
+    for (int i = 0; i < total; ++i) {
+        const Tuning tuning(i % 4);
+        const bool joined = pick(2);
+        const QString table = i % 10 == 9 ? QStringLiteral("U.csv") : QStringLiteral("T.csv");
+        QStringList headings = {"k", "g", "Left(g, 2)", "Month(d)"}, pivots = {"k", "g", "Month(d)", "Format(d, 'mm')", "IIf(n > 0, 'plus', 'minus')", "Left(g, 1)"};
+        if (joined) headings << "region" << "m.few", pivots << "region" << "m.few";
+        const QString heading = headings[pick(int(headings.size()))];
+        static const QStringList values = {"Sum(n)", "Count(*)", "Avg(v)", "Max(n)", "Count(g)", "Min(t.r)"};
+        QString sql = "TRANSFORM " + values[pick(int(values.size()))] + " SELECT " + heading + " FROM " + table + " AS t" +
+                      (joined ? QString(pick(2) ? " INNER" : " LEFT") + " JOIN M.csv AS m ON t.k = m.mk" : QString());
+        if (pick(2)) sql += pick(2) ? " WHERE n > 0" : " WHERE g <> 'zeta' OR d Is Null";
+        sql += " GROUP BY " + heading + " PIVOT " + pivots[pick(int(pivots.size()))];
+        onColumns += both.expectSame(sql, "crosstab " + std::to_string(i)) ? 1 : 0;
+    }
+    RecordProperty("crosstabsOnColumns", onColumns);
+    EXPECT_GT(onColumns, total / 2) << onColumns << " of " << total;
+}
