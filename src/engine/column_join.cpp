@@ -300,26 +300,38 @@ private:
         const CsvTable& probe = *items_[lead.joined.item].table;
         const CsvTable& build = *items_[added].table;
         const CsvTable::ValueCodes& codes = probe.codesOf(lead.joined.column, stop_);
-        // The added table's matching rows, worked out once for each value of the probe's column.
-        constexpr uint32_t kUnknown = UINT32_MAX;
-        std::vector<uint32_t> startOf(codes.width, kUnknown), countOf(codes.width, 0);
-        std::vector<uint32_t> matches;
-        const auto matchesOf = [&](uint32_t code, uint32_t probeRow) {
-            if (startOf[code] == kUnknown) {
-                startOf[code] = uint32_t(matches.size());
-                const Cell value = codes.cellOfCode[code];
-                if (!probe.isNull(probe.columnTypes()[lead.joined.column], value)) {
-                    const std::string key = probe.keyOf(lead.joined.column, value);
-                    if (const std::vector<uint32_t>* found = build.rowsWithKey(lead.added.column, key, stop_)) {
-                        for (const uint32_t m : *found)
-                            if (equal(lead, probeRow, m)) matches.push_back(m);
-                    }
-                }
-                std::sort(matches.begin() + startOf[code], matches.end());
-                countOf[code] = uint32_t(matches.size()) - startOf[code];
-            }
-            return std::pair(startOf[code], countOf[code]);
+        const CsvTable::ValueCodes& buildCodes = build.codesOf(lead.added.column, stop_);
+        // Both columns' codes number their values in ascending order (texts
+        // ignoring case, so alike ones are neighbours): one merge finds, for
+        // each value of the probe's column, the run of the added table's
+        // codes equal to it.
+        const bool text = probe.columnTypes()[lead.joined.column] == ColumnType::Text;
+        const auto compare = [&](Cell a, Cell b) {
+            if (text) return compareIgnoringCase(probe.textOf(a), build.textOf(b));
+            return a.integer < b.integer ? -1 : a.integer > b.integer ? 1 : 0;
         };
+        std::vector<uint32_t> runFrom(codes.width, 0), runTo(codes.width, 0);
+        for (uint32_t p = 1, b = 1; p < codes.width; ++p) {  // code 0 is null, which equals nothing
+            listen(stop_, p);
+            const Cell value = codes.cellOfCode[p];
+            while (b < buildCodes.width && compare(value, buildCodes.cellOfCode[b]) > 0) ++b;
+            uint32_t end = b;
+            while (end < buildCodes.width && compare(value, buildCodes.cellOfCode[end]) == 0) ++end;
+            runFrom[p] = b;
+            runTo[p] = end;
+        }
+        // The added table's rows by code, each code's in row order.
+        std::vector<uint32_t> firstOf(buildCodes.width + 1, 0), byCode(build.rowCount());
+        for (size_t r = 0; r < build.rowCount(); ++r) ++firstOf[buildCodes.codes[r] + 1];
+        for (size_t c = 1; c <= buildCodes.width; ++c) firstOf[c] += firstOf[c - 1];
+        {
+            std::vector<uint32_t> next(firstOf.begin(), firstOf.end() - 1);
+            for (size_t r = 0; r < build.rowCount(); ++r) {
+                listen(stop_, r);
+                byCode[next[buildCodes.codes[r]]++] = uint32_t(r);
+            }
+        }
+        const auto matchesOf = [&](uint32_t code) { return std::pair(firstOf[runFrom[code]], firstOf[runTo[code]]); };
         const std::vector<uint32_t>& probeRows = rows[lead.joined.item];
         Rows out(items_.size());
         const auto pairWith = [&](size_t j, uint32_t m) {
@@ -331,9 +343,9 @@ private:
             listen(stop_, j);
             bool any = false;
             if (const uint32_t r = probeRows[j]; r != CsvTable::kNoRow) {
-                const auto [start, count] = matchesOf(codes.codes[r], r);
-                for (uint32_t k = start; k < start + count; ++k) {
-                    const uint32_t m = matches[k];
+                const auto [from, to] = matchesOf(codes.codes[r]);
+                for (uint32_t k = from; k < to; ++k) {
+                    const uint32_t m = byCode[k];
                     bool all = true;
                     for (size_t e = 1; e < step.keys.size() && all; ++e) {
                         const uint32_t other = rows[step.keys[e].joined.item][j];
