@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <random>
 
+#include <QThread>
+
 namespace {
 
 struct Outcome {
@@ -433,4 +435,26 @@ TEST(ColumnPath, CrosstabsAgreeWithSqlite) {
     }
     RecordProperty("crosstabsOnColumns", onColumns);
     EXPECT_GT(onColumns, total / 2) << onColumns << " of " << total;
+}
+
+// The join kept for the next run is that of the files as they are: a
+// master changed since gives its new rows, the same join again the kept one.
+TEST(ColumnPath, AKeptJoinIsOfTheFilesAsTheyAreNow) {
+    TempFolder folder;
+    QByteArray sales = "store,amount\n";
+    for (int i = 0; i < 300; ++i) sales += QByteArray::number(i % 5) + "," + QByteArray::number(i) + "\n";
+    folder.write(QStringLiteral("S.csv"), sales);
+    folder.write(QStringLiteral("M.csv"), "store,region\n0,East\n1,West\n2,East\n");
+    const QString sql = QStringLiteral("SELECT m.region, Count(*), Sum(s.amount) FROM S.csv AS s INNER JOIN M.csv AS m "
+                                       "ON s.store = m.store GROUP BY m.region");
+    BothPaths both(folder.path());
+    EXPECT_TRUE(both.expectSame(sql, "first"));
+    EXPECT_TRUE(both.expectSame(sql, "kept"));
+    QThread::msleep(20);
+    folder.write(QStringLiteral("M.csv"), "store,region\n0,North\n3,West\n4,South\n");
+    EXPECT_TRUE(both.expectSame(sql, "changed master"));
+    tarlo::Connection c;
+    c.open(folder.path());
+    auto result = c.execute(sql);
+    EXPECT_EQ(scriptRows(*result), QStringLiteral("North|60|8850\nSouth|60|9090\nWest|60|9030"));
 }
