@@ -285,6 +285,9 @@ private:
     }
 
     Rows match() {
+        size_t all = 0;
+        for (const Item& item : items_) all += item.table->rowCount();
+        mostRows_ = std::min<size_t>(kMaxRows, std::max<size_t>(size_t(1) << 20, 4 * all));
         Rows rows(items_.size());
         const size_t first = items_[0].table->rowCount();
         rows[0].resize(first);
@@ -337,7 +340,9 @@ private:
         const auto pairWith = [&](size_t j, uint32_t m) {
             for (size_t i = 0; i < added; ++i) out[i].push_back(rows[i][j]);
             out[added].push_back(m);
-            if (out[added].size() > kMaxRows) throw Refused{};
+            // Keys that repeat on both sides multiply the rows: past a bound,
+            // SQLite's loops answer without holding them all.
+            if (out[added].size() > mostRows_) throw Refused{};
         };
         for (size_t j = 0; j < probeRows.size(); ++j) {
             listen(stop_, j);
@@ -366,6 +371,7 @@ private:
     const std::atomic<bool>* stop_;
     std::vector<Item> items_;
     std::vector<Step> steps_;
+    size_t mostRows_ = 0;  // the joined rows held at most
     std::vector<ColumnRef> used_;  // the columns gathered, in the order first read
     std::map<ColumnRef, size_t> gatheredAt_;
     std::unordered_map<qsizetype, size_t> columnAt_;
