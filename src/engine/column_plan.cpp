@@ -749,13 +749,14 @@ private:
     int call(const Node& n) {
         const QString name = tok(n.token).text;
         const auto is = [&](const char* w) { return name.compare(QLatin1String(w), Qt::CaseInsensitive) == 0; };
-        if (n.distinct || n.extra != kNone || n.window >= 0 || n.windowName >= 0) throw Refused{};
+        if (n.extra != kNone || n.window >= 0 || n.windowName >= 0) throw Refused{};
         AggregateSpec wanted{Aggregate::CountRows, 0};
         const auto computed = std::find_if(std::begin(kComputed), std::end(kComputed),
                                            [&](const ComputedAggregate& c) { return is(c.name); });
         if (computed == std::end(kComputed)) throw Refused{};
         wanted.kind = computed->kind;
         if (wanted.kind == Aggregate::Count && n.star) {
+            if (n.distinct) throw Refused{};
             wanted.kind = Aggregate::CountRows;
         } else {
             if (n.star || n.list.size() != 1) throw Refused{};
@@ -764,6 +765,13 @@ private:
             if (a.kind != PlanNode::Kind::Column) throw Refused{};
             if (wanted.kind != Aggregate::Count && !numberColumn(argument)) throw Refused{};
             wanted.column = a.index;
+            if (n.distinct) {
+                // Count(DISTINCT x) of a column with codes whose texts differ ignoring case too.
+                if (wanted.kind != Aggregate::Count || table_.columnTypes()[a.index] == ColumnType::Real ||
+                    table_.codesOf(a.index, stop_).caseTwins)
+                    throw Refused{};
+                wanted.kind = Aggregate::CountDistinct;
+            }
             // Joined rows come in an order of their own: Min and Max keep the
             // first of equal values, and only 0 and -0 are equal but shown apart.
             if (columnAt_ && (wanted.kind == Aggregate::Min || wanted.kind == Aggregate::Max) && hasNegativeZero(a.index))

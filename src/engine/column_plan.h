@@ -2,7 +2,7 @@
 // joined on equal columns (engine/column_join.h); WHERE of comparisons
 // of columns with constants (date columns with dates), Like on text columns,
 // and any condition on one column; GROUP BY on integer, text and date
-// columns, and any key worked out of one column; Count, Sum, Avg, Min, Max
+// columns, and any key worked out of one column; Count, Count(DISTINCT), Sum, Avg, Min, Max
 // and the spreads (StDev, StDevP, Var, VarP); HAVING; ORDER BY on the
 // result; TOP; a crosstab of one aggregate, grouped by its headings and
 // pivot; or, with no aggregate, one table's columns row by row. Read
@@ -45,7 +45,7 @@ struct PathValue {
     static PathValue ofText(std::string_view v) { PathValue p; p.kind = Kind::Text; p.text = v; return p; }
 };
 
-enum class Aggregate : uint8_t { CountRows, Count, Sum, Avg, Min, Max, StDev, StDevP, Var, VarP };
+enum class Aggregate : uint8_t { CountRows, Count, CountDistinct, Sum, Avg, Min, Max, StDev, StDevP, Var, VarP };
 
 struct AggregateSpec {
     Aggregate kind;

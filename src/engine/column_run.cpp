@@ -308,7 +308,17 @@ public:
             const bool total = wanted.kind == Aggregate::Sum || wanted.kind == Aggregate::Avg;
             const bool extreme = wanted.kind == Aggregate::Min || wanted.kind == Aggregate::Max;
             // A column without nulls has a value in every row: the rows are its count.
-            if (wanted.kind != Aggregate::CountRows && (extreme || table.hasNulls(wanted.column))) s.count.resize(groups);
+            const bool distinct = wanted.kind == Aggregate::CountDistinct;
+            if (wanted.kind != Aggregate::CountRows && !distinct && (extreme || table.hasNulls(wanted.column)))
+                s.count.resize(groups);
+            if (distinct) {
+                // A bit a value a group; past 8 MB of them, SQLite counts.
+                const CsvTable::ValueCodes& codes = table.codesOf(wanted.column, stop);
+                s.words = (codes.width + 63) / 64;
+                if (groups * s.words > (size_t(1) << 20)) throw Decline{};
+                s.distinct = &codes.codes;
+                s.seen.assign(groups * s.words, 0);
+            }
             if (total && s.type == ColumnType::Integer) {
                 s.integers.resize(groups);
                 // A column of few integers is read by its codes, a byte a row.
@@ -340,6 +350,15 @@ public:
         pass.each([&](uint32_t g, size_t) { ++rowsIn[g]; });
         for (State& s : states_) {
             if (s.what.kind == Aggregate::CountRows) continue;
+            if (s.what.kind == Aggregate::CountDistinct) {
+                uint64_t* seen = s.seen.data();
+                const CodeArray& codes = *s.distinct;
+                const size_t words = s.words;
+                pass.each([&](uint32_t g, size_t r) {
+                    if (const uint32_t c = codes[r]) seen[g * words + c / 64] |= uint64_t(1) << (c % 64);  // code 0: null
+                });
+                continue;
+            }
             const CsvTable::CellSpan span = table_.cellsOf(s.what.column);
             const ColumnType type = table_.columnTypes()[s.what.column];
             int64_t* count = s.count.empty() ? nullptr : s.count.data();
@@ -411,7 +430,8 @@ public:
                 else eachValue([&](uint32_t g, Cell c, int64_t) { spreads[g].add(c.real); });
                 break;
             }
-            case Aggregate::CountRows: break;
+            case Aggregate::CountRows:
+            case Aggregate::CountDistinct: break;  // above
             }
         }
     }
@@ -431,6 +451,7 @@ public:
                 if (!s.integers.empty()) s.integers[g] += o.integers[g];
                 if (!s.reals.empty()) s.reals[g].merge(o.reals[g]);
                 if (!s.spreads.empty()) s.spreads[g].merge(o.spreads[g]);
+                for (size_t w = 0; w < s.words; ++w) s.seen[g * s.words + w] |= o.seen[g * s.words + w];
                 if (!s.least.empty() && (first || (max ? o.least[g] > s.least[g] : o.least[g] < s.least[g])))
                     s.least[g] = o.least[g];
                 if (!s.leastReal.empty() && (first || (max ? o.leastReal[g] > s.leastReal[g] : o.leastReal[g] < s.leastReal[g])))
@@ -472,6 +493,11 @@ public:
         switch (s.what.kind) {
         case Aggregate::CountRows:
         case Aggregate::Count: return PathValue::ofInteger(n);
+        case Aggregate::CountDistinct: {
+            int64_t values = 0;
+            for (size_t w = 0; w < s.words; ++w) values += std::popcount(s.seen[g * s.words + w]);
+            return PathValue::ofInteger(values);
+        }
         case Aggregate::Sum:
         case Aggregate::Avg: {
             if (s.type == ColumnType::Real && !s.integers.empty()) {
@@ -520,6 +546,9 @@ private:
         std::vector<Spread> spreads;
         LargeArray<int64_t> least;  // or greatest, for Max
         LargeArray<double> leastReal;
+        const CodeArray* distinct = nullptr;  // CountDistinct: the column's codes,
+        std::vector<uint64_t> seen;           // and which each group has, words a group
+        size_t words = 0;
     };
     const CsvTable& table_;
     LargeArray<uint32_t> rowsIn_;  // rows are numbered in 32 bits

@@ -358,7 +358,8 @@ QString makeJoin(std::mt19937& random) {
     for (const QString& k : keyPool)
         if (pick(3) == 0) keys << k;
     QStringList items = keys;
-    QStringList aggregates = {"Count(*)", "Sum(n)", "Avg(r)", "Min(n)", "Sum(big)", "StDev(n)", "Max(t.w)", "Count(g)"};
+    QStringList aggregates = {"Count(*)", "Sum(n)", "Avg(r)", "Min(n)", "Sum(big)", "StDev(n)", "Max(t.w)", "Count(g)",
+                              "Count(DISTINCT g)", "Count(DISTINCT t.k)", "Count(DISTINCT d)"};
     if (hasM) aggregates << "Sum(rate)" << "Max(rate)" << "Count(region)" << "Avg(m.few)";
     if (!hasM || both) aggregates << "Max(bonus)" << "Sum(x.bonus)" << "Count(cat)";
     for (int i = 0, n = 1 + pick(3); i < n; ++i) items << aggregates[pick(int(aggregates.size()))];
@@ -426,7 +427,7 @@ TEST(ColumnPath, CrosstabsAgreeWithSqlite) {
         QStringList headings = {"k", "g", "Left(g, 2)", "Month(d)"}, pivots = {"k", "g", "Month(d)", "Format(d, 'mm')", "IIf(n > 0, 'plus', 'minus')", "Left(g, 1)"};
         if (joined) headings << "region" << "m.few", pivots << "region" << "m.few";
         const QString heading = headings[pick(int(headings.size()))];
-        static const QStringList values = {"Sum(n)", "Count(*)", "Avg(v)", "Max(n)", "Count(g)", "Min(t.r)"};
+        static const QStringList values = {"Sum(n)", "Count(*)", "Avg(v)", "Max(n)", "Count(g)", "Min(t.r)", "Count(DISTINCT g)"};
         QString sql = "TRANSFORM " + values[pick(int(values.size()))] + " SELECT " + heading + " FROM " + table + " AS t" +
                       (joined ? QString(pick(2) ? " INNER" : " LEFT") + " JOIN M.csv AS m ON t.k = m.mk" : QString());
         if (pick(2)) sql += pick(2) ? " WHERE n > 0" : " WHERE g <> 'zeta' OR d Is Null";
