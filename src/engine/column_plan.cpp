@@ -89,16 +89,20 @@ public:
         for (const OrderTerm& o : q.order) plan_.order.push_back(orderKey(o));
         plan_.limit = limit(c, q);
         if (plan_.aggregates.empty() && plan_.groupColumns.empty()) {
-            // Rows as they stand: columns only, in the table's order.
-            if (plan_.having >= 0 || !plan_.order.empty() || columnAt_) throw Refused{};
+            // Rows as they stand: columns only, in the table's order or sorted by columns.
+            if (plan_.having >= 0 || columnAt_) throw Refused{};
             for (const int item : plan_.items)
                 if (plan_.nodes[size_t(item)].kind != PlanNode::Kind::Column) throw Refused{};
+            for (const ColumnPlan::OrderKey& key : plan_.order)
+                if (plan_.nodes[size_t(key.node)].kind != PlanNode::Kind::Column || shapeOf(key.node) == Shape::Date)
+                    throw Refused{};
             plan_.projection = true;
         } else {
             for (const int item : plan_.items) groupLevel(item);
         }
         if (plan_.having >= 0) groupLevel(plan_.having);
-        for (const ColumnPlan::OrderKey& key : plan_.order) groupLevel(key.node);
+        if (!plan_.projection)
+            for (const ColumnPlan::OrderKey& key : plan_.order) groupLevel(key.node);
         return finish();
     }
 

@@ -5,7 +5,8 @@
 // columns, and any key worked out of one column; Count, Count(DISTINCT), Sum, Avg, Min, Max
 // and the spreads (StDev, StDevP, Var, VarP); HAVING; ORDER BY on the
 // result; TOP; a crosstab of one aggregate, grouped by its headings and
-// pivot; or, with no aggregate, one table's columns row by row. Read
+// pivot; or, with no aggregate, one table's columns row by row, in its
+// order or sorted by columns. Read
 // from the statement's tree as the binder typed it, and only when every
 // part of it is understood: anything else is left to SQLite.
 #pragma once

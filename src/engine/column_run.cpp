@@ -945,6 +945,92 @@ std::optional<ColumnRows> rowsOf(const ColumnPlan& plan, const CsvTable& table, 
     return out;
 }
 
+// The kept rows in ORDER BY's order (nulls first, texts ignoring case, -0
+// as 0): keys of value codes that fit 64 bits together by one radix sort,
+// others a share sorted on each core and the shares merged. False where
+// texts differ only in case or two rows tie: SQLite's order then.
+bool sortRows(const ColumnPlan& plan, const CsvTable& table, LargeArray<uint32_t>& rows, const std::atomic<bool>* stop) {
+    struct Key {
+        const CsvTable::ValueCodes* codes;  // null: a real column's cells
+        CsvTable::CellSpan cells;
+        bool descending;
+    };
+    std::vector<Key> keys;
+    for (const ColumnPlan::OrderKey& o : plan.order) {
+        const PlanNode& n = plan.nodes[size_t(o.node)];
+        if (n.kind != PlanNode::Kind::Column) return false;
+        const ColumnType type = table.columnTypes()[n.index];
+        Key key{nullptr, table.cellsOf(n.index), o.descending};
+        if (type == ColumnType::Integer || type == ColumnType::Text) {
+            key.codes = &table.codesOf(n.index, stop);
+            if (key.codes->caseTwins) return false;
+        } else if (type != ColumnType::Real) {
+            return false;
+        }
+        keys.push_back(key);
+    }
+    const auto realAt = [](const Key& k, uint32_t r) {
+        const size_t i = r - k.cells.firstRow;  // rows before firstRow wrap past count
+        const double d = i < k.cells.count ? k.cells.cells[i].real : std::numeric_limits<double>::quiet_NaN();
+        return d == 0 ? 0.0 : d;
+    };
+    const auto compare = [&](uint32_t a, uint32_t b) {
+        for (const Key& k : keys) {
+            int c = 0;
+            if (k.codes) {
+                const uint32_t x = k.codes->codes[a], y = k.codes->codes[b];
+                c = x < y ? -1 : x > y;
+            } else {
+                const double x = realAt(k, a), y = realAt(k, b);
+                c = std::isnan(x) ? (std::isnan(y) ? 0 : -1) : std::isnan(y) ? 1 : x < y ? -1 : x > y;
+            }
+            if (c) return k.descending ? -c : c;
+        }
+        return 0;
+    };
+    const size_t n = rows.size();
+    const size_t parts = threadCount(n);
+    // Codes only, in 64 bits side by side: one radix sort of the numbers.
+    int bits = 0;
+    for (const Key& k : keys) bits += k.codes ? std::max(1, int(std::bit_width(k.codes->width - 1))) : 65;
+    if (bits <= 64) {
+        std::vector<uint64_t> packed(n);
+        onThreads(parts, parts, [&](size_t p) {
+            for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
+                listen(stop, i);
+                uint64_t value = 0;
+                for (const Key& k : keys) {
+                    const int width = std::max(1, int(std::bit_width(k.codes->width - 1)));
+                    const uint64_t code = k.codes->codes[rows[i]];
+                    value = value << width | (k.descending ? ((uint64_t(1) << width) - 1) - code : code);
+                }
+                packed[i] = value;
+            }
+        });
+        sortRun(packed.data(), rows.data(), n, stop);
+        for (size_t i = 1; i < n; ++i)
+            if (packed[i] == packed[i - 1]) return false;
+        return true;
+    }
+    std::vector<size_t> bounds(parts + 1);
+    for (size_t p = 0; p <= parts; ++p) bounds[p] = n * p / parts;
+    onThreads(parts, parts, [&](size_t p) {
+        size_t steps = 0;
+        std::sort(rows.data() + bounds[p], rows.data() + bounds[p + 1], [&](uint32_t a, uint32_t b) {
+            listen(stop, ++steps);
+            return compare(a, b) < 0;
+        });
+    });
+    for (size_t p = 1; p < parts; ++p)
+        std::inplace_merge(rows.data(), rows.data() + bounds[p], rows.data() + bounds[p + 1],
+                           [&](uint32_t a, uint32_t b) { return compare(a, b) < 0; });
+    for (size_t i = 1; i < n; ++i) {
+        listen(stop, i);
+        if (compare(rows[i - 1], rows[i]) == 0) return false;
+    }
+    return true;
+}
+
 std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop) {
     const size_t rows = table.rowCount();
 
@@ -968,8 +1054,17 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     }
     const size_t n = filtered ? kept.size() : rows;
     const auto rowAt = [&](size_t i) -> size_t { return filtered ? kept[i] : i; };
-    if (plan.projection)
-        return rowsOf(plan, table, stop, std::move(kept), filtered, plan.limit ? std::min(n, size_t(*plan.limit)) : n);
+    if (plan.projection) {
+        if (!plan.order.empty()) {
+            if (!filtered) {
+                kept.resize(rows);
+                for (size_t r = 0; r < rows; ++r) kept[r] = uint32_t(r);
+            }
+            if (!sortRows(plan, table, kept, stop)) return std::nullopt;
+        }
+        const bool listed = filtered || !plan.order.empty();
+        return rowsOf(plan, table, stop, std::move(kept), listed, plan.limit ? std::min(n, size_t(*plan.limit)) : n);
+    }
     if (plan.top) {
         const uint32_t* list = filtered ? kept.data() : nullptr;
         if (table.columnTypes()[plan.top->order] == ColumnType::Real) return topPerGroup<double>(plan, table, stop, list, n);

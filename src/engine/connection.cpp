@@ -386,7 +386,8 @@ std::optional<ColumnRows> Connection::runOnColumns(sqlite3_stmt* stmt, const Col
         return std::nullopt;
     // Rows come in SQLite's order, which a filter may make a lookup's or a union's;
     // where the module offered SQLite nothing but a scan in the table's order, that is its order.
-    if (plan.projection && plan.where >= 0 && lookup_->host.orderOffered && !readsInRowOrder(db_, bound_.text().toUtf8()))
+    if (plan.projection && plan.order.empty() && plan.where >= 0 && lookup_->host.orderOffered &&
+        !readsInRowOrder(db_, bound_.text().toUtf8()))
         return std::nullopt;
     std::optional<ColumnRows> rows = runColumnPlan(plan, *table, &lookup_->interrupted);
     if (rows) rows->table = table;
