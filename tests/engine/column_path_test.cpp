@@ -259,6 +259,9 @@ TEST(ColumnPath, DateRangesAreFilteredOnTheColumns) {
              "SELECT Count(*), Sum(amount) FROM S.csv WHERE sold_on = #2024/02/14# OR sold_on IN ('2024/3/3', #2024/12/12#)",
              "SELECT Count(*) FROM S.csv WHERE at < #2024/03/01 12:00# AND at > '2024-03-01'",
              "SELECT id FROM S.csv WHERE sold_on <> #2024/01/01# AND sold_on < at",
+             // Bounds read straight from the cells: the literal on either side, nulls kept out.
+             "SELECT store, Count(*) FROM S.csv WHERE #2024/07/01# <= sold_on AND 50 > amount GROUP BY store",
+             "SELECT Count(*), Sum(amount) FROM S.csv WHERE sold_on <> #2024/03/03# AND id >= 100 AND at < #2024/03/01 09:30#",
          })
         EXPECT_TRUE(both.expectSame(QString::fromLatin1(sql), "date range")) << sql;
 }
