@@ -1,5 +1,7 @@
 #include "csv/csv_reader.h"
 
+#include <string>
+
 #include "platform/cp932_codec.h"
 #include "platform/error.h"
 #include "platform/parallel.h"
@@ -219,11 +221,12 @@ void parsePiece(char* base, size_t fileEnd, Piece& piece, const CsvDialect& dial
             }
             const size_t at = piece.slot + piece.rows;
             for (size_t c = 0; c < piece.width; ++c) {
+                FieldRef* const column = piece.direct[c];  // null: a column not kept
                 if (c < record.size()) {
-                    piece.direct[c][at] = record[c];
+                    if (column) column[at] = record[c];
                     piece.lastRow[c] = piece.rows + 1;
-                } else {
-                    piece.direct[c][at] = FieldRef(0, kMissing);
+                } else if (column) {
+                    column[at] = FieldRef(0, kMissing);
                 }
             }
             if (record.size() <= piece.width) {
@@ -375,14 +378,15 @@ CsvData parseWhole(TextBuffer utf8, const QString& path, const ParseProgress& pr
 
 }  // namespace
 
-CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress, const CsvDialect& dialect) {
+CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress, const CsvDialect& dialect,
+                 const ColumnChoice& choose) {
     const size_t pieces = piecesFor(utf8.size());
-    if (pieces > 1) return parseCsvInPieces(std::move(utf8), path, progress, dialect, pieces);
+    if (pieces > 1) return parseCsvInPieces(std::move(utf8), path, progress, dialect, pieces, choose);
     return parseWhole(std::move(utf8), path, progress, dialect);
 }
 
 CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgress& progress, const CsvDialect& dialect,
-                         size_t count) {
+                         size_t count, const ColumnChoice& choose) {
     const Stops stops(dialect.delimiter);
     if (utf8.size() >= kMaxTextBytes) {
         throw Error(ErrorFacts{.file = path}, u"ファイル \"%1\" が大きすぎます (64 GB まで)。", path);
@@ -403,6 +407,18 @@ CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgre
     const size_t width = dialect.header ? head.header.size() : head.columns.size();
     const size_t first = dialect.header ? head.next : 0;
     if (first >= size) return parseWhole(std::move(utf8), path, progress, dialect);
+    std::vector<bool> kept;
+    if (choose && dialect.header) {
+        // The names unquoted as the table gives them, in a copy: the text is
+        // unescaped in place only once the whole read stands.
+        std::string names(base, head.next);
+        unescapeQuoted(names.data(), head, dialect.quote, stops);
+        std::vector<std::string_view> header;
+        for (const FieldRef f : head.header) header.emplace_back(names.data() + f.offset(), f.length());
+        kept = choose(header);
+        kept.resize(width, true);
+    }
+    const auto keeps = [&](size_t c) { return kept.empty() || kept[c]; };
 
     // Each piece starts after a line break, where a record most likely
     // starts; where it does not (a quoted field spans the break), the piece
@@ -444,6 +460,7 @@ CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgre
     std::vector<LargeArray<FieldRef>> direct(width);
     std::vector<FieldRef*> directData(width);
     for (size_t c = 0; c < width; ++c) {
+        if (!keeps(c)) continue;
         direct[c].resize(allRows);
         directData[c] = direct[c].data();
     }
@@ -508,6 +525,7 @@ CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgre
     CsvData data;
     data.columns.resize(width);
     for (size_t c = 0; c < width; ++c) {
+        if (!keeps(c)) continue;
         size_t end = 0;
         for (size_t k = 0; k < pieces.size(); ++k) {
             const Piece& piece = pieces[k];
@@ -523,6 +541,7 @@ CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgre
     data.text = std::move(utf8);
     data.header = std::move(head.header);
     data.rows = rows;
+    data.kept = std::move(kept);
     joinColumns(data, pieces, rowBase, width);
     return data;
 }

@@ -54,6 +54,7 @@ struct CsvData {
     std::vector<FieldRef> header;     // the first line's fields
     std::vector<CsvColumn> columns;
     size_t rows = 0;
+    std::vector<bool> kept;  // by column, whether it was read; empty: every column
 
     bool present(size_t column, size_t row) const { return columns[column].at(row).length() != kMissing; }
     std::string_view field(size_t column, size_t row) const {
@@ -78,6 +79,11 @@ TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress = {}, Ch
 
 struct Cancelled {};
 
+// Which columns a read keeps, chosen from the header's fields once they
+// are read; a column not kept is skipped as the rows are read and left
+// empty. Only a read in pieces chooses: a small file is read whole.
+using ColumnChoice = std::function<std::vector<bool>(const std::vector<std::string_view>& header)>;
+
 struct CsvDialect {
     char delimiter = ',';
     char quote = '"';  // 0: quotes are text like any other
@@ -87,11 +93,12 @@ struct CsvDialect {
 // Parses UTF-8 CSV text. Throws Error naming the file and line of an
 // unclosed quote. path is only used in messages.
 // A large text is read in pieces on every core (parseCsvInPieces).
-CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress = {}, const CsvDialect& dialect = {});
+CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& progress = {}, const CsvDialect& dialect = {},
+                 const ColumnChoice& choose = {});
 
 // The same read in about count pieces, each on a core of its own, with the
 // very result, failure and line numbers of one reader.
 CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgress& progress, const CsvDialect& dialect,
-                         size_t count);
+                         size_t count, const ColumnChoice& choose = {});
 
 }  // namespace tarlo

@@ -197,15 +197,71 @@ static CsvDialect dialectOf(const TableFormat& format) {
     return {format.delimiter, format.quote, format.header};
 }
 
+// The names columns are given before they are made unique: schema.ini's,
+// F1, F2, ... without a header, else the header's (blank for NoName).
+static std::vector<std::string> writtenNames(const std::vector<std::string_view>& header, size_t width,
+                                             const TableFormat& format) {
+    std::vector<std::string> written(width);
+    for (size_t c = 0; c < width; ++c) {
+        if (c < format.columns.size() && !format.columns[c].name.isEmpty()) {
+            written[c] = format.columns[c].name.toStdString();
+        } else if (!format.header) {
+            written[c] = 'F' + std::to_string(c + 1);
+        } else if (c < header.size()) {
+            written[c] = trimControl(QString::fromUtf8(header[c].data(), qsizetype(header[c].size()))).toStdString();
+        }
+    }
+    return written;
+}
+
+static bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+static bool wished(const ColumnWish& wish, std::string_view name) {
+    return wish.all || std::any_of(wish.names.begin(), wish.names.end(), [&](const std::string& n) { return sameName(n, name); });
+}
+
 std::shared_ptr<const CsvTable> CsvTable::load(const QString& path, const ParseProgress& progress,
-                                               const TableFormat& format) {
+                                               const TableFormat& format, const ColumnWish& wish) {
     auto table = std::shared_ptr<CsvTable>(new CsvTable);
     table->path_ = path;
     table->format_ = format;
     table->fromFile_ = true;
     TextBuffer utf8 = decodeToUtf8(readWholeFile(path, progress, format), progress, format.charset, path);
-    table->build(parseCsv(std::move(utf8), path, progress, dialectOf(format)), format, progress);
+    ColumnChoice choose;
+    if (!wish.all) {
+        choose = [&](const std::vector<std::string_view>& header) {
+            const std::vector<std::string> names = uniqueColumnNames(writtenNames(header, header.size(), format));
+            std::vector<bool> kept(names.size());
+            for (size_t c = 0; c < names.size(); ++c) kept[c] = wished(wish, names[c]);
+            return kept;
+        };
+    }
+    table->build(parseCsv(std::move(utf8), path, progress, dialectOf(format), choose), format, progress);
     return table;
+}
+
+bool CsvTable::hasLoaded(const ColumnWish& wish) const {
+    if (loaded_.empty()) return true;
+    if (wish.all) return false;
+    for (size_t c = 0; c < names_.size(); ++c)
+        if (!loaded_[c] && wished(wish, names_[c])) return false;
+    return true;
+}
+
+ColumnWish CsvTable::loadedColumns() const {
+    ColumnWish out;
+    if (loaded_.empty()) return out;
+    out.all = false;
+    for (size_t c = 0; c < names_.size(); ++c)
+        if (loaded_[c]) out.names.push_back(names_[c]);
+    return out;
 }
 
 std::shared_ptr<const CsvTable> CsvTable::fromUtf8(std::string_view utf8, const QString& path, const TableFormat& format) {
@@ -239,20 +295,14 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
 
     // Blank names, and the columns of rows longer than the header, are
     // NoName, NoName1, ...; a repeated name gets the first free number.
-    std::vector<std::string> written(width);
-    for (size_t c = 0; c < width; ++c) {
-        std::string name;
-        if (c < format.columns.size() && !format.columns[c].name.isEmpty()) {
-            name = format.columns[c].name.toStdString();
-        } else if (!format.header) {
-            name = 'F' + std::to_string(c + 1);
-        } else if (c < data.header.size()) {
-            const std::string_view raw = data.headerField(c);
-            name = trimControl(QString::fromUtf8(raw.data(), qsizetype(raw.size()))).toStdString();
-        }
-        written[c] = std::move(name);
+    std::vector<std::string_view> header;
+    for (size_t c = 0; c < data.header.size(); ++c) header.push_back(data.headerField(c));
+    names_ = uniqueColumnNames(writtenNames(header, width, format));
+    // Columns the read skipped hold nothing; they are never typed.
+    if (!data.kept.empty()) {
+        loaded_ = data.kept;
+        loaded_.resize(width, true);
     }
-    names_ = uniqueColumnNames(written);
 
     text_ = std::move(data.text);
     spellings_.resize(width);
@@ -265,6 +315,10 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
     // Columns are typed on every core: each reads only its own cells and
     // the shared text. A failure is the first column's, as one thread's would be.
     onColumnsInParallel(width, [&](size_t c) {
+        if (!loaded_.empty() && !loaded_[c]) {
+            types_[c] = ColumnType::Text;  // empty: every value null
+            return;
+        }
         const bool declared = c < format.columns.size() && format.columns[c].type != DeclaredType::None;
         types_[c] = declared ? readDeclaredColumn(columns_[c].cells, c, format.columns[c], format)
                              : readUntypedColumn(columns_[c].cells, c);

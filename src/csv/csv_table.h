@@ -37,14 +37,28 @@ constexpr int64_t kNullInteger = std::numeric_limits<int64_t>::min();
 // field, and a file not in UTF-8 its bytes beside their UTF-8, estimated
 // from the shape of the file's first megabyte (2.5 times the file when it
 // cannot be looked at).
+// The columns a statement reads, by name (ASCII letters alike in either
+// case, as SQLite matches names), or all of them.
+struct ColumnWish {
+    bool all = true;
+    std::vector<std::string> names;
+};
+
 void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available, const TableFormat& format = {});
 
 class CsvTable {
 public:
     // Reads and parses the file. Throws Error naming the file (and for a
     // value that does not fit its declared type, the line and column).
+    // A large file read for wish reads only the columns wished for: the
+    // others are empty, and a later statement that reads one loads the file
+    // again (see hasLoaded).
     static std::shared_ptr<const CsvTable> load(const QString& path, const ParseProgress& progress = {},
-                                                const TableFormat& format = {});
+                                                const TableFormat& format = {}, const ColumnWish& wish = {});
+    // Whether every column of wish was read.
+    bool hasLoaded(const ColumnWish& wish) const;
+    // The columns read: all, or by name.
+    ColumnWish loadedColumns() const;
     // From text already decoded, for tests and the fuzzer.
     static std::shared_ptr<const CsvTable> fromUtf8(std::string_view utf8, const QString& path,
                                                     const TableFormat& format = {});
@@ -200,6 +214,7 @@ private:
     std::vector<std::string> names_;
     std::vector<ColumnType> types_;
     std::vector<Column> columns_;
+    std::vector<bool> loaded_;  // by column, whether the file's values were read; empty: all
     struct Spellings {  // present for a column with longer reals
         std::unordered_map<uint64_t, std::string> texts;  // only those the shortest spelling misses
     };

@@ -11,26 +11,36 @@ TableCache& TableCache::shared() {
     return cache;
 }
 
-std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const ParseProgress& progress) {
+std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const ParseProgress& progress, const ColumnWish& wish) {
     // Taken before the read and again after it: a table is kept only under
     // the identity its file had all along, so a file that changed meanwhile
     // is read again next time.
     const FileIdentity identity = fileIdentity(path);
     const TableFormat format = tableFormatFor(path);
+    ColumnWish reading = wish;
     {
         std::lock_guard guard(lock_);
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
             if (it->path != path) continue;
             if (it->identity == identity && identity.size >= 0 && it->format == format) {
-                entries_.splice(entries_.begin(), entries_, it);
-                return it->table;
+                if (it->table->hasLoaded(wish)) {
+                    entries_.splice(entries_.begin(), entries_, it);
+                    return it->table;
+                }
+                // Read again with the columns already read, so the next statement finds them too.
+                const ColumnWish had = it->table->loadedColumns();
+                reading.all = reading.all || had.all;
+                reading.names.insert(reading.names.end(), had.names.begin(), had.names.end());
             }
             entries_.erase(it);
             break;
         }
     }
     // Parsed outside the lock: another run may read another file meanwhile.
-    std::shared_ptr<const CsvTable> table = CsvTable::load(path, progress, format);
+    std::shared_ptr<const CsvTable> table = CsvTable::load(path, progress, format, reading);
+    // A name the header spells otherwise than the wish found (never, but a
+    // column left unread would read as nulls): the whole file then.
+    if (!table->hasLoaded(wish)) table = CsvTable::load(path, progress, format);
     if (fileIdentity(path) != identity) return table;
     std::lock_guard guard(lock_);
     if (table->memoryBytes() > bound_) return table;

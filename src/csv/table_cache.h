@@ -17,7 +17,9 @@ public:
     explicit TableCache(size_t memoryBound);
     static TableCache& shared();
 
-    std::shared_ptr<const CsvTable> get(const QString& path, const ParseProgress& progress = {});
+    // The table with at least the columns of wish read: a kept table that
+    // lacks one is read again, with the columns it had and those wished.
+    std::shared_ptr<const CsvTable> get(const QString& path, const ParseProgress& progress = {}, const ColumnWish& wish = {});
 
 private:
     struct Entry {

@@ -162,11 +162,11 @@ void Connection::interrupt() {
     if (db_) sqlite3_interrupt(db_);
 }
 
-void Connection::registerTables(const ParseProgress& progress) {
+void Connection::registerTables(const ParseProgress& progress, const ColumnWish& wish) {
     for (const TableReference& ref : statementTables_) {
         std::shared_ptr<const CsvTable> table;
         try {
-            table = TableCache::shared().get(ref.path, progress);
+            table = TableCache::shared().get(ref.path, progress, wish);
         } catch (const Error& e) {
             if (e.facts().line > 0) throw;  // a fault at a line of the file, not of the statement
             throw PlacedError(ref.written, e);
@@ -240,6 +240,30 @@ sqlite3_stmt* Connection::prepare(const MappedText& bound) {
 }
 
 namespace {
+
+// The names a statement may read a column by: each word and quoted name in
+// it, more than it reads but never fewer; every column for a * or a
+// NATURAL join, which read columns it does not name.
+ColumnWish columnsReadBy(const syntax::SyntaxTree& tree) {
+    ColumnWish wish;
+    for (const syntax::Node& n : tree.nodes)
+        if (n.kind == syntax::NodeKind::Star) return wish;
+    for (const syntax::FromClause& from : tree.froms)
+        for (const syntax::Join& j : from.joins)
+            if (j.natural) return wish;
+    wish.all = false;
+    for (const Token& t : tree.tokens) {
+        switch (t.kind) {
+        case TokenKind::Word:
+        case TokenKind::String:
+        case TokenKind::DoubleQuoted:
+        case TokenKind::Bracketed:
+        case TokenKind::Backticked: wish.names.push_back(unquotedText(t).toStdString()); break;
+        default: break;
+        }
+    }
+    return wish;
+}
 
 // A value the data gives the pivot, as SQL that stands for the pivot expression, and the column it heads.
 PivotValue pivotValueOf(PathValue::Kind kind, const QString& shown, Span pivot) {
@@ -320,7 +344,7 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         refuseUnknownCalls(db_, tree);
         TableNames tables = resolveTables(tree, folder_);
         statementTables_ = std::move(tables.tables);
-        registerTables(progress);
+        registerTables(progress, columnsReadBy(tree));
         // The tree typed once the tables' columns are known: its names by the scopes, then every rule.
         Catalog catalog = catalogOfTables();
         catalog.names = resolveNames(tree, tables.tableAt, catalog);

@@ -54,7 +54,7 @@ public:
 private:
     friend class Result;
     // Reads the statement's tables (statementTables_) and registers them with SQLite.
-    void registerTables(const ParseProgress& progress);
+    void registerTables(const ParseProgress& progress, const ColumnWish& wish = {});
     // Their columns and the functions, as the binder reads them.
     Catalog catalogOfTables() const;
     // Prepares the text written for SQLite, which reads the tables registered.
