@@ -67,6 +67,7 @@ struct JoinShape {
 
 // The last join gathered, for the next run of the same statement: a saved
 // query is run again and again as its user reads and edits it.
+constexpr size_t kMostKeptBytes = size_t(512) << 20;
 std::mutex keptLock;
 JoinShape keptShape;
 std::shared_ptr<const CsvTable> keptTable;
@@ -132,10 +133,11 @@ public:
             columns.push_back({item.table.get(), ref.column, &rows[ref.item], item.table->columnNames()[ref.column], codes});
         }
         out.table = CsvTable::gathered(columns, rows[0].size(), stop_);
-        // Kept while it costs no more memory than the files it joins.
+        // Kept while it costs little beside the files it joins (of which
+        // only the columns statements read are held).
         size_t sources = 0;
         for (const Item& item : items_) sources += item.table->memoryBytes();
-        if (out.table->memoryBytes() <= sources) keep(shape, out.table);
+        if (out.table->memoryBytes() <= std::min(4 * sources, kMostKeptBytes)) keep(shape, out.table);
         return out;
     }
 
