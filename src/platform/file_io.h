@@ -70,6 +70,10 @@ public:
     QByteArray read(qint64 maxBytes);
     // Up to n bytes into out; 0 at the end of the file. Throws FileError.
     size_t readInto(char* out, size_t n);
+    // Up to n bytes from offset into out, fewer only at the end of the file.
+    // Threads may read apart at once; readInto's place after it is unsaid.
+    // Throws FileError.
+    size_t readAt(qint64 offset, char* out, size_t n);
     qint64 size() const;  // the file's length now, -1 when it has none
 
 private:

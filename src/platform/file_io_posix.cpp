@@ -294,6 +294,20 @@ size_t FileReader::readInto(char* out, size_t n) {
     }
 }
 
+size_t FileReader::readAt(qint64 offset, char* out, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd_, out + done, n - done, off_t(offset) + off_t(done));
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throwFileError(path_, errno);
+        }
+        done += size_t(got);
+    }
+    return done;
+}
+
 qint64 FileReader::size() const {
     struct stat info {};
     if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return -1;

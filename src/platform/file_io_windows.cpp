@@ -270,6 +270,27 @@ size_t FileReader::readInto(char* out, size_t n) {
     return readSome(static_cast<HANDLE>(handle_), path_, out, n);
 }
 
+size_t FileReader::readAt(qint64 offset, char* out, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        // On a handle opened for plain reads the offset is the read's own;
+        // the handle's place moves, which no caller of readAt relies on.
+        OVERLAPPED at{};
+        const quint64 from = quint64(offset) + done;
+        at.Offset = DWORD(from & 0xFFFFFFFFu);
+        at.OffsetHigh = DWORD(from >> 32);
+        DWORD got = 0;
+        const DWORD want = DWORD(std::min<size_t>(n - done, 1u << 30));
+        if (!::ReadFile(static_cast<HANDLE>(handle_), out + done, want, &got, &at)) {
+            if (::GetLastError() == ERROR_HANDLE_EOF) break;
+            throwLastError(path_);
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
 qint64 FileReader::size() const {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(static_cast<HANDLE>(handle_), &size)) return -1;

@@ -2,6 +2,7 @@
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/ini_file.h"
+#include "platform/pages.h"
 #include "platform/program_folder.h"
 #include "support/temp_folder.h"
 
@@ -9,6 +10,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <cstring>
+#include <thread>
 
 TEST(ProgramFolder, IsTheExecutablesFolder) {
     const QString folder = tarlo::programFolder();
@@ -95,3 +99,38 @@ TEST(IniFile, WritesTheFileAndNamesItWhenItCannot) {
     }
 }
 
+
+// Reads at places, from two threads at once: each gets its own bytes, and
+// a read past the end gets what there is.
+TEST(FileReader, ReadsAtPlacesFromSeveralThreads) {
+    TempFolder folder;
+    QByteArray text;
+    for (int i = 0; i < 300000; ++i) text += char('a' + i % 26);
+    folder.write("t.csv", text);
+    tarlo::FileReader reader(folder.file("t.csv"));
+    QByteArray first(150000, '\0'), second(150000, '\0');
+    std::thread other([&] { EXPECT_EQ(reader.readAt(150000, second.data(), 150000), 150000u); });
+    EXPECT_EQ(reader.readAt(0, first.data(), 150000), 150000u);
+    other.join();
+    EXPECT_EQ(first + second, text);
+    char tail[10];
+    EXPECT_EQ(reader.readAt(299995, tail, 10), 5u);
+    EXPECT_EQ(QByteArray(tail, 5), text.right(5));
+    EXPECT_EQ(reader.readAt(400000, tail, 10), 0u);
+}
+
+// Pages given back and asked for again, as a statement run twice asks,
+// come back zeroed, whatever they held.
+TEST(Pages, AskedForAgainAreZero) {
+    for (const size_t bytes : {size_t(300000), size_t(4) << 20}) {
+        auto* pages = static_cast<unsigned char*>(tarlo::growPages(nullptr, 0, bytes));
+        ASSERT_NE(pages, nullptr);
+        std::memset(pages, 0xAB, bytes);
+        tarlo::releasePages(pages, bytes);
+        auto* again = static_cast<unsigned char*>(tarlo::growPages(nullptr, 0, bytes - 4096));
+        ASSERT_NE(again, nullptr);
+        for (size_t i = 0; i < bytes - 4096; i += 997) ASSERT_EQ(again[i], 0) << bytes << " bytes, at " << i;
+        again[bytes - 4097] = 1;  // the whole length asked for is there
+        tarlo::releasePages(again, bytes - 4096);
+    }
+}
