@@ -12,6 +12,7 @@
 
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <climits>
@@ -25,10 +26,40 @@ namespace tarlo {
 
 namespace {
 
+// A large file in pieces on every core: each page the text takes costs a
+// fault as it is first written, and the faults then share the cores. Reads
+// only the length the file had; a change is the caller's to notice.
+TextBuffer readLargeFile(FileReader& reader, size_t size, const ParseProgress& progress) {
+    constexpr size_t kPiece = size_t(4) << 20;
+    TextBuffer bytes;
+    bytes.resize(size);
+    std::atomic<bool> stop = false;
+    std::atomic<size_t> shortAt = size;
+    onThreadsWatched(
+        (size + kPiece - 1) / kPiece, coreCount(),
+        [&](size_t k) {
+            if (stop.load(std::memory_order_relaxed)) return;
+            const size_t at = k * kPiece, want = std::min(kPiece, size - at);
+            const size_t got = reader.readAt(qint64(at), bytes.data() + at, want);
+            if (got < want) {
+                size_t seen = shortAt.load();
+                while (at + got < seen && !shortAt.compare_exchange_weak(seen, at + got)) {}
+            }
+        },
+        [&] {
+            if (progress && !progress(0)) stop = true;
+            return !stop.load();
+        });
+    if (stop) throw Cancelled{};
+    bytes.resize(shortAt.load());  // the file shrank while it was read
+    return bytes;
+}
+
 TextBuffer readFileOnce(const QString& path, const ParseProgress& progress) {
     FileReader reader(path);
-    TextBuffer bytes;
     const qint64 size = reader.size();
+    if (size >= qint64(16) << 20) return readLargeFile(reader, size_t(size), progress);
+    TextBuffer bytes;
     bytes.reserve(size > 0 ? size_t(size) + 1 : 65536);
     for (;;) {
         if (bytes.size() == bytes.capacity()) bytes.reserve(bytes.capacity() * 2);
@@ -859,11 +890,13 @@ std::vector<uint32_t> orderOfText(const CsvTable& table, size_t column, const st
     return order;
 }
 
-// A column's codes as they are made, four bytes each.
+// A column's codes as they are made, four bytes each, and each code's value
+// where the making knew it.
 struct WideCodes {
     LargeArray<uint32_t> codes;
     uint32_t width = 1;
     bool caseTwins = false;
+    std::vector<Cell> cellOfCode;  // empty: found from the rows
 };
 
 WideCodes codesOfText(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
@@ -910,52 +943,118 @@ std::pair<int64_t, int64_t> rangeOfIntegers(const CsvTable& table, size_t column
     return {*std::min_element(lows.begin(), lows.end()), *std::max_element(highs.begin(), highs.end())};
 }
 
-// Integers: a count over the range when it is narrow, else the sorted
-// distinct values. The passes over the rows run on every core.
-WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+// A day packed as yyyymmdd000000 lies far from the next when a month or a
+// year turns (20241231 to 20250101); counted as days of 31-day months, days
+// keep their order and lie near, so two years of them take 744 places.
+int64_t dayPlace(int64_t packed) {
+    const int64_t day = packed / 1000000;
+    return (day / 10000 * 12 + day / 100 % 100 - 1) * 31 + day % 100 - 1;
+}
+int64_t dayOfPlace(int64_t place) {
+    return ((place / 372 * 100 + place / 31 % 12 + 1) * 100 + place % 31 + 1) * 1000000;
+}
+
+// Whether every value of a date column is a whole day (of a year from 0 on,
+// which dayPlace keeps in order).
+bool holdsWholeDays(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    const size_t rows = table.rowCount();
+    std::atomic<bool> whole = true;
+    eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
+        for (size_t r = begin; r < end && whole.load(std::memory_order_relaxed); ++r) {
+            listenTo(stop, r);
+            const int64_t v = table.cell(r, column).integer;
+            if (v != kNullInteger && (v < 0 || v % 1000000 != 0)) whole = false;
+        }
+    });
+    return whole;
+}
+
+// Codes by a count over a narrow range of places: every core marks the
+// places its rows have (a mark is the same byte from any of them, stored
+// whole), the marks are numbered in order, and each row takes its place's
+// number. placeOf is one-to-one and keeps the values' order; valueOf is
+// its inverse.
+template <typename PlaceOf, typename ValueOf>
+WideCodes codesOverPlaces(const CsvTable& table, size_t column, int64_t low, uint64_t span, PlaceOf placeOf, ValueOf valueOf) {
     WideCodes out;
     const size_t rows = table.rowCount();
     out.codes.resize(rows);
-    const auto eachPart = [&](auto work) { eachRowPart(rows, work); };
+    const std::unique_ptr<std::atomic<uint8_t>[]> seen(new std::atomic<uint8_t>[size_t(span) + 1]());
+    eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
+        for (size_t r = begin; r < end; ++r)
+            if (const int64_t v = table.cell(r, column).integer; v != kNullInteger)
+                seen[size_t(uint64_t(placeOf(v)) - uint64_t(low))].store(1, std::memory_order_relaxed);
+    });
+    std::vector<uint32_t> codeOf(size_t(span) + 1, 0);
+    out.cellOfCode.push_back(Cell{.integer = kNullInteger});
+    for (size_t i = 0; i <= span; ++i)
+        if (seen[i].load(std::memory_order_relaxed)) {
+            codeOf[i] = uint32_t(out.cellOfCode.size());
+            out.cellOfCode.push_back(Cell{.integer = valueOf(int64_t(uint64_t(low) + i))});
+        }
+    out.width = uint32_t(out.cellOfCode.size());
+    eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
+        for (size_t r = begin; r < end; ++r) {
+            const int64_t v = table.cell(r, column).integer;
+            out.codes[r] = v == kNullInteger ? 0 : codeOf[size_t(uint64_t(placeOf(v)) - uint64_t(low))];
+        }
+    });
+    return out;
+}
+
+// Integers: a count over the range when it is narrow (dates counted in
+// days), else the sorted distinct values, each core sorting its share. The
+// passes over the rows run on every core.
+WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    const size_t rows = table.rowCount();
+    const uint64_t narrow = std::max<uint64_t>(uint64_t(1) << 16, 4 * uint64_t(rows));
     // Plain names, not a structured binding: the lambdas below use them, which clang 14 refuses.
     const std::pair<int64_t, int64_t> range = rangeOfIntegers(table, column, stop);
     const int64_t low = range.first, high = range.second;
-    if (low > high) return out;  // all null
-    const uint64_t span = uint64_t(high) - uint64_t(low);
-    if (span < std::max<uint64_t>(uint64_t(1) << 16, 4 * uint64_t(rows))) {
-        // Every core marks the values its rows have; a mark is the same
-        // byte from any of them, stored whole.
-        const std::unique_ptr<std::atomic<uint8_t>[]> seen(new std::atomic<uint8_t>[size_t(span) + 1]());
-        eachPart([&](size_t, size_t begin, size_t end) {
-            for (size_t r = begin; r < end; ++r)
-                if (const int64_t v = table.cell(r, column).integer; v != kNullInteger)
-                    seen[size_t(uint64_t(v) - uint64_t(low))].store(1, std::memory_order_relaxed);
-        });
-        std::vector<uint32_t> codeOf(size_t(span) + 1, 0);
-        uint32_t next = 1;
-        for (size_t i = 0; i <= span; ++i)
-            if (seen[i].load(std::memory_order_relaxed)) codeOf[i] = next++;
-        out.width = next;
-        eachPart([&](size_t, size_t begin, size_t end) {
-            for (size_t r = begin; r < end; ++r) {
-                const int64_t v = table.cell(r, column).integer;
-                out.codes[r] = v == kNullInteger ? 0 : codeOf[size_t(uint64_t(v) - uint64_t(low))];
-            }
-        });
+    if (low > high) {  // all null
+        WideCodes out;
+        out.codes.resize(rows);
+        out.cellOfCode.push_back(Cell{.integer = kNullInteger});
         return out;
     }
-    std::vector<int64_t> distinct;
-    for (size_t r = 0; r < rows; ++r)
-        if (const int64_t v = table.cell(r, column).integer; v != kNullInteger) distinct.push_back(v);
-    size_t comparisons = 0;
-    std::sort(distinct.begin(), distinct.end(), listening(stop, comparisons, std::less<>()));
-    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-    out.width = uint32_t(distinct.size() + 1);
-    for (size_t r = 0; r < rows; ++r) {
-        listenTo(stop, r);
-        const int64_t v = table.cell(r, column).integer;
-        out.codes[r] = v == kNullInteger ? 0 : uint32_t(std::lower_bound(distinct.begin(), distinct.end(), v) - distinct.begin() + 1);
+    if (uint64_t(high) - uint64_t(low) < narrow)
+        return codesOverPlaces(table, column, low, uint64_t(high) - uint64_t(low), std::identity(), std::identity());
+    if (table.columnTypes()[column] != ColumnType::Integer && dayPlace(high) - dayPlace(low) < int64_t(narrow) &&
+        holdsWholeDays(table, column, stop))
+        return codesOverPlaces(table, column, dayPlace(low), uint64_t(dayPlace(high) - dayPlace(low)), dayPlace, dayOfPlace);
+
+    const size_t parts = rowParts(rows);
+    std::vector<std::vector<int64_t>> shares(parts);
+    eachRowPart(rows, [&](size_t p, size_t begin, size_t end) {
+        std::vector<int64_t>& share = shares[p];
+        share.reserve(end - begin);
+        for (size_t r = begin; r < end; ++r)
+            if (const int64_t v = table.cell(r, column).integer; v != kNullInteger) share.push_back(v);
+        size_t comparisons = 0;
+        std::sort(share.begin(), share.end(), listening(stop, comparisons, std::less<>()));
+        share.erase(std::unique(share.begin(), share.end()), share.end());
+    });
+    std::vector<int64_t> distinct = std::move(shares[0]);
+    for (size_t p = 1; p < parts; ++p) {
+        const size_t middle = distinct.size();
+        distinct.insert(distinct.end(), shares[p].begin(), shares[p].end());
+        std::inplace_merge(distinct.begin(), distinct.begin() + ptrdiff_t(middle), distinct.end());
+        distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+        listenTo(stop, 0);
     }
+    WideCodes out;
+    out.codes.resize(rows);
+    out.width = uint32_t(distinct.size() + 1);
+    out.cellOfCode.reserve(out.width);
+    out.cellOfCode.push_back(Cell{.integer = kNullInteger});
+    for (const int64_t v : distinct) out.cellOfCode.push_back(Cell{.integer = v});
+    eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
+        for (size_t r = begin; r < end; ++r) {
+            listenTo(stop, r);
+            const int64_t v = table.cell(r, column).integer;
+            out.codes[r] = v == kNullInteger ? 0 : uint32_t(std::lower_bound(distinct.begin(), distinct.end(), v) - distinct.begin() + 1);
+        }
+    });
     return out;
 }
 
@@ -1009,11 +1108,15 @@ const CsvTable::ValueCodes& CsvTable::codesOf(size_t column, const std::atomic<b
         auto made = std::make_unique<ValueCodes>();
         made->width = wide.width;
         made->caseTwins = wide.caseTwins;
-        made->cellOfCode.assign(wide.width, nullCell(types_[column]));
-        std::vector<bool> seen(wide.width);
-        for (size_t r = 0; r < wide.codes.size(); ++r) {
-            const uint32_t code = wide.codes[r];
-            if (!seen[code]) seen[code] = true, made->cellOfCode[code] = cell(r, column);
+        if (!wide.cellOfCode.empty()) {
+            made->cellOfCode = std::move(wide.cellOfCode);
+        } else {
+            made->cellOfCode.assign(wide.width, nullCell(types_[column]));
+            std::vector<bool> seen(wide.width);
+            for (size_t r = 0; r < wide.codes.size(); ++r) {
+                const uint32_t code = wide.codes[r];
+                if (!seen[code]) seen[code] = true, made->cellOfCode[code] = cell(r, column);
+            }
         }
         made->codes = CodeArray(std::move(wide.codes), wide.width);
         codes = std::move(made);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <numeric>
 #include <random>
@@ -99,6 +100,46 @@ TEST(IntegerCodes, AreTheValuesRanksInEveryWidth) {
         for (size_t r = 0; r < values.size(); ++r)
             ASSERT_EQ(codes.codes[r], std::lower_bound(sorted.begin(), sorted.end(), values[r]) - sorted.begin() + 1)
                 << distinct << " values, row " << r;
+    }
+}
+
+// Date codes are the dates' ranks and give the dates back, whether the
+// column holds whole days (counted by day across months and years) or
+// moments, with nulls among them.
+TEST(DateCodes, AreTheDatesRanksAcrossMonthsAndYears) {
+    std::mt19937 random(9);
+    for (const bool moments : {false, true}) {
+        std::vector<std::string> texts(150000);
+        for (std::string& t : texts) {
+            if (random() % 40 == 0) continue;  // null
+            char buffer[32];
+            const unsigned year = 1999 + random() % 3, month = 1 + random() % 12, day = 1 + random() % 28;
+            if (moments)
+                std::snprintf(buffer, sizeof buffer, "%u/%02u/%02u %02u:%02u:%02u", year, month, day, unsigned(random() % 24),
+                              unsigned(random() % 60), unsigned(random() % 60));
+            else
+                std::snprintf(buffer, sizeof buffer, "%u/%02u/%02u", year, month, day);
+            t = buffer;
+        }
+        texts[0] = moments ? "1999/12/31 23:59:59" : "1999/12/31";  // a year's last day beside the next's first
+        texts[1] = moments ? "2000/01/01 00:00:00" : "2000/01/01";
+        std::string text = "d,n\n";  // a second column: a line of one empty field would be no row
+        for (const std::string& t : texts) text += t + ",1\n";
+        const auto table = tarlo::CsvTable::fromUtf8(text, "t.csv", {});
+        ASSERT_EQ(table->columnTypes()[0], moments ? tarlo::ColumnType::DateTime : tarlo::ColumnType::Date);
+        const tarlo::CsvTable::ValueCodes& codes = table->codesOf(0);
+        // The texts are zero-padded, so their order is the dates' order.
+        std::vector<std::string> sorted;
+        for (const std::string& t : texts)
+            if (!t.empty()) sorted.push_back(t);
+        std::sort(sorted.begin(), sorted.end());
+        sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+        ASSERT_EQ(codes.width, sorted.size() + 1) << (moments ? "moments" : "days");
+        for (size_t r = 0; r < texts.size(); ++r) {
+            const uint32_t want = texts[r].empty() ? 0 : uint32_t(std::lower_bound(sorted.begin(), sorted.end(), texts[r]) - sorted.begin() + 1);
+            ASSERT_EQ(codes.codes[r], want) << "row " << r << ": " << texts[r];
+            ASSERT_EQ(codes.cellOfCode[want].integer, table->cell(r, 0).integer) << "row " << r << ": " << texts[r];
+        }
     }
 }
 
