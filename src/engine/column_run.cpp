@@ -946,21 +946,65 @@ std::optional<ColumnRows> rowsOf(const ColumnPlan& plan, const CsvTable& table, 
 }
 
 // A filter that is comparisons of integer, date or moment columns with
-// whole numbers, joined by And (a date range): read straight from the
-// cells, a tight loop a share of the rows, not through the tree.
+// whole numbers (a date range) and conditions by value code (Year(sold_on)
+// = 2024), joined by And: read straight from the cells and codes, a tight
+// loop a share of the rows, not through the tree.
+// Each comparison is a closed range of values, least..most (Ne: all but
+// one, as two ranges is more than a row's test needs: its value is out).
 struct CellBound {
     CsvTable::CellSpan cells;
-    PlanNode::Op op;
-    int64_t value;
+    int64_t least, most;
+    bool outside = false;  // Ne: the value is least (= most)
 };
 
-std::optional<std::vector<CellBound>> cellBounds(const ColumnPlan& plan, const CsvTable& table, int index) {
+CellBound boundOf(CsvTable::CellSpan cells, PlanNode::Op op, int64_t value) {
+    constexpr int64_t lowest = std::numeric_limits<int64_t>::min() + 1, highest = std::numeric_limits<int64_t>::max();
+    const CellBound none{cells, 1, 0};
+    switch (op) {
+    case PlanNode::Op::Eq: return value < lowest ? none : CellBound{cells, value, value};
+    case PlanNode::Op::Ne: return {cells, value, value, true};
+    case PlanNode::Op::Lt: return value <= lowest ? none : CellBound{cells, lowest, value - 1};
+    case PlanNode::Op::Le: return {cells, lowest, value};
+    case PlanNode::Op::Gt: return value == highest ? none : CellBound{cells, std::max(value + 1, lowest), highest};
+    case PlanNode::Op::Ge: return {cells, std::max(value, lowest), highest};
+    }
+    return none;
+}
+
+// A condition on one column's value codes, several on the same column made
+// one: by code, whether a row passes.
+struct CodePass {
+    const CodeArray* codes;
+    std::vector<uint8_t> passes;
+};
+
+// A filter of comparisons with whole numbers and tests by value code, all
+// joined by And: each row's test is a few loads and compares.
+struct QuickFilter {
+    std::vector<CellBound> bounds;
+    std::vector<CodePass> codes;
+};
+
+std::optional<QuickFilter> quickFilterOf(const ColumnPlan& plan, const CsvTable& table, int index) {
     const PlanNode& n = plan.nodes[size_t(index)];
     if (n.kind == PlanNode::Kind::And) {
-        auto left = cellBounds(plan, table, n.children[0]), right = cellBounds(plan, table, n.children[1]);
+        auto left = quickFilterOf(plan, table, n.children[0]), right = quickFilterOf(plan, table, n.children[1]);
         if (!left || !right) return std::nullopt;
-        left->insert(left->end(), right->begin(), right->end());
+        left->bounds.insert(left->bounds.end(), right->bounds.begin(), right->bounds.end());
+        for (CodePass& c : right->codes) {
+            const auto same = std::find_if(left->codes.begin(), left->codes.end(), [&](const CodePass& l) { return l.codes == c.codes; });
+            if (same == left->codes.end()) {
+                left->codes.push_back(std::move(c));
+                continue;
+            }
+            for (size_t k = 0; k < c.passes.size(); ++k) same->passes[k] &= c.passes[k];
+        }
         return left;
+    }
+    if (n.kind == PlanNode::Kind::CodeTest) {
+        CodePass pass{&n.codes->codes, std::vector<uint8_t>(n.truthOfCode->size())};
+        for (size_t k = 0; k < pass.passes.size(); ++k) pass.passes[k] = (*n.truthOfCode)[k] == 1;
+        return QuickFilter{{}, {std::move(pass)}};
     }
     if (n.kind != PlanNode::Kind::Compare) return std::nullopt;
     const PlanNode* column = &plan.nodes[size_t(n.children[0])];
@@ -978,26 +1022,20 @@ std::optional<std::vector<CellBound>> cellBounds(const ColumnPlan& plan, const C
         return std::nullopt;
     const ColumnType type = table.columnTypes()[column->index];
     if (type == ColumnType::Text || type == ColumnType::Real) return std::nullopt;
-    return std::vector<CellBound>{{table.cellsOf(column->index), op, literal->literal.integer}};
+    return QuickFilter{{boundOf(table.cellsOf(column->index), op, literal->literal.integer)}, {}};
 }
 
-bool withinBounds(const std::vector<CellBound>& bounds, size_t row) {
-    for (const CellBound& b : bounds) {
+// Null (INT64_MIN, or no cell) is within no bound: every least is above it.
+bool passes(const QuickFilter& filter, size_t row) {
+    for (const CellBound& b : filter.bounds) {
         const size_t i = row - b.cells.firstRow;  // rows before firstRow wrap past count
         if (i >= b.cells.count) return false;     // null
         const int64_t v = b.cells.cells[i].integer;
-        if (v == kNullInteger) return false;
-        bool holds = false;
-        switch (b.op) {
-        case PlanNode::Op::Eq: holds = v == b.value; break;
-        case PlanNode::Op::Ne: holds = v != b.value; break;
-        case PlanNode::Op::Lt: holds = v < b.value; break;
-        case PlanNode::Op::Le: holds = v <= b.value; break;
-        case PlanNode::Op::Gt: holds = v > b.value; break;
-        case PlanNode::Op::Ge: holds = v >= b.value; break;
-        }
-        if (!holds) return false;
+        const bool inside = uint64_t(v) - uint64_t(b.least) <= uint64_t(b.most) - uint64_t(b.least) && b.least <= b.most;
+        if (b.outside ? inside || v == kNullInteger : !inside) return false;
     }
+    for (const CodePass& c : filter.codes)
+        if (!c.passes[(*c.codes)[row]]) return false;
     return true;
 }
 
@@ -1098,14 +1136,20 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     if (filtered) {
         const size_t parts = threadCount(rows);
         std::vector<LargeArray<uint32_t>> pieces(parts);
-        const std::optional<std::vector<CellBound>> bounds = cellBounds(plan, table, plan.where);
+        const std::optional<QuickFilter> quick = quickFilterOf(plan, table, plan.where);
         onThreads(parts, parts, [&](size_t p) {
             const size_t begin = rows * p / parts, end = rows * (p + 1) / parts;
-            if (bounds) {
+            if (quick) {
+                // Room for every row, so a row is written without a test.
+                LargeArray<uint32_t>& piece = pieces[p];
+                piece.resize(end - begin);
+                size_t count = 0;
                 for (size_t r = begin; r < end; ++r) {
                     listen(stop, r);
-                    if (withinBounds(*bounds, r)) pieces[p].push_back(uint32_t(r));
+                    piece[count] = uint32_t(r);
+                    count += passes(*quick, r);
                 }
+                piece.resize(count);
                 return;
             }
             for (size_t r = begin; r < end; ++r) {

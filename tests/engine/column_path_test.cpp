@@ -262,6 +262,12 @@ TEST(ColumnPath, DateRangesAreFilteredOnTheColumns) {
              // Bounds read straight from the cells: the literal on either side, nulls kept out.
              "SELECT store, Count(*) FROM S.csv WHERE #2024/07/01# <= sold_on AND 50 > amount GROUP BY store",
              "SELECT Count(*), Sum(amount) FROM S.csv WHERE sold_on <> #2024/03/03# AND id >= 100 AND at < #2024/03/01 09:30#",
+             // Bounds beside conditions by value code, two of them on one column; bounds at the ends of the integers.
+             "SELECT store, Count(*) FROM S.csv WHERE Month(sold_on) IN (1, 2, 5) AND sold_on >= #2024/01/15# AND "
+             "Year(sold_on) = 2024 AND store <> 3 AND Day(at) = 1 GROUP BY store",
+             "SELECT Count(*) FROM S.csv WHERE id < -9223372036854775807 OR amount >= 9223372036854775807",
+             "SELECT Count(*) FROM S.csv WHERE id > -9223372036854775807 AND amount <= 9223372036854775807 AND id <> 5",
+             "SELECT Count(*) FROM S.csv WHERE id > 9223372036854775807 AND amount > 3",
          })
         EXPECT_TRUE(both.expectSame(QString::fromLatin1(sql), "date range")) << sql;
 }
