@@ -351,8 +351,8 @@ void joinColumns(CsvData& data, std::vector<Piece>& pieces, const std::vector<si
 
 size_t piecesFor(size_t bytes) {
     const size_t threads = coreCount();
-    if (threads == 1 || bytes < (size_t(16) << 20)) return 1;
-    return std::min(threads * 4, bytes >> 22);
+    if (threads == 1 || bytes < (size_t(4) << 20)) return 1;
+    return std::min(threads * 4, std::max(threads, bytes >> 22));
 }
 
 // One reader over the whole text, unescaping as it reads.

@@ -58,7 +58,7 @@ TextBuffer readLargeFile(FileReader& reader, size_t size, const ParseProgress& p
 TextBuffer readFileOnce(const QString& path, const ParseProgress& progress) {
     FileReader reader(path);
     const qint64 size = reader.size();
-    if (size >= qint64(16) << 20) return readLargeFile(reader, size_t(size), progress);
+    if (size >= qint64(4) << 20) return readLargeFile(reader, size_t(size), progress);
     TextBuffer bytes;
     bytes.reserve(size > 0 ? size_t(size) + 1 : 65536);
     for (;;) {

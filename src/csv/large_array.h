@@ -65,14 +65,7 @@ public:
     T& back() { return data_[size_ - 1]; }
     const T& back() const { return data_[size_ - 1]; }
 
-    void reserve(size_t n) {
-        if (n <= capacity_) return;
-        const size_t bytes = n * sizeof(T);
-        void* p = growPages(data_, capacity_ * sizeof(T), bytes);
-        if (!p) throw std::bad_alloc();
-        data_ = static_cast<T*>(p);
-        capacity_ = n;
-    }
+    void reserve(size_t n) { grow(n, false); }
     // Gives the pages past n elements back to the system.
     void shrinkTo(size_t n) {
         if (n >= capacity_) return;
@@ -82,9 +75,10 @@ public:
         capacity_ = keep / sizeof(T);
         size_ = std::min(size_, n);
     }
-    // New elements are zero (fresh pages) or whatever was there before a shrink.
+    // New elements are zero (fresh pages) or whatever was there before a
+    // shrink. They are to be written: fresh pages are given at once.
     void resize(size_t n) {
-        if (n > capacity_) reserve(std::max(n, capacity_ * 2));
+        if (n > capacity_) grow(std::max(n, capacity_ * 2), true);
         size_ = n;
     }
     void push_back(const T& value) {
@@ -102,6 +96,14 @@ public:
     }
 
 private:
+    void grow(size_t n, bool filling) {
+        if (n <= capacity_) return;
+        const size_t bytes = n * sizeof(T);
+        void* p = growPages(data_, capacity_ * sizeof(T), bytes, filling);
+        if (!p) throw std::bad_alloc();
+        data_ = static_cast<T*>(p);
+        capacity_ = n;
+    }
     void release() {
         if (data_) releasePages(data_, capacity_ * sizeof(T));
         data_ = nullptr;

@@ -116,20 +116,20 @@ KeptPages& keptPages() {
     return *kept;
 }
 
-void* freshPages(size_t bytes) {
+void* freshPages(size_t bytes, bool filling) {
 #ifndef TARLO_PAGES_UNKEPT
     if (void* p = keptPages().take(bytes)) return p;
 #endif
-    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | (filling ? MAP_POPULATE : 0), -1, 0);
     return p == MAP_FAILED ? nullptr : p;
 }
 
 }  // namespace
 
-void* growPages(void* old, size_t oldBytes, size_t newBytes) {
-    if (!old) return freshPages(newBytes);
+void* growPages(void* old, size_t oldBytes, size_t newBytes, bool filling) {
+    if (!old) return freshPages(newBytes, filling);
 #ifdef TARLO_PAGES_BY_COPY
-    void* p = freshPages(newBytes);
+    void* p = freshPages(newBytes, filling);
     if (!p) return nullptr;
     std::memcpy(p, old, oldBytes);
     ::munmap(old, oldBytes);

@@ -9,7 +9,7 @@
 
 namespace tarlo {
 
-void* growPages(void* old, size_t oldBytes, size_t newBytes) {
+void* growPages(void* old, size_t oldBytes, size_t newBytes, bool) {
     void* p = ::VirtualAlloc(nullptr, newBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
     if (!p) return nullptr;
     if (old) {
