@@ -1,8 +1,10 @@
 #include "engine/column_join.h"
 
+#include "engine/column_run.h"
 #include "dialect/sql_lexer.h"
 #include "dialect/token_edit.h"
 #include "functions/catalogue.h"
+#include "platform/parallel.h"
 #include "values/case_folding.h"
 
 #include <sqlite3.h>
@@ -338,16 +340,9 @@ private:
         }
         const auto matchesOf = [&](uint32_t code) { return std::pair(firstOf[runFrom[code]], firstOf[runTo[code]]); };
         const std::vector<uint32_t>& probeRows = rows[lead.joined.item];
-        Rows out(items_.size());
-        const auto pairWith = [&](size_t j, uint32_t m) {
-            for (size_t i = 0; i < added; ++i) out[i].push_back(rows[i][j]);
-            out[added].push_back(m);
-            // Keys that repeat on both sides multiply the rows: past a bound,
-            // SQLite's loops answer without holding them all.
-            if (out[added].size() > mostRows_) throw Refused{};
-        };
-        for (size_t j = 0; j < probeRows.size(); ++j) {
-            listen(stop_, j);
+        // each(j, f): f(m) for each added row m that pairs with joined row j,
+        // kNoRow for a left join's row that has none.
+        const auto each = [&](size_t j, auto f) {
             bool any = false;
             if (const uint32_t r = probeRows[j]; r != CsvTable::kNoRow) {
                 const auto [from, to] = matchesOf(codes.codes[r]);
@@ -358,11 +353,42 @@ private:
                         const uint32_t other = rows[step.keys[e].joined.item][j];
                         all = other != CsvTable::kNoRow && equal(step.keys[e], other, m);
                     }
-                    if (all) pairWith(j, m), any = true;
+                    if (all) f(m), any = true;
                 }
             }
-            if (!any && step.left) pairWith(j, CsvTable::kNoRow);
-        }
+            if (!any && step.left) f(CsvTable::kNoRow);
+        };
+        // Each core counts the pairs of its share of the joined rows, then
+        // writes them where the counts before it end: the rows in order.
+        const size_t n = probeRows.size();
+        const size_t parts = n < columnPathTuning().rowsForThreads ? 1 : coreCount();
+        std::vector<size_t> counts(parts + 1, 0);
+        onThreads(parts, parts, [&](size_t p) {
+            size_t count = 0;
+            for (size_t j = n * p / parts, end = n * (p + 1) / parts; j < end; ++j) {
+                listen(stop_, j);
+                each(j, [&](uint32_t) {
+                    // Keys that repeat on both sides multiply the rows: past a
+                    // bound, SQLite's loops answer without holding them all.
+                    if (++count > mostRows_) throw Refused{};
+                });
+            }
+            counts[p + 1] = count;
+        });
+        for (size_t p = 0; p < parts; ++p) counts[p + 1] += counts[p];
+        if (counts[parts] > mostRows_) throw Refused{};
+        Rows out(items_.size());
+        for (size_t i = 0; i <= added; ++i) out[i].resize(counts[parts]);
+        onThreads(parts, parts, [&](size_t p) {
+            size_t at = counts[p];
+            for (size_t j = n * p / parts, end = n * (p + 1) / parts; j < end; ++j) {
+                listen(stop_, j);
+                each(j, [&](uint32_t m) {
+                    for (size_t i = 0; i < added; ++i) out[i][at] = rows[i][j];
+                    out[added][at++] = m;
+                });
+            }
+        });
         return out;
     }
 

@@ -415,6 +415,28 @@ TEST(ColumnPath, JoinsAgreeWithSqlite) {
         EXPECT_FALSE(both.expectSame(QString::fromLatin1(sql), "join SQLite answers")) << sql;
 }
 
+// A join of enough rows to be matched and gathered on every core: each
+// joined row keeps its own pairs (grouped by a column of either side), a
+// left join's rows without a master among them.
+TEST(ColumnPath, AJoinOfManyRowsPairsEachRowWithItsOwn) {
+    TempFolder folder;
+    QByteArray text = "id,k,g,amount\n";
+    for (int i = 0; i < 150000; ++i)
+        text += QByteArray::number(i) + "," + QByteArray::number(i % 10) + "," + (i % 3 ? "beta" : "ALPHA") + "," +
+                QByteArray::number(i % 101) + "\n";
+    folder.write(QStringLiteral("T.csv"), text);
+    folder.write(QStringLiteral("M.csv"), kRegions);
+    folder.write(QStringLiteral("N.csv"), kCategories);
+    BothPaths both(folder.path());
+    for (const char* sql : {
+             "SELECT t.id \\ 1000 AS part, m.region, Count(*), Sum(amount) FROM T.csv AS t LEFT JOIN M.csv AS m ON t.k = m.mk "
+             "GROUP BY t.id \\ 1000, m.region",
+             "SELECT t.k, x.cat, m.few, Count(*), Max(t.id) FROM (T.csv AS t LEFT JOIN M.csv AS m ON t.k = m.mk) "
+             "INNER JOIN N.csv AS x ON x.ng = t.g GROUP BY t.k, x.cat, m.few",
+         })
+        EXPECT_TRUE(both.expectSame(QString::fromLatin1(sql), "many rows")) << sql;
+}
+
 // Crosstabs of one file and of joined files: the groups by heading and
 // pivot turned into a column a pivot value, in the values' order (null
 // first, numbers, texts ignoring case), an empty cell where a combination
