@@ -300,26 +300,32 @@ std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab) {
     return out;
 }
 
+std::optional<Connection::ColumnWay> Connection::planOnColumns(const syntax::SyntaxTree& tree, const Binding& binding,
+                                                               const SqlWriter& writer, const std::map<int, QString>& tableAt) {
+    if (!columnPath_ || statementTables_.empty()) return std::nullopt;
+    const std::atomic<bool>* stop = &lookup_->interrupted;
+    if (statementTables_.size() == 1) {
+        const QString& name = statementTables_[0].name;
+        if (const auto table = lookup_->find(name.toStdString()))
+            if (auto plan = planColumnQuery(tree, binding, writer, tableAt, name, *table, db_, stop))
+                return ColumnWay{std::move(*plan), table};
+    }
+    const auto tableNamed = [this](const QString& name) { return lookup_->find(name.toStdString()); };
+    if (const auto joined = joinForColumns(tree, binding, tableAt, tableNamed, stop))
+        if (auto plan = planColumnQuery(tree, binding, writer, tableAt, QString(), *joined->table, db_, stop, &joined->columnAt))
+            return ColumnWay{std::move(*plan), joined->table};
+    return std::nullopt;
+}
+
 std::optional<PivotedRows> Connection::crosstabOnColumns(const syntax::SyntaxTree& tree, const Binding& binding,
                                                          const SqlWriter& writer, const std::map<int, QString>& tableAt) {
-    if (!columnPath_) return std::nullopt;
-    std::optional<ColumnPlan> plan;
-    std::shared_ptr<const CsvTable> table;
+    std::optional<ColumnWay> way = planOnColumns(tree, binding, writer, tableAt);
+    if (!way || !way->plan.crosstabHeadings) return std::nullopt;
     const std::atomic<bool>* stop = &lookup_->interrupted;
-    if (statementTables_.size() == 1 && (table = lookup_->find(statementTables_[0].name.toStdString())))
-        plan = planColumnQuery(tree, binding, writer, tableAt, statementTables_[0].name, *table, db_, stop);
-    if (!plan && !statementTables_.empty()) {
-        const auto tableNamed = [this](const QString& name) { return lookup_->find(name.toStdString()); };
-        if (const auto joined = joinForColumns(tree, binding, tableAt, tableNamed, stop)) {
-            plan = planColumnQuery(tree, binding, writer, tableAt, QString(), *joined->table, db_, stop, &joined->columnAt);
-            table = joined->table;
-        }
-    }
-    if (!plan || !plan->crosstabHeadings) return std::nullopt;
-    std::optional<ColumnRows> grouped = runColumnPlan(*plan, *table, stop);
+    std::optional<ColumnRows> grouped = runColumnPlan(way->plan, *way->table, stop);
     if (!grouped) return std::nullopt;
-    grouped->table = table;
-    return pivotRows(std::move(*grouped), *plan->crosstabHeadings, stop);
+    grouped->table = way->table;
+    return pivotRows(std::move(*grouped), *way->plan.crosstabHeadings, stop);
 }
 
 std::unique_ptr<Result> Connection::execute(const QString& statement, const ParseProgress& progress) {
@@ -327,8 +333,7 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     refuseNul(statement);
     statement_ = statement;
     sqlite3_stmt* stmt = nullptr;
-    std::optional<ColumnPlan> plan;
-    std::shared_ptr<const CsvTable> planTable;  // the table the plan reads: a file's, or joined files' columns
+    std::optional<ColumnWay> way;       // the plan and the table it reads: a file's, or joined files' columns
     std::optional<PivotedRows> pivoted;         // a crosstab's rows from the column path
     try {
         // What the parser does not read goes no further, named where it stands.
@@ -371,20 +376,7 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
             pivoted.reset();
             stmt = prepare(crosstab->query(pivotValues(*crosstab)));
         }
-        if (columnPath_ && !crosstab && boundTables_.size() == 1) {
-            if (const auto table = lookup_->find(boundTables_[0].toStdString())) {
-                plan = planColumnQuery(tree, binding, writer, tables.tableAt, boundTables_[0], *table, db_, &lookup_->interrupted);
-                if (plan) planTable = table;
-            }
-        }
-        if (columnPath_ && !crosstab && !plan && !boundTables_.empty()) {
-            const auto tableNamed = [this](const QString& name) { return lookup_->find(name.toStdString()); };
-            if (const auto joined = joinForColumns(tree, binding, tables.tableAt, tableNamed, &lookup_->interrupted)) {
-                plan = planColumnQuery(tree, binding, writer, tables.tableAt, QString(), *joined->table, db_,
-                                       &lookup_->interrupted, &joined->columnAt);
-                if (plan) planTable = joined->table;
-            }
-        }
+        if (!crosstab) way = planOnColumns(tree, binding, writer, tables.tableAt);
     } catch (const SyntaxError& e) {
         const TextPlace place = placeIn(statement, e.at().offset);
         throw Error(ErrorFacts{.line = place.line, .column = place.column, .word = e.word()},
@@ -397,7 +389,7 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         result->takeRows(std::move(pivoted->rows));
         return result;
     }
-    if (std::optional<ColumnRows> rows = plan ? runOnColumns(result->stmt_, *plan, planTable) : std::nullopt)
+    if (std::optional<ColumnRows> rows = way ? runOnColumns(result->stmt_, way->plan, way->table) : std::nullopt)
         result->takeRows(std::move(*rows));
     else
         result->step();

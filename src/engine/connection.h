@@ -63,6 +63,15 @@ private:
     std::optional<ColumnRows> runOnColumns(sqlite3_stmt* stmt, const ColumnPlan& plan,
                                            const std::shared_ptr<const CsvTable>& table);
     std::vector<PivotValue> pivotValues(const Crosstab& crosstab);
+    // The column path's plan for the statement, over its one file or else its
+    // files joined, with the table the plan reads; nothing where it does not
+    // take the statement.
+    struct ColumnWay {
+        ColumnPlan plan;
+        std::shared_ptr<const CsvTable> table;
+    };
+    std::optional<ColumnWay> planOnColumns(const syntax::SyntaxTree& tree, const Binding& binding, const SqlWriter& writer,
+                                           const std::map<int, QString>& tableAt);
     // A crosstab's rows by the column path, or nothing where it does not take the statement.
     std::optional<PivotedRows> crosstabOnColumns(const syntax::SyntaxTree& tree, const Binding& binding,
                                                  const SqlWriter& writer, const std::map<int, QString>& tableAt);
