@@ -1152,10 +1152,12 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                 piece.resize(count);
                 return;
             }
+            LargeArray<uint32_t> piece;  // its own, not in a slot beside the others': their sizes would share a cache line
             for (size_t r = begin; r < end; ++r) {
                 listen(stop, r);
-                if (truthOf(plan, plan.where, RowSource{table, r}) == Truth::True) pieces[p].push_back(uint32_t(r));
+                if (truthOf(plan, plan.where, RowSource{table, r}) == Truth::True) piece.push_back(uint32_t(r));
             }
+            pieces[p] = std::move(piece);
         });
         kept = std::move(pieces[0]);
         for (size_t p = 1; p < parts; ++p) kept.append(pieces[p].data(), pieces[p].size());
