@@ -987,8 +987,11 @@ WideCodes codesOverPlaces(const CsvTable& table, size_t column, int64_t low, uin
     const std::unique_ptr<std::atomic<uint8_t>[]> seen(new std::atomic<uint8_t>[size_t(span) + 1]());
     eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
         for (size_t r = begin; r < end; ++r)
-            if (const int64_t v = table.cell(r, column).integer; v != kNullInteger)
-                seen[size_t(uint64_t(placeOf(v)) - uint64_t(low))].store(1, std::memory_order_relaxed);
+            if (const int64_t v = table.cell(r, column).integer; v != kNullInteger) {
+                // Looked at first: a store to a mark the other core reads would take its cache line every row.
+                std::atomic<uint8_t>& mark = seen[size_t(uint64_t(placeOf(v)) - uint64_t(low))];
+                if (!mark.load(std::memory_order_relaxed)) mark.store(1, std::memory_order_relaxed);
+            }
     });
     std::vector<uint32_t> codeOf(size_t(span) + 1, 0);
     out.cellOfCode.push_back(Cell{.integer = kNullInteger});
