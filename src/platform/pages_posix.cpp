@@ -39,15 +39,16 @@ namespace tarlo {
 
 namespace {
 
-size_t pageSize() {
+[[maybe_unused]] size_t pageSize() {
     static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
     return page;
 }
 
-size_t wholePages(size_t bytes) {
+[[maybe_unused]] size_t wholePages(size_t bytes) {
     return (bytes + pageSize() - 1) / pageSize() * pageSize();
 }
 
+#ifndef TARLO_PAGES_UNKEPT
 // The last few released mappings of 256 KB to 32 MB, 64 MB in all, kept for
 // the next ask: a statement run again asks for the same buffers, and a
 // fresh page costs a fault at its first write (on a virtual machine, most
@@ -118,6 +119,7 @@ KeptPages& keptPages() {
     static KeptPages* kept = new KeptPages;  // never destroyed: released pages may come at exit
     return *kept;
 }
+#endif
 
 constexpr size_t kHuge = size_t(8) << 20;  // a mapping this large asks for huge pages
 
