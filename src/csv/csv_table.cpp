@@ -984,19 +984,25 @@ WideCodes codesOverPlaces(const CsvTable& table, size_t column, int64_t low, uin
     WideCodes out;
     const size_t rows = table.rowCount();
     out.codes.resize(rows);
-    const std::unique_ptr<std::atomic<uint8_t>[]> seen(new std::atomic<uint8_t>[size_t(span) + 1]());
+    LargeArray<uint8_t> marks;  // zero, as fresh pages are
+    marks.resize(size_t(span) + 1);
+    const auto seen = [&](size_t i) { return std::atomic_ref<uint8_t>(marks[i]); };
     eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
         for (size_t r = begin; r < end; ++r)
             if (const int64_t v = table.cell(r, column).integer; v != kNullInteger) {
                 // Looked at first: a store to a mark the other core reads would take its cache line every row.
-                std::atomic<uint8_t>& mark = seen[size_t(uint64_t(placeOf(v)) - uint64_t(low))];
+                const std::atomic_ref<uint8_t> mark = seen(size_t(uint64_t(placeOf(v)) - uint64_t(low)));
                 if (!mark.load(std::memory_order_relaxed)) mark.store(1, std::memory_order_relaxed);
             }
     });
-    std::vector<uint32_t> codeOf(size_t(span) + 1, 0);
+    LargeArray<uint32_t> codeOf;  // fresh pages are zero, and cheap where the range is wide
+    codeOf.resize(size_t(span) + 1);
+    size_t marked = 0;
+    for (size_t i = 0; i <= span; ++i) marked += marks[i];  // the cores are done
+    out.cellOfCode.reserve(marked + 1);
     out.cellOfCode.push_back(Cell{.integer = kNullInteger});
     for (size_t i = 0; i <= span; ++i)
-        if (seen[i].load(std::memory_order_relaxed)) {
+        if (marks[i]) {
             codeOf[i] = uint32_t(out.cellOfCode.size());
             out.cellOfCode.push_back(Cell{.integer = valueOf(int64_t(uint64_t(low) + i))});
         }

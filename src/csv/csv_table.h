@@ -73,7 +73,7 @@ public:
     struct Gathered {
         const CsvTable* table = nullptr;
         size_t column = 0;
-        const std::vector<uint32_t>* rows = nullptr;
+        const uint32_t* rows = nullptr;  // the source row of each row, or kNoRow
         std::string name;
         bool codes = false;
     };

@@ -71,7 +71,7 @@ std::shared_ptr<const CsvTable> CsvTable::gathered(const std::vector<Gathered>& 
         for (size_t c = 0; c < width; ++c) {
             const ValueCodes* source = sourceCodes[c];
             if (!source) continue;
-            const std::vector<uint32_t>& rows = *columns[c].rows;
+            const uint32_t* rows = columns[c].rows;
             const Cell* values = cellOfCode[c].data();
             Cell* cells = out->columns_[c].cells.data();
             uint32_t* codes = wide[c].data();
@@ -91,7 +91,7 @@ std::shared_ptr<const CsvTable> CsvTable::gathered(const std::vector<Gathered>& 
         const CsvTable& from = *g.table;
         const ColumnType type = from.types_[g.column];
         LargeArray<Cell>& cells = out->columns_[c].cells;
-        const std::vector<uint32_t>& rows = *g.rows;
+        const uint32_t* rows = g.rows;
         if (type != ColumnType::Text) {
             for (size_t r = 0; r < rowCount; ++r) {
                 listenTo(stop, r);

@@ -44,7 +44,9 @@ struct Step {
 };
 
 // The joined rows: for each table, the row of each joined row, or kNoRow.
-using Rows = std::vector<std::vector<uint32_t>>;
+// In large arrays: they are written once, whole, and their fresh pages
+// would cost more than the pairing itself.
+using Rows = std::vector<LargeArray<uint32_t>>;
 
 void listen(const std::atomic<bool>* stop, size_t step) {
     if ((step & 0xFFFF) == 0 && stop && stop->load(std::memory_order_relaxed)) throw Cancelled{};
@@ -132,7 +134,7 @@ public:
             const Item& item = items_[ref.item];
             // A smaller table's codes cost less than the gathered column's would.
             const bool codes = item.table->rowCount() < rows[0].size();
-            columns.push_back({item.table.get(), ref.column, &rows[ref.item], item.table->columnNames()[ref.column], codes});
+            columns.push_back({item.table.get(), ref.column, rows[ref.item].data(), item.table->columnNames()[ref.column], codes});
         }
         out.table = CsvTable::gathered(columns, rows[0].size(), stop_);
         // Kept while it costs little beside the files it joins (of which
@@ -317,7 +319,11 @@ private:
             if (text) return compareIgnoringCase(probe.textOf(a), build.textOf(b));
             return a.integer < b.integer ? -1 : a.integer > b.integer ? 1 : 0;
         };
-        std::vector<uint32_t> runFrom(codes.width, 0), runTo(codes.width, 0);
+        // Arrays by code and by row are as long as a file: large arrays'
+        // fresh pages come zeroed and at once.
+        LargeArray<uint32_t> runFrom, runTo;
+        runFrom.resize(codes.width);
+        runTo.resize(codes.width);
         for (uint32_t p = 1, b = 1; p < codes.width; ++p) {  // code 0 is null, which equals nothing
             listen(stop_, p);
             const Cell value = codes.cellOfCode[p];
@@ -328,18 +334,21 @@ private:
             runTo[p] = end;
         }
         // The added table's rows by code, each code's in row order.
-        std::vector<uint32_t> firstOf(buildCodes.width + 1, 0), byCode(build.rowCount());
+        LargeArray<uint32_t> firstOf, byCode;
+        firstOf.resize(buildCodes.width + 1);
+        byCode.resize(build.rowCount());
         for (size_t r = 0; r < build.rowCount(); ++r) ++firstOf[buildCodes.codes[r] + 1];
         for (size_t c = 1; c <= buildCodes.width; ++c) firstOf[c] += firstOf[c - 1];
         {
-            std::vector<uint32_t> next(firstOf.begin(), firstOf.end() - 1);
+            LargeArray<uint32_t> next;
+            next.append(firstOf.data(), buildCodes.width);
             for (size_t r = 0; r < build.rowCount(); ++r) {
                 listen(stop_, r);
                 byCode[next[buildCodes.codes[r]]++] = uint32_t(r);
             }
         }
         const auto matchesOf = [&](uint32_t code) { return std::pair(firstOf[runFrom[code]], firstOf[runTo[code]]); };
-        const std::vector<uint32_t>& probeRows = rows[lead.joined.item];
+        const LargeArray<uint32_t>& probeRows = rows[lead.joined.item];
         // each(j, f): f(m) for each added row m that pairs with joined row j,
         // kNoRow for a left join's row that has none.
         const auto each = [&](size_t j, auto f) {

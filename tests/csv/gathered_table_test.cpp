@@ -26,10 +26,10 @@ TEST(GatheredTable, RowsComeFromTheirSourcesAndNoRowIsNull) {
     // Sales 1..4 paired with stores S1, S2, none, S1; then store S9 alone (a row no sale has).
     const std::vector<uint32_t> saleRows = {0, 1, 2, 3, CsvTable::kNoRow};
     const std::vector<uint32_t> storeRows = {0, 1, CsvTable::kNoRow, 0, 2};
-    const auto joined = CsvTable::gathered({{sales.get(), 1, &saleRows, "store"},
-                                            {sales.get(), 2, &saleRows, "amount"},
-                                            {stores.get(), 1, &storeRows, "region", true},
-                                            {stores.get(), 2, &storeRows, "rank"}},
+    const auto joined = CsvTable::gathered({{sales.get(), 1, saleRows.data(), "store"},
+                                            {sales.get(), 2, saleRows.data(), "amount"},
+                                            {stores.get(), 1, storeRows.data(), "region", true},
+                                            {stores.get(), 2, storeRows.data(), "rank"}},
                                            saleRows.size());
     ASSERT_EQ(joined->rowCount(), 5u);
     EXPECT_EQ(joined->columnNames(), (std::vector<std::string>{"store", "amount", "region", "rank"}));
@@ -64,5 +64,5 @@ TEST(GatheredTable, ACancelStopsTheGathering) {
     std::vector<uint32_t> rows(table->rowCount());
     for (uint32_t r = 0; r < rows.size(); ++r) rows[r] = r;
     std::atomic<bool> stop{true};
-    EXPECT_THROW(CsvTable::gathered({{table.get(), 0, &rows, "k"}}, rows.size(), &stop), tarlo::Cancelled);
+    EXPECT_THROW(CsvTable::gathered({{table.get(), 0, rows.data(), "k"}}, rows.size(), &stop), tarlo::Cancelled);
 }
