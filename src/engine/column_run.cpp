@@ -241,6 +241,10 @@ struct GroupNumbers {
     }
 };
 
+// Rows taken at a time where a filter and a grouping run a block at a
+// time: their lists of rows and groups stay in the first-level cache.
+constexpr size_t kBlockRows = 2048;
+
 // Which rows a pass reads: kept rows (or all), their groups (or one), and
 // of those groups only the ones of this thread's part. Rows sorted by key
 // give their groups by the keys instead: a new key starts the next group.
@@ -252,6 +256,7 @@ struct Pass {
     const std::atomic<bool>* stop;
     const uint64_t* sortedKeys = nullptr;  // with rows: the group of begin is firstGroup
     uint32_t firstGroup = 0;
+    size_t firstRow = 0;  // without rows: the row of index i is firstRow + i
 
     // ahead(row) hears of a row some steps before body does, where rows
     // come in no order (sorted by key), so that its values can be fetched.
@@ -285,7 +290,7 @@ private:
             listen(stop, i);
             const uint32_t g = numbers ? numbers[i] : 0;
             if (parts > 1 && g % parts != part) continue;
-            body(g, rows ? rows[i] : i);
+            body(g, rows ? rows[i] : firstRow + i);
         }
     }
 };
@@ -309,7 +314,8 @@ public:
             const bool extreme = wanted.kind == Aggregate::Min || wanted.kind == Aggregate::Max;
             // A column without nulls has a value in every row: the rows are its count.
             const bool distinct = wanted.kind == Aggregate::CountDistinct;
-            if (wanted.kind != Aggregate::CountRows && !distinct && (extreme || table.hasNulls(wanted.column)))
+            s.whole = wanted.kind != Aggregate::CountRows && !table.hasNulls(wanted.column);
+            if (wanted.kind != Aggregate::CountRows && !distinct && (extreme || !s.whole))
                 s.count.resize(groups);
             if (distinct) {
                 // A bit a value a group; past 8 MB of them, SQLite counts.
@@ -345,6 +351,8 @@ public:
         }
     }
 
+    size_t groupCount() const { return rowsIn_.size(); }
+
     void add(const Pass& pass) {
         uint32_t* rowsIn = rowsIn_.data();
         pass.each([&](uint32_t g, size_t) { ++rowsIn[g]; });
@@ -371,6 +379,8 @@ public:
             };
             // body(group, cell, values the group had before) for each non-null value.
             const auto eachValue = [&](auto body) {
+                if (s.whole && !count && span.firstRow == 0 && span.count >= table_.rowCount() && !pass.sortedKeys)
+                    return pass.each([&](uint32_t g, size_t r) { body(g, span.cells[r], 0); });  // nothing to test
                 const auto value = [&](uint32_t g, size_t r) {
                     Cell c;
                     if (cellOf(r, c)) body(g, c, count ? count[g]++ : 0);
@@ -549,6 +559,7 @@ private:
         const CodeArray* distinct = nullptr;  // CountDistinct: the column's codes,
         std::vector<uint64_t> seen;           // and which each group has, words a group
         size_t words = 0;
+        bool whole = false;  // every row has a value
     };
     const CsvTable& table_;
     LargeArray<uint32_t> rowsIn_;  // rows are numbered in 32 bits
@@ -945,12 +956,9 @@ std::optional<ColumnRows> rowsOf(const ColumnPlan& plan, const CsvTable& table, 
     return out;
 }
 
-// A filter that is comparisons of integer, date or moment columns with
-// whole numbers (a date range) and conditions by value code (Year(sold_on)
-// = 2024), joined by And: read straight from the cells and codes, a tight
-// loop a share of the rows, not through the tree.
-// Each comparison is a closed range of values, least..most (Ne: all but
-// one, as two ranges is more than a row's test needs: its value is out).
+// A comparison of an integer, date or moment column with a whole number,
+// as a closed range of values, least..most (Ne: all but one, as two ranges
+// is more than a row's test needs: its value is out).
 struct CellBound {
     CsvTable::CellSpan cells;
     int64_t least, most;
@@ -978,8 +986,9 @@ struct CodePass {
     std::vector<uint8_t> passes;
 };
 
-// A filter of comparisons with whole numbers and tests by value code, all
-// joined by And: each row's test is a few loads and compares.
+// A filter that is comparisons with whole numbers (a date range) and
+// conditions by value code (Year(sold_on) = 2024), joined by And: read
+// straight from the cells and codes, not through the tree.
 struct QuickFilter {
     std::vector<CellBound> bounds;
     std::vector<CodePass> codes;
@@ -1026,17 +1035,44 @@ std::optional<QuickFilter> quickFilterOf(const ColumnPlan& plan, const CsvTable&
 }
 
 // Null (INT64_MIN, or no cell) is within no bound: every least is above it.
-bool passes(const QuickFilter& filter, size_t row) {
-    for (const CellBound& b : filter.bounds) {
-        const size_t i = row - b.cells.firstRow;  // rows before firstRow wrap past count
-        if (i >= b.cells.count) return false;     // null
-        const int64_t v = b.cells.cells[i].integer;
-        const bool inside = uint64_t(v) - uint64_t(b.least) <= uint64_t(b.most) - uint64_t(b.least) && b.least <= b.most;
-        if (b.outside ? inside || v == kNullInteger : !inside) return false;
+bool passes(const CellBound& b, size_t row) {
+    const size_t i = row - b.cells.firstRow;  // rows before firstRow wrap past count
+    if (i >= b.cells.count) return false;     // null
+    const int64_t v = b.cells.cells[i].integer;
+    const bool inside = uint64_t(v) - uint64_t(b.least) <= uint64_t(b.most) - uint64_t(b.least);
+    return b.outside ? !inside && v != kNullInteger : inside;
+}
+
+// The rows from..to that pass, written from out on: a block at a time, each
+// test a tight loop over the rows the tests before kept (the first over
+// them all), as a column store filters. Returns how many.
+size_t passing(const QuickFilter& filter, size_t from, size_t to, uint32_t* out) {
+    for (const CellBound& b : filter.bounds)
+        if (!b.outside && b.least > b.most) return 0;  // an empty range: nothing passes
+    const auto keep = [&](auto test) {
+        size_t k = 0;
+        for (size_t j = 0, m = to - from; j < m; ++j) {
+            out[k] = out[j];
+            k += test(out[j]);
+        }
+        to = from + k;
+    };
+    size_t start = 0;  // the tests done on the dense rows
+    if (!filter.bounds.empty()) {
+        size_t k = 0;
+        const CellBound& b = filter.bounds[0];
+        for (size_t r = from; r < to; ++r) {
+            out[k] = uint32_t(r);
+            k += passes(b, r);
+        }
+        to = from + k;
+        start = 1;
+    } else {
+        for (size_t r = from; r < to; ++r) out[r - from] = uint32_t(r);
     }
-    for (const CodePass& c : filter.codes)
-        if (!c.passes[(*c.codes)[row]]) return false;
-    return true;
+    for (size_t i = start; i < filter.bounds.size(); ++i) keep([&](uint32_t r) { return passes(filter.bounds[i], r); });
+    for (const CodePass& c : filter.codes) keep([&](uint32_t r) { return c.passes[(*c.codes)[r]] != 0; });
+    return to - from;
 }
 
 // The kept rows in ORDER BY's order (nulls first, texts ignoring case, -0
@@ -1125,144 +1161,97 @@ bool sortRows(const ColumnPlan& plan, const CsvTable& table, LargeArray<uint32_t
     return true;
 }
 
-std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop) {
+// The rows WHERE keeps, in file order, found on every core.
+// On whole pages: the lists grow, and the first takes the others on,
+// without copying what they hold.
+LargeArray<uint32_t> keptRows(const ColumnPlan& plan, const CsvTable& table, const std::optional<QuickFilter>& quick,
+                              const std::atomic<bool>* stop) {
     const size_t rows = table.rowCount();
-
-    // The rows WHERE keeps, in file order, found on every core.
-    // On whole pages: the lists grow, and the first takes the others on,
-    // without copying what they hold.
-    LargeArray<uint32_t> kept;
-    const bool filtered = plan.where >= 0;
-    if (filtered) {
-        const size_t parts = threadCount(rows);
-        std::vector<LargeArray<uint32_t>> pieces(parts);
-        const std::optional<QuickFilter> quick = quickFilterOf(plan, table, plan.where);
-        onThreads(parts, parts, [&](size_t p) {
-            const size_t begin = rows * p / parts, end = rows * (p + 1) / parts;
-            if (quick) {
-                // Room for every row, so a row is written without a test.
-                LargeArray<uint32_t>& piece = pieces[p];
-                piece.resize(end - begin);
-                size_t count = 0;
-                for (size_t r = begin; r < end; ++r) {
-                    listen(stop, r);
-                    piece[count] = uint32_t(r);
-                    count += passes(*quick, r);
-                }
-                piece.resize(count);
-                return;
+    const size_t parts = threadCount(rows);
+    std::vector<LargeArray<uint32_t>> pieces(parts);
+    onThreads(parts, parts, [&](size_t p) {
+        const size_t begin = rows * p / parts, end = rows * (p + 1) / parts;
+        if (quick) {
+            // Room for every row, so a row is written without a test.
+            LargeArray<uint32_t>& piece = pieces[p];
+            piece.resize(end - begin);
+            size_t count = 0;
+            for (size_t from = begin; from < end; from += kBlockRows) {
+                hear(stop);
+                count += passing(*quick, from, std::min(end, from + kBlockRows), piece.data() + count);
             }
-            LargeArray<uint32_t> piece;  // its own, not in a slot beside the others': their sizes would share a cache line
-            for (size_t r = begin; r < end; ++r) {
-                listen(stop, r);
-                if (truthOf(plan, plan.where, RowSource{table, r}) == Truth::True) piece.push_back(uint32_t(r));
-            }
-            pieces[p] = std::move(piece);
-        });
-        kept = std::move(pieces[0]);
-        for (size_t p = 1; p < parts; ++p) kept.append(pieces[p].data(), pieces[p].size());
-    }
-    const size_t n = filtered ? kept.size() : rows;
-    const auto rowAt = [&](size_t i) -> size_t { return filtered ? kept[i] : i; };
-    if (plan.projection) {
-        if (!plan.order.empty()) {
-            if (!filtered) {
-                kept.resize(rows);
-                for (size_t r = 0; r < rows; ++r) kept[r] = uint32_t(r);
-            }
-            if (!sortRows(plan, table, kept, stop)) return std::nullopt;
+            piece.resize(count);
+            return;
         }
-        const bool listed = filtered || !plan.order.empty();
-        return rowsOf(plan, table, stop, std::move(kept), listed, plan.limit ? std::min(n, size_t(*plan.limit)) : n);
-    }
-    if (plan.top) {
-        const uint32_t* list = filtered ? kept.data() : nullptr;
-        if (table.columnTypes()[plan.top->order] == ColumnType::Real) return topPerGroup<double>(plan, table, stop, list, n);
-        return topPerGroup<int64_t>(plan, table, stop, list, n);
-    }
+        LargeArray<uint32_t> piece;  // its own, not in a slot beside the others': their sizes would share a cache line
+        for (size_t r = begin; r < end; ++r) {
+            listen(stop, r);
+            if (truthOf(plan, plan.where, RowSource{table, r}) == Truth::True) piece.push_back(uint32_t(r));
+        }
+        pieces[p] = std::move(piece);
+    });
+    LargeArray<uint32_t> kept = std::move(pieces[0]);
+    for (size_t p = 1; p < parts; ++p) kept.append(pieces[p].data(), pieces[p].size());
+    return kept;
+}
 
-    // Group numbers in the order of the keys, which is SQLite's GROUP BY
-    // order: the key itself while the keys span a small range, else their
-    // rank among the keys present.
-    std::vector<const CsvTable::ValueCodes*> codes;
-    std::vector<std::unique_ptr<CsvTable::ValueCodes>> derivedCodes;  // a derived key's rank, row by row
-    for (size_t k = 0; k < plan.groupColumns.size(); ++k) {
-        const CsvTable::ValueCodes& c = table.codesOf(plan.groupColumns[k], stop);
-        if (const std::optional<DerivedKey>& derived = plan.derived[k]) {
-            LargeArray<uint32_t> keys;
-            keys.resize(rows);
-            const size_t parts = threadCount(rows);
-            onThreads(parts, parts, [&](size_t p) {
-                for (size_t r = rows * p / parts, end = rows * (p + 1) / parts; r < end; ++r) {
-                    listen(stop, r);
-                    keys[r] = derived->keyOfCode[c.codes[r]];
+// A group key's part of a row's group number: its column's value code, or
+// the rank of the key worked out of that code.
+struct KeyPart {
+    const CodeArray* codes;
+    const uint32_t* keyOfCode;  // null: the code itself
+    int shift;
+};
+
+// Grouping a block at a time, as a column store does: each core takes its
+// share of the rows a block at a time, keeps the block's rows that pass the
+// filter, works out their group numbers and adds them up, all while the
+// block is in the cache. Nothing as long as the file is written: not the
+// kept rows, not the group numbers.
+void addInBlocks(Accumulators& totals, const ColumnPlan& plan, const CsvTable& table, const std::optional<QuickFilter>& quick,
+                 const std::vector<KeyPart>& keys, const std::atomic<bool>* stop) {
+    const size_t rows = table.rowCount();
+    const size_t parts = threadCount(rows);
+    std::vector<std::unique_ptr<Accumulators>> partial(parts);
+    for (size_t p = 1; p < parts; ++p) partial[p] = std::make_unique<Accumulators>(plan, table, totals.groupCount(), stop);
+    onThreads(parts, parts, [&](size_t p) {
+        Accumulators& mine = p == 0 ? totals : *partial[p];
+        uint32_t kept[kBlockRows], group[kBlockRows];
+        for (size_t from = rows * p / parts, end = rows * (p + 1) / parts; from < end; from += kBlockRows) {
+            hear(stop);
+            const size_t to = std::min(end, from + kBlockRows);
+            const size_t count = quick ? passing(*quick, from, to, kept) : to - from;
+            // Unfiltered, the block's rows are from..to and need no list.
+            const auto rowOf = [&](size_t i) -> size_t { return quick ? kept[i] : from + i; };
+            std::fill_n(group, count, 0);
+            for (const KeyPart& key : keys) {
+                const auto addCodes = [&](const auto* codes) {
+                    for (size_t i = 0; i < count; ++i) {
+                        const uint32_t code = codes[rowOf(i)];
+                        group[i] |= (key.keyOfCode ? key.keyOfCode[code] : code) << key.shift;
+                    }
+                };
+                switch (key.codes->bytes()) {
+                case 1: addCodes(key.codes->ones()); break;
+                case 2: addCodes(key.codes->twos()); break;
+                default: addCodes(key.codes->fours()); break;
                 }
-            });
-            auto& made = derivedCodes.emplace_back(std::make_unique<CsvTable::ValueCodes>());
-            made->width = uint32_t(std::max<size_t>(derived->keys.size(), 1));
-            made->codes = CodeArray(std::move(keys), made->width);
-            codes.push_back(made.get());
-            continue;
+            }
+            Pass pass{0, count, quick ? kept : nullptr, {keys.empty() ? nullptr : group, 4}, 0, 1, stop};
+            pass.firstRow = from;
+            mine.add(pass);
         }
-        if (c.caseTwins) return std::nullopt;
-        codes.push_back(&c);
-    }
-    const std::optional<KeyFields> layout = KeyFields::of(codes);
-    if (!layout) return std::nullopt;
-    const uint64_t span = layout->span;
-    const auto keyOf = [&](size_t row) {
-        uint64_t key = 0;
-        for (size_t k = 0; k < codes.size(); ++k) key |= uint64_t(codes[k]->codes[row]) << layout->shift[k];
-        return key;
-    };
-    const size_t parts = threadCount(n);
-    size_t groups = 1;
-    LargeArray<uint32_t> groupStore;
-    GroupNumbers groupOf;
-    LargeArray<uint64_t> keyOfGroup;      // when the group number is a rank
-    const bool dense = columnPathTuning().denseKeys && span <= columnPathTuning().denseKeys;
-    if (!codes.empty() && dense) {
-        groups = size_t(span);
-        if (codes.size() == 1 && !filtered) {
-            groupOf = GroupNumbers::of(codes[0]->codes);
-        } else {
-            groupStore.resize(n);
-            onThreads(parts, parts, [&](size_t p) {
-                for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
-                    listen(stop, i);
-                    groupStore[i] = uint32_t(keyOf(rowAt(i)));
-                }
-            });
-            groupOf = {groupStore.data(), 4};
-        }
-    }
-    std::optional<KeyOrder> order;  // many keys: the rows sorted by key
-    if (!codes.empty() && !dense) {
-        order.emplace(n, span, keyOf, rowAt, columnPathTuning().rowsPerRun, stop);
-        groups = order->groups();
-    }
+    });
+    for (size_t p = 1; p < parts; ++p) totals.merge(*partial[p]);
+}
 
-    // Few groups: each thread a share of the rows, merged in row order.
-    // Many: each thread its share of the groups, over all rows. Rows sorted
-    // by key: each thread its runs, whose groups are its own.
-    Accumulators totals(plan, table, groups, stop);
-    const uint32_t* rowList = filtered ? kept.data() : nullptr;
-    if (order) {
-        const size_t runs = order->runStart.size() - 1;
-        onThreads(runs, parts, [&](size_t r) { totals.add(order->pass(r, stop)); });
-        keyOfGroup = order->takeGroupKeys();
-        order.reset();
-    } else if (parts == 1 || groups <= std::max<size_t>(columnPathTuning().groupsForRowShares, std::min<size_t>(n / 8, 1 << 20))) {
-        std::vector<std::unique_ptr<Accumulators>> partial(parts);
-        for (size_t p = 1; p < parts; ++p) partial[p] = std::make_unique<Accumulators>(plan, table, groups, stop);
-        onThreads(parts, parts, [&](size_t p) {
-            (p == 0 ? totals : *partial[p]).add(Pass{n * p / parts, n * (p + 1) / parts, rowList, groupOf, 0, 1, stop});
-        });
-        for (size_t p = 1; p < parts; ++p) totals.merge(*partial[p]);
-    } else {
-        onThreads(parts, parts, [&](size_t p) { totals.add(Pass{0, n, rowList, groupOf, uint32_t(p), uint32_t(parts), stop}); });
-    }
-
+// The groups' rows: each group's key values and aggregates, HAVING's test
+// and ORDER BY's order.
+std::optional<ColumnRows> groupRows(const ColumnPlan& plan, const CsvTable& table, Accumulators totals,
+                                    const std::vector<const CsvTable::ValueCodes*>& codes, const KeyFields& keyFields,
+                                    LargeArray<uint64_t> keyOfGroup, const std::atomic<bool>* stop) {
+    const KeyFields* layout = &keyFields;
+    const size_t groups = totals.groupCount();
     // A group's key values, read from a row that holds each of its codes.
     struct GroupSource {
         const CsvTable& table;
@@ -1426,6 +1415,139 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         for (size_t f = 0; f < plan.items.size(); ++f) part.add(values[i * width + f]);
     return out;
 }
+
+std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop) {
+    const size_t rows = table.rowCount();
+    const bool filtered = plan.where >= 0;
+    const std::optional<QuickFilter> quick = filtered ? quickFilterOf(plan, table, plan.where) : std::nullopt;
+    LargeArray<uint32_t> kept;
+    if (plan.projection || plan.top) {
+        if (filtered) kept = keptRows(plan, table, quick, stop);
+        const size_t n = filtered ? kept.size() : rows;
+        if (plan.top) {
+            const uint32_t* list = filtered ? kept.data() : nullptr;
+            if (table.columnTypes()[plan.top->order] == ColumnType::Real) return topPerGroup<double>(plan, table, stop, list, n);
+            return topPerGroup<int64_t>(plan, table, stop, list, n);
+        }
+        if (!plan.order.empty()) {
+            if (!filtered) {
+                kept.resize(rows);
+                for (size_t r = 0; r < rows; ++r) kept[r] = uint32_t(r);
+            }
+            if (!sortRows(plan, table, kept, stop)) return std::nullopt;
+        }
+        const bool listed = filtered || !plan.order.empty();
+        return rowsOf(plan, table, stop, std::move(kept), listed, plan.limit ? std::min(n, size_t(*plan.limit)) : n);
+    }
+
+    // Group numbers in the order of the keys, which is SQLite's GROUP BY
+    // order: the key itself while the keys span a small range, else their
+    // rank among the keys present.
+    std::vector<const CsvTable::ValueCodes*> codes;
+    std::vector<std::unique_ptr<CsvTable::ValueCodes>> derivedCodes;  // a derived key's rank, row by row
+    std::vector<const CsvTable::ValueCodes*> sourceCodes;             // the codes of each key's column
+    for (size_t k = 0; k < plan.groupColumns.size(); ++k) {
+        const CsvTable::ValueCodes& c = table.codesOf(plan.groupColumns[k], stop);
+        sourceCodes.push_back(&c);
+        if (const std::optional<DerivedKey>& derived = plan.derived[k]) {
+            auto& made = derivedCodes.emplace_back(std::make_unique<CsvTable::ValueCodes>());
+            made->width = uint32_t(std::max<size_t>(derived->keys.size(), 1));
+            codes.push_back(made.get());  // its ranks row by row are written only if the rows are sorted by key
+            continue;
+        }
+        if (c.caseTwins) return std::nullopt;
+        codes.push_back(&c);
+    }
+    const std::optional<KeyFields> layout = KeyFields::of(codes);
+    if (!layout) return std::nullopt;
+    const uint64_t span = layout->span;
+    const bool dense = columnPathTuning().denseKeys && span <= columnPathTuning().denseKeys;
+    size_t groups = dense && !codes.empty() ? size_t(span) : 1;
+    // A derived key, more than one key or a filter give each row a group
+    // number to work out: in blocks, where the groups are few enough for
+    // every core to take a share of the rows.
+    const bool derivedKey = std::any_of(plan.derived.begin(), plan.derived.end(), [](const auto& d) { return d.has_value(); });
+    if (dense && (!filtered || quick) && (filtered || derivedKey || codes.size() > 1) &&
+        (threadCount(rows) == 1 || groups <= columnPathTuning().groupsForRowShares)) {
+        std::vector<KeyPart> parts;
+        for (size_t k = 0; k < codes.size(); ++k)
+            parts.push_back({&sourceCodes[k]->codes, plan.derived[k] ? plan.derived[k]->keyOfCode.data() : nullptr, layout->shift[k]});
+        Accumulators totals(plan, table, groups, stop);
+        addInBlocks(totals, plan, table, quick, parts, stop);
+        return groupRows(plan, table, std::move(totals), codes, *layout, {}, stop);
+    }
+
+    if (filtered) kept = keptRows(plan, table, quick, stop);
+    const size_t n = filtered ? kept.size() : rows;
+    const auto rowAt = [&](size_t i) -> size_t { return filtered ? kept[i] : i; };
+    for (size_t k = 0, d = 0; k < codes.size(); ++k) {
+        if (!plan.derived[k]) continue;
+        const std::vector<uint32_t>& keyOfCode = plan.derived[k]->keyOfCode;
+        const CodeArray& source = sourceCodes[k]->codes;
+        LargeArray<uint32_t> keys;
+        keys.resize(rows);
+        const size_t parts = threadCount(rows);
+        onThreads(parts, parts, [&](size_t p) {
+            for (size_t r = rows * p / parts, end = rows * (p + 1) / parts; r < end; ++r) {
+                listen(stop, r);
+                keys[r] = keyOfCode[source[r]];
+            }
+        });
+        derivedCodes[d]->codes = CodeArray(std::move(keys), derivedCodes[d]->width);
+        ++d;
+    }
+    const auto keyOf = [&](size_t row) {
+        uint64_t key = 0;
+        for (size_t k = 0; k < codes.size(); ++k) key |= uint64_t(codes[k]->codes[row]) << layout->shift[k];
+        return key;
+    };
+    const size_t parts = threadCount(n);
+    LargeArray<uint32_t> groupStore;
+    GroupNumbers groupOf;
+    LargeArray<uint64_t> keyOfGroup;      // when the group number is a rank
+    if (!codes.empty() && dense) {
+        if (codes.size() == 1 && !filtered) {
+            groupOf = GroupNumbers::of(codes[0]->codes);
+        } else {
+            groupStore.resize(n);
+            onThreads(parts, parts, [&](size_t p) {
+                for (size_t i = n * p / parts, end = n * (p + 1) / parts; i < end; ++i) {
+                    listen(stop, i);
+                    groupStore[i] = uint32_t(keyOf(rowAt(i)));
+                }
+            });
+            groupOf = {groupStore.data(), 4};
+        }
+    }
+    std::optional<KeyOrder> order;  // many keys: the rows sorted by key
+    if (!codes.empty() && !dense) {
+        order.emplace(n, span, keyOf, rowAt, columnPathTuning().rowsPerRun, stop);
+        groups = order->groups();
+    }
+
+    // Few groups: each thread a share of the rows, merged in row order.
+    // Many: each thread its share of the groups, over all rows. Rows sorted
+    // by key: each thread its runs, whose groups are its own.
+    Accumulators totals(plan, table, groups, stop);
+    const uint32_t* rowList = filtered ? kept.data() : nullptr;
+    if (order) {
+        const size_t runs = order->runStart.size() - 1;
+        onThreads(runs, parts, [&](size_t r) { totals.add(order->pass(r, stop)); });
+        keyOfGroup = order->takeGroupKeys();
+        order.reset();
+    } else if (parts == 1 || groups <= std::max<size_t>(columnPathTuning().groupsForRowShares, std::min<size_t>(n / 8, 1 << 20))) {
+        std::vector<std::unique_ptr<Accumulators>> partial(parts);
+        for (size_t p = 1; p < parts; ++p) partial[p] = std::make_unique<Accumulators>(plan, table, groups, stop);
+        onThreads(parts, parts, [&](size_t p) {
+            (p == 0 ? totals : *partial[p]).add(Pass{n * p / parts, n * (p + 1) / parts, rowList, groupOf, 0, 1, stop});
+        });
+        for (size_t p = 1; p < parts; ++p) totals.merge(*partial[p]);
+    } else {
+        onThreads(parts, parts, [&](size_t p) { totals.add(Pass{0, n, rowList, groupOf, uint32_t(p), uint32_t(parts), stop}); });
+    }
+    return groupRows(plan, table, std::move(totals), codes, *layout, std::move(keyOfGroup), stop);
+}
+
 
 }  // namespace
 
