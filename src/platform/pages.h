@@ -9,8 +9,9 @@ namespace tarlo {
 
 // Fresh zeroed pages, or grown pages keeping their content (old may be
 // null, oldBytes then 0). Null when the system has no memory to give.
-// filling: the caller writes them all soon, so fresh pages are best given
-// at once (on Linux, a page at its first write costs about twice as much).
+// filling: the caller writes them all soon, so small fresh pages are best
+// given at once (on Linux, a page at its first write costs about twice as
+// much); large ones come in huge pages at their first write.
 void* growPages(void* old, size_t oldBytes, size_t newBytes, bool filling = false);
 // Gives back the pages past keepBytes; false when they stay.
 bool shrinkPages(void* pages, size_t bytes, size_t keepBytes);

@@ -130,13 +130,11 @@ void* freshPages(size_t bytes, bool filling) {
     const int populate = filling && bytes < kHuge ? MAP_POPULATE : 0;
     void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | populate, -1, 0);
     if (p == MAP_FAILED) return nullptr;
-    if (bytes >= kHuge) {
-        // Asked before the pages are given, which they then are in huge ones where the system has them.
-        ::madvise(p, bytes, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-        if (filling) ::madvise(p, bytes, MADV_POPULATE_WRITE);  // older systems refuse it: the pages then come at first touch
-#endif
-    }
+    // Asked before the pages are given, which they then are in huge ones
+    // where the system has them. Not populated: a huge page costs little
+    // at its first touch, and the threads that fill a large array clear
+    // its pages in parallel where populating would clear them all on one.
+    if (bytes >= kHuge) ::madvise(p, bytes, MADV_HUGEPAGE);
     return p;
 }
 
