@@ -27,6 +27,7 @@ namespace {
 
 const QString kNoCase = QStringLiteral(" COLLATE ") + QLatin1String(kNoCaseCollation);
 const QString kByMoment = QStringLiteral(" COLLATE ") + QLatin1String(kMomentCollation);
+constexpr const char* kTakesSerial[] = {"CDBL", "CSNG", "CCUR", "CLNG", "CINT", "CBYTE", "INT", "FIX"};
 
 bool isComparisonOperator(const Token& t) {
     if (t.kind != TokenKind::Symbol) return false;
@@ -260,7 +261,7 @@ private:
     // The catalogue's row of a call, by the name SQLite will be given.
     std::optional<FunctionFacts> factsOf(const Node& call) const {
         const QString& name = tok(call.token).text;
-        const char* internal = call::keywordFunction(name);
+        const char* internal = call::calledAs(name);
         if (!catalog_.function) return std::nullopt;
         return catalog_.function(internal ? QString::fromLatin1(internal) : name);
     }
@@ -346,8 +347,8 @@ private:
                 acc.kind = ValueKind::Text;
                 continue;
             }
-            // SQLite's own "*", "%", "|", "<<" and ">>" take numbers only.
-            const bool numbers = isSymbol(op, "*") || isSymbol(op, "%") || isSymbol(op, "|") || isSymbol(op, "<<") ||
+            // SQLite's own "%", "|", "<<" and ">>" take numbers only.
+            const bool numbers = isSymbol(op, "%") || isSymbol(op, "|") || isSymbol(op, "<<") ||
                                  isSymbol(op, ">>");
             if (numbers && bind)
                 for (const Operand* o : {static_cast<const Operand*>(&acc), &right})
@@ -363,6 +364,12 @@ private:
     // with a number is read as a number ("+" joins two texts, so it needs a
     // number beside it).
     void bindArithmetic(const char* function, const std::vector<Operand>& args) {
+        // "*" takes numbers only: a text is read by our rules, a date refused naming its column.
+        if (function == call::kMultiply) {
+            for (const Operand& o : args)
+                if (readAsNumber(o)) convertAtRunTime(o, call::kNumberOf);
+            return;
+        }
         if (function != call::kAdd && function != call::kSubtract && function != call::kDivide &&
             function != call::kIntDivide && function != call::kMod && function != call::kPower)
             return;
@@ -681,10 +688,17 @@ private:
             counted && (int(count) < counted->least || int(count) > counted->most))
             throw PlacedError(name.span, Error(ErrorFacts{.word = name.text}, u"%1 の引数の数が違います。", name.text));
         const NumberArguments numbers = facts ? facts->numbers : NumberArguments::Any;
+        // A conversion to a number and Int and Fix read a date as its serial day.
+        const bool serial = n.list.size() == 1 && std::any_of(std::begin(kTakesSerial), std::end(kTakesSerial),
+                                                              [&](const char* f) { return isCalled(n, f); });
         for (size_t a = 0; a < n.list.size(); ++a) {
             const NodeId argument = n.list[a];
             truthAsValue(argument);
             const Operand& arg = operand(argument);
+            if (serial && (arg.kind == ValueKind::Date || arg.kind == ValueKind::Time)) {
+                convertAtRunTime(arg, call::kSerialOf);
+                continue;
+            }
             const bool text = !arg.column && (arg.kind == ValueKind::Text || arg.kind == ValueKind::Unknown);
             const bool number = numbers != NumberArguments::Any && (facts->numberArgument < 0 || size_t(facts->numberArgument) == a);
             if (number && readAsNumber(arg) && !isTruth(argument) && !(arg.literal && numbers == NumberArguments::CheckedByIt))

@@ -13,10 +13,10 @@ struct Name {
 };
 
 constexpr Name kNames[] = {
-    {kAdd, "+"},     {kSubtract, "-"},  {kDivide, "/"},   {kIntDivide, "\\"}, {kMod, "Mod"},
+    {kAdd, "+"},     {kSubtract, "-"},  {kMultiply, "*"}, {kDivide, "/"},   {kIntDivide, "\\"}, {kMod, "Mod"},
     {kPower, "^"},   {kConcat, "&"},    {kXor, "Xor"},    {kEqv, "Eqv"},      {kImp, "Imp"},
-    {kLeft, "Left"}, {kRight, "Right"}, {kIsNull, "IsNull"}, {kChooseIndex, "Choose"},
-    {kNumberOf, "数値"}, {kDateOf, "日付"}, {kCompare, "比較"},
+    {kLeft, "Left"}, {kRight, "Right"}, {kIsNull, "IsNull"}, {kPartition, "Partition"}, {kChooseIndex, "Choose"},
+    {kNumberOf, "数値"}, {kDateOf, "日付"}, {kSerialOf, "日付"}, {kCompare, "比較"},
     {kMaxOf, "Max"}, {kMinOf, "Min"}, {kNullIfMoment, "NullIf"},
 };
 
@@ -59,17 +59,25 @@ QString withWrittenNames(const QString& text) {
     return out;
 }
 
-const char* keywordFunction(const QString& word) {
+const char* calledAs(const QString& word) {
+    static constexpr const char* kDollarForms[] = {"Mid", "Format", "Trim", "LTrim", "RTrim", "UCase", "LCase",
+                                                   "Space", "String", "Chr", "ChrW", "Str", "Hex", "Oct"};
+    QStringView plain = word;
+    const bool dollar = plain.endsWith(u'$');
+    if (dollar) plain.chop(1);
     for (const Name& n : kNames)
-        if ((n.internal == kLeft || n.internal == kRight || n.internal == kIsNull) &&
-            word.compare(QLatin1StringView(n.written), Qt::CaseInsensitive) == 0)
-            return n.internal;
+        if ((n.internal == kLeft || n.internal == kRight || n.internal == kIsNull || n.internal == kPartition) &&
+            plain.compare(QLatin1StringView(n.written), Qt::CaseInsensitive) == 0)
+            return (n.internal == kIsNull || n.internal == kPartition) && dollar ? nullptr : n.internal;
+    if (dollar)
+        for (const char* form : kDollarForms)
+            if (plain.compare(QLatin1StringView(form), Qt::CaseInsensitive) == 0) return form;
     return nullptr;
 }
 
 const char* operatorFunction(const Token& op) {
     static const std::pair<const char*, const char*> calls[] = {
-        {"^", kPower}, {"/", kDivide},  {"\\", kIntDivide}, {"MOD", kMod}, {"+", kAdd},
+        {"^", kPower}, {"*", kMultiply}, {"/", kDivide},  {"\\", kIntDivide}, {"MOD", kMod}, {"+", kAdd},
         {"-", kSubtract}, {"&", kConcat}, {"XOR", kXor},     {"EQV", kEqv}, {"IMP", kImp},
     };
     const bool symbol = op.kind == TokenKind::Symbol, word = op.kind == TokenKind::Word;

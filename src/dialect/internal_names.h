@@ -12,6 +12,7 @@ namespace tarlo::call {
 
 inline constexpr char kAdd[] = "tarlo_add";          // +
 inline constexpr char kSubtract[] = "tarlo_sub";     // -
+inline constexpr char kMultiply[] = "tarlo_mul";     // *
 inline constexpr char kDivide[] = "tarlo_div";       // /
 inline constexpr char kIntDivide[] = "tarlo_intdiv"; // \ (backslash)
 inline constexpr char kMod[] = "tarlo_mod";          // Mod
@@ -23,10 +24,12 @@ inline constexpr char kImp[] = "tarlo_imp";          // Imp
 inline constexpr char kLeft[] = "tarlo_left";        // Left(
 inline constexpr char kRight[] = "tarlo_right";      // Right(
 inline constexpr char kIsNull[] = "tarlo_isnull";    // IsNull(
+inline constexpr char kPartition[] = "tarlo_partition";  // Partition(
 inline constexpr char kChooseIndex[] = "tarlo_choose"; // Choose's index, rounded as Round rounds
 // Written by the binder where operand types differ (see binder.h).
 inline constexpr char kNumberOf[] = "tarlo_number";  // a text compared with or added to a number
 inline constexpr char kDateOf[] = "tarlo_date";      // a text or number compared with a date
+inline constexpr char kSerialOf[] = "tarlo_serial";  // a date given to CDbl, CLng, Int...: its serial day
 inline constexpr char kCompare[] = "tarlo_compare";  // a comparison of kinds only known at run time
 inline constexpr char kMaxOf[] = "tarlo_max";       // Max(a, b, ...), SQLite's scalar form, by our comparison
 inline constexpr char kMinOf[] = "tarlo_min";       // Min(a, b, ...)
@@ -40,8 +43,11 @@ QString writtenAs(const QString& word);
 // The text with every internal name in it replaced by what the user wrote.
 QString withWrittenNames(const QString& text);
 
-// The internal name for Left, Right or IsNull written before "(", else null.
-const char* keywordFunction(const QString& word);
+// The name a call written as word before "(" is made by, where it differs:
+// Left, Right, IsNull and Partition by their internal names (SQLite reads
+// the words as keywords), and the "$" forms (Left$, Mid$, Format$, ...) by their plain
+// functions, which give the same text. Else null.
+const char* calledAs(const QString& word);
 
 // The call an operator of the old engine becomes (^ / \ Mod + - & Xor Eqv
 // Imp), or null for an operator SQLite reads as the old engine did.

@@ -726,12 +726,14 @@ private:
         return e;
     }
 
-    // Left(, Right(, Asc( and IsNull( are calls, though SQL reads the words otherwise.
+    // Left(, Right(, Asc(, IsNull( and Partition( are calls, though SQL reads the words otherwise.
     bool atCallName() const {
         if (!at("(", 1)) return false;
         const Token& t = tok();
         if (t.kind != TokenKind::Word) return false;
-        if (isKeyword(t, "LEFT") || isKeyword(t, "RIGHT") || isKeyword(t, "ASC") || isKeyword(t, "ISNULL")) return true;
+        if (isKeyword(t, "LEFT") || isKeyword(t, "RIGHT") || isKeyword(t, "ASC") || isKeyword(t, "ISNULL") ||
+            isKeyword(t, "PARTITION"))
+            return true;
         return !isReservedWord(t) && !isKeyword(t, "CASE") && !isKeyword(t, "CAST") && !isKeyword(t, "NULL");
     }
 

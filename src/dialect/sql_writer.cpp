@@ -154,8 +154,9 @@ private:
         if (isKeyword(t, "FALSE")) return out.append(QStringLiteral("0"), t.span);
         if (isKeyword(t, "DISTINCTROW")) return out.append(QStringLiteral("DISTINCT"), t.span);
         if (t.kind == TokenKind::Word) {
-            // Left(, Right( and IsNull( are calls, though SQLite reads the words as keywords.
-            const char* internal = call::keywordFunction(t.text);
+            // Left(, Right( and IsNull( are calls, though SQLite reads the words as
+            // keywords; Left$( and the other "$" forms call the plain functions.
+            const char* internal = call::calledAs(t.text);
             const int open = nextSig(k + 1);
             if (internal && open < int(t_.tokens.size()) && isSymbol(tok(open), "("))
                 return out.append(QLatin1String(internal), t.span);

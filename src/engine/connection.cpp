@@ -82,7 +82,7 @@ void refuseUnknownCalls(sqlite3* db, const syntax::SyntaxTree& tree) {
     for (const syntax::Node& n : tree.nodes) {
         if (n.kind != syntax::NodeKind::Call) continue;
         QString name = tree.token(n.token).text;
-        if (const char* internal = call::keywordFunction(name)) name = QLatin1String(internal);
+        if (const char* internal = call::calledAs(name)) name = QLatin1String(internal);
         if (catalogueRow(name.toStdString()) || (first && first->span.offset < n.span.offset)) continue;
         first = &n;
     }

@@ -37,7 +37,7 @@ QString placeOf(sqlite3_context* ctx, sqlite3_value* table, sqlite3_value* colum
             if (names[c] != std::string(textOf(column))) continue;
             const QString file = QFileInfo(t->path()).fileName();
             if (const qint64 line = t->lineOfValue(c, value))
-                place += QStringLiteral(" (ファイル \"%1\" の %2 行目)").arg(file).arg(line);
+                place += QStringLiteral(" (ファイル \"%1\" の %2 行目)").arg(file, QString::number(line));  // one call: a "%1" in the name stays
         }
     }
     return place;
@@ -61,6 +61,24 @@ void numberOfValue(sqlite3_context* ctx, int, sqlite3_value** a) {
                            placeOf(ctx, a[1], a[2], text));
     resultError(ctx, u"%1 は数値ではないので、数値と比べたり計算したりできません (Val() で数値にするか、schema.ini で列の型を決めてください)。",
                 placeOf(ctx, a[1], a[2], text));
+}
+
+// tarlo_serial(date, table, column): a date's serial day, the days since
+// 1899/12/30 and the time as their fraction, as CDbl, CLng and Int read a
+// date. Only a date operand is written so.
+void serialOfValue(sqlite3_context* ctx, int, sqlite3_value** a) {
+    switch (sqlite3_value_type(a[0])) {
+    case SQLITE_NULL: return sqlite3_result_null(ctx);
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT: return sqlite3_result_value(ctx, a[0]);
+    default: break;
+    }
+    const std::optional<int64_t> packed = dateOf(a[0]);
+    if (!packed)
+        return resultError(ctx, u"%1 は日付ではないので、日数にできません。", placeOf(ctx, a[1], a[2], textOf(a[0])));
+    const double serial = serialOf(*packed);
+    if (serial == std::floor(serial)) return sqlite3_result_int64(ctx, int64_t(serial));
+    sqlite3_result_double(ctx, serial);
 }
 
 // tarlo_date(value, table, column): the date as the tables show it.
@@ -212,6 +230,7 @@ void registerConversions(sqlite3* db, TableLookup* lookup) {
     constexpr int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
     sqlite3_create_function_v2(db, call::kNumberOf, 3, flags, lookup, numberOfValue, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kDateOf, 3, flags, lookup, dateOfValue, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, call::kSerialOf, 3, flags, lookup, serialOfValue, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kCompare, 2, flags, nullptr, compare, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kCompare, 3, flags, nullptr, compare, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kMaxOf, -1, flags, nullptr, extreme<1>, nullptr, nullptr, nullptr);

@@ -1,5 +1,6 @@
 // The old engine's operators that SQLite has not, or reads otherwise: "+"
-// joining two texts and moving dates, "-" between dates, "/" always
+// joining two texts and moving dates, "-" between dates, "*" refusing a
+// product past the reals' range, "/" always
 // dividing exactly, "\" and Mod on rounded integers, "^", and Xor, Eqv and
 // Imp. Division by zero is an error, as it was, never a silent null.
 #include "values/dates.h"
@@ -128,6 +129,18 @@ Term subtract(const Term& a, const Term& b) {
     return Term::number(x - y);
 }
 
+// "*": whole numbers while the product fits, else reals; a product past
+// the reals' range is an error, where SQLite's own gives infinity.
+Term multiply(const Term& a, const Term& b) {
+    if (a.type == SQLITE_INTEGER && b.type == SQLITE_INTEGER) {
+        int64_t product;
+        if (!__builtin_mul_overflow(a.integer, b.integer, &product)) return Term::whole(product);
+    }
+    double x, y;
+    if (!a.toNumber(x) || !b.toNumber(y)) return Term::failed(mismatchText("*"));
+    return Term::number(x * y);
+}
+
 Term divide(const Term& a, const Term& b) {
     double x, y;
     if (!a.toNumber(x) || !b.toNumber(y)) return Term::failed(mismatchText("/"));
@@ -200,6 +213,7 @@ std::span<const FunctionDef> arithmeticFunctions() {
     static const FunctionDef kTable[] = {
         {call::kAdd, -1, kNullsHandled, chain<add>},
         {call::kSubtract, -1, kNullsHandled, chain<subtract>},
+        {call::kMultiply, -1, kNullsHandled, chain<multiply>},
         {call::kDivide, -1, kNullsHandled, chain<divide>},
         {call::kIntDivide, -1, kNullsHandled, chain<integerDivide<false>>},
         {call::kMod, -1, kNullsHandled, chain<integerDivide<true>>},

@@ -76,6 +76,7 @@ inline constexpr FunctionRow kRows[] = {
     // their operands in the binder.
     scalar(call::kAdd, 2, -1, Unknown),
     scalar(call::kSubtract, 2, -1, Unknown),
+    scalar(call::kMultiply, 2, -1, Number),
     scalar(call::kDivide, 2, -1, Number),
     scalar(call::kIntDivide, 2, -1, Number),
     scalar(call::kMod, 2, -1, Number),
@@ -90,6 +91,7 @@ inline constexpr FunctionRow kRows[] = {
     // The binder's conversions.
     scalar(call::kNumberOf, 3, 3, Number, Conversion),
     scalar(call::kDateOf, 3, 3, Date, Conversion),
+    scalar(call::kSerialOf, 3, 3, Number, Conversion),
     scalar(call::kCompare, 2, 3, Unknown, Conversion),
     scalar(call::kMaxOf, 2, -1, Unknown, Conversion),
     scalar(call::kMinOf, 2, -1, Unknown, Conversion),
@@ -137,6 +139,8 @@ inline constexpr FunctionRow kRows[] = {
     scalar("Str", 1, 1, Text),
     scalar("CStr", 1, 1, Text),
     scalar("CInt", 1, 1, Number),
+    scalar("CByte", 1, 1, Number),
+    {"CVar", 1, 1, Unknown, SharedByArguments, kScalar, kAny, false, false, Ours},
     scalar("CLng", 1, 1, Number),
     scalar("CDbl", 1, 1, Number),
     scalar("CSng", 1, 1, Number),
@@ -151,6 +155,8 @@ inline constexpr FunctionRow kRows[] = {
     numeric("Sgn", 1, 1, kChecked, Ours),
     numeric("Sqr", 1, 1, kChecked, Ours),
     numeric("Exp", 1, 1, kChecked, Ours),
+    numeric("Atn", 1, 1, kChecked, Ours),
+    numeric(call::kPartition, 4, 4, kChecked, Ours, Text),
     counted(numeric("Log", 1, 1, kChecked, Ours)),
     counted(numeric("Round", 1, 2, kChecked, Ours)),
     scalar("Hex", 1, 1, Text),
@@ -184,12 +190,18 @@ inline constexpr FunctionRow kRows[] = {
     numeric("radians", 1, 1, kLoose, Sqlite, Unknown),
     // Format.
     counted(scalar("Format", 1, 4, Text)),
+    counted(scalar("FormatNumber", 1, 5, Text)),
+    counted(scalar("FormatPercent", 1, 5, Text)),
+    counted(scalar("FormatCurrency", 1, 5, Text)),
+    counted(scalar("FormatDateTime", 1, 2, Text)),
     // Dates. Date() writes yyyy/mm/dd; the others write a moment as the old
     // engine showed it (hh:nn:ss alone on 1899/12/30, Now's midnight with its
     // time), so they are Time (value_kind.h), as CDate is.
     counted(scalar("Date", 0, 0, Date)),
     counted(scalar("Time", 0, 0, Time)),
     scalar("Now", 0, 0, Time),
+    counted(scalar("MonthName", 1, 2, Text)),
+    counted(scalar("WeekdayName", 1, 3, Text)),
     scalar("Year", 1, 1, Number),
     scalar("Month", 1, 1, Number),
     scalar("Day", 1, 1, Number),

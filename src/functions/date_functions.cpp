@@ -119,6 +119,37 @@ std::span<const FunctionDef> dateFunctions() {
             const DateParts p = unpackDate(*d);
             sqlite3_result_int(ctx, weekdayOf(QDate(p.year, p.month, p.day), firstDayArg(argc, a, 1)));
         }},
+        // The names of the Japanese calendar, as the users' systems give them:
+        // MonthName(1) is 1月 (abbreviated 1), WeekdayName(1) 日曜日 (日).
+        {"MonthName", -1, kNullFirstGivesNull, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 1 || argc > 2) return resultError(ctx, QStringLiteral("MonthName の引数は 1 つか 2 つです"));
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, "MonthName");
+            const double month = roundHalfEven(d);
+            if (month < 1 || month > 12)
+                return resultError(ctx, u"MonthName の月 %1 が正しくありません (1 から 12 です)", textArg(a[0]));
+            const bool abbreviated = argc > 1 && !isNullArg(a[1]) && sqlite3_value_double(a[1]) != 0;
+            resultText(ctx, QString::number(int(month)) + (abbreviated ? QString() : QStringLiteral("月")));
+        }},
+        {"WeekdayName", -1, kNullFirstGivesNull, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 1 || argc > 3) return resultError(ctx, QStringLiteral("WeekdayName の引数は 1 つから 3 つです"));
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, "WeekdayName");
+            const double weekday = roundHalfEven(d);
+            if (weekday < 1 || weekday > 7)
+                return resultError(ctx, u"WeekdayName の曜日 %1 が正しくありません (1 から 7 です)", textArg(a[0]));
+            int firstDay = 1;  // 0, the system's first day, is Sunday here
+            if (argc > 2 && !isNullArg(a[2])) {
+                firstDay = sqlite3_value_int(a[2]);
+                if (firstDay < 0 || firstDay > 7)
+                    return resultError(ctx, u"WeekdayName の firstdayofweek %1 が正しくありません (0 から 7 です)", firstDay);
+                if (firstDay == 0) firstDay = 1;
+            }
+            static const char16_t* const kNames[] = {u"日", u"月", u"火", u"水", u"木", u"金", u"土"};
+            const bool abbreviated = argc > 1 && !isNullArg(a[1]) && sqlite3_value_double(a[1]) != 0;
+            const QString name = QString::fromUtf16(kNames[(int(weekday) - 1 + firstDay - 1) % 7]);
+            resultText(ctx, abbreviated ? name : name + QStringLiteral("曜日"));
+        }},
         {"DateSerial", 3, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
             for (int i = 0; i < 3; ++i)
                 if (isNullArg(a[i])) return sqlite3_result_null(ctx);

@@ -13,7 +13,9 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <tuple>
 
 namespace tarlo {
@@ -223,7 +225,7 @@ bool countArg(sqlite3_context* ctx, sqlite3_value* v, const char* function, cons
     double d;
     if (!numberOf(v, d)) return mismatch(ctx, function), false;
     d = roundHalfEven(d);
-    if (d < double(least) || d > 2e9) {
+    if (d < double(least) || d > 2147483647.0) {  // a Long, as the reference types it
         resultError(ctx, u"%1 の%2 %3 が正しくありません (プロシージャの呼び出し、または引数が不正です)", function, what,
                     textArg(v));
         return false;
@@ -278,6 +280,47 @@ Qt::CaseSensitivity compareMode(int argc, sqlite3_value** a, int at) {
 }
 
 }  // namespace
+
+// The value of Format's first argument, and of FormatNumber's and the others'.
+FormatValue formatValueOf(sqlite3_value* v) {
+    FormatValue value;
+    value.isNull = isNullArg(v);
+    if (value.isNull) return value;
+    value.text = textArg(v);
+    double d;
+    if (numberOf(v, d)) value.number = d;
+    value.date = isNumberArg(v) ? packedOfSerial(sqlite3_value_double(v)) : dateOf(v);
+    return value;
+}
+
+// FormatNumber, FormatPercent and FormatCurrency(value[, digits[,
+// leading zero[, brackets for negatives[, groups]]]]): a Format pattern
+// made of the arguments, the tristates -1 true, 0 false, -2 the system's
+// (a leading zero, no brackets, groups of three). digits -1 is the
+// system's: 2, or 0 for the yen.
+void formatNumberCall(sqlite3_context* ctx, int argc, sqlite3_value** a, const char* name, const QString& before,
+                      const QString& after, int systemDigits) {
+    if (argc < 1 || argc > 5) return resultError(ctx, u"%1 の引数は 1 つから 5 つです", name);
+    if (isNullArg(a[0])) return sqlite3_result_null(ctx);
+    const FormatValue value = formatValueOf(a[0]);
+    if (!value.number) return mismatch(ctx, name);
+    int option[5] = {0, -1, -2, -2, -2};
+    for (int i = 1; i < argc; ++i) {
+        if (isNullArg(a[i])) continue;
+        double d;
+        if (!numberOf(a[i], d)) return mismatch(ctx, name);
+        option[i] = int(roundHalfEven(d));
+    }
+    const int digits = option[1] == -1 ? systemDigits : option[1];
+    if (digits < 0 || digits > 99) return resultError(ctx, u"%1 の小数点以下の桁数 %2 が正しくありません", name, option[1]);
+    for (int i = 2; i < 5; ++i)
+        if (option[i] < -2 || option[i] > 0) return resultError(ctx, u"%1 の引数 %2 が正しくありません (-1、0、-2 です)", name, option[i]);
+    const bool leading = option[2] != 0, brackets = option[3] == -1, groups = option[4] != 0;
+    QString number = groups ? (leading ? QStringLiteral("#,##0") : QStringLiteral("#,###")) : (leading ? QStringLiteral("0") : QStringLiteral("#"));
+    if (digits > 0) number += QLatin1Char('.') + QString(digits, QLatin1Char('0'));
+    const QString positive = before + number + after;
+    resultText(ctx, formatJetValue(value, brackets ? positive + QStringLiteral(";(") + positive + QLatin1Char(')') : positive));
+}
 
 std::span<const FunctionDef> textFunctions() {
     static const FunctionDef kTable[] = {
@@ -368,8 +411,10 @@ std::span<const FunctionDef> textFunctions() {
             sqlite3_result_int(ctx, c < 0 ? -1 : c > 0 ? 1 : 0);
         }},
         // Replace(text, find, with[, start[, count[, compare]]]): the result begins at start.
-        {"Replace", -1, kNullFirstGivesNull, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+        {"Replace", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
             if (argc < 3 || argc > 6) return resultError(ctx, QStringLiteral("Replace の引数は 3 つから 6 つです"));
+            // Its text is a String, which holds no Null.
+            if (isNullArg(a[0])) return resultError(ctx, QStringLiteral("Replace の文字列が Null です (Null の使い方が不正です)"));
             for (int i = 1; i < argc; ++i)
                 if (isNullArg(a[i]) && i < 3) return sqlite3_result_null(ctx);
             const int start = argc > 3 && !isNullArg(a[3]) ? sqlite3_value_int(a[3]) : 1;
@@ -404,16 +449,84 @@ std::span<const FunctionDef> textFunctions() {
             if (std::isinf(r)) return resultError(ctx, QStringLiteral("Exp の結果が数値の範囲を超えました"));
             sqlite3_result_double(ctx, r);
         }},
+        // Partition(number, start, stop, interval): the range holding number,
+        // "lower:upper", each side padded to the width of stop + 1 (or of
+        // start - 1) so that the ranges sort as text: "  0:  4", "   : -1".
+        {call::kPartition, 4, kNullsHandled, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            int64_t v[4];
+            for (int i = 0; i < 4; ++i) {
+                if (isNullArg(a[i])) return sqlite3_result_null(ctx);
+                double d;
+                if (!numberOf(a[i], d)) return mismatch(ctx, "Partition");
+                d = roundHalfEven(d);
+                if (d < -2147483648.0 || d > 2147483647.0)
+                    return resultError(ctx, u"Partition の値 %1 が範囲を超えました (オーバーフロー)", textArg(a[i]));
+                v[i] = int64_t(d);
+            }
+            const int64_t number = v[0], start = v[1], stop = v[2], interval = v[3];
+            if (start < 0 || stop <= start || interval < 1)
+                return resultError(ctx, QStringLiteral("Partition の start、stop、interval が正しくありません "
+                                                       "(start は 0 以上、stop は start より大きく、interval は 1 以上です)"));
+            const qsizetype width = std::max(QString::number(stop + 1).size(), QString::number(start - 1).size());
+            const auto side = [&](std::optional<int64_t> n) {
+                return n ? QString::number(*n).rightJustified(width, QLatin1Char(' ')) : QString(width, QLatin1Char(' '));
+            };
+            std::optional<int64_t> lower, upper;
+            if (number < start) {
+                upper = start - 1;
+            } else if (number > stop) {
+                lower = stop + 1;
+            } else if (interval == 1) {
+                lower = upper = number;
+            } else {
+                lower = start + (number - start) / interval * interval;
+                upper = std::min(*lower + interval - 1, stop);
+            }
+            resultText(ctx, side(lower) + QLatin1Char(':') + side(upper));
+        }},
+        {"Atn", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            double d;
+            if (!numberOf(a[0], d)) return mismatch(ctx, "Atn");
+            sqlite3_result_double(ctx, std::atan(d));
+        }},
+        {"FormatNumber", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            formatNumberCall(ctx, argc, a, "FormatNumber", QString(), QString(), 2);
+        }},
+        {"FormatPercent", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            formatNumberCall(ctx, argc, a, "FormatPercent", QString(), QStringLiteral("%"), 2);
+        }},
+        {"FormatCurrency", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            formatNumberCall(ctx, argc, a, "FormatCurrency", QStringLiteral("\"¥\""), QString(), 0);
+        }},
+        // FormatDateTime(date[, named]): 0 the date and its time, either
+        // alone where the other is nothing; 1 long date; 2 short date; 3 long
+        // time; 4 short time.
+        {"FormatDateTime", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
+            if (argc < 1 || argc > 2) return resultError(ctx, QStringLiteral("FormatDateTime の引数は 1 つか 2 つです"));
+            if (isNullArg(a[0])) return sqlite3_result_null(ctx);
+            const FormatValue value = formatValueOf(a[0]);
+            if (!value.date) return mismatch(ctx, "FormatDateTime");
+            double named = 0;
+            if (argc > 1 && !isNullArg(a[1]) && !numberOf(a[1], named)) return mismatch(ctx, "FormatDateTime");
+            const int64_t day = *value.date / 1000000, time = *value.date % 1000000;
+            QString pattern;
+            switch (int(roundHalfEven(named))) {
+            case 0:
+                pattern = day == 18991230 ? QStringLiteral("Long Time")
+                          : time == 0     ? QStringLiteral("Short Date")
+                                          : QStringLiteral("yyyy/mm/dd h:nn:ss");
+                break;
+            case 1: pattern = QStringLiteral("Long Date"); break;
+            case 2: pattern = QStringLiteral("Short Date"); break;
+            case 3: pattern = QStringLiteral("Long Time"); break;
+            case 4: pattern = QStringLiteral("Short Time"); break;
+            default: return resultError(ctx, u"FormatDateTime の形式 %1 が正しくありません (0 から 4 です)", textArg(a[1]));
+            }
+            resultText(ctx, formatJetValue(value, pattern));
+        }},
         {"Format", -1, kNullsHandled, [](sqlite3_context* ctx, int argc, sqlite3_value** a) {
             if (argc < 1 || argc > 4) return resultError(ctx, QStringLiteral("Format の引数は 1 つから 4 つです"));
-            FormatValue value;
-            value.isNull = isNullArg(a[0]);
-            if (!value.isNull) {
-                value.text = textArg(a[0]);
-                double d;
-                if (numberOf(a[0], d)) value.number = d;
-                value.date = isNumberArg(a[0]) ? packedOfSerial(sqlite3_value_double(a[0])) : dateOf(a[0]);
-            }
+            const FormatValue value = formatValueOf(a[0]);
             const QString pattern = argc > 1 && !isNullArg(a[1]) ? textArg(a[1]) : QString();
             const QString out = formatJetValue(value, pattern);
             if (value.isNull && out.isEmpty()) return sqlite3_result_null(ctx);
@@ -459,7 +572,12 @@ std::span<const FunctionDef> textFunctions() {
             std::reverse(s.begin(), s.end());
             resultText(ctx, s);
         }},
-        {"space", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, QString(std::max(0, sqlite3_value_int(a[0])), QLatin1Char(' '))); }},
+        {"space", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
+            qsizetype n = 0;
+            if (!countArg(ctx, a[0], "Space", "文字数", 0, n)) return;
+            if (n > kMaxTextLength) return resultError(ctx, u"Space の文字数 %1 が大きすぎます", n);
+            resultText(ctx, QString(n, QLatin1Char(' ')));
+        }},
         // String(n, "x") repeats the first character; String(n, 65) the character numbered so, as Chr.
         {"string", 2, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
             qsizetype n = 0;
@@ -467,7 +585,9 @@ std::span<const FunctionDef> textFunctions() {
             if (isNullArg(a[1])) return sqlite3_result_null(ctx);
             QString c;
             if (isNumberArg(a[1])) {
-                const int64_t code = sqlite3_value_int64(a[1]);
+                // A code past 255 is taken modulo 256, as the reference says: String(3, 321) is AAA.
+                int64_t code = sqlite3_value_int64(a[1]);
+                if (code > 255) code %= 256;
                 c = characterOf(code);
                 if (c.isEmpty()) return resultError(ctx, u"String の引数 %1 は文字の番号ではありません", code);
             } else {
@@ -515,6 +635,9 @@ std::span<const FunctionDef> textFunctions() {
         {"cstr", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) { resultText(ctx, textArg(a[0])); }},
         // CInt and CLng round half to even and refuse what their type cannot hold.
         {"CInt", 1, kNullFirstGivesNull, wholeConversion<-32768, 32767>},
+        {"CByte", 1, kNullFirstGivesNull, wholeConversion<0, 255>},
+        // A Variant holds any value as it is.
+        {"CVar", 1, kNullsHandled, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_value(ctx, a[0]); }},
         {"CLng", 1, kNullFirstGivesNull, wholeConversion<-2147483648LL, 2147483647LL>},
         {"CDbl", 1, kNullFirstGivesNull, realConversion<false>},
         {"CSng", 1, kNullFirstGivesNull, realConversion<false>},
@@ -562,9 +685,11 @@ std::span<const FunctionDef> textFunctions() {
                     start = c.isSpace();
                 }
             }
+            // Widened before the kana are shifted (ｶﾀｶﾅ with 4 + 32 is かたかな),
+            // narrowed after (ひらがな with 8 + 16 is ﾋﾗｶﾞﾅ).
+            if (how & 4) s = toWide(s);
             if (how & 16) s = shiftKana(s, true);
             if (how & 32) s = shiftKana(s, false);
-            if (how & 4) s = toWide(s);
             if (how & 8) s = toNarrow(s);
             resultText(ctx, s);
         }},

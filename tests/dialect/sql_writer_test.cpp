@@ -21,7 +21,7 @@ TEST(JetDialect, RewritesTokensWithTheOldPrecedence) {
         {"SELECT 'a & b' & \"c - d\" -- x & y", "SELECT tarlo_concat('a & b' , 'c - d') -- x & y"},
         {"SELECT /* a & b */ 1", "SELECT /* a & b */ 1"},
         {"SELECT a FROM [data-2024.csv] WHERE b - 1 > 0", "SELECT a FROM [data-2024.csv] WHERE tarlo_sub(b , 1) > 0"},
-        {"SELECT -x ^ 2, a Mod b * c, a * b Mod c", "SELECT -tarlo_pow(x , 2), tarlo_mod(a , b * c), tarlo_mod(a * b , c)"},
+        {"SELECT -x ^ 2, a Mod b * c, a * b Mod c", "SELECT -tarlo_pow(x , 2), tarlo_mod(a , tarlo_mul(b , c)), tarlo_mod(tarlo_mul(a , b) , c)"},
         {"SELECT 2 ^ -1, x = y & z", "SELECT tarlo_pow(2 , -1), x = tarlo_concat(y , z)"},
         {"SELECT a NOT LIKE 'x' Xor b IS NOT NULL", "SELECT tarlo_xor(a NOT LIKE 'x' , b IS NOT NULL)"},
         {"SELECT t.a + [b#csv].c FROM t", "SELECT tarlo_add(t.a , [b#csv].c) FROM t"},

@@ -62,7 +62,7 @@ TEST(Catalogue, EveryFunctionTheScriptsCallHasARow) {
         const std::vector<tarlo::Token> tokens = tarlo::tokenize(statements);
         for (size_t i = 0; i + 1 < tokens.size(); ++i) {
             if (tokens[i].kind != tarlo::TokenKind::Word || tokens[i + 1].text != QLatin1String("(")) continue;
-            const char* keyword = tarlo::call::keywordFunction(tokens[i].text);  // Left( is tarlo_left(
+            const char* keyword = tarlo::call::calledAs(tokens[i].text);  // Left( is tarlo_left(
             const QString word = keyword ? QString::fromLatin1(keyword) : tokens[i].text;
             if (sqlWords.contains(word.toLower()) || word.contains(QLatin1Char('#'))) continue;
             ++calls;
