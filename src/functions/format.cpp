@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <algorithm>
 #include <vector>
 #include <tuple>
 
@@ -19,7 +20,7 @@ QString namedPattern(const QString& pattern) {
         {"short date", "yyyy/mm/dd"},     {"medium date", "yy/mm/dd"},  {"long date", "yyyy\"年\"m\"月\"d\"日\""},
         {"short time", "hh:nn"},          {"medium time", "hh:nn AM/PM"}, {"long time", "h:nn:ss"},
         {"fixed", "0.00"},                {"standard", "#,##0.00"},     {"percent", "0.00%"},
-        {"currency", "\"¥\"#,##0"},       {"general number", ""},
+        {"currency", "\"¥\"#,##0"},       {"general number", ""},       {"scientific", "0.00E+00"},
     };
     for (const auto& [name, expansion] : named)
         if (pattern.compare(QLatin1String(name), Qt::CaseInsensitive) == 0) return QString::fromUtf8(expansion);
@@ -71,7 +72,7 @@ QString two(int n) {
     return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
 }
 
-QString formatDate(int64_t packed, const QString& pattern) {
+QString formatDate(int64_t packed, const QString& pattern, WeekRule week) {
     const DateParts p = unpackDate(packed);
     const QDate date(p.year, p.month, p.day);
     static const char16_t* const weekdays[] = {u"月", u"火", u"水", u"木", u"金", u"土", u"日"};
@@ -124,6 +125,10 @@ QString formatDate(int64_t packed, const QString& pattern) {
         } else if (lower == QLatin1Char('d') || lower == QLatin1Char('a')) {
             if (lower == QLatin1Char('a') && run < 3) {
                 out += pattern.mid(i, run);
+            } else if (lower == QLatin1Char('d') && run >= 5) {
+                // ddddd the short date, dddddd the long one.
+                out += formatDate(packed, namedPattern(run == 5 ? QStringLiteral("short date") : QStringLiteral("long date")), week);
+                run = std::min<qsizetype>(run, 6);
             } else if (run >= 3) {
                 out += QString::fromUtf16(weekdays[date.dayOfWeek() - 1]) + (run >= 4 ? QStringLiteral("曜日") : QString());
             } else {
@@ -138,9 +143,9 @@ QString formatDate(int64_t packed, const QString& pattern) {
         } else if (lower == QLatin1Char('q')) {
             out += QString::number((p.month - 1) / 3 + 1);
         } else if (lower == QLatin1Char('w') && run == 1) {
-            out += QString::number(date.dayOfWeek() % 7 + 1);
+            out += QString::number((date.dayOfWeek() % 7 + 7 - (week.firstDay - 1)) % 7 + 1);  // the first day is 1
         } else if (lower == QLatin1Char('w') && run == 2) {
-            out += QString::number(weekOfYear(date, 1, 1));
+            out += QString::number(weekOfYear(date, week.firstDay, week.firstWeek));
         } else if (lower == QLatin1Char('g')) {
             if (era < 0) out += QString();
             else if (run == 1) out += QLatin1Char(kEraLetters[era]);
@@ -245,6 +250,59 @@ QString formatScientific(double value, const QString& pattern, qsizetype e, bool
            exponentPattern.mid(digitsEnd).remove(QLatin1Char('"'));
 }
 
+// The whole digits set into the integer placeholders of pattern[from, to)
+// and the literal text among them ("000-0000" of 1234567 is 123-4567, as
+// are "000\-0000" and "000""-""0000"): the digits fill the placeholders
+// from the right, a "0" with no digit left shows 0 and a "#" nothing;
+// digits beyond the placeholders go to the first. whole has at least
+// minInteger digits already.
+QString amongLiterals(const QString& whole, const QString& pattern, qsizetype from, qsizetype to, int minInteger) {
+    struct Piece {
+        QChar placeholder;  // 0 or #; null for literal text
+        QString text;
+    };
+    std::vector<Piece> pieces;
+    bool literals = false;
+    for (qsizetype i = from; i < to; ++i) {
+        const QChar c = pattern[i];
+        if (c == QLatin1Char('0') || c == QLatin1Char('#')) {
+            pieces.push_back({c, {}});
+            continue;
+        }
+        if (c == QLatin1Char(',')) continue;  // a scaling comma
+        QString text;
+        if (c == QLatin1Char('"')) {
+            const qsizetype close = pattern.indexOf(QLatin1Char('"'), i + 1);
+            const qsizetype stop = close < 0 || close > to ? to : close;
+            text = pattern.mid(i + 1, stop - i - 1);
+            i = stop;
+        } else if (c == QLatin1Char('\\') && i + 1 < to) {
+            text = pattern[++i];
+        } else {
+            text = c;
+        }
+        pieces.push_back({QChar(), text});
+        literals = true;
+    }
+    if (!literals) return whole;
+    QString digits = whole;
+    while (digits.size() > minInteger && digits.startsWith(QLatin1Char('0'))) digits.remove(0, 1);  // the placeholders decide
+    const auto firstPlaceholder = std::find_if(pieces.begin(), pieces.end(), [](const Piece& p) { return !p.placeholder.isNull(); });
+    // From the right: each placeholder its digit, each literal itself; then joined in order.
+    qsizetype left = digits.size();
+    std::vector<QString> shown(pieces.size());
+    for (size_t k = pieces.size(); k-- > 0;) {
+        const Piece& piece = pieces[k];
+        if (piece.placeholder.isNull()) shown[k] = piece.text;
+        else if (pieces.begin() + ptrdiff_t(k) == firstPlaceholder && left > 0) shown[k] = digits.left(left), left = 0;
+        else if (left > 0) shown[k] = digits[--left];
+        else if (piece.placeholder == QLatin1Char('0')) shown[k] = QStringLiteral("0");
+    }
+    QString out;
+    for (const QString& text : shown) out += text;
+    return out;
+}
+
 QString formatNumber(double value, const QString& pattern, bool withSign) {
     if (const qsizetype e = exponentAt(pattern); e >= 0) return formatScientific(value, pattern, e, withSign);
     // The placeholders' span; text before and after it is literal.
@@ -291,28 +349,51 @@ QString formatNumber(double value, const QString& pattern, bool withSign) {
     whole = whole.rightJustified(minInteger, QLatin1Char('0'));
     if (grouped)
         for (qsizetype i = whole.size() - 3; i > 0; i -= 3) whole.insert(i, QLatin1Char(','));
+    if (!grouped) whole = amongLiterals(whole, pattern, first, point < 0 ? last + 1 : first + point, minInteger);
+    // The point stays where the pattern has one, though no digit follows: Format(12, "#.##") is "12.".
     QString number = whole;
-    if (!decimals.isEmpty()) number += QLatin1Char('.') + decimals;
+    if (point >= 0) number += QLatin1Char('.') + decimals;
     const bool zero = QString(digits).remove(QLatin1Char('0')).isEmpty();
     const QString sign = withSign && value < 0 && !zero ? QStringLiteral("-") : QString();
     return sign + literal(pattern.left(first)) + number + literal(pattern.mid(last + 1));
 }
 
+// A text pattern: "@" a character or a blank, "&" a character or nothing,
+// filled from the right, or from the left after "!"; ">" upper case, "<"
+// lower case; anything else as it stands.
 QString formatText(const QString& text, const QString& pattern) {
     QString out;
-    int placeholders = int(pattern.count(QLatin1Char('@')));
+    const int placeholders = int(pattern.count(QLatin1Char('@')) + pattern.count(QLatin1Char('&')));
+    const bool fromLeft = pattern.contains(QLatin1Char('!'));
     const QString upper = pattern.contains(QLatin1Char('>')) ? text.toUpper() : pattern.contains(QLatin1Char('<')) ? text.toLower() : text;
-    if (placeholders == 0) return upper;
-    // Placeholders fill from the right: "@@@@" right-aligns a short text in blanks.
-    QString padded = upper.size() < placeholders ? upper.rightJustified(placeholders, QLatin1Char(' ')) : upper;
-    qsizetype taken = 0;
-    const qsizetype extra = padded.size() - placeholders;
+    if (placeholders == 0) {
+        if (!text.isEmpty()) return upper;
+        // An empty text's own section ("@;""なし""") is its literal text.
+        for (qsizetype i = 0; i < pattern.size(); ++i) {
+            const QChar c = pattern[i];
+            if (c == QLatin1Char('\\') && i + 1 < pattern.size()) out += pattern[++i];
+            else if (c != QLatin1Char('"') && c != QLatin1Char('>') && c != QLatin1Char('<') && c != QLatin1Char('!')) out += c;
+        }
+        return out;
+    }
+    // Each placeholder's character, null where the text has run out.
+    std::vector<QChar> fill(static_cast<size_t>(placeholders));
+    const qsizetype shown = std::min<qsizetype>(upper.size(), placeholders);
+    const qsizetype extra = upper.size() - shown;  // past the placeholders: to the first (from the right) or the last
+    for (qsizetype k = 0; k < shown; ++k) {
+        if (fromLeft) fill[size_t(k)] = upper[k];
+        else fill[size_t(placeholders - shown + k)] = upper[extra + k];
+    }
+    int at = 0;
     for (qsizetype i = 0; i < pattern.size(); ++i) {
         const QChar c = pattern[i];
-        if (c == QLatin1Char('@')) {
-            if (taken == 0) out += padded.left(extra + 1), taken = extra + 1;
-            else out += padded[taken++];
-        } else if (c == QLatin1Char('"') || c == QLatin1Char('>') || c == QLatin1Char('<')) {
+        if (c == QLatin1Char('@') || c == QLatin1Char('&')) {
+            if (!fromLeft && at == 0 && extra > 0) out += upper.left(extra);
+            const QChar f = fill[size_t(at)];
+            out += !f.isNull() ? QString(f) : c == QLatin1Char('@') ? QStringLiteral(" ") : QString();
+            if (fromLeft && at == placeholders - 1 && extra > 0) out += upper.mid(shown);
+            ++at;
+        } else if (c == QLatin1Char('"') || c == QLatin1Char('>') || c == QLatin1Char('<') || c == QLatin1Char('!')) {
             continue;
         } else if (c == QLatin1Char('\\') && i + 1 < pattern.size()) {
             out += pattern[++i];
@@ -337,20 +418,24 @@ std::optional<QString> namedValueText(const FormatValue& value, const QString& p
 
 }  // namespace
 
-QString formatJetValue(const FormatValue& value, const QString& rawPattern) {
+QString formatJetValue(const FormatValue& value, const QString& rawPattern, WeekRule week) {
     if (!value.isNull)
         if (const auto text = namedValueText(value, rawPattern)) return *text;
     const QString pattern = namedPattern(rawPattern);
     const QStringList sections = sectionsOf(pattern);
+    const bool textPattern = pattern.contains(QLatin1Char('@')) || pattern.contains(QLatin1Char('&'));
+    // A text pattern's second section is for Null and the empty text: "@;""なし""".
+    if (textPattern && sections.size() >= 2 && (value.isNull || value.text.isEmpty())) return formatText(QString(), sections[1]);
     if (value.isNull) return sections.size() >= 4 ? formatNumber(0, sections[3], false) : QString();
     if (pattern.isEmpty()) return value.text;
-    if (pattern.contains(QLatin1Char('@')) || (!value.number && !value.date)) return formatText(value.text, sections[0]);
+    if (textPattern || (!value.number && !value.date)) return formatText(value.text, sections[0]);
     if (isDatePattern(sections[0])) {
-        if (value.date) return formatDate(*value.date, sections[0]);
+        if (value.date) return formatDate(*value.date, sections[0], week);
         return value.text;
     }
-    if (!value.number) return value.text;
-    const double n = *value.number;
+    // A number pattern shows a date as the number it is, its serial day.
+    const std::optional<double> number = value.number ? value.number : std::optional<double>(serialOf(*value.date));
+    const double n = *number;
     if (n < 0 && sections.size() >= 2 && !sections[1].isEmpty()) return formatNumber(-n, sections[1], false);
     if (n == 0 && sections.size() >= 3 && !sections[2].isEmpty()) return formatNumber(n, sections[2], false);
     return formatNumber(n, sections[0], true);

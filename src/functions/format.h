@@ -18,6 +18,13 @@ struct FormatValue {
     bool isNull = false;
 };
 
-QString formatJetValue(const FormatValue& value, const QString& pattern);
+// The week's first day (1 Sunday ... 7 Saturday) and the year's first week
+// (1 the week of January 1, 2 the first with four days, 3 the first whole
+// one), as Format's third and fourth arguments give them, for w and ww.
+struct WeekRule {
+    int firstDay = 1, firstWeek = 1;
+};
+
+QString formatJetValue(const FormatValue& value, const QString& pattern, WeekRule week = {});
 
 }  // namespace tarlo

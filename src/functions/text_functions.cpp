@@ -528,7 +528,17 @@ std::span<const FunctionDef> textFunctions() {
             if (argc < 1 || argc > 4) return resultError(ctx, QStringLiteral("Format の引数は 1 つから 4 つです"));
             const FormatValue value = formatValueOf(a[0]);
             const QString pattern = argc > 1 && !isNullArg(a[1]) ? textArg(a[1]) : QString();
-            const QString out = formatJetValue(value, pattern);
+            // firstdayofweek 0 is the system's, Sunday here; firstweekofyear 0 the week of January 1.
+            WeekRule week;
+            for (int at = 2; at < argc; ++at) {
+                if (isNullArg(a[at])) continue;
+                const int64_t n = sqlite3_value_int64(a[at]);
+                if (n < 0 || n > (at == 2 ? 7 : 3))
+                    return resultError(ctx, u"Format の %1 %2 が正しくありません (0 から %3 です)",
+                                       at == 2 ? "firstdayofweek" : "firstweekofyear", n, at == 2 ? 7 : 3);
+                (at == 2 ? week.firstDay : week.firstWeek) = n == 0 ? 1 : int(n);
+            }
+            const QString out = formatJetValue(value, pattern, week);
             if (value.isNull && out.isEmpty()) return sqlite3_result_null(ctx);
             resultText(ctx, out);
         }},
