@@ -50,6 +50,8 @@ std::optional<Crosstab> Crosstab::read(const SyntaxTree& tree, const SqlWriter& 
     c.single_ = c.aggregates_.size() == 1 && c.aggregates_[0] == t.value;
     c.count_ = c.single_ && isKeyword(tree.token(tree.node(t.value).token), "COUNT");
     c.countAll_ = c.count_ && tree.node(t.value).star;
+    for (const NodeId a : c.aggregates_)
+        if (isKeyword(tree.token(tree.node(a).token), "COUNT")) c.counts_[a] = tree.node(a).span;
 
     if (t.pivot == kNone) malformed(transform, QStringLiteral("PIVOT がありません"));
     const int pivot = t.pivotWord;
@@ -148,18 +150,26 @@ MappedText Crosstab::rowsOf(const PivotValue& v) const {
 
 MappedText Crosstab::query(const std::vector<PivotValue>& values) const {
     // FILTER gives each aggregate only its value's rows, so First and Last
-    // see them alone; a cell without rows is empty, even for Count or Nz(...).
+    // see them alone. Over no rows every aggregate is null, Count too, and
+    // the expression is worked out of them: a cell without rows is empty
+    // for Count(x) and Sum(x), and 0 for Nz(Sum(x), 0).
     MappedText columns;
     for (const PivotValue& v : values) {
         const MappedText filter = composeMapped(u" FILTER (WHERE %1)", pivot_.span(), {rowsOf(v)});
-        std::map<NodeId, MappedText> after;
-        for (const NodeId a : aggregates_) after[a] = filter;
-        MappedText cell = writer_->node(value_, after);
+        std::map<NodeId, MappedText> after, before;
+        for (const NodeId a : aggregates_) {
+            after[a] = filter;
+            const auto count = counts_.find(a);
+            if (single_ || count == counts_.end()) continue;
+            const Span at = count->second;
+            before[a] = composeMapped(u"(CASE WHEN count(*)%1 > 0 THEN ", at, {filter});
+            after[a].append(QStringLiteral(" END)"), at);
+        }
+        MappedText cell = writer_->node(value_, after, before);
         // What the rewrite puts in stands for the TRANSFORM expression.
         const Span cellSpan = cell.span();
         if (countAll_) cell = composeMapped(u"nullif(%1, 0)", cellSpan, {cell});
-        else if (!single_ || count_)
-            cell = composeMapped(u"CASE WHEN count(*)%1 > 0 THEN %2 END", cellSpan, {filter, cell});
+        else if (count_) cell = composeMapped(u"CASE WHEN count(*)%1 > 0 THEN %2 END", cellSpan, {filter, cell});
         columns.append(composeMapped(u", %1 AS %2", cellSpan, {cell, MappedText(quotedName(v.name), v.literal.span())}));
     }
     return composeMapped(u"%1%2 %3 %4 %5", selectList_.span(), {selectList_, columns, fromWhere_, groupBy_, orderBy_});

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -47,6 +48,7 @@ private:
     const SqlWriter* writer_ = nullptr;
     syntax::NodeId value_ = syntax::kNone;    // the TRANSFORM expression
     std::vector<syntax::NodeId> aggregates_;  // the aggregate calls in it
+    std::map<syntax::NodeId, Span> counts_;   // those of Count, where each stands
     bool single_ = false;                     // it is one aggregate call
     bool count_ = false;                      // it is Count(x) or Count(*)
     bool countAll_ = false;                   // it is Count(*)

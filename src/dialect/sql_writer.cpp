@@ -111,17 +111,18 @@ public:
         return out;
     }
 
-    MappedText writtenNode(NodeId id, const std::map<NodeId, MappedText>& after) {
+    MappedText writtenNode(NodeId id, const std::map<NodeId, MappedText>& after, const std::map<NodeId, MappedText>& before) {
         after_ = &after;
+        before_ = &before;
         const Span s = t_.node(id).span;
         MappedText out;
         try {
             out = written(first(s), last(s));
         } catch (...) {
-            after_ = nullptr;
+            after_ = before_ = nullptr;
             throw;
         }
-        after_ = nullptr;
+        after_ = before_ = nullptr;
         return out;
     }
 
@@ -190,13 +191,16 @@ private:
     // ---- nodes
 
     // A node with what the binder puts around it and in its place, and
-    // what a caller puts after it (a crosstab's FILTER, inside the wraps).
+    // what a caller puts before and after it (a crosstab's FILTER, inside
+    // the wraps).
     void write(NodeId id, MappedText& out) {
         const Span s = t_.node(id).span;
         const Span head = tok(first(s)).span, tail = tok(last(s)).span;
         const std::vector<Binding::Wrap>* wraps = found(binding_ ? &binding_->wraps : nullptr, id);
         if (wraps)
             for (auto w = wraps->rbegin(); w != wraps->rend(); ++w) out.append(w->before, head);
+        if (before_)
+            if (const auto b = before_->find(id); b != before_->end()) out.append(b->second);
         if (const QString* replaced = found(binding_ ? &binding_->replaced : nullptr, id)) out.append(*replaced, s);
         else writeNode(id, out);
         if (after_)
@@ -652,6 +656,7 @@ private:
     std::vector<bool> blank_;  // tokens written as nothing (TOP n)
     int skipTop_ = -1;         // the SELECT whose TOP is being written
     const std::map<NodeId, MappedText>* after_ = nullptr;  // text put in after nodes
+    const std::map<NodeId, MappedText>* before_ = nullptr;  // and before them
     qsizetype grown_ = 0;
 };
 
@@ -668,8 +673,8 @@ MappedText SqlWriter::range(int from, int to) const {
     return writer_->written(from, to);
 }
 
-MappedText SqlWriter::node(NodeId id, const std::map<NodeId, MappedText>& after) const {
-    return writer_->writtenNode(id, after);
+MappedText SqlWriter::node(NodeId id, const std::map<NodeId, MappedText>& after, const std::map<NodeId, MappedText>& before) const {
+    return writer_->writtenNode(id, after, before);
 }
 
 int SqlWriter::firstToken(Span s) const {

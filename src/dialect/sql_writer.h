@@ -31,9 +31,10 @@ public:
     // The whole statement.
     MappedText statement() const;
     // The tokens [from, to] (blank when to < from), and a node, with text
-    // put in after some of the nodes inside it.
+    // put in after and before some of the nodes inside it.
     MappedText range(int from, int to) const;
-    MappedText node(syntax::NodeId id, const std::map<syntax::NodeId, MappedText>& after = {}) const;
+    MappedText node(syntax::NodeId id, const std::map<syntax::NodeId, MappedText>& after = {},
+                    const std::map<syntax::NodeId, MappedText>& before = {}) const;
     // The token at a span's start and end.
     int firstToken(Span s) const;
     int lastToken(Span s) const;
