@@ -2,6 +2,9 @@
 // engine as the window, and writes the rows as TSV exactly as the result
 // pane shows them (fields joined by TAB, LF after each row), or as CSV,
 // JSON or a Markdown table, in UTF-8 or CP932.
+#include "csv/csv_table.h"
+#include "csv/table_file.h"
+#include "csv/table_format.h"
 #include "engine/connection.h"
 #include "platform/console.h"
 #include "platform/cp932_codec.h"
@@ -37,7 +40,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tarlo-query [-C DIR] [--header] [--format FORMAT] [--encoding ENCODING] [--bom]\n"
-    "                   (-f QUERYFILE | -e STATEMENT | -)\n"
+    "                   (-f QUERYFILE | -e STATEMENT | - | --types TABLE)\n"
     "  -C DIR               the folder whose CSV files are the tables (default: the current folder)\n"
     "  -f QUERYFILE         run a query file's statement (its text up to the first \";\")\n"
     "  -e STATEMENT         run STATEMENT as given\n"
@@ -47,10 +50,32 @@ constexpr const char* kUsage =
     "                       json (an array of objects), markdown (a table)\n"
     "  --encoding ENCODING  utf-8 (default) or cp932 (Shift_JIS, as Excel on Japanese Windows reads CSV)\n"
     "  --bom                start UTF-8 output with a byte-order mark\n"
+    "  --types TABLE        print each column of TABLE (sales.csv or sales#csv) with its type: integer,\n"
+    "                       real, date, datetime or text; for a text column of mostly numbers or dates,\n"
+    "                       the first value that made it text and its line\n"
     "  -h, --help           this text\n"
     "exit status: 0 done, 1 the statement or its output failed (the message on stderr), 2 a usage error\n"
     "example:\n"
     "  tarlo-query -C sample -f 'sample/q~都市別.txt' --format csv --encoding cp932 > out.csv\n";
+
+// Each column of a table and its type, a line each, TAB between the fields.
+std::string columnTypes(const QString& folder, QString table) {
+    table.replace(QLatin1Char('#'), QLatin1Char('.'));
+    if (QFileInfo(table).suffix().isEmpty()) table += QStringLiteral(".csv");
+    const QString path = tarlo::resolveTableFile(folder, table);
+    const auto loaded = tarlo::CsvTable::load(path, {}, tarlo::tableFormatFor(path));
+    static const char* const kNames[] = {"integer", "real", "date", "datetime", "text"};
+    std::string out;
+    for (size_t c = 0; c < loaded->columnCount(); ++c) {
+        out += loaded->columnNames()[c] + "\t" + kNames[int(loaded->columnTypes()[c])];
+        if (const auto cause = loaded->textCause(c)) {
+            out += "\t\"" + cause->value + "\"";
+            if (cause->line) out += " (line " + std::to_string(cause->line) + ")";
+        }
+        out += "\n";
+    }
+    return out;
+}
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "tarlo-query: %s\n%s", message.c_str(), kUsage);
@@ -169,7 +194,7 @@ int main(int argc, char** argv) {
     const std::vector<QString> args = argumentsOf(argc, argv);
     argc = int(args.size());
     QString folder = QDir::currentPath();
-    QString statement, queryFile;
+    QString statement, queryFile, typesOf;
     bool header = false, bom = false, haveStatement = false, fromInput = false;
     tarlo::OutputFormat format = tarlo::OutputFormat::Tsv;
     std::string encoding = "utf-8";
@@ -183,9 +208,9 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (arg == "-") {
-            if (haveStatement) return usageError("give one of -f, -e and -");
+            if (haveStatement) return usageError("give one of -f, -e, - and --types");
             haveStatement = fromInput = true;
-        } else if (arg == "-C" || arg == "-f" || arg == "-e" || arg == "--format" || arg == "--encoding") {
+        } else if (arg == "-C" || arg == "-f" || arg == "-e" || arg == "--format" || arg == "--encoding" || arg == "--types") {
             if (i + 1 >= argc) return usageError("missing value after " + arg);
             const QString value = args[size_t(++i)];
             const std::string raw = value.toStdString();
@@ -200,7 +225,10 @@ int main(int argc, char** argv) {
                     return usageError("unknown encoding: " + raw + " (utf-8 or cp932)");
                 encoding = raw;
             } else if (haveStatement) {
-                return usageError("give one of -f, -e and -");
+                return usageError("give one of -f, -e, - and --types");
+            } else if (arg == "--types") {
+                haveStatement = true;
+                typesOf = value;
             } else {
                 haveStatement = true;
                 (arg == "-f" ? queryFile : statement) = value;
@@ -209,7 +237,7 @@ int main(int argc, char** argv) {
             return usageError("unknown argument: " + arg);
         }
     }
-    if (!haveStatement) return usageError("no statement: give -f, -e or -");
+    if (!haveStatement) return usageError("no statement: give -f, -e, - or --types");
     const bool cp932 = encoding == "cp932" || encoding == "shift_jis";
     if (cp932 && bom) return usageError("--bom is for UTF-8 output");
     const QString folderGiven = folder;
@@ -227,6 +255,17 @@ int main(int argc, char** argv) {
     };
     try {
         checkFolder(folderGiven);
+        if (!typesOf.isEmpty()) {
+            const std::string text = columnTypes(folder, typesOf);
+            if (cp932) {
+                const QByteArray bytes = tarlo::encodeText(QString::fromStdString(text), tarlo::TextEncoding::Cp932);
+                out.write(std::string_view(bytes.constData(), size_t(bytes.size())));
+            } else {
+                out.write(text);
+            }
+            out.close();
+            return 0;
+        }
         if (fromInput) {
             statement = tarlo::statementOf(readStandardInput());
         } else if (!queryFile.isEmpty()) {

@@ -694,6 +694,33 @@ qint64 CsvTable::lineOfValue(size_t column, std::string_view value) const {
     }
 }
 
+std::optional<CsvTable::TextCause> CsvTable::textCause(size_t column) const {
+    if (column >= columns_.size() || types_[column] != ColumnType::Text) return std::nullopt;
+    enum Kind { Number, Date, Other };
+    std::vector<Kind> kinds(rows_, Other);
+    size_t counts[3] = {0, 0, 0};
+    std::vector<bool> present(rows_, false);
+    for (size_t r = 0; r < rows_; ++r) {
+        const Cell c = cell(r, column);
+        if (isNull(ColumnType::Text, c) || isNullText(textOf(c))) continue;
+        const std::string_view v = withoutBlanks(textOf(c));
+        const bool leadingZero = v.size() > 1 && v[0] == '0' && v[1] >= '0' && v[1] <= '9';  // a code, as typing reads it
+        kinds[r] = !leadingZero && readNumberText(v) ? Number : readDateText(v) ? Date : Other;
+        present[r] = true;
+        ++counts[kinds[r]];
+    }
+    const size_t values = counts[Number] + counts[Date] + counts[Other];
+    const Kind most = counts[Number] >= counts[Date] ? Number : Date;
+    if (values == 0 || counts[most] * 2 <= values) return std::nullopt;
+    for (size_t r = 0; r < rows_; ++r) {
+        if (!present[r] || kinds[r] == most) continue;
+        TextCause cause{std::string(textOf(cell(r, column))), 0};
+        cause.line = lineOfValue(column, cause.value);
+        return cause;
+    }
+    return std::nullopt;
+}
+
 std::string CsvTable::keyOf(size_t column, Cell c) const {
     switch (types_[column]) {
     case ColumnType::Integer:

@@ -126,6 +126,14 @@ public:
     // value as shown, read again from the file (messages only); 0 when it
     // cannot be told.
     qint64 lineOfValue(size_t column, std::string_view value) const;
+    // Why a text column is text where most of its values are numbers or
+    // dates: the first value that is neither (or of the other kind) and its
+    // line (0 when unknown). Nothing for another column.
+    struct TextCause {
+        std::string value;
+        qint64 line = 0;
+    };
+    std::optional<TextCause> textCause(size_t column) const;
 
     // The rows whose value in column has this key (see keyOf). Building the
     // index the first time looks at stop now and then and throws Cancelled

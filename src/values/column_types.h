@@ -1,7 +1,8 @@
 // Column types, told from every value of a column (not a sample): integer,
 // real, date, date-time or text. A value with a leading zero keeps its
 // column text, so codes are never changed; the null tokens (NA, N/A, #N/A,
-// NULL) are nulls in a column of numbers or dates and never make it text.
+// NULL, NaN, #DIV/0!, marks alone such as "." or "-": numbers.h) are nulls
+// in a column of numbers or dates and never make it text.
 #pragma once
 
 #include "values/dates.h"

@@ -1,6 +1,7 @@
 // Reading and writing the numbers of table files.
 #include "values/numbers.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -160,15 +161,41 @@ std::optional<NumberReading> readNumberText(std::string_view s, bool leadingZero
     return reading;
 }
 
+namespace {
+
+// Marks alone, as statistics tables and spreadsheets print a missing
+// number: ".", "-", "--", "*", "?", "…", "－", "―".
+bool isMarksOnly(std::string_view text) {
+    if (text.size() > 12) return false;
+    static constexpr std::string_view kWide[] = {"…", "－", "―", "‐", "＊", "？", "・", "．"};
+    while (!text.empty()) {
+        const char c = text[0];
+        if (c > ' ' && c < 0x7F && !(c >= '0' && c <= '9') && !(c >= 'A' && c <= 'Z') && !(c >= 'a' && c <= 'z')) {
+            text.remove_prefix(1);
+            continue;
+        }
+        const auto wide = std::find_if(std::begin(kWide), std::end(kWide), [&](std::string_view w) { return text.starts_with(w); });
+        if (wide == std::end(kWide)) return false;
+        text.remove_prefix(wide->size());
+    }
+    return true;
+}
+
+}  // namespace
+
 bool isNullToken(std::string_view text) {
-    if (text.size() < 2 || text.size() > 4 || (text[0] != 'N' && text[0] != 'n' && text[0] != '#')) return false;
+    if (text.empty() || (text[0] >= '0' && text[0] <= '9')) return false;
+    if (isMarksOnly(text)) return true;
+    if (text.size() < 2 || text.size() > 7 || (text[0] != 'N' && text[0] != 'n' && text[0] != '#')) return false;
     auto equals = [&](std::string_view token) {
         if (text.size() != token.size()) return false;
         for (size_t i = 0; i < text.size(); ++i)
             if ((text[i] >= 'a' && text[i] <= 'z' ? char(text[i] - 32) : text[i]) != token[i]) return false;
         return true;
     };
-    return equals("NA") || equals("N/A") || equals("#N/A") || equals("NULL");
+    for (const std::string_view token : {"NA", "N/A", "#N/A", "NULL", "NAN", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#NULL!"})
+        if (equals(token)) return true;
+    return false;
 }
 
 std::optional<int64_t> parseInteger(std::string_view text) {

@@ -26,7 +26,9 @@ std::optional<int64_t> parseInteger(std::string_view text);
 std::optional<double> parseReal(std::string_view text);
 
 // Tokens that stand for a missing value in a column of numbers or dates:
-// NA, N/A, #N/A and NULL, in any case.
+// NA, N/A, #N/A, NULL and NaN in any case, a spreadsheet's errors (#DIV/0!,
+// #VALUE!, #REF!, #NAME?, #NUM!, #NULL!) and marks alone (".", "-", "--",
+// "*", "?", "…", "－").
 bool isNullToken(std::string_view text);
 
 // Up to 15 significant digits without trailing zeros; -0 shows as 0.

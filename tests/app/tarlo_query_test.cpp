@@ -50,6 +50,23 @@ TEST(TarloQuery, PrintsRowsHeaderAndFailures) {
     EXPECT_EQ(runProcess(TARLO_QUERY_BINARY, {"-x"}).code, 2);
 }
 
+// Placeholders keep a column of numbers numeric; --types names each
+// column's type and what made a column of numbers text, with its line.
+TEST(TarloQuery, TypesNameWhatMadeAColumnText) {
+    TempFolder folder;
+    folder.writeText("s.csv", "YEAR,VALUE,code,amt,note\n2020,100.25,001,5,a\n2021,.,002,\"1,2\",-\n2022,9.5,003,7,b\n"
+                              "2023,#DIV/0!,abc,8,c\n");
+    ProcessRun r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "-e", "SELECT Max(VALUE), Count(VALUE), Count(note) FROM s#csv"});
+    EXPECT_EQ(r.out, QByteArray("100.25\t2\t4\n")) << r.err.constData();
+    r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "--types", "s#csv"});
+    EXPECT_EQ(r.code, 0) << r.err.constData();
+    EXPECT_EQ(r.out, QByteArray("YEAR\tinteger\nVALUE\treal\ncode\ttext\namt\ttext\t\"1,2\" (line 3)\nnote\ttext\n"));
+    r = runProcess(TARLO_QUERY_BINARY, {"-C", folder.path(), "--types", "none"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(QString::fromUtf8(r.err).contains(QStringLiteral("none.csv"))) << r.err.constData();
+    EXPECT_EQ(runProcess(TARLO_QUERY_BINARY, {"--types", "s", "-e", "SELECT 1"}, folder.path()).code, 2);
+}
+
 TEST(TarloQuery, AgreesWithTheSqliteShell) {
     const QString shell = QStandardPaths::findExecutable("sqlite3");
     if (shell.isEmpty()) GTEST_SKIP() << "no sqlite3 shell installed";

@@ -43,7 +43,7 @@ TEST(ColumnTypes, FromEveryValueOfTheColumn) {
         {{",123"}, ColumnType::Text},
         {{"0,123"}, ColumnType::Text},                    // a leading zero: a code
         {{"1e"}, ColumnType::Text},
-        {{"."}, ColumnType::Text},
+        {{"."}, ColumnType::Text},                        // a placeholder alone: no value at all
         {{"+"}, ColumnType::Text},
         {{"1 000"}, ColumnType::Text},
         {{"1e400"}, ColumnType::Text},                    // no real holds it
@@ -52,6 +52,14 @@ TEST(ColumnTypes, FromEveryValueOfTheColumn) {
         {{"2024/01/05", "N/A"}, ColumnType::Date},
         {{"NA", "N/A"}, ColumnType::Text},
         {{"NA", "x"}, ColumnType::Text},
+        // So are the placeholders of statistics tables and spreadsheets: marks alone, NaN, errors.
+        {{"100.25", ".", "-", "--", "*", "?", "…", "－", " - ", "NaN", "#DIV/0!", "#value!", "#REF!", "#NAME?", "9.5"},
+         ColumnType::Real},
+        {{"2024/01/05", "-", "#VALUE!"}, ColumnType::Date},
+        {{"1", "-1", "x"}, ColumnType::Text},             // a word is no placeholder
+        {{"1", "-x"}, ColumnType::Text},
+        {{"1", "#DIV/0"}, ColumnType::Text},
+        {{"1", "N.A."}, ColumnType::Text},
         {{"2024/01/31", "2024-2-29", "2023/1/5"}, ColumnType::Date},
         {{"2024/01/31 10:00", "2024/02/01 00:00:00", "2024/02/02"}, ColumnType::DateTime},
         {{"2023/02/29"}, ColumnType::Text},               // no such day
