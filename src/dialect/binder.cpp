@@ -58,6 +58,7 @@ public:
         // where two rules wrap one node, the later wraps outside.
         for (size_t id = 0; id < t_.nodes.size(); ++id) bindOperator(NodeId(id));
         for (size_t id = 0; id < t_.nodes.size(); ++id) bindValue(NodeId(id));
+        for (size_t id = 0; id < t_.nodes.size(); ++id) bindConditionsIn(NodeId(id));
         for (const Query& q : t_.queries) bindQuery(q);
         for (const WindowSpec& w : t_.windows) {
             for (const NodeId p : w.partition) bindSortKey(p);
@@ -761,7 +762,49 @@ private:
 
     // ---- the clauses
 
+    // The places a value stands as a condition: And, Or and Not's operands,
+    // IIf's and Switch's tests, CASE's WHEN, FILTER's condition.
+    void bindConditionsIn(NodeId id) {
+        const Node& n = node(id);
+        switch (n.kind) {
+        case NodeKind::Unary:
+            if (word(n.token, "NOT")) bindCondition(n.left);
+            return;
+        case NodeKind::Chain:
+            if (word(n.ops[0], "AND") || word(n.ops[0], "OR"))
+                for (const NodeId operand : n.list) bindCondition(operand);
+            return;
+        case NodeKind::Case:
+            if (n.left == kNone)
+                for (size_t w = 0; w < n.list.size(); w += 2) bindCondition(n.list[w]);
+            return;
+        case NodeKind::Call:
+            if (isCalled(n, "IIF") && !n.list.empty()) bindCondition(n.list[0]);
+            if (isCalled(n, "SWITCH"))
+                for (size_t w = 0; w < n.list.size(); w += 2) bindCondition(n.list[w]);
+            bindCondition(n.extra);
+            return;
+        default: return;
+        }
+    }
+
+    // A value standing as a condition (WHERE code, IIf(code, ...)): a text
+    // is read by our rules, True, False or a number, and any other refused
+    // naming it, where SQLite would read "1,234" as 1 and "x" as 0.
+    void bindCondition(NodeId id) {
+        if (id == kNone) return;
+        while (node(id).kind == NodeKind::Group && node(id).list.size() == 1) id = node(id).list[0];
+        if (isTruth(id)) return;
+        const Operand& o = operand(id);
+        if (o.kind == ValueKind::Text || o.kind == ValueKind::Unknown) convertAtRunTime(o, call::kTruthOf);
+    }
+
     void bindQuery(const Query& q) {
+        for (const SelectCore& core : q.cores) {
+            bindCondition(core.where);
+            bindCondition(core.having);
+            if (core.from >= 0) bindJoinConditions(t_.froms[size_t(core.from)]);
+        }
         // UNION, INTERSECT and EXCEPT drop repeated rows as DISTINCT does.
         bool deduplicating = false;
         for (size_t c = 0; c < q.compounds.size(); ++c)
@@ -772,6 +815,14 @@ private:
             for (const NodeId g : core.groupBy) bindSortKey(g);
         }
         for (const OrderTerm& o : q.order) bindSortKey(o.expr);
+    }
+
+    void bindJoinConditions(const FromClause& from) {
+        for (const Join& j : from.joins) {
+            bindCondition(j.on);
+            if (j.item.group >= 0) bindJoinConditions(t_.froms[size_t(j.item.group)]);
+        }
+        if (from.first.group >= 0) bindJoinConditions(t_.froms[size_t(from.first.group)]);
     }
 
     void bindSelectList(const SelectCore& core, bool distinct) {
@@ -861,8 +912,10 @@ std::optional<QString> dateLiteralOf(const QString& text, bool serial) {
 Binding::Wrap readWhenRun(const char* function, const Binding::Operand& value) {
     const QString names = value.column ? QStringLiteral(", %1, %2").arg(quotedString(value.table), quotedString(value.name))
                                        : QStringLiteral(", '', ''");
-    return {QLatin1String(function) + QLatin1Char('('), names + QLatin1Char(')'),
-            function == call::kDateOf ? Binding::Meaning::DateOf : Binding::Meaning::NumberOf};
+    const Binding::Meaning meaning = function == call::kDateOf     ? Binding::Meaning::DateOf
+                                     : function == call::kNumberOf ? Binding::Meaning::NumberOf
+                                                                   : Binding::Meaning::Other;
+    return {QLatin1String(function) + QLatin1Char('('), names + QLatin1Char(')'), meaning};
 }
 
 Binding bindTree(const SyntaxTree& tree, const Catalog& catalog, const std::map<int, QString>& tableAt) {

@@ -16,7 +16,7 @@ constexpr Name kNames[] = {
     {kAdd, "+"},     {kSubtract, "-"},  {kMultiply, "*"}, {kDivide, "/"},   {kIntDivide, "\\"}, {kMod, "Mod"},
     {kPower, "^"},   {kConcat, "&"},    {kXor, "Xor"},    {kEqv, "Eqv"},      {kImp, "Imp"},
     {kLeft, "Left"}, {kRight, "Right"}, {kIsNull, "IsNull"}, {kPartition, "Partition"}, {kChooseIndex, "Choose"},
-    {kNumberOf, "数値"}, {kDateOf, "日付"}, {kSerialOf, "日付"}, {kCompare, "比較"},
+    {kNumberOf, "数値"}, {kDateOf, "日付"}, {kSerialOf, "日付"}, {kTruthOf, "条件"}, {kCompare, "比較"},
     {kMaxOf, "Max"}, {kMinOf, "Min"}, {kNullIfMoment, "NullIf"},
 };
 

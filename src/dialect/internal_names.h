@@ -30,6 +30,7 @@ inline constexpr char kChooseIndex[] = "tarlo_choose"; // Choose's index, rounde
 inline constexpr char kNumberOf[] = "tarlo_number";  // a text compared with or added to a number
 inline constexpr char kDateOf[] = "tarlo_date";      // a text or number compared with a date
 inline constexpr char kSerialOf[] = "tarlo_serial";  // a date given to CDbl, CLng, Int...: its serial day
+inline constexpr char kTruthOf[] = "tarlo_truth";    // a text standing as a condition (WHERE code)
 inline constexpr char kCompare[] = "tarlo_compare";  // a comparison of kinds only known at run time
 inline constexpr char kMaxOf[] = "tarlo_max";       // Max(a, b, ...), SQLite's scalar form, by our comparison
 inline constexpr char kMinOf[] = "tarlo_min";       // Min(a, b, ...)

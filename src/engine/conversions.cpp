@@ -81,6 +81,25 @@ void serialOfValue(sqlite3_context* ctx, int, sqlite3_value** a) {
     sqlite3_result_double(ctx, serial);
 }
 
+// tarlo_truth(value, table, column): a value standing as a condition, as
+// the old engine read it: a number true unless 0, a text True or False,
+// or a number by our rules ("1,234" true); any other text stops, named.
+void truthOfValue(sqlite3_context* ctx, int, sqlite3_value** a) {
+    switch (sqlite3_value_type(a[0])) {
+    case SQLITE_NULL: return sqlite3_result_null(ctx);
+    case SQLITE_INTEGER: return sqlite3_result_int(ctx, sqlite3_value_int64(a[0]) != 0 ? -1 : 0);
+    case SQLITE_FLOAT: return sqlite3_result_int(ctx, sqlite3_value_double(a[0]) != 0 ? -1 : 0);
+    default: break;
+    }
+    const std::string_view text = textOf(a[0]);
+    const QString trimmed = qtext(text).trimmed();
+    if (trimmed.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return sqlite3_result_int(ctx, -1);
+    if (trimmed.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) return sqlite3_result_int(ctx, 0);
+    if (const auto n = readNumberText(text, true)) return sqlite3_result_int(ctx, n->real != 0 ? -1 : 0);
+    resultError(ctx, u"%1 は数値でも True、False でもないので、条件にできません (比較の式にしてください: 例 列 = '値')。",
+                placeOf(ctx, a[1], a[2], text));
+}
+
 // tarlo_date(value, table, column): the date as the tables show it.
 void dateOfValue(sqlite3_context* ctx, int, sqlite3_value** a) {
     std::optional<int64_t> packed;
@@ -231,6 +250,7 @@ void registerConversions(sqlite3* db, TableLookup* lookup) {
     sqlite3_create_function_v2(db, call::kNumberOf, 3, flags, lookup, numberOfValue, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kDateOf, 3, flags, lookup, dateOfValue, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kSerialOf, 3, flags, lookup, serialOfValue, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, call::kTruthOf, 3, flags, lookup, truthOfValue, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kCompare, 2, flags, nullptr, compare, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kCompare, 3, flags, nullptr, compare, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, call::kMaxOf, -1, flags, nullptr, extreme<1>, nullptr, nullptr, nullptr);

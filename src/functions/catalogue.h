@@ -92,6 +92,7 @@ inline constexpr FunctionRow kRows[] = {
     scalar(call::kNumberOf, 3, 3, Number, Conversion),
     scalar(call::kDateOf, 3, 3, Date, Conversion),
     scalar(call::kSerialOf, 3, 3, Number, Conversion),
+    scalar(call::kTruthOf, 3, 3, Number, Conversion),
     scalar(call::kCompare, 2, 3, Unknown, Conversion),
     scalar(call::kMaxOf, 2, -1, Unknown, Conversion),
     scalar(call::kMinOf, 2, -1, Unknown, Conversion),

@@ -56,7 +56,7 @@ bool isDatePattern(const QString& pattern) {
             continue;
         }
         if (c == QLatin1Char('0') || c == QLatin1Char('#') || c == QLatin1Char('@')) return false;
-        if (QStringLiteral("ymdhnsqwgea").contains(c)) return true;
+        if (QStringLiteral("ymdhnsqwgeatc").contains(c)) return true;
     }
     return false;
 }
@@ -134,6 +134,18 @@ QString formatDate(int64_t packed, const QString& pattern, WeekRule week) {
             } else {
                 out += run == 2 ? two(p.day) : QString::number(p.day);
             }
+        } else if (lower == QLatin1Char('t') && run >= 5) {
+            // ttttt the long time.
+            out += formatDate(packed, namedPattern(QStringLiteral("long time")), week);
+            run = 5;
+        } else if (lower == QLatin1Char('c')) {
+            // c the date and its time, either alone where the other is nothing.
+            const int64_t day = packed / 1000000, time = packed % 1000000;
+            const QString general = day == 18991230 ? QStringLiteral("long time")
+                                    : time == 0     ? QStringLiteral("short date")
+                                                    : QStringLiteral("yyyy/mm/dd h:nn:ss");
+            out += formatDate(packed, namedPattern(general), week);
+            run = 1;
         } else if (lower == QLatin1Char('h')) {
             out += run == 2 ? two(hour) : QString::number(hour);
         } else if (lower == QLatin1Char('n')) {

@@ -508,14 +508,9 @@ std::span<const FunctionDef> textFunctions() {
             if (!value.date) return mismatch(ctx, "FormatDateTime");
             double named = 0;
             if (argc > 1 && !isNullArg(a[1]) && !numberOf(a[1], named)) return mismatch(ctx, "FormatDateTime");
-            const int64_t day = *value.date / 1000000, time = *value.date % 1000000;
             QString pattern;
             switch (int(roundHalfEven(named))) {
-            case 0:
-                pattern = day == 18991230 ? QStringLiteral("Long Time")
-                          : time == 0     ? QStringLiteral("Short Date")
-                                          : QStringLiteral("yyyy/mm/dd h:nn:ss");
-                break;
+            case 0: pattern = QStringLiteral("c"); break;
             case 1: pattern = QStringLiteral("Long Date"); break;
             case 2: pattern = QStringLiteral("Short Date"); break;
             case 3: pattern = QStringLiteral("Long Time"); break;
