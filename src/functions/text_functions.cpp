@@ -450,8 +450,8 @@ std::span<const FunctionDef> textFunctions() {
             sqlite3_result_double(ctx, r);
         }},
         // Partition(number, start, stop, interval): the range holding number,
-        // "lower:upper", each side padded to the width of stop + 1 (or of
-        // start - 1) so that the ranges sort as text: "  0:  4", "   : -1".
+        // "lower:upper", each side padded to as many characters as stop has,
+        // plus one, so that the ranges sort as text: "  0:  4", "   : -1".
         {call::kPartition, 4, kNullsHandled, [](sqlite3_context* ctx, int, sqlite3_value** a) {
             int64_t v[4];
             for (int i = 0; i < 4; ++i) {
@@ -467,7 +467,7 @@ std::span<const FunctionDef> textFunctions() {
             if (start < 0 || stop <= start || interval < 1)
                 return resultError(ctx, QStringLiteral("Partition の start、stop、interval が正しくありません "
                                                        "(start は 0 以上、stop は start より大きく、interval は 1 以上です)"));
-            const qsizetype width = std::max(QString::number(stop + 1).size(), QString::number(start - 1).size());
+            const qsizetype width = std::max(QString::number(stop).size() + 1, QString::number(start - 1).size());
             const auto side = [&](std::optional<int64_t> n) {
                 return n ? QString::number(*n).rightJustified(width, QLatin1Char(' ')) : QString(width, QLatin1Char(' '));
             };
