@@ -51,7 +51,7 @@ constexpr const char* kUsage =
     "  --encoding ENCODING  utf-8 (default) or cp932 (Shift_JIS, as Excel on Japanese Windows reads CSV)\n"
     "  --bom                start UTF-8 output with a byte-order mark\n"
     "  --types TABLE        print each column of TABLE (sales.csv or sales#csv) with its type: integer,\n"
-    "                       real, date, datetime or text; for a text column of mostly numbers or dates,\n"
+    "                       real, date, datetime, time or text; for a text column of mostly numbers or dates,\n"
     "                       the first value that made it text and its line\n"
     "  -h, --help           this text\n"
     "exit status: 0 done, 1 the statement or its output failed (the message on stderr), 2 a usage error\n"
@@ -64,7 +64,7 @@ std::string columnTypes(const QString& folder, QString table) {
     if (QFileInfo(table).suffix().isEmpty()) table += QStringLiteral(".csv");
     const QString path = tarlo::resolveTableFile(folder, table);
     const auto loaded = tarlo::CsvTable::load(path, {}, tarlo::tableFormatFor(path));
-    static const char* const kNames[] = {"integer", "real", "date", "datetime", "text"};
+    static const char* const kNames[] = {"integer", "real", "date", "datetime", "text", "time"};
     std::string out;
     for (size_t c = 0; c < loaded->columnCount(); ++c) {
         out += loaded->columnNames()[c] + "\t" + kNames[int(loaded->columnTypes()[c])];

@@ -662,7 +662,8 @@ std::string CsvTable::displayText(size_t row, size_t column) const {
     case ColumnType::Integer: return std::to_string(c.integer);
     case ColumnType::Real: return spellingOf(column, c.real).value_or(formatReal(c.real));
     case ColumnType::Date:
-    case ColumnType::DateTime: return formatDateTime(c.integer, true);
+    case ColumnType::DateTime:
+    case ColumnType::Time: return momentText(type, c.integer);
     case ColumnType::Text: break;
     }
     return std::string(textOf(c));
@@ -670,14 +671,14 @@ std::string CsvTable::displayText(size_t row, size_t column) const {
 
 qint64 CsvTable::lineOfValue(size_t column, std::string_view value) const {
     const ColumnType type = column < columns_.size() ? types_[column] : ColumnType::Text;
-    const bool date = type == ColumnType::Date || type == ColumnType::DateTime;
+    const bool date = type == ColumnType::Date || type == ColumnType::DateTime || type == ColumnType::Time;
     if (column >= columns_.size() || (type != ColumnType::Text && !date) || !fromFile_) return 0;
     size_t row = rows_;
     for (size_t r = 0; r < rows_ && row == rows_; ++r) {
         const Cell c = cell(r, column);
         if (isNull(type, c)) continue;
         // A date is named as the tables show it.
-        if (date ? formatDateTime(c.integer, true) == value : textOf(c) == value) row = r;
+        if (date ? momentText(type, c.integer) == value : textOf(c) == value) row = r;
     }
     if (row == rows_) return 0;
     try {
@@ -725,7 +726,8 @@ std::string CsvTable::keyOf(size_t column, Cell c) const {
     switch (types_[column]) {
     case ColumnType::Integer:
     case ColumnType::Date:
-    case ColumnType::DateTime: return std::to_string(c.integer);
+    case ColumnType::DateTime:
+    case ColumnType::Time: return std::to_string(c.integer);
     case ColumnType::Real: return realKey(c.real);
     case ColumnType::Text: break;
     }
@@ -1129,6 +1131,7 @@ const std::vector<uint32_t>& CsvTable::rowsInOrder(size_t column, const std::ato
         case ColumnType::Integer:
         case ColumnType::Date:
         case ColumnType::DateTime:
+        case ColumnType::Time:
             order = std::make_unique<std::vector<uint32_t>>(orderByKey(*this, column, [](Cell c) { return c.integer; }, stop));
             break;
         case ColumnType::Real:

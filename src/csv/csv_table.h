@@ -109,7 +109,8 @@ public:
         case ColumnType::Real: return std::isnan(cell.real);
         case ColumnType::Integer:
         case ColumnType::Date:
-        case ColumnType::DateTime: return cell.integer == kNullInteger;
+        case ColumnType::DateTime:
+        case ColumnType::Time: return cell.integer == kNullInteger;
         }
         return true;
     }

@@ -211,7 +211,7 @@ private:
         case NodeKind::Number: o.kind = ValueKind::Number, o.literal = true; break;
         case NodeKind::Truth: o.kind = ValueKind::Number; break;
         case NodeKind::String: o.kind = ValueKind::Text, o.literal = true; break;
-        case NodeKind::Date: o.kind = ValueKind::Date, o.literal = true; break;
+        case NodeKind::Date: o.kind = isTimeLiteral(tok(n.token)) ? ValueKind::Time : ValueKind::Date, o.literal = true; break;
         case NodeKind::Null: o.kind = ValueKind::Null; break;
         case NodeKind::Name: {
             if (const ScopedName* name = scoped(n.token)) {

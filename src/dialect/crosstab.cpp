@@ -85,7 +85,7 @@ std::optional<Crosstab> Crosstab::read(const SyntaxTree& tree, const SqlWriter& 
         case NodeKind::Number:
         case NodeKind::Truth: kind = ValueKind::Number; break;
         case NodeKind::String: kind = ValueKind::Text; break;
-        case NodeKind::Date: kind = ValueKind::Date; break;
+        case NodeKind::Date: kind = isTimeLiteral(tree.token(n.token)) ? ValueKind::Time : ValueKind::Date; break;
         case NodeKind::Null: kind = ValueKind::Null; break;
         case NodeKind::Unary: kind = tree.node(n.left).kind == NodeKind::Number ? ValueKind::Number : kind; break;
         default: break;

@@ -40,14 +40,27 @@ bool dateSeparatorAt(const QString& text, qsizetype& at) {
 
 }  // namespace
 
-// #2024/01/31#, #2024-01-31 10:00#, and the month-first #1/31/2024#.
+bool isTimeLiteral(const Token& t) {
+    return t.text.size() > 2 && readTimeText(t.text.mid(1, t.text.size() - 2).toStdString()).has_value();
+}
+
+// #2024/01/31#, #2024-01-31 10:00#, the month-first #1/31/2024#, a time
+// of day alone (#13:30#, #1:30 PM#) and a time with AM or PM after a date.
 // Read by hand: a regular expression keeps per-thread state that the
 // Windows thread runtime frees wrongly when a run's thread ends.
 QString writtenDateLiteral(const Token& t) {
-    const QString inner = t.text.mid(1, t.text.size() - 2).trimmed();
+    QString inner = t.text.mid(1, t.text.size() - 2).trimmed();
     auto invalid = [&] {
         return PlacedError(t.span, Error(ErrorFacts{.word = t.text}, u"日付 %1 は正しい日付ではありません。", t.text));
     };
+    if (const auto time = readTimeText(inner.toStdString())) return quotedString(QString::fromStdString(formatTimeOfDay(*time)));
+    int half = -1;  // AM 0, PM 1
+    for (const auto& [suffix, h] : {std::pair{QLatin1String("AM"), 0}, std::pair{QLatin1String("PM"), 1}})
+        if (inner.endsWith(suffix, Qt::CaseInsensitive)) {
+            half = h;
+            inner.chop(2);
+            inner = inner.trimmed();
+        }
     qsizetype at = 0;
     int y = 0, m = 0, d = 0;
     const int first = digitsAt(inner, at, 1, 4);
@@ -68,6 +81,10 @@ QString writtenDateLiteral(const Token& t) {
             throw invalid();
         if (at < inner.size() && (inner[at++] != u':' || (sec = digitsAt(inner, at, 2, 2)) < 0)) throw invalid();
         if (at != inner.size()) throw invalid();
+    }
+    if (half >= 0) {
+        if (hour < 1 || hour > 12 || minute < 0) throw invalid();
+        hour = hour % 12 + (half == 1 ? 12 : 0);
     }
     if (!QDate::isValid(y, m, d) || hour > 23 || minute > 59 || sec > 59) throw invalid();
     return quotedString(QString::fromStdString(formatDateTime(packDate({y, m, d, hour, minute, sec}), true)));

@@ -49,6 +49,8 @@ private:
 
 // A #date# literal as SQLite reads it: a quoted 'yyyy/mm/dd hh:nn:ss'.
 QString writtenDateLiteral(const Token& t);
+// Whether a #literal# is a time of day alone (#13:30#): a Time, not a Date.
+bool isTimeLiteral(const Token& t);
 
 inline MappedText writeSqlite(const syntax::SyntaxTree& tree, const std::map<int, QString>& tokens = {}) {
     return SqlWriter(tree, tokens).statement();

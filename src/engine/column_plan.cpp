@@ -732,6 +732,7 @@ private:
         case ColumnType::Text: shape = Shape::Text; break;
         case ColumnType::Date:
         case ColumnType::DateTime: break;
+        case ColumnType::Time: throw Refused{};  // times compare and sort by moment: SQLite's, with the moment collation
         }
         PlanNode column = PlanNode::of(PlanNode::Kind::Column);
         column.index = found;

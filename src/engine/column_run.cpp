@@ -947,7 +947,8 @@ std::optional<ColumnRows> rowsOf(const ColumnPlan& plan, const CsvTable& table, 
                     else part.add(PathValue::ofReal(c.real));
                     break;
                 case ColumnType::Date:
-                case ColumnType::DateTime: part.add(formatDateTime(c.integer, true), Kind::Text); break;
+                case ColumnType::DateTime:
+                case ColumnType::Time: part.add(momentText(s.type, c.integer), Kind::Text); break;
                 case ColumnType::Text: part.add(PathValue::ofText(table.textOf(c))); break;
                 }
             }

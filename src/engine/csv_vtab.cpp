@@ -162,6 +162,11 @@ std::optional<std::string> lookupKey(const CsvTable& table, size_t column, sqlit
             if (const auto date = readDateText(bytesOfText(value))) return std::to_string(date->packed);
         }
         return std::nullopt;
+    case ColumnType::Time:
+        if (type == SQLITE_TEXT) {
+            if (const auto time = readTimeText(bytesOfText(value))) return std::to_string(*time);
+        }
+        return std::nullopt;
     case ColumnType::Text:
         if (type == SQLITE_TEXT) {
             return foldCase(bytesOfText(value));
@@ -240,7 +245,8 @@ int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
     case ColumnType::Real: sqlite3_result_double(ctx, cell.real); break;
     case ColumnType::Date:
     case ColumnType::DateTime:
-        cursor->scratch = formatDateTime(cell.integer, true);
+    case ColumnType::Time:
+        cursor->scratch = momentText(type, cell.integer);
         sqlite3_result_text(ctx, cursor->scratch.data(), int(cursor->scratch.size()), SQLITE_TRANSIENT);
         break;
     case ColumnType::Text: {
@@ -316,7 +322,8 @@ std::string declareColumns(const CsvTable& table) {
         case ColumnType::Integer: out += " INTEGER"; break;
         case ColumnType::Real: out += " REAL"; break;
         case ColumnType::Date:
-        case ColumnType::DateTime: out += " TEXT"; break;
+        case ColumnType::DateTime:
+        case ColumnType::Time: out += " TEXT"; break;
         case ColumnType::Text: out += std::string(" TEXT COLLATE ") + kNoCaseCollation; break;
         }
     }

@@ -57,8 +57,9 @@ bool bindCell(sqlite3_stmt* stmt, const CsvTable& table, size_t column, Cell cel
         return sqlite3_bind_text(stmt, 1, text.data(), int(text.size()), SQLITE_STATIC) == SQLITE_OK;
     }
     case ColumnType::Date:
-    case ColumnType::DateTime: {
-        const std::string text = formatDateTime(cell.integer, true);
+    case ColumnType::DateTime:
+    case ColumnType::Time: {
+        const std::string text = momentText(type, cell.integer);
         return sqlite3_bind_text(stmt, 1, text.data(), int(text.size()), SQLITE_TRANSIENT) == SQLITE_OK;
     }
     case ColumnType::Real: return false;  // its values have no codes

@@ -30,8 +30,16 @@ TypeInference::Reading TypeInference::add(std::string_view value) {
     if (date_) {
         if (const auto date = readDateText(withoutBlanks(value))) {
             time_ = time_ || date->hasTime;
+            timesOnly_ = false;
             r.kind = Reading::Date;
             r.integer = date->packed;
+            return r;
+        }
+        // A time of day alone: a column of them is a time column; beside dates, a date on 1899/12/30.
+        if (const auto time = readTimeText(value)) {
+            time_ = true;
+            r.kind = Reading::Date;
+            r.integer = *time;
             return r;
         }
         date_ = false;
@@ -73,7 +81,7 @@ ColumnType TypeInference::type() const {
     if (!any_) return ColumnType::Text;
     if (integer_) return ColumnType::Integer;
     if (real_) return ColumnType::Real;
-    if (date_) return time_ ? ColumnType::DateTime : ColumnType::Date;
+    if (date_) return timesOnly_ ? ColumnType::Time : time_ ? ColumnType::DateTime : ColumnType::Date;
     return ColumnType::Text;
 }
 

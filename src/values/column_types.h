@@ -8,11 +8,14 @@
 #include "values/dates.h"
 #include "values/numbers.h"
 
+#include <string>
 #include <string_view>
 
 namespace tarlo {
 
-enum class ColumnType { Integer, Real, Date, DateTime, Text };
+// Time: times of day alone (9:00, 13:30:15, 1:30 PM), packed on 1899/12/30
+// and shown as hh:nn:ss, as the old engine kept a time.
+enum class ColumnType { Integer, Real, Date, DateTime, Text, Time };
 
 // The value without the blanks around it, as numbers and dates are read.
 inline std::string_view withoutBlanks(std::string_view v) {
@@ -26,6 +29,11 @@ inline bool isNullText(std::string_view value) {
     if (value[0] >= '0' && value[0] <= '9') return false;  // most values: no need to look further
     value = withoutBlanks(value);
     return value.empty() || isNullToken(value);
+}
+
+// A date, date-time or time column's value as the tables show it.
+inline std::string momentText(ColumnType type, int64_t packed) {
+    return type == ColumnType::Time ? formatTimeOfDay(packed) : formatDateTime(packed, true);
 }
 
 // Folds a column's values into its type, reading each value once as what
@@ -54,6 +62,7 @@ private:
     bool real_ = true;
     bool date_ = true;
     bool time_ = false;
+    bool timesOnly_ = true;  // every date read so far is a time of day alone
 };
 
 }  // namespace tarlo

@@ -121,9 +121,40 @@ std::string formatDateTime(int64_t packed, bool withTime) {
     return std::string(buffer, out);
 }
 
-std::optional<int64_t> parseJetDate(std::string_view text) {
-    if (const auto date = readDateText(text)) return date->packed;
-    // hh:nn or hh:nn:ss
+std::string formatTimeOfDay(int64_t packed) {
+    const DateParts p = unpackDate(packed);
+    char buffer[8];
+    char* out = putDigits(buffer, p.hour, 2);
+    *out++ = ':';
+    out = putDigits(out, p.minute, 2);
+    *out++ = ':';
+    out = putDigits(out, p.second, 2);
+    return std::string(buffer, out);
+}
+
+std::optional<int64_t> readTimeText(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    // The half of the day: AM or PM after the time, or 午前 or 午後 before it.
+    int half = -1;  // -1 none, 0 morning, 1 afternoon
+    const auto endsWithNoCase = [&](std::string_view suffix) {
+        if (text.size() < suffix.size()) return false;
+        for (size_t k = 0; k < suffix.size(); ++k) {
+            const char c = text[text.size() - suffix.size() + k];
+            if ((c >= 'a' && c <= 'z' ? char(c - 32) : c) != suffix[k]) return false;
+        }
+        return true;
+    };
+    if (endsWithNoCase("AM") || endsWithNoCase("PM")) {
+        half = endsWithNoCase("PM") ? 1 : 0;
+        text.remove_suffix(2);
+        while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    } else if (text.starts_with("午前") || text.starts_with("午後")) {
+        half = text.starts_with("午後") ? 1 : 0;
+        text.remove_prefix(std::string_view("午前").size());
+        while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    }
+    // h:nn or h:nn:ss; the minutes and seconds in two digits.
     int parts[3] = {0, 0, 0};
     int count = 0;
     size_t i = 0;
@@ -131,13 +162,31 @@ std::optional<int64_t> parseJetDate(std::string_view text) {
         size_t digits = 0;
         int value = 0;
         while (i < text.size() && isDigit(text[i]) && digits < 2) value = value * 10 + (text[i++] - '0'), ++digits;
-        if (digits == 0) return std::nullopt;
+        if (digits == 0 || (count > 0 && digits != 2)) return std::nullopt;
         parts[count++] = value;
         if (i == text.size()) break;
         if (text[i++] != ':') return std::nullopt;
     }
-    if (i != text.size() || count < 2 || parts[0] > 23 || parts[1] > 59 || parts[2] > 59) return std::nullopt;
+    if (i != text.size() || count < 2 || parts[1] > 59 || parts[2] > 59) return std::nullopt;
+    if (half >= 0) {
+        if (parts[0] < 1 || parts[0] > 12) return std::nullopt;  // 12 AM is midnight, 12 PM noon
+        parts[0] = parts[0] % 12 + (half == 1 ? 12 : 0);
+    } else if (parts[0] > 23) {
+        return std::nullopt;
+    }
     return pack(1899, 12, 30, parts[0], parts[1], parts[2]);
+}
+
+std::optional<int64_t> parseJetDate(std::string_view text) {
+    if (const auto date = readDateText(text)) return date->packed;
+    if (const auto time = readTimeText(text)) return time;
+    // A date and a time of the day's half: 2024/01/31 1:30 PM.
+    const size_t blank = text.find(' ');
+    if (blank == std::string_view::npos) return std::nullopt;
+    const auto date = readDateText(text.substr(0, blank));
+    const auto time = readTimeText(text.substr(blank + 1));
+    if (!date || date->hasTime || !time) return std::nullopt;
+    return date->packed + *time % 1000000;
 }
 
 int compareMomentTexts(std::string_view a, std::string_view b) {

@@ -43,10 +43,17 @@ std::optional<DateReading> readDateText(std::string_view text);
 
 // yyyy/mm/dd, and yyyy/mm/dd hh:nn:ss when withTime and not midnight.
 std::string formatDateTime(int64_t packed, bool withTime);
+// The time of day alone, hh:nn:ss.
+std::string formatTimeOfDay(int64_t packed);
 
 // As the old engine's functions read a text: a date, a date with time, or a
 // time of day alone (hh:nn[:ss]).
 std::optional<int64_t> parseJetDate(std::string_view text);
+
+// A time of day alone, as a table or a #literal# writes one: h:nn or
+// h:nn:ss, with AM or PM after it (1:30 PM) or 午前/午後 before it; packed
+// on 1899/12/30, the old engine's day of times.
+std::optional<int64_t> readTimeText(std::string_view text);
 
 double serialOf(int64_t packed);
 // Nothing when the serial lies outside years 100 to 9999.

@@ -29,6 +29,7 @@ inline ValueKind kindOf(ColumnType type) {
     case ColumnType::Date:
     case ColumnType::DateTime: return ValueKind::Date;
     case ColumnType::Text: return ValueKind::Text;
+    case ColumnType::Time: return ValueKind::Time;
     }
     return ValueKind::Unknown;
 }

@@ -61,6 +61,12 @@ TEST(ColumnTypes, FromEveryValueOfTheColumn) {
         {{"1", "#DIV/0"}, ColumnType::Text},
         {{"1", "N.A."}, ColumnType::Text},
         {{"2024/01/31", "2024-2-29", "2023/1/5"}, ColumnType::Date},
+        // Times of day alone, with AM or PM, are a time column; beside dates, date-times.
+        {{"9:00", "13:30:15", "1:30 PM", "12:00 am", "NA"}, ColumnType::Time},
+        {{"2024/01/31", "9:00"}, ColumnType::DateTime},
+        {{"9:00", "25:00"}, ColumnType::Text},
+        {{"9:5"}, ColumnType::Text},
+        {{"13:00 PM"}, ColumnType::Text},
         {{"2024/01/31 10:00", "2024/02/01 00:00:00", "2024/02/02"}, ColumnType::DateTime},
         {{"2023/02/29"}, ColumnType::Text},               // no such day
         {{"2024/13/01"}, ColumnType::Text},
