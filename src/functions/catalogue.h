@@ -108,6 +108,8 @@ inline constexpr FunctionRow kRows[] = {
     scalar("nullif", 2, 2, Unknown, Sqlite),  // the binder matches its second value to the first
     // Tests; Like is the operator's body, a truth.
     scalar("IsNumeric", 1, 1, Number),
+    scalar("IsEmpty", 1, 1, Number),
+    scalar("IsError", 1, 1, Number),
     scalar("IsDate", 1, 1, Number),
     scalar("like", 2, 3, Number),
     // Text.
@@ -147,6 +149,7 @@ inline constexpr FunctionRow kRows[] = {
     scalar("CSng", 1, 1, Number),
     scalar("CCur", 1, 1, Number),
     scalar("CDate", 1, 1, Time),
+    scalar("CVDate", 1, 1, Time),
     scalar("CBool", 1, 1, Number),
     // Numbers: ours refuse a text that is no number; SQLite's read one as
     // the binder has it read (their results stay as the run gives them).
@@ -158,6 +161,19 @@ inline constexpr FunctionRow kRows[] = {
     numeric("Exp", 1, 1, kChecked, Ours),
     numeric("Atn", 1, 1, kChecked, Ours),
     numeric(call::kPartition, 4, 4, kChecked, Ours, Text),
+    // Money and depreciation; colour numbers.
+    counted(numeric("Pmt", 3, 5, kChecked, Ours)),
+    counted(numeric("FV", 3, 5, kChecked, Ours)),
+    counted(numeric("PV", 3, 5, kChecked, Ours)),
+    counted(numeric("NPer", 3, 5, kChecked, Ours)),
+    counted(numeric("Rate", 3, 6, kChecked, Ours)),
+    counted(numeric("IPmt", 4, 6, kChecked, Ours)),
+    counted(numeric("PPmt", 4, 6, kChecked, Ours)),
+    counted(numeric("DDB", 4, 5, kChecked, Ours)),
+    numeric("SLN", 3, 3, kChecked, Ours),
+    numeric("SYD", 4, 4, kChecked, Ours),
+    numeric("RGB", 3, 3, kChecked, Ours),
+    numeric("QBColor", 1, 1, kChecked, Ours),
     counted(numeric("Log", 1, 1, kChecked, Ours)),
     counted(numeric("Round", 1, 2, kChecked, Ours)),
     scalar("Hex", 1, 1, Text),

@@ -87,6 +87,12 @@ bool dateArgs(sqlite3_context* ctx, const char* function, sqlite3_value** a, int
     return true;
 }
 
+void toDate(sqlite3_context* ctx, int, sqlite3_value** a) {
+    const auto d = dateValueOf(a[0]);
+    if (!d) return mismatch(ctx, calledFunction(ctx).name);
+    resultText(ctx, jetDateText(*d));
+}
+
 template <int DateParts::*Part>
 void datePart(sqlite3_context* ctx, int, sqlite3_value** a) {
     const auto d = dateValueOf(a[0]);
@@ -160,11 +166,8 @@ std::span<const FunctionDef> dateFunctions() {
                 if (isNullArg(a[i])) return sqlite3_result_null(ctx);
             resultPacked(ctx, packedOfParts(1899, 12, 30, sqlite3_value_int(a[0]), sqlite3_value_int(a[1]), sqlite3_value_int(a[2])));
         }},
-        {"CDate", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
-            const auto d = dateValueOf(a[0]);
-            if (!d) return mismatch(ctx, "CDate");
-            resultText(ctx, jetDateText(*d));
-        }},
+        {"CDate", 1, kNullFirstGivesNull, toDate},
+        {"CVDate", 1, kNullFirstGivesNull, toDate},  // the Variant form of CDate: the same value
         {"DateValue", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
             const auto d = dateValueOf(a[0]);
             if (!d) return mismatch(ctx, "DateValue");

@@ -53,7 +53,7 @@ const FunctionDef& calledFunction(sqlite3_context* ctx) {
 
 std::span<const std::span<const FunctionDef>> functionTables() {
     static const std::span<const FunctionDef> kTables[] = {arithmeticFunctions(), textFunctions(), dateFunctions(),
-                                                           aggregateFunctions()};
+                                                           aggregateFunctions(), financialFunctions()};
     return kTables;
 }
 

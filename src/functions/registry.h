@@ -36,6 +36,7 @@ std::span<const FunctionDef> arithmeticFunctions();
 std::span<const FunctionDef> textFunctions();
 std::span<const FunctionDef> dateFunctions();
 std::span<const FunctionDef> aggregateFunctions();
+std::span<const FunctionDef> financialFunctions();
 
 // All of them. Their rows' names are keys of the function catalogue
 // (catalogue.h), which says which are registered.

@@ -631,6 +631,10 @@ std::span<const FunctionDef> textFunctions() {
             double d;
             sqlite3_result_int(ctx, !isNullArg(a[0]) && numberOf(a[0], d) ? -1 : 0);
         }},
+        // A query's values are never Empty (an unset variable) nor an Error
+        // value: a Null is neither.
+        {"IsEmpty", 1, kNullsHandled, [](sqlite3_context* ctx, int, sqlite3_value**) { sqlite3_result_int(ctx, 0); }},
+        {"IsError", 1, kNullsHandled, [](sqlite3_context* ctx, int, sqlite3_value**) { sqlite3_result_int(ctx, 0); }},
         {"isdate", 1, kNullsHandled, [](sqlite3_context* ctx, int, sqlite3_value** a) { sqlite3_result_int(ctx, !isNullArg(a[0]) && dateOf(a[0]) ? -1 : 0); }},
         {"val", 1, kNullFirstGivesNull, [](sqlite3_context* ctx, int, sqlite3_value** a) {
             const double v = valOf(textArg(a[0]));
