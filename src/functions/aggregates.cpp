@@ -29,6 +29,7 @@ void spreadFinal(sqlite3_context* ctx) {
     const std::optional<double> value = s ? s->value(Sample, Root).value : std::nullopt;
     if (s) s->release();
     if (!value) return sqlite3_result_null(ctx);
+    if (!std::isfinite(*value)) return resultError(ctx, u"%1 の結果が数値の範囲を超えました", calledFunction(ctx).name);
     sqlite3_result_double(ctx, *value);
 }
 

@@ -5,11 +5,20 @@
 
 namespace tarlo {
 
+namespace {
+
+// A power of two, so scaling is exact for all but values too small to
+// count beside the huge ones that need it.
+constexpr double kScale = 0x1p-600, kUnscale = 0x1p600;
+
+}  // namespace
+
 void Spread::add(double x) {
     ++count_;
-    const double delta = x - mean_;
+    const double scaled = x * kScale;
+    const double delta = scaled - mean_;
     mean_ += delta / double(count_);
-    distances_ += delta * (x - mean_);
+    distances_ += delta * (scaled - mean_);
     // x * x is square + its rounding error, both exactly (fma).
     const double square = x * x;
     if (!std::isfinite(square)) {
@@ -23,6 +32,9 @@ void Spread::add(double x) {
 
 void Spread::merge(const Spread& other) {
     if (!other.count_) return;
+    const double n = double(count_), m = double(other.count_), delta = other.mean_ - mean_;
+    mean_ += delta * m / (n + m);
+    distances_ += other.distances_ + delta * delta * n * m / (n + m);
     count_ += other.count_;
     sum_.merge(other.sum_);
     squares_.merge(other.squares_);
@@ -61,8 +73,12 @@ Spread::Answer Spread::value(bool sample, bool root) const {
     const std::optional<double> numerator = huge_ || sum_.overflowed() || squares_.overflowed()
                                                 ? std::nullopt
                                                 : exactNumerator(count_, sum_, squares_);
-    const double variance = numerator ? *numerator / n / divisor : distances_ / divisor;
-    return {root ? std::sqrt(variance) : variance, numerator.has_value()};
+    if (numerator) {
+        const double variance = *numerator / n / divisor;
+        return {root ? std::sqrt(variance) : variance, true};
+    }
+    const double scaled = distances_ / divisor;
+    return {root ? std::sqrt(scaled) * kUnscale : scaled * kUnscale * kUnscale, false};
 }
 
 void Spread::release() {

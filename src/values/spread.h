@@ -2,8 +2,9 @@
 // values and of their squares, so no order of rows changes the answer: the
 // engine's sorter, an index and the column path's threads each feed the
 // values in an order of their own. Values whose squares no double holds
-// (beyond about 1e154) leave the exact way; running moments (Welford's)
-// answer for those, as they did for every value before.
+// (beyond about 1e154) leave the exact way; running moments (Welford's,
+// merged by Chan's rule) answer for those, taken of the values scaled by
+// 2^-600 so that no distance squared leaves a double's range.
 #pragma once
 
 #include "values/exact_sum.h"
@@ -17,13 +18,13 @@ class Spread {
 public:
     // Starts empty; all-zero bytes are an empty spread too (SQLite's aggregate context).
     void add(double x);
-    // Adds every value other was given, for the exact totals; running
-    // moments are not merged, so a merged spread of huge values has none.
+    // Adds every value other was given.
     void merge(const Spread& other);
 
     // The variance (sample: divided by n - 1, else by n) or its square
     // root; no value for no values, or one for a sample. exact tells
     // whether the exact totals gave it (else the running moments did).
+    // A variance past a double's range is infinite (its root is not).
     struct Answer {
         std::optional<double> value;
         bool exact = true;
@@ -36,7 +37,7 @@ public:
 private:
     int64_t count_ = 0;
     ExactSum sum_, squares_;
-    double mean_ = 0, distances_ = 0;  // running moments
+    double mean_ = 0, distances_ = 0;  // running moments, of the values times kScale
     bool huge_ = false;
 };
 

@@ -75,6 +75,26 @@ TEST(Spread, AnswersForTooFewAndForHugeValues) {
     EXPECT_FALSE(a.exact);
     // The running mean rounds to x's last place, a millionth of apart here.
     EXPECT_NEAR(*a.value, apart / 2, apart * 1e-5);
+
+    // Distances whose squares no double holds either, whole or merged from
+    // parts as the column path's threads merge them: 1e308, 1e308, -1e308
+    // have a sample deviation of sqrt(4/3) 1e308; 1e160 and 2e160 of
+    // sqrt(1/2) 1e160, and a variance past the doubles' range.
+    Spread edges, first, second;
+    for (const double v : {1e308, 1e308, -1e308}) edges.add(v);
+    first.add(1e308);
+    second.add(1e308);
+    second.add(-1e308);
+    first.merge(second);
+    for (const Spread* s : {&edges, &first}) {
+        EXPECT_NEAR(*s->value(true, true).value, std::sqrt(4.0 / 3.0) * 1e308, 1e294);
+        EXPECT_NEAR(*s->value(false, true).value, std::sqrt(8.0 / 9.0) * 1e308, 1e294);
+    }
+    Spread wide;
+    wide.add(1e160);
+    wide.add(2e160);
+    EXPECT_NEAR(*wide.value(true, true).value, std::sqrt(0.5) * 1e160, 1e146);
+    EXPECT_TRUE(std::isinf(*wide.value(true, false).value));
 }
 
 }  // namespace
