@@ -389,8 +389,14 @@ ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column) {
         switch (r.kind) {
         case TypeInference::Reading::Integer:
         case TypeInference::Reading::Date:
-            if (reals) cells[i].real = double(r.integer);
-            else cells[i].integer = r.integer;
+            if (!reals) {
+                cells[i].integer = r.integer;
+                break;
+            }
+            cells[i].real = double(r.integer);
+            // A whole number of more digits than a real holds shows as the file wrote it.
+            if (r.kind == TypeInference::Reading::Integer && r.significantDigits > 15)
+                keepSpelling(column, cells[i].real, withoutBlanks(v));
             break;
         case TypeInference::Reading::Real:
             cells[i].real = r.real;
@@ -613,16 +619,20 @@ void CsvTable::onColumnsInParallel(size_t width, const std::function<void(size_t
 
 // A real with more digits than a real shows keeps how the file wrote it:
 // writers such as Python's write the shortest spelling that reads back to
-// the same value, which is shown from the value alone; any other spelling
-// is kept as it stands.
+// the same value. Spellings are kept by value: where rows spell one value
+// differently (9007199254740992 and 9007199254740993 are one double), no
+// row is shown another's spelling, and each shows the value's shortest.
 void CsvTable::keepSpelling(size_t column, double value, std::string_view spelled) {
     if (parseReal(formatReal(value)) == value) return;  // fifteen digits say it
     auto& kept = spellings_[column];
     if (!kept) kept = std::make_unique<Spellings>();
-    if (shortestText(value) == spelled || kept->texts.size() >= kMaxKeptSpellings) return;
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    kept->texts.try_emplace(bits, spelled);
+    if (const auto at = kept->texts.find(bits); at != kept->texts.end()) {
+        if (at->second != spelled) at->second.clear();  // spelled two ways: neither is every row's
+        return;
+    }
+    if (kept->texts.size() < kMaxKeptSpellings) kept->texts.emplace(bits, spelled);
 }
 
 std::string CsvTable::shortestText(double value) {
@@ -636,7 +646,7 @@ std::optional<std::string> CsvTable::spellingOf(size_t column, double value) con
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     const auto& texts = spellings_[column]->texts;
-    if (const auto found = texts.find(bits); found != texts.end()) return found->second;
+    if (const auto found = texts.find(bits); found != texts.end() && !found->second.empty()) return found->second;
     return shortestText(value);
 }
 

@@ -27,6 +27,9 @@ protected:
         folder.writeText("n.csv", "id,n\n1,10000000000000000\n2,5\n");
         folder.writeText("c.csv", "id,code\n1,10\n2,x7\n3,20\n");
         folder.writeText("codes.csv", "id,code\n1,007\n2,020\n3,030\n");
+        // Two spellings of one double, beside a spelling of its own.
+        folder.writeText("twins.csv", "id,v\n1,9007199254740993.0\n2,9007199254740992.0\n3,0.5\n4,9007199254740993\n"
+                                      "5,0.12345678901234567\n");
     }
 
     Rows run(const QString& sql) { return runSql(folder.path(), sql, "|"); }
@@ -75,6 +78,20 @@ TEST_F(TypedValues, EverySpellingIsANumber) {
         {"SELECT Sum(v) FROM spell#csv WHERE v >= 1", {"1740"}},
         {"SELECT Max(v) FROM spell#csv", {"1234"}},
     });
+}
+
+// A row never shows another row's spelling of the same value.
+TEST_F(TypedValues, NoRowShowsAnotherRowsSpelling) {
+    const Rows rows = run("SELECT id, v FROM twins#csv ORDER BY id");
+    ASSERT_EQ(rows.size(), 5u);
+    const std::pair<const char*, const char*> spellings[] = {
+        {"1|", "9007199254740993.0"}, {"2|", "9007199254740992.0"}, {"4|", "9007199254740993"}};
+    for (const auto& [owner, spelled] : spellings)
+        for (const std::string& row : rows) {
+            if (row.starts_with(owner)) continue;
+            EXPECT_NE(row.substr(2), spelled) << row;
+        }
+    EXPECT_EQ(rows[4], "5|0.12345678901234567");
 }
 
 TEST_F(TypedValues, DatesCompareAsTimesWithEveryLiteralForm) {
