@@ -339,6 +339,7 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
     spellings_.resize(width);
     columns_.resize(width);
     types_.resize(width);
+    nullIntegers_.assign(width, kNullInteger);
     for (size_t c = 0; c < width; ++c) {
         columns_[c].firstRow = data.columns[c].firstRow;
         columns_[c].cells = std::move(data.columns[c].cells).reinterpretAs<Cell>();
@@ -381,6 +382,8 @@ ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column) {
     const ColumnType type = inference.type();
     if (type == ColumnType::Text) return type;
     const bool reals = type == ColumnType::Real;  // integers among reals become reals, exactly as their digits read
+    if (type == ColumnType::Integer && inference.holdsLowest()) nullIntegers_[column] = unheldLowValue(cells);
+    const int64_t null = nullIntegers_[column];
     TypeInference again;
     for (size_t i = 0; i < cells.size(); ++i) {
         listen(i);
@@ -403,10 +406,29 @@ ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column) {
             // More digits than a real shows: the file's spelling is shown instead.
             if (r.significantDigits > 15) keepSpelling(column, r.real, withoutBlanks(v));
             break;
-        default: cells[i] = nullCell(type); break;
+        default:
+            if (reals) cells[i] = nullCell(type);
+            else cells[i].integer = null;
+            break;
         }
     }
     return type;
+}
+
+// The least value above the smallest 64-bit one that cells do not hold; among the cells.size() + 1 values above it one is always free.
+int64_t CsvTable::unheldLowValue(const LargeArray<Cell>& cells) const {
+    constexpr int64_t lowest = std::numeric_limits<int64_t>::min();
+    std::vector<bool> held(cells.size() + 1);
+    for (size_t i = 0; i < cells.size(); ++i) {
+        listen(i);
+        const FieldRef f = cells[i].text;
+        if (f.length() == 0 || f.length() == kMissing) continue;
+        const auto number = readNumberText({text_.data() + f.offset(), f.length()});
+        if (!number || !number->integer) continue;
+        const uint64_t above = uint64_t(number->whole) - uint64_t(lowest);  // 0 for the lowest itself
+        if (above >= 1 && above - 1 < held.size()) held[size_t(above - 1)] = true;
+    }
+    return lowest + 1 + int64_t(std::find(held.begin(), held.end(), false) - held.begin());
 }
 
 // Checks every value against the declared type before any is replaced,
@@ -667,7 +689,7 @@ size_t CsvTable::longestShown(size_t column) const {
 std::string CsvTable::displayText(size_t row, size_t column) const {
     const Cell c = cell(row, column);
     const ColumnType type = types_[column];
-    if (isNull(type, c)) return {};
+    if (isNull(column, c)) return {};
     switch (type) {
     case ColumnType::Integer: return std::to_string(c.integer);
     case ColumnType::Real: return spellingOf(column, c.real).value_or(formatReal(c.real));
@@ -686,7 +708,7 @@ qint64 CsvTable::lineOfValue(size_t column, std::string_view value) const {
     size_t row = rows_;
     for (size_t r = 0; r < rows_ && row == rows_; ++r) {
         const Cell c = cell(r, column);
-        if (isNull(type, c)) continue;
+        if (isNull(column, c)) continue;
         // A date is named as the tables show it.
         if (date ? momentText(type, c.integer) == value : textOf(c) == value) row = r;
     }
@@ -713,7 +735,7 @@ std::optional<CsvTable::TextCause> CsvTable::textCause(size_t column) const {
     std::vector<bool> present(rows_, false);
     for (size_t r = 0; r < rows_; ++r) {
         const Cell c = cell(r, column);
-        if (isNull(ColumnType::Text, c) || isNullText(textOf(c))) continue;
+        if (isNull(column, c) || isNullText(textOf(c))) continue;
         const std::string_view v = withoutBlanks(textOf(c));
         const bool leadingZero = v.size() > 1 && v[0] == '0' && v[1] >= '0' && v[1] <= '9';  // a code, as typing reads it
         kinds[r] = !leadingZero && readNumberText(v) ? Number : readDateText(v) ? Date : Other;
@@ -865,7 +887,7 @@ Spellings spellingsInOrder(const CsvTable& table, size_t column, const std::atom
             const size_t batch = std::min(kBatch, end - r);
             for (size_t j = 0; j < batch; ++j) {
                 const Cell c = table.cell(r + j, column);
-                nulls[j] = table.isNull(ColumnType::Text, c);
+                nulls[j] = table.isNull(column, c);
                 if (nulls[j]) continue;
                 texts[j] = table.textOf(c);
                 hashes[j] = hashOfText(texts[j]);
@@ -977,7 +999,7 @@ std::pair<int64_t, int64_t> rangeOfIntegers(const CsvTable& table, size_t column
         for (size_t i = begin; i < end; ++i) {
             listenTo(stop, i);
             const int64_t v = cells.cells[i].integer;
-            if (v == kNullInteger) continue;
+            if (v == table.nullInteger(column)) continue;
             low = std::min(low, v);
             high = std::max(high, v);
         }
@@ -1007,7 +1029,7 @@ bool holdsWholeDays(const CsvTable& table, size_t column, const std::atomic<bool
         for (size_t r = begin; r < end && whole.load(std::memory_order_relaxed); ++r) {
             listenTo(stop, r);
             const int64_t v = table.cell(r, column).integer;
-            if (v != kNullInteger && (v < 0 || v % 1000000 != 0)) whole = false;
+            if (v != table.nullInteger(column) && (v < 0 || v % 1000000 != 0)) whole = false;
         }
     });
     return whole;
@@ -1028,7 +1050,7 @@ WideCodes codesOverPlaces(const CsvTable& table, size_t column, int64_t low, uin
     const auto seen = [&](size_t i) { return std::atomic_ref<uint8_t>(marks[i]); };
     eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
         for (size_t r = begin; r < end; ++r)
-            if (const int64_t v = table.cell(r, column).integer; v != kNullInteger) {
+            if (const int64_t v = table.cell(r, column).integer; v != table.nullInteger(column)) {
                 // Looked at first: a store to a mark the other core reads would take its cache line every row.
                 const std::atomic_ref<uint8_t> mark = seen(size_t(uint64_t(placeOf(v)) - uint64_t(low)));
                 if (!mark.load(std::memory_order_relaxed)) mark.store(1, std::memory_order_relaxed);
@@ -1039,7 +1061,7 @@ WideCodes codesOverPlaces(const CsvTable& table, size_t column, int64_t low, uin
     size_t marked = 0;
     for (size_t i = 0; i <= span; ++i) marked += marks[i];  // the cores are done
     out.cellOfCode.reserve(marked + 1);
-    out.cellOfCode.push_back(Cell{.integer = kNullInteger});
+    out.cellOfCode.push_back(Cell{.integer = table.nullInteger(column)});
     for (size_t i = 0; i <= span; ++i)
         if (marks[i]) {
             codeOf[i] = uint32_t(out.cellOfCode.size());
@@ -1049,7 +1071,7 @@ WideCodes codesOverPlaces(const CsvTable& table, size_t column, int64_t low, uin
     eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
         for (size_t r = begin; r < end; ++r) {
             const int64_t v = table.cell(r, column).integer;
-            out.codes[r] = v == kNullInteger ? 0 : codeOf[size_t(uint64_t(placeOf(v)) - uint64_t(low))];
+            out.codes[r] = v == table.nullInteger(column) ? 0 : codeOf[size_t(uint64_t(placeOf(v)) - uint64_t(low))];
         }
     });
     return out;
@@ -1067,7 +1089,7 @@ WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomi
     if (low > high) {  // all null
         WideCodes out;
         out.codes.resize(rows);
-        out.cellOfCode.push_back(Cell{.integer = kNullInteger});
+        out.cellOfCode.push_back(Cell{.integer = table.nullInteger(column)});
         return out;
     }
     if (uint64_t(high) - uint64_t(low) < narrow)
@@ -1082,7 +1104,7 @@ WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomi
         std::vector<int64_t>& share = shares[p];
         share.reserve(end - begin);
         for (size_t r = begin; r < end; ++r)
-            if (const int64_t v = table.cell(r, column).integer; v != kNullInteger) share.push_back(v);
+            if (const int64_t v = table.cell(r, column).integer; v != table.nullInteger(column)) share.push_back(v);
         size_t comparisons = 0;
         std::sort(share.begin(), share.end(), listening(stop, comparisons, std::less<>()));
         share.erase(std::unique(share.begin(), share.end()), share.end());
@@ -1099,13 +1121,13 @@ WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomi
     out.codes.resize(rows);
     out.width = uint32_t(distinct.size() + 1);
     out.cellOfCode.reserve(out.width);
-    out.cellOfCode.push_back(Cell{.integer = kNullInteger});
+    out.cellOfCode.push_back(Cell{.integer = table.nullInteger(column)});
     for (const int64_t v : distinct) out.cellOfCode.push_back(Cell{.integer = v});
     eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
         for (size_t r = begin; r < end; ++r) {
             listenTo(stop, r);
             const int64_t v = table.cell(r, column).integer;
-            out.codes[r] = v == kNullInteger ? 0 : uint32_t(std::lower_bound(distinct.begin(), distinct.end(), v) - distinct.begin() + 1);
+            out.codes[r] = v == table.nullInteger(column) ? 0 : uint32_t(std::lower_bound(distinct.begin(), distinct.end(), v) - distinct.begin() + 1);
         }
     });
     return out;
@@ -1114,7 +1136,6 @@ WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomi
 template <typename Key>
 std::vector<uint32_t> orderByKey(const CsvTable& table, size_t column, Key keyOf, const std::atomic<bool>* stop) {
     using K = decltype(keyOf(Cell{}));
-    const ColumnType type = table.columnTypes()[column];
     std::vector<std::pair<K, uint32_t>> keyed;
     std::vector<uint32_t> order;
     order.reserve(table.rowCount());
@@ -1122,7 +1143,7 @@ std::vector<uint32_t> orderByKey(const CsvTable& table, size_t column, Key keyOf
     for (size_t r = 0; r < table.rowCount(); ++r) {
         listenTo(stop, r);
         const Cell c = table.cell(r, column);
-        if (table.isNull(type, c)) order.push_back(uint32_t(r));  // nulls sort first
+        if (table.isNull(column, c)) order.push_back(uint32_t(r));  // nulls sort first
         else keyed.emplace_back(keyOf(c), uint32_t(r));
     }
     size_t comparisons = 0;
@@ -1165,7 +1186,7 @@ const CsvTable::ValueCodes& CsvTable::codesOf(size_t column, const std::atomic<b
         if (!wide.cellOfCode.empty()) {
             made->cellOfCode = std::move(wide.cellOfCode);
         } else {
-            made->cellOfCode.assign(wide.width, nullCell(types_[column]));
+            made->cellOfCode.assign(wide.width, nullCellOf(column));
             std::vector<bool> seen(wide.width);
             for (size_t r = 0; r < wide.codes.size(); ++r) {
                 const uint32_t code = wide.codes[r];
@@ -1226,7 +1247,7 @@ bool CsvTable::hasNulls(size_t column) const {
     if (!nulls) {
         const Column& c = columns_[column];
         nulls = c.cells.size() < rows_;
-        for (size_t i = 0; i < c.cells.size() && !*nulls; ++i) nulls = isNull(types_[column], c.cells[i]);
+        for (size_t i = 0; i < c.cells.size() && !*nulls; ++i) nulls = isNull(column, c.cells[i]);
     }
     return *nulls;
 }
@@ -1237,7 +1258,7 @@ const CsvTable::Index& CsvTable::indexOf(size_t column, const std::atomic<bool>*
         auto built = std::make_unique<Index>();
         for (size_t r = 0; r < rowCount(); ++r) {
             listenTo(stop, r);
-            if (const Cell c = cell(r, column); !isNull(types_[column], c))
+            if (const Cell c = cell(r, column); !isNull(column, c))
                 (*built)[keyOf(column, c)].push_back(uint32_t(r));
         }
         index = std::move(built);
@@ -1281,7 +1302,7 @@ CsvTable::KeySpread CsvTable::keySpreadOf(size_t column, const std::atomic<bool>
         for (size_t i = 0; i < kSpreadSample; ++i) {
             state = state * 6364136223846793005u + 1442695040888963407u;
             const size_t r = i * stretch + size_t((state >> 33) % stretch);
-            if (const Cell c = cell(r, column); !isNull(types_[column], c)) keys.push_back(keyOf(column, c));
+            if (const Cell c = cell(r, column); !isNull(column, c)) keys.push_back(keyOf(column, c));
         }
         std::sort(keys.begin(), keys.end());
         double pairs = 0;

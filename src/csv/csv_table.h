@@ -23,7 +23,8 @@
 namespace tarlo {
 
 // One value: the text slice of a text column, or the parsed value of a
-// number or date column. Nulls: a missing or empty slice, INT64_MIN, NaN, 0.
+// number or date column. Nulls: a missing or empty slice, NaN, INT64_MIN (or
+// the column's own null, when it holds that value).
 union Cell {
     FieldRef text;
     int64_t integer;  // Integer; Date and DateTime as yyyymmddhhmmss
@@ -90,7 +91,7 @@ public:
 
     Cell cell(size_t row, size_t column) const {
         const Column& c = columns_[column];
-        if (row < c.firstRow || row - c.firstRow >= c.cells.size()) return nullCell(types_[column]);
+        if (row < c.firstRow || row - c.firstRow >= c.cells.size()) return nullCellOf(column);
         return c.cells[row - c.firstRow];
     }
     // A column's cells as stored: those of rows firstRow on; other rows are null.
@@ -103,16 +104,25 @@ public:
         const Column& c = columns_[column];
         return {c.cells.data(), c.firstRow, c.cells.size()};
     }
-    bool isNull(ColumnType type, Cell cell) const {
-        switch (type) {
+    // The null of an integer column: kNullInteger, unless the column holds
+    // that value, when it is one the column does not hold.
+    int64_t nullInteger(size_t column) const { return nullIntegers_[column]; }
+    bool holdsLowest(size_t column) const { return nullIntegers_[column] != kNullInteger; }
+    bool isNull(size_t column, Cell cell) const {
+        switch (types_[column]) {
         case ColumnType::Text: return cell.text.length() == 0 || cell.text.length() == kMissing;
         case ColumnType::Real: return std::isnan(cell.real);
         case ColumnType::Integer:
         case ColumnType::Date:
         case ColumnType::DateTime:
-        case ColumnType::Time: return cell.integer == kNullInteger;
+        case ColumnType::Time: return cell.integer == nullIntegers_[column];
         }
         return true;
+    }
+    Cell nullCellOf(size_t column) const {
+        Cell c = nullCell(types_[column]);
+        if (types_[column] == ColumnType::Integer) c.integer = nullIntegers_[column];
+        return c;
     }
     std::string_view textOf(Cell cell) const { return {text_.data() + cell.text.offset(), cell.text.length()}; }
     // The value as shown: numbers and dates formatted, text as in the file.
@@ -204,6 +214,7 @@ private:
     ColumnType readDeclaredColumn(LargeArray<Cell>& cells, size_t column, const DeclaredColumn& declared,
                                   const TableFormat& format) const;
     ColumnType readUntypedColumn(LargeArray<Cell>& cells, size_t column);
+    int64_t unheldLowValue(const LargeArray<Cell>& cells) const;
     void compactText();
     void keepSpelling(size_t column, double value, std::string_view spelled);
     static std::string shortestText(double value);
@@ -236,6 +247,7 @@ private:
     mutable std::vector<std::unique_ptr<std::vector<uint32_t>>> orders_;
     mutable std::vector<std::unique_ptr<ValueCodes>> codes_;
     mutable std::vector<std::optional<BitRange>> bitRanges_;
+    std::vector<int64_t> nullIntegers_;  // by column
     mutable std::vector<std::optional<bool>> hasNulls_;
     mutable std::vector<std::optional<bool>> fewIntegers_;
     ParseProgress progress_;  // while the table is built

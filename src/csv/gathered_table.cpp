@@ -27,6 +27,7 @@ std::shared_ptr<const CsvTable> CsvTable::gathered(const std::vector<Gathered>& 
     for (const Gathered& g : columns) {
         out->names_.push_back(g.name);
         out->types_.push_back(g.table->types_[g.column]);
+        out->nullIntegers_.push_back(g.table->nullIntegers_[g.column]);
     }
     std::vector<const ValueCodes*> sourceCodes(width);
     for (size_t c = 0; c < width; ++c) {
@@ -95,7 +96,7 @@ std::shared_ptr<const CsvTable> CsvTable::gathered(const std::vector<Gathered>& 
         if (type != ColumnType::Text) {
             for (size_t r = 0; r < rowCount; ++r) {
                 listenTo(stop, r);
-                cells[r] = rows[r] == kNoRow ? nullCell(type) : from.cell(rows[r], g.column);
+                cells[r] = rows[r] == kNoRow ? from.nullCellOf(g.column) : from.cell(rows[r], g.column);
             }
             return;
         }
@@ -152,7 +153,7 @@ std::shared_ptr<const CsvTable> CsvTable::gathered(const std::vector<Gathered>& 
         for (uint32_t code = 0; code < source->width; ++code) {
             bool took = false;
             for (size_t p = 0; p < parts && !took; ++p) took = seen[c][p][code];
-            if (!took) codes->cellOfCode[code] = nullCell(out->types_[c]);
+            if (!took) codes->cellOfCode[code] = out->nullCellOf(c);
         }
         codes->codes = CodeArray(std::move(wide[c]), source->width);
         out->codes_[c] = std::move(codes);

@@ -276,6 +276,8 @@ private:
         // Text columns compare ignoring case, as they are declared; integers,
         // dates and moments as they are. Reals, and kinds that differ, are SQLite's.
         if (x != y || x == ColumnType::Real || (wrapped && x != ColumnType::Text)) throw Refused{};
+        // A column holding the smallest integer has its own null, which the codes below do not know.
+        if (items_[a.item].table->holdsLowest(a.column) || items_[b.item].table->holdsLowest(b.column)) throw Refused{};
         keys.push_back({a, b});
     }
 
@@ -285,7 +287,7 @@ private:
         const CsvTable& y = *items_[key.added.item].table;
         const ColumnType type = x.columnTypes()[key.joined.column];
         const Cell a = x.cell(joinedRow, key.joined.column), b = y.cell(addedRow, key.added.column);
-        if (x.isNull(type, a) || y.isNull(type, b)) return false;
+        if (x.isNull(key.joined.column, a) || y.isNull(key.added.column, b)) return false;
         if (type != ColumnType::Text) return a.integer == b.integer;
         return compareIgnoringCase(x.textOf(a), y.textOf(b)) == 0;
     }

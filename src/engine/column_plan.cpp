@@ -725,6 +725,8 @@ private:
     }
 
     int columnNode(size_t found) {
+        // Its null is not the one the column path tests for.
+        if (table_.holdsLowest(found)) throw Refused{};
         Shape shape = Shape::Date;
         switch (table_.columnTypes()[found]) {
         case ColumnType::Integer:

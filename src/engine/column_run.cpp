@@ -77,7 +77,7 @@ int orderOf(const PathValue& a, const PathValue& b) {
 
 PathValue valueOfCell(const CsvTable& table, Cell c, size_t column) {
     const ColumnType type = table.columnTypes()[column];
-    if (table.isNull(type, c)) return {};
+    if (table.isNull(column, c)) return {};
     switch (type) {
     case ColumnType::Real: return PathValue::ofReal(c.real);
     case ColumnType::Text: return PathValue::ofText(table.textOf(c));
@@ -375,7 +375,7 @@ public:
                 const size_t k = r - span.firstRow;  // rows before firstRow wrap past count
                 if (k >= span.count) return false;
                 c = span.cells[k];
-                return !table_.isNull(type, c);
+                return !table_.isNull(s.what.column, c);
             };
             // body(group, cell, values the group had before) for each non-null value.
             const auto eachValue = [&](auto body) {
@@ -767,7 +767,6 @@ std::optional<ColumnRows> topPerGroup(const ColumnPlan& plan, const CsvTable& ta
     if (codes.caseTwins) return std::nullopt;
     const size_t groups = codes.width, limit = size_t(top.limit);
     const CsvTable::CellSpan span = table.cellsOf(top.order);
-    const ColumnType type = table.columnTypes()[top.order];
     const size_t parts = threadCount(n);
     std::vector<std::unique_ptr<TopLists<T>>> lists(parts);
     onThreads(parts, parts, [&](size_t p) {
@@ -779,7 +778,7 @@ std::optional<ColumnRows> topPerGroup(const ColumnPlan& plan, const CsvTable& ta
             const uint32_t g = codes.codes[r];
             ++mine.rowsIn[g];
             const size_t k = r - span.firstRow;
-            if (k >= span.count || table.isNull(type, span.cells[k])) {
+            if (k >= span.count || table.isNull(top.order, span.cells[k])) {
                 ++mine.nulls[g];
                 continue;
             }
@@ -936,7 +935,7 @@ std::optional<ColumnRows> rowsOf(const ColumnPlan& plan, const CsvTable& table, 
             const size_t r = filtered ? (*rows)[i] : i;
             for (const Source& s : sources) {
                 const Cell c = table.cell(r, s.column);
-                if (table.isNull(s.type, c)) {
+                if (table.isNull(s.column, c)) {
                     part.add(PathValue{});
                     continue;
                 }

@@ -239,7 +239,7 @@ int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
     const CsvTable& table = *reinterpret_cast<CsvVtab*>(base->pVtab)->table;
     const ColumnType type = table.columnTypes()[size_t(column)];
     const Cell cell = table.cell(cursor->row(), size_t(column));
-    if (table.isNull(type, cell)) return SQLITE_OK;
+    if (table.isNull(size_t(column), cell)) return SQLITE_OK;
     switch (type) {
     case ColumnType::Integer: sqlite3_result_int64(ctx, cell.integer); break;
     case ColumnType::Real: sqlite3_result_double(ctx, cell.real); break;

@@ -49,7 +49,7 @@ struct Statement {
 // The cell as SQLite reads it from the table: a date as its text.
 bool bindCell(sqlite3_stmt* stmt, const CsvTable& table, size_t column, Cell cell) {
     const ColumnType type = table.columnTypes()[column];
-    if (table.isNull(type, cell)) return sqlite3_bind_null(stmt, 1) == SQLITE_OK;
+    if (table.isNull(column, cell)) return sqlite3_bind_null(stmt, 1) == SQLITE_OK;
     switch (type) {
     case ColumnType::Integer: return sqlite3_bind_int64(stmt, 1, cell.integer) == SQLITE_OK;
     case ColumnType::Text: {

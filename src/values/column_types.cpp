@@ -14,8 +14,8 @@ TypeInference::Reading TypeInference::add(std::string_view value) {
         if (const auto number = readNumberText(value)) {
             date_ = false;
             r.significantDigits = number->significantDigits;
-            // The smallest 64-bit value stands for null in an integer column.
-            if (integer_ && number->integer && number->whole != std::numeric_limits<int64_t>::min()) {
+            if (integer_ && number->integer) {
+                lowest_ = lowest_ || number->whole == std::numeric_limits<int64_t>::min();
                 r.kind = Reading::Integer;
                 r.integer = number->whole;
                 return r;

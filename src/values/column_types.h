@@ -55,6 +55,9 @@ public:
     void note(std::string_view value);
     bool decided() const { return !integer_ && !real_ && !date_; }
     ColumnType type() const;
+    // Whether an integer read was the smallest 64-bit value, which the
+    // table otherwise keeps for null.
+    bool holdsLowest() const { return lowest_; }
 
 private:
     bool any_ = false;      // a value that is no null token
@@ -63,6 +66,7 @@ private:
     bool date_ = true;
     bool time_ = false;
     bool timesOnly_ = true;  // every date read so far is a time of day alone
+    bool lowest_ = false;
 };
 
 }  // namespace tarlo

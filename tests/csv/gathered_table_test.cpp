@@ -14,7 +14,7 @@ using tarlo::CsvTable;
 
 std::string shown(const CsvTable& t, size_t row, size_t column) {
     const tarlo::Cell c = t.cell(row, column);
-    return t.isNull(t.columnTypes()[column], c) ? "<null>" : t.displayText(row, column);
+    return t.isNull(column, c) ? "<null>" : t.displayText(row, column);
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ TEST(ColumnTypes, FromEveryValueOfTheColumn) {
         {{"1", "2", "x"}, ColumnType::Text},              // one stray value makes the column text
         {{"9223372036854775807"}, ColumnType::Integer},
         {{"9223372036854775808"}, ColumnType::Real},      // past 64 bits
+        {{"-9223372036854775808", "1"}, ColumnType::Integer},
         {{"1.2345678901234567"}, ColumnType::Real},       // shown as the file spells it
         // Every spelling writers produce is a number.
         {{"-0"}, ColumnType::Integer},
