@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/cp932_codec.h"
+#include "platform/cp932_table.h"
 #include "platform/error.h"
 #include "platform/parallel.h"
 #include "platform/text_encoding.h"
@@ -130,7 +131,8 @@ struct Failure {
     size_t count = 0;
 };
 
-[[noreturn]] void raise(const Failure& f, const QString& path) {
+[[noreturn]] void raise(Failure f, const QString& path, qint64 lineOffset) {
+    f.line += lineOffset;
     const ErrorFacts facts{.file = path, .line = f.line};
     switch (f.kind) {
     case Failure::Kind::Columns:
@@ -380,7 +382,7 @@ CsvData parseWhole(TextBuffer utf8, const QString& path, const ParseProgress& pr
         return true;
     };
     parsePiece<true>(base, size, piece, dialect, stops, progress ? goOn : std::function<bool(size_t)>(), lines);
-    if (piece.failure.kind != Failure::Kind::None) raise(piece.failure, path);
+    if (piece.failure.kind != Failure::Kind::None) raise(piece.failure, path, dialect.lineOffset);
     data.header = std::move(piece.header);
     data.columns = std::move(piece.columns);
     data.rows = piece.rows;
@@ -518,7 +520,7 @@ CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgre
         if (piece.failure.kind != Failure::Kind::None) {
             Failure f = piece.failure;
             f.line += lineBase;
-            raise(f, path);
+            raise(f, path, dialect.lineOffset);
         }
         rowBase[k] = rows;
         rows += piece.rows;
@@ -555,6 +557,53 @@ CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgre
     data.kept = std::move(kept);
     joinColumns(data, pieces, rowBase, width);
     return data;
+}
+
+size_t recordsEnd(std::string_view bytes, const CsvDialect& dialect, bool cp932, bool first) {
+    const char* const b = bytes.data();
+    const size_t n = bytes.size();
+    size_t ended = 0, i = 0;
+    bool fieldStart = true;
+    while (i < n) {
+        const char c = b[i];
+        if (fieldStart && dialect.quote && c == dialect.quote) {
+            // To the closing quote: one not doubled.
+            for (++i;;) {
+                const void* close = std::memchr(b + i, dialect.quote, n - i);
+                if (!close) return ended;
+                i = size_t(static_cast<const char*>(close) - b) + 1;
+                if (i < n && b[i] == dialect.quote) {
+                    ++i;
+                    continue;
+                }
+                if (i == n) return ended;  // a doubled quote may follow beyond
+                break;
+            }
+            fieldStart = false;
+            continue;
+        }
+        if (c == dialect.delimiter) {
+            fieldStart = true;
+            ++i;
+        } else if (c == '\n') {
+            ended = ++i;
+            fieldStart = true;
+            if (first) return ended;
+        } else if (c == '\r') {
+            if (i + 1 == n) return ended;  // a line feed may follow beyond
+            i += b[i + 1] == '\n' ? 2 : 1;
+            ended = i;
+            fieldStart = true;
+            if (first) return ended;
+        } else {
+            // As the decoder reads it: a lead byte takes the next only where the two make a character.
+            const int lead = cp932 ? cp932::leadIndex(static_cast<unsigned char>(c)) : -1;
+            const int trail = lead >= 0 && i + 1 < n ? cp932::trailIndex(static_cast<unsigned char>(b[i + 1])) : -1;
+            i += trail >= 0 && cp932::kPairs[lead][trail] != 0 ? 2 : 1;
+            fieldStart = false;
+        }
+    }
+    return std::min(ended, n);
 }
 
 }  // namespace tarlo

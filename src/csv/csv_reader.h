@@ -88,6 +88,7 @@ struct CsvDialect {
     char delimiter = ',';
     char quote = '"';  // 0: quotes are text like any other
     bool header = true;
+    qint64 lineOffset = 0;  // lines of the file before the text's first (for a piece of it)
 };
 
 // Parses UTF-8 CSV text. Throws Error naming the file and line of an
@@ -100,5 +101,12 @@ CsvData parseCsv(TextBuffer utf8, const QString& path, const ParseProgress& prog
 // very result, failure and line numbers of one reader.
 CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgress& progress, const CsvDialect& dialect,
                          size_t count, const ColumnChoice& choose = {});
+
+// Where the last record that ends inside bytes ends (past its line break),
+// bytes starting at a record's start; 0 when none does. Read as the parser
+// reads (a quote opens a field only at its start); cp932: a lead byte's
+// trail byte is never a delimiter.
+// first: where the first record ends instead.
+size_t recordsEnd(std::string_view bytes, const CsvDialect& dialect, bool cp932, bool first = false);
 
 }  // namespace tarlo

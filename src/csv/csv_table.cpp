@@ -1,5 +1,6 @@
 #include "csv/csv_table.h"
 
+#include "csv/pieced_file.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
@@ -101,7 +102,7 @@ TextBuffer readWholeFile(const QString& path, const ParseProgress& progress, con
     for (int attempt = 0; attempt < 4; ++attempt) {
         const qint64 start = fileClockNs();
         const FileIdentity before = fileIdentity(path);
-        checkRoomToLoad(path, before.size, availableMemory(), format);
+        checkRoomToLoad(path, before.size, tableMemoryBound(), format);
         TextBuffer bytes;
         try {
             bytes = readFileOnce(path, progress);
@@ -206,7 +207,14 @@ FileShape shapeOf(std::string_view sample, const TableFormat& format) {
 // of "x," 6.4, five mixed columns 2.1, two long texts 1.2), and a file not
 // in UTF-8 first holds its bytes beside their UTF-8 (CP932 Japanese 2.5).
 // The factors below keep a margin over each.
-void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available, const TableFormat& format) {
+qint64 tableMemoryBound() {
+    const qint64 available = availableMemory();
+    bool ok = false;
+    const qint64 bound = qEnvironmentVariable("TARLO_MEMORY_BOUND").toLongLong(&ok);
+    return ok && bound > 0 ? std::min(bound, available) : available;
+}
+
+qint64 memoryToLoad(const QString& path, qint64 fileSize, const TableFormat& format) {
     constexpr qint64 kSample = qint64(1) << 20;
     FileShape shape{.cellsPerByte = 1.25 / 9};  // unseen: the flat 2.5 times the file of old
     try {
@@ -216,7 +224,11 @@ void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available, con
     }
     const double size = double(fileSize), utf8 = size * shape.utf8PerByte;
     const double parsed = 1.25 * utf8 + 9 * shape.cellsPerByte * size;
-    const qint64 needed = qint64(std::max(shape.decoded ? size + 1.2 * utf8 : size, parsed));
+    return qint64(std::max(shape.decoded ? size + 1.2 * utf8 : size, parsed));
+}
+
+void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available, const TableFormat& format) {
+    const qint64 needed = memoryToLoad(path, fileSize, format);
     if (needed <= available) return;
     throw Error(ErrorFacts{.file = path},
                 u"テーブルのファイル \"%1\" (%2) は大きすぎて読めません: 読むには %3 ほどのメモリーが要りますが、"
@@ -224,8 +236,8 @@ void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available, con
                 path, sizeText(fileSize), sizeText(needed), sizeText(available));
 }
 
-static CsvDialect dialectOf(const TableFormat& format) {
-    return {format.delimiter, format.quote, format.header};
+CsvDialect dialectOf(const TableFormat& format) {
+    return {format.delimiter, format.quote, format.header, 0};
 }
 
 // The names columns are given before they are made unique: schema.ini's,
@@ -318,10 +330,12 @@ size_t CsvTable::memoryBytes() const {
     return bytes;
 }
 
-void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgress& progress) {
+void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgress& progress,
+                     const std::vector<ColumnType>* types) {
     progress_ = progress;
     rows_ = data.rows;
-    const size_t width = std::max<size_t>({data.header.size(), data.columns.size(), format.columns.size(), 1});
+    const size_t width = std::max<size_t>({data.header.size(), data.columns.size(), format.columns.size(), 1,
+                                           types ? types->size() : 0});
     data.columns.resize(width);
 
     // Blank names, and the columns of rows longer than the header, are
@@ -352,8 +366,12 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
             return;
         }
         const bool declared = c < format.columns.size() && format.columns[c].type != DeclaredType::None;
-        types_[c] = declared ? readDeclaredColumn(columns_[c].cells, c, format.columns[c], format)
-                             : readUntypedColumn(columns_[c].cells, c);
+        if (declared) {
+            types_[c] = readDeclaredColumn(columns_[c].cells, c, format.columns[c], format);
+            if (types && types_[c] == ColumnType::Date) types_[c] = (*types)[c];  // the file's times are the piece's
+        } else {
+            types_[c] = types ? readColumnAs(columns_[c].cells, c, (*types)[c]) : readUntypedColumn(columns_[c].cells, c);
+        }
     });
     compactText();
     indexes_.resize(width);
@@ -415,6 +433,53 @@ ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column) {
     return type;
 }
 
+// A piece's column as the type its whole file has: each value read alone,
+// as typing reads it, in that type's form (an integer among reals a real).
+ColumnType CsvTable::readColumnAs(LargeArray<Cell>& cells, size_t column, ColumnType type) {
+    if (type == ColumnType::Text) return type;
+    const auto valueAt = [&](size_t i) {
+        const FieldRef f = cells[i].text;
+        return f.length() == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset(), f.length());
+    };
+    const bool reals = type == ColumnType::Real;
+    bool lowest = false;
+    for (size_t i = 0; i < cells.size() && type == ColumnType::Integer && !lowest; ++i) {
+        const std::string_view v = valueAt(i);
+        lowest = v.size() >= 20 && TypeInference().add(v).integer == std::numeric_limits<int64_t>::min();
+    }
+    if (lowest) nullIntegers_[column] = unheldLowValue(cells);
+    const int64_t null = nullIntegers_[column];
+    for (size_t i = 0; i < cells.size(); ++i) {
+        listen(i);
+        const std::string_view v = valueAt(i);
+        const TypeInference::Reading r = TypeInference().add(v);
+        switch (r.kind) {
+        case TypeInference::Reading::Integer:
+        case TypeInference::Reading::Date:
+            if (!reals) {
+                cells[i].integer = r.integer;
+                break;
+            }
+            cells[i].real = double(r.integer);
+            if (r.kind == TypeInference::Reading::Integer && r.significantDigits > 15)
+                keepSpelling(column, cells[i].real, withoutBlanks(v));
+            break;
+        case TypeInference::Reading::Real:
+            cells[i].real = r.real;
+            if (r.significantDigits > 15) keepSpelling(column, r.real, withoutBlanks(v));
+            break;
+        case TypeInference::Reading::Null:
+            if (reals) cells[i] = nullCell(type);
+            else cells[i].integer = null;
+            break;
+        case TypeInference::Reading::Text:
+            // The whole file's typing read this value otherwise: it has changed since.
+            throw Error(ErrorFacts{.file = path_}, u"テーブルのファイル \"%1\" が読み込み中に書き換えられています。", path_);
+        }
+    }
+    return type;
+}
+
 // The least value above the smallest 64-bit one that cells do not hold; among the cells.size() + 1 values above it one is always free.
 int64_t CsvTable::unheldLowValue(const LargeArray<Cell>& cells) const {
     constexpr int64_t lowest = std::numeric_limits<int64_t>::min();
@@ -445,7 +510,7 @@ ColumnType CsvTable::readDeclaredColumn(LargeArray<Cell>& cells, size_t column, 
         const auto value = readDeclared(declared.type, v, format);
         if (!value) {
             const char* start = text_.data();
-            size_t line = 1;
+            size_t line = size_t(1 + lineOffset_);
             for (const char* p = start; p < start + f.offset(); ++p) line += *p == '\n' || (*p == '\r' && p[1] != '\n');
             const ErrorFacts facts{.file = path_, .line = qint64(line), .column = int(column + 1),
                                    .columnName = QString::fromStdString(names_[column]), .word = messageArgument(v)};
@@ -701,27 +766,36 @@ std::string CsvTable::displayText(size_t row, size_t column) const {
     return std::string(textOf(c));
 }
 
-qint64 CsvTable::lineOfValue(size_t column, std::string_view value) const {
+size_t CsvTable::firstRowHolding(size_t column, std::string_view value) const {
     const ColumnType type = column < columns_.size() ? types_[column] : ColumnType::Text;
     const bool date = type == ColumnType::Date || type == ColumnType::DateTime || type == ColumnType::Time;
-    if (column >= columns_.size() || (type != ColumnType::Text && !date) || !fromFile_) return 0;
-    size_t row = rows_;
-    for (size_t r = 0; r < rows_ && row == rows_; ++r) {
+    if (column >= columns_.size() || (type != ColumnType::Text && !date)) return rows_;
+    for (size_t r = 0; r < rows_; ++r) {
         const Cell c = cell(r, column);
         if (isNull(column, c)) continue;
         // A date is named as the tables show it.
-        if (date ? momentText(type, c.integer) == value : textOf(c) == value) row = r;
+        if (date ? momentText(type, c.integer) == value : textOf(c) == value) return r;
     }
-    if (row == rows_) return 0;
+    return rows_;
+}
+
+qint64 lineOfField(const CsvData& data, size_t column, size_t row) {
+    if (column >= data.columns.size() || !data.present(column, row)) return 0;
+    const FieldRef f = data.columns[column].at(row);
+    qint64 line = 1;
+    for (const char* p = data.text.data(); p < data.text.data() + f.offset(); ++p)
+        line += *p == '\n' || (*p == '\r' && p[1] != '\n');
+    return line;
+}
+
+qint64 CsvTable::lineOfValue(size_t column, std::string_view value) const {
+    if (pieces_) return pieces_->lineOfValue(column, value);
+    const size_t row = firstRowHolding(column, value);
+    if (row == rows_ || !fromFile_) return 0;
     try {
-        const CsvData data = parseCsv(decodeToUtf8(readWholeFile(path_, {}, format_), {}, format_.charset, path_), path_, {},
-                                      dialectOf(format_));
-        if (column >= data.columns.size() || !data.present(column, row)) return 0;
-        const FieldRef f = data.columns[column].at(row);
-        qint64 line = 1;
-        for (const char* p = data.text.data(); p < data.text.data() + f.offset(); ++p)
-            line += *p == '\n' || (*p == '\r' && p[1] != '\n');
-        return line;
+        return lineOfField(parseCsv(decodeToUtf8(readWholeFile(path_, {}, format_), {}, format_.charset, path_), path_, {},
+                                    dialectOf(format_)),
+                           column, row);
     } catch (...) {
         return 0;  // the file changed or went away: the message goes without its line
     }

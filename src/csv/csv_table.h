@@ -46,6 +46,16 @@ struct ColumnWish {
 };
 
 void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available, const TableFormat& format = {});
+// The memory a load may take: the free memory, or less where
+// TARLO_MEMORY_BOUND (bytes) says so.
+qint64 tableMemoryBound();
+// The memory a load of path would take at its peak (see checkRoomToLoad).
+qint64 memoryToLoad(const QString& path, qint64 fileSize, const TableFormat& format = {});
+CsvDialect dialectOf(const TableFormat& format);
+// The line of the text data was parsed from on which column's field of row starts; 0 when it has none.
+qint64 lineOfField(const CsvData& data, size_t column, size_t row);
+
+class PiecedFile;
 
 class CsvTable {
 public:
@@ -81,6 +91,10 @@ public:
     static constexpr uint32_t kNoRow = UINT32_MAX;
     static std::shared_ptr<const CsvTable> gathered(const std::vector<Gathered>& columns, size_t rowCount,
                                                     const std::atomic<bool>* stop = nullptr);
+
+    // Set for a file too big to hold, read a piece at a time: the table
+    // itself then holds its columns and their types but no rows.
+    const PiecedFile* pieces() const { return pieces_.get(); }
 
     const QString& path() const { return path_; }
     const std::vector<std::string>& columnNames() const { return names_; }
@@ -201,12 +215,15 @@ public:
     bool hasNulls(size_t column) const;
 
 private:
+    friend class PiecedFile;
     struct Column {
         size_t firstRow = 0;
         LargeArray<Cell> cells;
     };
     CsvTable() = default;
-    void build(CsvData data, const TableFormat& format, const ParseProgress& progress = {});
+    // types: each column's type as given (a piece of a file typed whole).
+    void build(CsvData data, const TableFormat& format, const ParseProgress& progress = {},
+               const std::vector<ColumnType>* types = nullptr);
     // Asks the progress every 65,536 steps, so a cancel is heard within milliseconds.
     void listen(size_t step) const {
         if ((step & 0xFFFF) == 0 && progress_ && !progress_(1.0)) throw Cancelled{};
@@ -215,6 +232,9 @@ private:
                                   const TableFormat& format) const;
     ColumnType readUntypedColumn(LargeArray<Cell>& cells, size_t column);
     int64_t unheldLowValue(const LargeArray<Cell>& cells) const;
+    ColumnType readColumnAs(LargeArray<Cell>& cells, size_t column, ColumnType type);
+    // The first row whose value of a text or date column shows as value; rowCount() when none.
+    size_t firstRowHolding(size_t column, std::string_view value) const;
     void compactText();
     void keepSpelling(size_t column, double value, std::string_view spelled);
     static std::string shortestText(double value);
@@ -251,6 +271,8 @@ private:
     mutable std::vector<std::optional<bool>> hasNulls_;
     mutable std::vector<std::optional<bool>> fewIntegers_;
     ParseProgress progress_;  // while the table is built
+    std::shared_ptr<const PiecedFile> pieces_;
+    qint64 lineOffset_ = 0;  // lines of the file before the text's first
 };
 
 }  // namespace tarlo

@@ -1,6 +1,9 @@
 #include "csv/table_cache.h"
 
+#include "csv/pieced_file.h"
 #include "platform/file_io.h"
+
+#include <algorithm>
 
 namespace tarlo {
 
@@ -36,6 +39,12 @@ std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const Parse
             break;
         }
     }
+    // A file too big to hold is read a piece at a time as the statement
+    // reads it, and never kept: its pieces are bound to the memory a load
+    // may take, a sixteenth of it, so a statement's own state has room.
+    const qint64 bound = tableMemoryBound();
+    if (identity.size > 0 && memoryToLoad(path, identity.size, format) > bound)
+        return PiecedFile::open(path, progress, format, size_t(std::clamp<qint64>(bound / 16, 256, qint64(64) << 20)));
     // Parsed outside the lock: another run may read another file meanwhile.
     std::shared_ptr<const CsvTable> table = CsvTable::load(path, progress, format, reading);
     // A name the header spells otherwise than the wish found (never, but a

@@ -157,6 +157,10 @@ void Connection::countRowsVisitedIn(std::atomic<uint64_t>* counter) {
     lookup_->host.rowsVisited = counter;
 }
 
+void Connection::tellPiecesReadIn(std::atomic<double>* share) {
+    lookup_->host.piecesRead = share;
+}
+
 void Connection::interrupt() {
     lookup_->interrupted = true;
     if (db_) sqlite3_interrupt(db_);
@@ -303,6 +307,9 @@ std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab) {
 std::optional<Connection::ColumnWay> Connection::planOnColumns(const syntax::SyntaxTree& tree, const Binding& binding,
                                                                const SqlWriter& writer, const std::map<int, QString>& tableAt) {
     if (!columnPath_ || statementTables_.empty()) return std::nullopt;
+    // A file read in pieces holds no rows for the column path: SQLite reads it, a piece at a time.
+    for (const TableReference& ref : statementTables_)
+        if (const auto table = lookup_->find(ref.name.toStdString()); !table || table->pieces()) return std::nullopt;
     const std::atomic<bool>* stop = &lookup_->interrupted;
     if (statementTables_.size() == 1) {
         const QString& name = statementTables_[0].name;

@@ -46,6 +46,8 @@ public:
     // Where the table rows the next statements go through are counted, for
     // a progress display on another thread; null counts nothing.
     void countRowsVisitedIn(std::atomic<uint64_t>* counter);
+    // Where a scan of a file read in pieces tells the share of it read; null tells nothing.
+    void tellPiecesReadIn(std::atomic<double>* share);
 
     // Whether statements of the column path's shape take it (the default);
     // off, SQLite answers every statement, as the equivalence tests compare.

@@ -1,5 +1,6 @@
 #include "engine/csv_vtab.h"
 
+#include "csv/pieced_file.h"
 #include "dialect/sql_quote.h"
 #include "values/case_folding.h"
 
@@ -17,6 +18,7 @@ struct CsvVtab {
     std::shared_ptr<const CsvTable> table;
     const std::atomic<bool>* interrupted = nullptr;
     std::atomic<uint64_t>* rowsVisited = nullptr;
+    std::atomic<double>* piecesRead = nullptr;
     bool* orderOffered = nullptr;
 };
 
@@ -33,6 +35,9 @@ struct CsvCursor {
     bool empty = false;
     uint32_t visited = 0;  // rows not yet added to the shared count
     std::string scratch;
+    // A file read in pieces: the piece at hand (null past the last), position its row.
+    std::shared_ptr<const CsvTable> piece;
+    size_t pieceIndex = 0;
 
     size_t row() const {
         if (scanning) return position;
@@ -53,6 +58,7 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
     vtab->table = std::move(table);
     vtab->interrupted = host->interrupted;
     vtab->rowsVisited = host->rowsVisited;
+    vtab->piecesRead = host->piecesRead;
     vtab->orderOffered = &host->orderOffered;
     *out = &vtab->base;
     return SQLITE_OK;
@@ -73,10 +79,12 @@ constexpr int kColumnMask = (1 << 20) - 1;
 
 int xBestIndex(sqlite3_vtab* base, sqlite3_index_info* info) {
     const auto* vtab = reinterpret_cast<CsvVtab*>(base);
-    const double rows = double(std::max<size_t>(vtab->table->rowCount(), 1));
+    const PiecedFile* pieces = vtab->table->pieces();
+    const double rows = double(std::max<size_t>(pieces ? pieces->rowCount() : vtab->table->rowCount(), 1));
     info->idxNum = 0;
     info->estimatedCost = rows;
     info->estimatedRows = sqlite3_int64(rows);
+    if (pieces) return SQLITE_OK;  // no index, no order: one scan, a piece at a time
     for (int i = 0; i < info->nConstraint; ++i) {
         const auto& c = info->aConstraint[i];
         if (!c.usable || c.op != SQLITE_INDEX_CONSTRAINT_EQ || c.iColumn < 0) continue;
@@ -178,13 +186,36 @@ std::optional<std::string> lookupKey(const CsvTable& table, size_t column, sqlit
 
 int filter(sqlite3_vtab_cursor* base, int idxNum, int argc, sqlite3_value** argv);
 
-// A first index or order build that hears the interrupt ends the statement as an interrupt does.
-int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char*, int argc, sqlite3_value** argv) {
+// The first piece from index on that holds a row, or none past the last.
+void readPieceFrom(CsvCursor* cursor, const CsvVtab* vtab, size_t index) {
+    const PiecedFile& pieces = *vtab->table->pieces();
+    cursor->piece.reset();  // let go before the next is read
+    cursor->position = 0;
+    for (cursor->pieceIndex = index; cursor->pieceIndex < pieces.pieceCount(); ++cursor->pieceIndex) {
+        if (vtab->piecesRead) vtab->piecesRead->store(pieces.shareBefore(cursor->pieceIndex), std::memory_order_relaxed);
+        cursor->piece = pieces.piece(cursor->pieceIndex, vtab->interrupted);
+        if (cursor->piece->rowCount() > 0) return;
+    }
+    cursor->piece.reset();
+}
+
+// A piece's failure as SQLite's: an interrupt, or an error with the message.
+template <typename Work>
+int reading(sqlite3_vtab_cursor* base, Work work) {
     try {
-        return filter(base, idxNum, argc, argv);
+        return work();
     } catch (const Cancelled&) {
         return SQLITE_INTERRUPT;
+    } catch (const Error& e) {
+        sqlite3_free(base->pVtab->zErrMsg);
+        base->pVtab->zErrMsg = sqlite3_mprintf("%s", e.message().toUtf8().constData());
+        return SQLITE_ERROR;
     }
+}
+
+// A first index or order build that hears the interrupt ends the statement as an interrupt does.
+int xFilter(sqlite3_vtab_cursor* base, int idxNum, const char*, int argc, sqlite3_value** argv) {
+    return reading(base, [&] { return filter(base, idxNum, argc, argv); });
 }
 
 int filter(sqlite3_vtab_cursor* base, int idxNum, int argc, sqlite3_value** argv) {
@@ -195,6 +226,11 @@ int filter(sqlite3_vtab_cursor* base, int idxNum, int argc, sqlite3_value** argv
     cursor->scanning = true;
     cursor->descending = false;
     cursor->empty = false;
+    if (table.pieces()) {
+        readPieceFrom(cursor, vtab, 0);
+        cursor->empty = !cursor->piece;
+        return SQLITE_OK;
+    }
     const size_t column = size_t(idxNum & kColumnMask);
     if ((idxNum & kLookup) && argc == 1) {
         if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
@@ -224,19 +260,25 @@ int xNext(sqlite3_vtab_cursor* base) {
         if (auto* count = reinterpret_cast<CsvVtab*>(base->pVtab)->rowsVisited)
             count->fetch_add(kVisitBatch, std::memory_order_relaxed);
     }
+    if (cursor->piece && cursor->position >= cursor->piece->rowCount())
+        return reading(base, [&] {
+            readPieceFrom(cursor, reinterpret_cast<CsvVtab*>(base->pVtab), cursor->pieceIndex + 1);
+            return SQLITE_OK;
+        });
     return SQLITE_OK;
 }
 
 int xEof(sqlite3_vtab_cursor* base) {
     const auto* cursor = reinterpret_cast<CsvCursor*>(base);
     if (cursor->empty) return 1;
+    if (reinterpret_cast<CsvVtab*>(base->pVtab)->table->pieces()) return !cursor->piece;
     if (!cursor->scanning) return cursor->position >= cursor->rows->size();
     return cursor->position >= reinterpret_cast<CsvVtab*>(base->pVtab)->table->rowCount();
 }
 
 int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
     auto* cursor = reinterpret_cast<CsvCursor*>(base);
-    const CsvTable& table = *reinterpret_cast<CsvVtab*>(base->pVtab)->table;
+    const CsvTable& table = cursor->piece ? *cursor->piece : *reinterpret_cast<CsvVtab*>(base->pVtab)->table;
     const ColumnType type = table.columnTypes()[size_t(column)];
     const Cell cell = table.cell(cursor->row(), size_t(column));
     if (table.isNull(size_t(column), cell)) return SQLITE_OK;
@@ -260,7 +302,9 @@ int xColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int column) {
 }
 
 int xRowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid) {
-    *rowid = sqlite3_int64(reinterpret_cast<CsvCursor*>(base)->row()) + 1;
+    const auto* cursor = reinterpret_cast<CsvCursor*>(base);
+    const size_t before = cursor->piece ? reinterpret_cast<CsvVtab*>(base->pVtab)->table->pieces()->firstRowOf(cursor->pieceIndex) : 0;
+    *rowid = sqlite3_int64(before + cursor->row()) + 1;
     return SQLITE_OK;
 }
 

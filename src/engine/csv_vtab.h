@@ -19,13 +19,14 @@ using TableLookup = std::function<std::shared_ptr<const CsvTable>(const std::str
 
 // What the module reaches of its connection: its tables, the flag an
 // interrupt sets, which the first build of an index or order listens to,
-// where the rows its scans go through are counted (for progress; none
-// when null), and whether SQLite, while it prepared a statement, was
+// where the rows its scans go through are counted and the share of a file
+// read in pieces told (for progress; none when null), and whether SQLite, while it prepared a statement, was
 // offered a way to read a table other than one scan in the table's order.
 struct CsvModuleHost {
     TableLookup* find = nullptr;
     const std::atomic<bool>* interrupted = nullptr;
     std::atomic<uint64_t>* rowsVisited = nullptr;
+    std::atomic<double>* piecesRead = nullptr;  // a file read in pieces: the share of it read
     bool orderOffered = false;  // set by the module; reset before each prepare
 };
 

@@ -22,6 +22,7 @@ RunOutcome RunJob::run() {
     try {
         connection.open(folder_);
         connection.countRowsVisitedIn(&rowsVisited_);
+        connection.tellPiecesReadIn(&piecesShare_);
         {
             std::lock_guard guard(connectionLock_);
             connection_ = &connection;

@@ -44,8 +44,11 @@ public:
         qulonglong rows = 0;         // result rows gathered
         double fileShare = -1;       // share of the table file parsed; -1 when not parsing
         qulonglong rowsVisited = 0;  // table rows the statement went through (in batches)
+        double piecesShare = -1;     // share of a file read in pieces as the statement runs; -1 when none
     };
-    Progress progress() const { return {rows_.load(), fileShare_.load(), rowsVisited_.load(std::memory_order_relaxed)}; }
+    Progress progress() const {
+        return {rows_.load(), fileShare_.load(), rowsVisited_.load(std::memory_order_relaxed), piecesShare_.load()};
+    }
 
 private:
     QString folder_;
@@ -55,6 +58,7 @@ private:
     std::atomic<qulonglong> rows_{0};
     std::atomic<double> fileShare_{-1};
     std::atomic<uint64_t> rowsVisited_{0};
+    std::atomic<double> piecesShare_{-1};
     std::mutex connectionLock_;
     Connection* connection_ = nullptr;  // while the statement runs
 };

@@ -23,6 +23,8 @@ QString titleOfFields(const QStringList& names) {
 
 QString progressText(const RunJob::Progress& p, const QString& separator) {
     if (p.fileShare >= 0) return QStringLiteral("読込 %1%").arg(int(p.fileShare * 100));
+    // A file too big to hold, read a piece at a time as the statement runs.
+    if (p.piecesShare >= 0) return QStringLiteral("分割読込 %1%").arg(int(p.piecesShare * 100));
     if (p.rows > 0) return groupedNumber(p.rows, separator) + QStringLiteral(" 行");
     if (p.rowsVisited == 0) return QStringLiteral("処理中");
     return QStringLiteral("処理 ") + groupedNumber(p.rowsVisited, separator) + QStringLiteral(" 行");

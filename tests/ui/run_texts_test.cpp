@@ -27,4 +27,7 @@ TEST(RunTexts, ProgressSaysWhatTheRunIsDoing) {
     EXPECT_EQ(tarlo::progressText(P{.rows = 1024, .fileShare = -1, .rowsVisited = 2500000}, ","),
               QStringLiteral("1,024 行"));
     EXPECT_EQ(tarlo::progressText(P{}, ","), QStringLiteral("処理中"));
+    EXPECT_EQ(tarlo::progressText(P{.rows = 1024, .fileShare = -1, .rowsVisited = 2500000, .piecesShare = 0.31}, ","),
+              QStringLiteral("分割読込 31%"))
+        << "a file too big to hold says it is read in pieces, and how far";
 }

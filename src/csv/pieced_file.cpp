@@ -1,0 +1,256 @@
+#include "csv/pieced_file.h"
+
+#include "csv/declared_value.h"
+
+#include "platform/error.h"
+#include "platform/file_io.h"
+#include "platform/memory.h"
+#include "platform/utf8.h"
+#include "values/column_types.h"
+
+#include <algorithm>
+
+namespace tarlo {
+
+namespace {
+
+qint64 lineBreaksIn(std::string_view s) {
+    qint64 n = 0;
+    for (size_t i = 0; i < s.size(); ++i) n += s[i] == '\n' || (s[i] == '\r' && (i + 1 == s.size() || s[i + 1] != '\n'));
+    return n;
+}
+
+// Where the header ends: after the first record that is no blank line,
+// as the parser skips those; 0 when none ends within bytes.
+size_t headerEndIn(std::string_view bytes, const CsvDialect& dialect, bool cp932) {
+    for (size_t at = 0; at < bytes.size();) {
+        const size_t end = recordsEnd(bytes.substr(at), dialect, cp932, true);
+        if (end == 0) return 0;
+        if (bytes.substr(at, end).find_first_not_of("\r\n") != std::string_view::npos) return at + end;
+        at += end;
+    }
+    return 0;
+}
+
+[[noreturn]] void changedWhileRead(const QString& path) {
+    throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" が読み込み中に書き換えられています。", path);
+}
+
+bool stopped(const std::atomic<bool>* stop) {
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
+// Each column's type, read from every value in order as a whole load reads them.
+struct Typing {
+    std::vector<TypeInference> inferred;
+    std::vector<bool> withTime;  // a declared date column's value with a time
+
+    void read(const CsvData& data, const TableFormat& format) {
+        if (inferred.size() < data.columns.size()) {
+            inferred.resize(data.columns.size());
+            withTime.resize(data.columns.size());
+        }
+        for (size_t c = 0; c < data.columns.size(); ++c) {
+            const bool declared = c < format.columns.size() && format.columns[c].type != DeclaredType::None;
+            if (declared && format.columns[c].type != DeclaredType::DateTime) continue;
+            for (size_t r = 0; r < data.rows && !inferred[c].decided() && !withTime[c]; ++r) {
+                if (!data.present(c, r)) {
+                    if (!declared) inferred[c].note({});
+                    continue;
+                }
+                const std::string_view v = data.field(c, r);
+                if (!declared) {
+                    inferred[c].note(v);
+                } else if (!v.empty()) {
+                    const auto value = readDeclared(DeclaredType::DateTime, v, format);
+                    withTime[c] = value && value->hasTime;
+                }
+            }
+        }
+    }
+
+    std::vector<ColumnType> types(size_t width, const TableFormat& format) const {
+        std::vector<ColumnType> out(width, ColumnType::Text);
+        for (size_t c = 0; c < width; ++c) {
+            const bool declared = c < format.columns.size() && format.columns[c].type != DeclaredType::None;
+            if (declared) out[c] = withTime.size() > c && withTime[c] ? ColumnType::DateTime : storageOf(format.columns[c].type);
+            else if (c < inferred.size()) out[c] = inferred[c].type();
+        }
+        return out;
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const ParseProgress& progress,
+                                                 const TableFormat& format, size_t pieceBytes) {
+    auto file = std::shared_ptr<PiecedFile>(new PiecedFile);
+    file->path_ = path;
+    file->format_ = format;
+    file->identity_ = fileIdentity(path);
+    const qint64 size = file->identity_.size;
+    file->size_ = size;
+    QByteArray start;
+    try {
+        start = readFilePrefix(path, 4);
+    } catch (const FileError& e) {
+        throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" を読めません: %2", path, e.reason());
+    }
+    // UTF-16 is read whole: its line breaks are two bytes, which pieces would cut.
+    const bool utf16 = start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF");
+    if (format.charset == Charset::Utf16 || (format.charset == Charset::Detect && utf16)) {
+        checkRoomToLoad(path, size, tableMemoryBound(), format);
+        throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" は UTF-16 なので、分割しては読めません。", path);
+    }
+    file->charset_ = format.charset == Charset::Cp932 ? Charset::Cp932 : Charset::Utf8;
+    const bool detect = format.charset == Charset::Detect;
+    const CsvDialect dialect = dialectOf(format);
+    const bool declares = std::any_of(format.columns.begin(), format.columns.end(),
+                                      [](const DeclaredColumn& c) { return c.type != DeclaredType::None; });
+
+    // Read again from the start as CP932 when a piece turns out not to be UTF-8.
+    for (bool again = true; again;) {
+        again = false;
+        file->pieces_.clear();
+        file->header_.clear();
+        file->rows_ = 0;
+        Typing typing;
+        size_t width = format.columns.size();
+        qint64 offset = 0, line = 1;
+        FileReader reader = [&] {
+            try {
+                return FileReader(path);
+            } catch (const FileError& e) {
+                throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" を読めません: %2", path, e.reason());
+            }
+        }();
+        while (offset < size) {
+            QByteArray bytes;
+            size_t cut = 0, headerEnd = 0;
+            const bool cp932 = file->charset_ == Charset::Cp932;
+            for (size_t want = pieceBytes;; want *= 2) {
+                bytes.resize(qsizetype(std::min<qint64>(qint64(want), size - offset)));
+                size_t got = 0;
+                try {
+                    got = reader.readAt(offset, bytes.data(), size_t(bytes.size()));
+                } catch (const FileError& e) {
+                    throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" を読めません: %2", path, e.reason());
+                }
+                if (got < size_t(bytes.size())) changedWhileRead(path);
+                const std::string_view view(bytes.data(), size_t(bytes.size()));
+                const bool last = offset + bytes.size() >= size;
+                cut = last ? view.size() : recordsEnd(view, dialect, cp932);
+                if (offset == 0 && format.header) {
+                    headerEnd = headerEndIn(view, dialect, cp932);
+                    if (headerEnd == 0 && !last) continue;  // a header longer than the piece
+                    if (headerEnd == 0) headerEnd = view.size();
+                    cut = std::max(cut, headerEnd);
+                }
+                if (cut > 0) break;
+            }
+            bytes.truncate(qsizetype(cut));
+            if (detect && file->charset_ == Charset::Utf8 && !isValidUtf8(bytes)) {
+                file->charset_ = Charset::Cp932;
+                again = true;
+                break;
+            }
+            if (offset == 0 && format.header) {
+                file->header_ = bytes.left(qsizetype(headerEnd));
+                // A header ended by a lone CR would take a later piece's first LF for its own.
+                if (file->header_.endsWith('\r')) file->header_ += '\n';
+            }
+            Piece piece{.offset = offset, .bytes = cut, .firstRow = file->rows_, .firstLine = line};
+            CsvData data = file->parse(piece, file->textOf(piece, bytes, nullptr), progress ? [&](double) {
+                return progress(double(offset) / double(size));
+            } : ParseProgress());
+            typing.read(data, format);
+            width = std::max({width, data.columns.size(), data.header.size()});
+            file->rows_ += data.rows;
+            if (declares) {
+                // A value that does not fit its declared type stops the read here, before any row is answered.
+                CsvTable check;
+                check.path_ = path;
+                check.lineOffset_ = file->lineOffsetOf(piece);
+                check.build(std::move(data), format);
+            }
+            file->pieces_.push_back(piece);
+            line += lineBreaksIn({bytes.data(), cut});
+            offset += qint64(cut);
+            if (progress && !progress(double(offset) / double(size))) throw Cancelled{};
+        }
+        if (!again) file->types_ = typing.types(std::max<size_t>(width, 1), format);
+    }
+    if (fileIdentity(path) != file->identity_) changedWhileRead(path);
+
+    // The schema: the header alone, typed as the file.
+    auto schema = std::shared_ptr<CsvTable>(new CsvTable);
+    schema->path_ = path;
+    schema->format_ = format;
+    const Piece header{.offset = 0, .bytes = size_t(file->header_.size()), .firstRow = 0, .firstLine = 1};
+    schema->build(file->parse(header, file->textOf(header, file->header_, nullptr)), format, {}, &file->types_);
+    schema->rows_ = 0;
+    schema->pieces_ = std::move(file);
+    return schema;
+}
+
+TextBuffer PiecedFile::textOf(const Piece& piece, const QByteArray& bytes, const std::atomic<bool>* stop) const {
+    TextBuffer raw;
+    // A later piece is read after the header, so it parses to the same columns.
+    if (piece.offset > 0) raw.append(header_.data(), size_t(header_.size()));
+    raw.append(bytes.data(), size_t(bytes.size()));
+    const ParseProgress listen = [stop](double) { return !stopped(stop); };
+    return decodeToUtf8(std::move(raw), stop ? listen : ParseProgress(), charset_, path_);
+}
+
+CsvData PiecedFile::parse(const Piece& piece, TextBuffer utf8, const ParseProgress& progress) const {
+    CsvDialect dialect = dialectOf(format_);
+    dialect.lineOffset = lineOffsetOf(piece);
+    return parseCsv(std::move(utf8), path_, progress, dialect);
+}
+
+// A later piece's text starts with the header's lines, then the piece's first.
+qint64 PiecedFile::lineOffsetOf(const Piece& piece) const {
+    return piece.offset > 0 ? piece.firstLine - 1 - lineBreaksIn({header_.data(), size_t(header_.size())}) : 0;
+}
+
+QByteArray PiecedFile::bytesOf(const Piece& piece) const {
+    if (fileIdentity(path_) != identity_) changedWhileRead(path_);
+    QByteArray bytes(qsizetype(piece.bytes), Qt::Uninitialized);
+    try {
+        FileReader reader(path_);
+        if (reader.readAt(piece.offset, bytes.data(), piece.bytes) != piece.bytes) changedWhileRead(path_);
+    } catch (const FileError& e) {
+        throw Error(ErrorFacts{.file = path_}, u"テーブルのファイル \"%1\" を読めません: %2", path_, e.reason());
+    }
+    return bytes;
+}
+
+std::shared_ptr<const CsvTable> PiecedFile::piece(size_t k, const std::atomic<bool>* stop) const {
+    if (stopped(stop)) throw Cancelled{};
+    const Piece& piece = pieces_[k];
+    auto table = std::shared_ptr<CsvTable>(new CsvTable);
+    table->path_ = path_;
+    table->format_ = format_;
+    table->lineOffset_ = lineOffsetOf(piece);
+    const ParseProgress listen = [stop](double) { return !stopped(stop); };
+    table->build(parse(piece, textOf(piece, bytesOf(piece), stop)), format_, stop ? listen : ParseProgress(), &types_);
+    return table;
+}
+
+qint64 PiecedFile::lineOfValue(size_t column, std::string_view value) const {
+    try {
+        for (size_t k = 0; k < pieces_.size(); ++k) {
+            const std::shared_ptr<const CsvTable> table = piece(k);
+            const size_t row = table->firstRowHolding(column, value);
+            if (row == table->rowCount()) continue;
+            const CsvData data = parse(pieces_[k], textOf(pieces_[k], bytesOf(pieces_[k]), nullptr));
+            const qint64 line = lineOfField(data, column, row);
+            return line > 0 ? line + table->lineOffset_ : 0;
+        }
+    } catch (...) {
+        // The file changed or went away: the message goes without its line.
+    }
+    return 0;
+}
+
+}  // namespace tarlo
