@@ -25,7 +25,9 @@ std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const Parse
         std::lock_guard guard(lock_);
         for (auto it = entries_.begin(); it != entries_.end(); ++it) {
             if (it->path != path) continue;
-            if (it->identity == identity && identity.size >= 0 && it->format == format) {
+            // A file read in pieces is held whole once there is room for it.
+            const bool roomNow = it->table->pieces() && memoryToLoad(path, identity.size, format) <= tableMemoryBound();
+            if (it->identity == identity && identity.size >= 0 && it->format == format && !roomNow) {
                 if (it->table->hasLoaded(wish)) {
                     entries_.splice(entries_.begin(), entries_, it);
                     return it->table;
@@ -40,16 +42,20 @@ std::shared_ptr<const CsvTable> TableCache::get(const QString& path, const Parse
         }
     }
     // A file too big to hold is read a piece at a time as the statement
-    // reads it, and never kept: its pieces are bound to the memory a load
-    // may take, a sixteenth of it, so a statement's own state has room.
+    // reads it: only where its pieces start and its columns' types are kept.
+    // A piece takes a sixteenth of the memory a load may, so a statement's
+    // own state has room.
     const qint64 bound = tableMemoryBound();
-    if (identity.size > 0 && memoryToLoad(path, identity.size, format) > bound)
-        return PiecedFile::open(path, progress, format, size_t(std::clamp<qint64>(bound / 16, 256, qint64(64) << 20)));
-    // Parsed outside the lock: another run may read another file meanwhile.
-    std::shared_ptr<const CsvTable> table = CsvTable::load(path, progress, format, reading);
-    // A name the header spells otherwise than the wish found (never, but a
-    // column left unread would read as nulls): the whole file then.
-    if (!table->hasLoaded(wish)) table = CsvTable::load(path, progress, format);
+    std::shared_ptr<const CsvTable> table;
+    if (identity.size > 0 && memoryToLoad(path, identity.size, format) > bound) {
+        table = PiecedFile::open(path, progress, format, size_t(std::clamp<qint64>(bound / 16, 256, qint64(64) << 20)));
+    } else {
+        // Parsed outside the lock: another run may read another file meanwhile.
+        table = CsvTable::load(path, progress, format, reading);
+        // A name the header spells otherwise than the wish found (never, but a
+        // column left unread would read as nulls): the whole file then.
+        if (!table->hasLoaded(wish)) table = CsvTable::load(path, progress, format);
+    }
     if (fileIdentity(path) != identity) return table;
     std::lock_guard guard(lock_);
     if (table->memoryBytes() > bound_) return table;

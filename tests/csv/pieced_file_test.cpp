@@ -3,6 +3,7 @@
 // for made files whose pieces cut where typing, decoding and quoting are
 // hardest, and for every file of our corpus and the shared corpora.
 #include "csv/pieced_file.h"
+#include "csv/table_cache.h"
 #include "csv/table_format.h"
 #include "platform/error.h"
 #include "support/corpora.h"
@@ -156,4 +157,18 @@ TEST(PiecedFile, AFileChangedBetweenPiecesIsNeverReadAsAMixture) {
     std::atomic<bool> stop = true;
     EXPECT_THROW(tarlo::PiecedFile::open(path, {}, {}, 64)->pieces()->piece(0, &stop), tarlo::Cancelled);
     EXPECT_THROW(tarlo::PiecedFile::open(path, [](double) { return false; }, {}, 64), tarlo::Cancelled);
+}
+
+TEST(PiecedFile, TheCacheKeepsWherePiecesStartUntilThereIsRoomForTheWholeFile) {
+    TempFolder folder;
+    const QString path = folder.write("t.csv", "a,b\n1,x\n2,y\n3,z\n");
+    tarlo::TableCache cache(size_t(1) << 30);
+    qputenv("TARLO_MEMORY_BOUND", "1");
+    const auto first = cache.get(path);
+    ASSERT_NE(first->pieces(), nullptr);
+    EXPECT_EQ(cache.get(path), first) << "read again for each statement";
+    qunsetenv("TARLO_MEMORY_BOUND");
+    const auto whole = cache.get(path);
+    EXPECT_EQ(whole->pieces(), nullptr);
+    EXPECT_EQ(whole->rowCount(), 3u);
 }
