@@ -3,6 +3,7 @@
 // pane shows them (fields joined by TAB, LF after each row), or as CSV,
 // JSON or a Markdown table, in UTF-8 or CP932.
 #include "csv/csv_table.h"
+#include "csv/table_cache.h"
 #include "csv/table_file.h"
 #include "csv/table_format.h"
 #include "engine/connection.h"
@@ -20,12 +21,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #ifdef Q_OS_WIN
@@ -63,7 +69,8 @@ std::string columnTypes(const QString& folder, QString table) {
     table.replace(QLatin1Char('#'), QLatin1Char('.'));
     if (QFileInfo(table).suffix().isEmpty()) table += QStringLiteral(".csv");
     const QString path = tarlo::resolveTableFile(folder, table);
-    const auto loaded = tarlo::CsvTable::load(path, {}, tarlo::tableFormatFor(path));
+    // A file too big to hold is typed a piece at a time, as a statement reads it.
+    const auto loaded = tarlo::TableCache::shared().get(path);
     static const char* const kNames[] = {"integer", "real", "date", "datetime", "text", "time"};
     std::string out;
     for (size_t c = 0; c < loaded->columnCount(); ++c) {
@@ -141,6 +148,57 @@ void writeMessage(const QString& text) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }
+
+// A console or terminal that a person watches.
+bool watched(std::FILE* f) {
+#ifdef Q_OS_WIN
+    return tarlo::isConsole(f);
+#else
+    return ::isatty(fileno(f)) == 1;
+#endif
+}
+
+// While a file too big to hold is read in pieces, a console is told how
+// far, "分割読込 42%" on a line of its own that is cleared at the end; only
+// where the rows go elsewhere, so the two never mix.
+class PiecesProgress {
+public:
+    explicit PiecesProgress(tarlo::Connection& connection) : connection_(connection) {
+        if (!watched(stderr) || watched(stdout)) return;
+        connection.tellPiecesReadIn(&share_);
+        watcher_ = std::thread([this] { watch(); });
+    }
+    ~PiecesProgress() {
+        if (!watcher_.joinable()) return;
+        connection_.tellPiecesReadIn(nullptr);
+        {
+            std::lock_guard guard(lock_);
+            done_ = true;
+        }
+        wake_.notify_one();
+        watcher_.join();
+        if (shown_ >= 0) writeMessage(QStringLiteral("\r%1\r").arg(QString(16, QLatin1Char(' '))));
+    }
+
+private:
+    void watch() {
+        std::unique_lock guard(lock_);
+        while (!wake_.wait_for(guard, std::chrono::milliseconds(250), [this] { return done_; })) {
+            const int percent = share_ < 0 ? -1 : int(share_ * 100);
+            if (percent < 0 || percent == shown_) continue;
+            shown_ = percent;
+            writeMessage(QStringLiteral("\r分割読込 %1%").arg(percent));
+        }
+    }
+
+    tarlo::Connection& connection_;
+    std::atomic<double> share_{-1};
+    int shown_ = -1;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread watcher_;
+};
 
 // The folder of the tables must be one we can read: a mistyped -C would
 // otherwise run statements that name no table as if all were well.
@@ -275,6 +333,7 @@ int main(int argc, char** argv) {
         }
         tarlo::Connection connection;
         connection.open(folder);
+        const PiecesProgress progress(connection);
         auto result = connection.execute(statement + QStringLiteral("\r\n"));
         const int fields = result->fieldCount();
         tarlo::ResultWriter writer(format,
