@@ -370,7 +370,7 @@ void CsvTable::build(CsvData data, const TableFormat& format, const ParseProgres
             types_[c] = readDeclaredColumn(columns_[c].cells, c, format.columns[c], format);
             if (types && types_[c] == ColumnType::Date) types_[c] = (*types)[c];  // the file's times are the piece's
         } else {
-            types_[c] = types ? readColumnAs(columns_[c].cells, c, (*types)[c]) : readUntypedColumn(columns_[c].cells, c);
+            types_[c] = types ? readColumnAs(columns_[c].cells, c, (*types)[c], std::nullopt) : readUntypedColumn(columns_[c].cells, c);
         }
     });
     compactText();
@@ -397,16 +397,29 @@ ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column) {
         listen(i);
         inference.note(valueAt(i));
     }
-    const ColumnType type = inference.type();
+    return readColumnAs(cells, column, inference.type(), inference.holdsLowest());
+}
+
+// The column's values in the form of type (an integer among reals a real),
+// each read alone as typing reads it. lowest: whether an integer column
+// holds the smallest 64-bit value, when known.
+ColumnType CsvTable::readColumnAs(LargeArray<Cell>& cells, size_t column, ColumnType type, std::optional<bool> lowest) {
     if (type == ColumnType::Text) return type;
-    const bool reals = type == ColumnType::Real;  // integers among reals become reals, exactly as their digits read
-    if (type == ColumnType::Integer && inference.holdsLowest()) nullIntegers_[column] = unheldLowValue(cells);
+    const auto valueAt = [&](size_t i) {
+        const FieldRef f = cells[i].text;
+        return f.length() == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset(), f.length());
+    };
+    const bool reals = type == ColumnType::Real;
+    for (size_t i = 0; i < cells.size() && type == ColumnType::Integer && !lowest.value_or(false); ++i) {
+        const std::string_view v = valueAt(i);
+        if (v.size() >= 20 && TypeInference().add(v).integer == std::numeric_limits<int64_t>::min()) lowest = true;
+    }
+    if (type == ColumnType::Integer && lowest.value_or(false)) nullIntegers_[column] = unheldLowValue(cells);
     const int64_t null = nullIntegers_[column];
-    TypeInference again;
     for (size_t i = 0; i < cells.size(); ++i) {
         listen(i);
         const std::string_view v = valueAt(i);
-        const TypeInference::Reading r = again.add(v);
+        const TypeInference::Reading r = TypeInference().add(v);
         switch (r.kind) {
         case TypeInference::Reading::Integer:
         case TypeInference::Reading::Date:
@@ -424,63 +437,20 @@ ColumnType CsvTable::readUntypedColumn(LargeArray<Cell>& cells, size_t column) {
             // More digits than a real shows: the file's spelling is shown instead.
             if (r.significantDigits > 15) keepSpelling(column, r.real, withoutBlanks(v));
             break;
-        default:
-            if (reals) cells[i] = nullCell(type);
-            else cells[i].integer = null;
-            break;
-        }
-    }
-    return type;
-}
-
-// A piece's column as the type its whole file has: each value read alone,
-// as typing reads it, in that type's form (an integer among reals a real).
-ColumnType CsvTable::readColumnAs(LargeArray<Cell>& cells, size_t column, ColumnType type) {
-    if (type == ColumnType::Text) return type;
-    const auto valueAt = [&](size_t i) {
-        const FieldRef f = cells[i].text;
-        return f.length() == kMissing ? std::string_view() : std::string_view(text_.data() + f.offset(), f.length());
-    };
-    const bool reals = type == ColumnType::Real;
-    bool lowest = false;
-    for (size_t i = 0; i < cells.size() && type == ColumnType::Integer && !lowest; ++i) {
-        const std::string_view v = valueAt(i);
-        lowest = v.size() >= 20 && TypeInference().add(v).integer == std::numeric_limits<int64_t>::min();
-    }
-    if (lowest) nullIntegers_[column] = unheldLowValue(cells);
-    const int64_t null = nullIntegers_[column];
-    for (size_t i = 0; i < cells.size(); ++i) {
-        listen(i);
-        const std::string_view v = valueAt(i);
-        const TypeInference::Reading r = TypeInference().add(v);
-        switch (r.kind) {
-        case TypeInference::Reading::Integer:
-        case TypeInference::Reading::Date:
-            if (!reals) {
-                cells[i].integer = r.integer;
-                break;
-            }
-            cells[i].real = double(r.integer);
-            if (r.kind == TypeInference::Reading::Integer && r.significantDigits > 15)
-                keepSpelling(column, cells[i].real, withoutBlanks(v));
-            break;
-        case TypeInference::Reading::Real:
-            cells[i].real = r.real;
-            if (r.significantDigits > 15) keepSpelling(column, r.real, withoutBlanks(v));
-            break;
         case TypeInference::Reading::Null:
             if (reals) cells[i] = nullCell(type);
             else cells[i].integer = null;
             break;
         case TypeInference::Reading::Text:
-            // The whole file's typing read this value otherwise: it has changed since.
+            // Typed otherwise from the whole file (a piece of it): the file has changed since.
             throw Error(ErrorFacts{.file = path_}, u"テーブルのファイル \"%1\" が読み込み中に書き換えられています。", path_);
         }
     }
     return type;
 }
 
-// The least value above the smallest 64-bit one that cells do not hold; among the cells.size() + 1 values above it one is always free.
+// The least value above the smallest 64-bit one that cells do not hold:
+// among the cells.size() + 1 values above it one is always free.
 int64_t CsvTable::unheldLowValue(const LargeArray<Cell>& cells) const {
     constexpr int64_t lowest = std::numeric_limits<int64_t>::min();
     std::vector<bool> held(cells.size() + 1);

@@ -232,7 +232,7 @@ private:
                                   const TableFormat& format) const;
     ColumnType readUntypedColumn(LargeArray<Cell>& cells, size_t column);
     int64_t unheldLowValue(const LargeArray<Cell>& cells) const;
-    ColumnType readColumnAs(LargeArray<Cell>& cells, size_t column, ColumnType type);
+    ColumnType readColumnAs(LargeArray<Cell>& cells, size_t column, ColumnType type, std::optional<bool> lowest);
     // The first row whose value of a text or date column shows as value; rowCount() when none.
     size_t firstRowHolding(size_t column, std::string_view value) const;
     void compactText();
