@@ -699,6 +699,13 @@ std::string CsvTable::shortestText(double value) {
 }
 
 std::optional<std::string> CsvTable::spellingOf(size_t column, double value) const {
+    // A file read in pieces keeps no spellings past its pieces: the value's
+    // own digits, exactly, a whole number's in full as a file writes them.
+    if (pieces_ && types_[column] == ColumnType::Real && parseReal(formatReal(value)) != value) {
+        if (value != std::trunc(value) || std::abs(value) >= 1e21) return shortestText(value);
+        char buffer[32];
+        return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed).ptr);
+    }
     if (column >= spellings_.size() || !spellings_[column] || parseReal(formatReal(value)) == value) return std::nullopt;
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);

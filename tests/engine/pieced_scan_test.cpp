@@ -51,6 +51,14 @@ TEST(Pieces, AStatementOverAFileInPiecesGivesTheWholeLoadsRows) {
         }
         EXPECT_EQ(inPieces, runSql(folder.path(), QString::fromUtf8(sql))) << sql;
     }
+    // A real of more digits than fifteen shows exactly, its shortest spelling
+    // (a whole load shows the file's, kept as it reads every row).
+    folder.write("long.csv", "id,v\n1,0.5\n2,0.30000000000000004\n3,12345678901234567\n");
+    {
+        LowBound low;
+        EXPECT_EQ(runSql(folder.path(), QStringLiteral("SELECT v FROM long.csv")),
+                  (std::vector<std::string>{"0.5", "0.30000000000000004", "12345678901234568"}));
+    }
     // A value a late piece holds is named at its line of the file.
     QByteArray text = salesFile(600);
     text.replace("\r\n599,", "\r\n599x,");
