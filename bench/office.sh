@@ -9,6 +9,8 @@
 # Best of RUNS (default 3), the two sides alternating; ratio = tarlo / duckdb.
 # The row counts of both must agree.
 #   [RUNS=N] [ONLY=name] bench/office.sh [ROWS]   (default 1000000; files in build/bench-data/office-ROWS)
+# With TARLO_MEMORY_BOUND=BYTES below what the sales file needs, Tarlo reads it
+# a piece at a time, as it reads a file larger than memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rows=${1:-1000000}
