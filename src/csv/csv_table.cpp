@@ -1040,6 +1040,7 @@ void eachRowPart(size_t rows, Work work) {
 // The least and greatest of an integer column, on every core; the least
 // above the greatest when every value is null.
 std::pair<int64_t, int64_t> rangeOfIntegers(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    const int64_t null = table.nullInteger(column);
     const size_t rows = table.rowCount();
     std::vector<int64_t> lows(rowParts(rows), std::numeric_limits<int64_t>::max()),
         highs(rowParts(rows), std::numeric_limits<int64_t>::min());
@@ -1050,7 +1051,7 @@ std::pair<int64_t, int64_t> rangeOfIntegers(const CsvTable& table, size_t column
         for (size_t i = begin; i < end; ++i) {
             listenTo(stop, i);
             const int64_t v = cells.cells[i].integer;
-            if (v == table.nullInteger(column)) continue;
+            if (v == null) continue;
             low = std::min(low, v);
             high = std::max(high, v);
         }
@@ -1074,13 +1075,14 @@ int64_t dayOfPlace(int64_t place) {
 // Whether every value of a date column is a whole day (of a year from 0 on,
 // which dayPlace keeps in order).
 bool holdsWholeDays(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    const int64_t null = table.nullInteger(column);
     const size_t rows = table.rowCount();
     std::atomic<bool> whole = true;
     eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
         for (size_t r = begin; r < end && whole.load(std::memory_order_relaxed); ++r) {
             listenTo(stop, r);
             const int64_t v = table.cell(r, column).integer;
-            if (v != table.nullInteger(column) && (v < 0 || v % 1000000 != 0)) whole = false;
+            if (v != null && (v < 0 || v % 1000000 != 0)) whole = false;
         }
     });
     return whole;
@@ -1093,6 +1095,7 @@ bool holdsWholeDays(const CsvTable& table, size_t column, const std::atomic<bool
 // its inverse.
 template <typename PlaceOf, typename ValueOf>
 WideCodes codesOverPlaces(const CsvTable& table, size_t column, int64_t low, uint64_t span, PlaceOf placeOf, ValueOf valueOf) {
+    const int64_t null = table.nullInteger(column);
     WideCodes out;
     const size_t rows = table.rowCount();
     out.codes.resize(rows);
@@ -1101,7 +1104,7 @@ WideCodes codesOverPlaces(const CsvTable& table, size_t column, int64_t low, uin
     const auto seen = [&](size_t i) { return std::atomic_ref<uint8_t>(marks[i]); };
     eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
         for (size_t r = begin; r < end; ++r)
-            if (const int64_t v = table.cell(r, column).integer; v != table.nullInteger(column)) {
+            if (const int64_t v = table.cell(r, column).integer; v != null) {
                 // Looked at first: a store to a mark the other core reads would take its cache line every row.
                 const std::atomic_ref<uint8_t> mark = seen(size_t(uint64_t(placeOf(v)) - uint64_t(low)));
                 if (!mark.load(std::memory_order_relaxed)) mark.store(1, std::memory_order_relaxed);
@@ -1112,7 +1115,7 @@ WideCodes codesOverPlaces(const CsvTable& table, size_t column, int64_t low, uin
     size_t marked = 0;
     for (size_t i = 0; i <= span; ++i) marked += marks[i];  // the cores are done
     out.cellOfCode.reserve(marked + 1);
-    out.cellOfCode.push_back(Cell{.integer = table.nullInteger(column)});
+    out.cellOfCode.push_back(Cell{.integer = null});
     for (size_t i = 0; i <= span; ++i)
         if (marks[i]) {
             codeOf[i] = uint32_t(out.cellOfCode.size());
@@ -1122,7 +1125,7 @@ WideCodes codesOverPlaces(const CsvTable& table, size_t column, int64_t low, uin
     eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
         for (size_t r = begin; r < end; ++r) {
             const int64_t v = table.cell(r, column).integer;
-            out.codes[r] = v == table.nullInteger(column) ? 0 : codeOf[size_t(uint64_t(placeOf(v)) - uint64_t(low))];
+            out.codes[r] = v == null ? 0 : codeOf[size_t(uint64_t(placeOf(v)) - uint64_t(low))];
         }
     });
     return out;
@@ -1132,6 +1135,7 @@ WideCodes codesOverPlaces(const CsvTable& table, size_t column, int64_t low, uin
 // days), else the sorted distinct values, each core sorting its share. The
 // passes over the rows run on every core.
 WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomic<bool>* stop) {
+    const int64_t null = table.nullInteger(column);
     const size_t rows = table.rowCount();
     const uint64_t narrow = std::max<uint64_t>(uint64_t(1) << 16, 4 * uint64_t(rows));
     // Plain names, not a structured binding: the lambdas below use them, which clang 14 refuses.
@@ -1140,7 +1144,7 @@ WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomi
     if (low > high) {  // all null
         WideCodes out;
         out.codes.resize(rows);
-        out.cellOfCode.push_back(Cell{.integer = table.nullInteger(column)});
+        out.cellOfCode.push_back(Cell{.integer = null});
         return out;
     }
     if (uint64_t(high) - uint64_t(low) < narrow)
@@ -1155,7 +1159,7 @@ WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomi
         std::vector<int64_t>& share = shares[p];
         share.reserve(end - begin);
         for (size_t r = begin; r < end; ++r)
-            if (const int64_t v = table.cell(r, column).integer; v != table.nullInteger(column)) share.push_back(v);
+            if (const int64_t v = table.cell(r, column).integer; v != null) share.push_back(v);
         size_t comparisons = 0;
         std::sort(share.begin(), share.end(), listening(stop, comparisons, std::less<>()));
         share.erase(std::unique(share.begin(), share.end()), share.end());
@@ -1172,13 +1176,13 @@ WideCodes codesOfIntegers(const CsvTable& table, size_t column, const std::atomi
     out.codes.resize(rows);
     out.width = uint32_t(distinct.size() + 1);
     out.cellOfCode.reserve(out.width);
-    out.cellOfCode.push_back(Cell{.integer = table.nullInteger(column)});
+    out.cellOfCode.push_back(Cell{.integer = null});
     for (const int64_t v : distinct) out.cellOfCode.push_back(Cell{.integer = v});
     eachRowPart(rows, [&](size_t, size_t begin, size_t end) {
         for (size_t r = begin; r < end; ++r) {
             listenTo(stop, r);
             const int64_t v = table.cell(r, column).integer;
-            out.codes[r] = v == table.nullInteger(column) ? 0 : uint32_t(std::lower_bound(distinct.begin(), distinct.end(), v) - distinct.begin() + 1);
+            out.codes[r] = v == null ? 0 : uint32_t(std::lower_bound(distinct.begin(), distinct.end(), v) - distinct.begin() + 1);
         }
     });
     return out;

@@ -32,6 +32,10 @@ size_t headerEndIn(std::string_view bytes, const CsvDialect& dialect, bool cp932
     return 0;
 }
 
+[[noreturn]] void unreadable(const QString& path, const FileError& e) {
+    throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" を読めません: %2", path, e.reason());
+}
+
 [[noreturn]] void changedWhileRead(const QString& path) {
     throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" が読み込み中に書き換えられています。", path);
 }
@@ -94,7 +98,7 @@ std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const Pars
     try {
         start = readFilePrefix(path, 4);
     } catch (const FileError& e) {
-        throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" を読めません: %2", path, e.reason());
+        unreadable(path, e);
     }
     // UTF-16 is read whole: its line breaks are two bytes, which pieces would cut.
     const bool utf16 = start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF");
@@ -121,7 +125,7 @@ std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const Pars
             try {
                 return FileReader(path);
             } catch (const FileError& e) {
-                throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" を読めません: %2", path, e.reason());
+                unreadable(path, e);
             }
         }();
         while (offset < size) {
@@ -134,7 +138,7 @@ std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const Pars
                 try {
                     got = reader.readAt(offset, bytes.data(), size_t(bytes.size()));
                 } catch (const FileError& e) {
-                    throw Error(ErrorFacts{.file = path}, u"テーブルのファイル \"%1\" を読めません: %2", path, e.reason());
+                    unreadable(path, e);
                 }
                 if (got < size_t(bytes.size())) changedWhileRead(path);
                 const std::string_view view(bytes.data(), size_t(bytes.size()));
@@ -220,7 +224,7 @@ QByteArray PiecedFile::bytesOf(const Piece& piece) const {
         FileReader reader(path_);
         if (reader.readAt(piece.offset, bytes.data(), piece.bytes) != piece.bytes) changedWhileRead(path_);
     } catch (const FileError& e) {
-        throw Error(ErrorFacts{.file = path_}, u"テーブルのファイル \"%1\" を読めません: %2", path_, e.reason());
+        unreadable(path_, e);
     }
     return bytes;
 }
