@@ -120,6 +120,8 @@ public:
 
         JoinedColumns out;
         out.columnAt = std::move(columnAt_);
+        for (size_t s = 0; s < steps_.size(); ++s)
+            if (steps_[s].left) out.leftJoined.push_back(items_[s + 1].table);
         if (steps_.empty()) {
             // One file by another name (FROM t.csv AS t): its own columns, as they stand.
             for (auto& [at, gathered] : out.columnAt) gathered = used_[gathered].column;

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 namespace tarlo {
 
@@ -25,6 +26,8 @@ struct JoinedColumns {
     // The gathered table's column for each name the statement reads, by the
     // place of the name's token in the user's text.
     std::unordered_map<qsizetype, size_t> columnAt;
+    // The tables joined by a left join, whose rows a joined row may lack.
+    std::vector<std::shared_ptr<const CsvTable>> leftJoined;
 };
 
 // The joined rows of the statement's FROM, or nothing when it is not a

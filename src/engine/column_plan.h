@@ -87,6 +87,7 @@ struct DerivedKey {
     std::vector<uint32_t> keyOfCode;  // the column's value code: the key's rank among the keys
     std::vector<PathValue> keys;      // each key, in the order SQLite groups them
     std::shared_ptr<const std::vector<std::string>> texts;  // what the keys' texts point into
+    bool noCase = false;  // texts equal but for case are one key
 };
 
 struct ColumnPlan {

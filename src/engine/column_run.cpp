@@ -17,6 +17,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <type_traits>
 #include <utility>
 
@@ -177,7 +178,8 @@ Truth truthOf(const ColumnPlan& plan, int index, const Source& source) {
         return n.like->matches(x.text) != n.negated ? Truth::True : Truth::False;
     }
     case PlanNode::Kind::CodeTest: {
-        const uint8_t t = (*n.truthOfCode)[n.codes->codes[source.rowIndex()]];
+        const size_t row = source.rowIndex();  // a source without rows throws before the codes are read
+        const uint8_t t = (*n.truthOfCode)[n.codes->codes[row]];
         return t == 1 ? Truth::True : t == 0 ? Truth::False : Truth::Unknown;
     }
     default: throw Decline{};
@@ -471,6 +473,52 @@ public:
     }
 
     int64_t rowsIn(size_t g) const { return rowsIn_[g]; }
+
+    // Adds aggregate k of group g to a total gathered over several tables.
+    void addTo(size_t k, size_t g, GatheredTotal& total) const {
+        const State& s = states_[k];
+        const int64_t n = s.count.empty() ? rowsIn_[g] : s.count[g];
+        total.count += n;
+        switch (s.what.kind) {
+        case Aggregate::CountRows:
+        case Aggregate::Count: break;
+        case Aggregate::CountDistinct: throw Decline{};  // its values are this table's codes
+        case Aggregate::Sum:
+        case Aggregate::Avg:
+            if (s.type == ColumnType::Integer) {
+                total.integer += s.integers[g];
+            } else if (!s.integers.empty()) {
+                // Units of 2^scale in pieces of 32 bits, each of which a double holds exactly.
+                const __int128 units = s.integers[g];
+                unsigned __int128 magnitude = units < 0 ? -static_cast<unsigned __int128>(units) : static_cast<unsigned __int128>(units);
+                for (int shift = 0; magnitude != 0; shift += 32, magnitude >>= 32) {
+                    const double piece = std::ldexp(double(uint32_t(magnitude & 0xFFFFFFFFu)), shift + s.scale);
+                    total.reals.add(units < 0 ? -piece : piece);
+                }
+            } else {
+                total.reals.merge(s.reals[g]);
+            }
+            break;
+        case Aggregate::Min:
+        case Aggregate::Max: {
+            if (!n) break;
+            const bool max = s.what.kind == Aggregate::Max;
+            if (s.type == ColumnType::Integer) {
+                const int64_t v = s.least[g];
+                if (!total.held || (max ? v > total.least : v < total.least)) total.least = v;
+            } else {
+                const double v = s.leastReal[g];
+                if (!total.held || (max ? v > total.leastReal : v < total.leastReal)) total.leastReal = v;
+            }
+            total.held = true;
+            break;
+        }
+        case Aggregate::StDev:
+        case Aggregate::StDevP:
+        case Aggregate::Var:
+        case Aggregate::VarP: total.spread.merge(s.spreads[g]); break;
+        }
+    }
 
     // Whether value gives every group's totals, on every core: no total
     // that only SQLite can tell or refuse.
@@ -1416,6 +1464,17 @@ std::optional<ColumnRows> groupRows(const ColumnPlan& plan, const CsvTable& tabl
     return out;
 }
 
+// A grouping's totals, and what tells each group's key.
+struct Grouping {
+    Accumulators totals;
+    std::vector<const CsvTable::ValueCodes*> codes;  // each key's codes
+    std::vector<std::unique_ptr<CsvTable::ValueCodes>> derivedCodes;  // what codes of derived keys point to
+    KeyFields layout;
+    LargeArray<uint64_t> keyOfGroup;  // when the group number is a rank
+};
+std::optional<Grouping> groupTotals(const ColumnPlan& plan, const CsvTable& table, const std::optional<QuickFilter>& quick,
+                                    const std::atomic<bool>* stop);
+
 std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop) {
     const size_t rows = table.rowCount();
     const bool filtered = plan.where >= 0;
@@ -1440,9 +1499,20 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
         return rowsOf(plan, table, stop, std::move(kept), listed, plan.limit ? std::min(n, size_t(*plan.limit)) : n);
     }
 
-    // Group numbers in the order of the keys, which is SQLite's GROUP BY
-    // order: the key itself while the keys span a small range, else their
-    // rank among the keys present.
+    std::optional<Grouping> grouping = groupTotals(plan, table, quick, stop);
+    if (!grouping) return std::nullopt;
+    return groupRows(plan, table, std::move(grouping->totals), grouping->codes, grouping->layout,
+                     std::move(grouping->keyOfGroup), stop);
+}
+
+// The totals of the groups, in the order of their keys, which is SQLite's
+// GROUP BY order: a group's number is its key while the keys span a small
+// range, else its rank among the keys present.
+std::optional<Grouping> groupTotals(const ColumnPlan& plan, const CsvTable& table, const std::optional<QuickFilter>& quick,
+                                    const std::atomic<bool>* stop) {
+    const size_t rows = table.rowCount();
+    const bool filtered = plan.where >= 0;
+    LargeArray<uint32_t> kept;
     std::vector<const CsvTable::ValueCodes*> codes;
     std::vector<std::unique_ptr<CsvTable::ValueCodes>> derivedCodes;  // a derived key's rank, row by row
     std::vector<const CsvTable::ValueCodes*> sourceCodes;             // the codes of each key's column
@@ -1474,7 +1544,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
             parts.push_back({&sourceCodes[k]->codes, plan.derived[k] ? plan.derived[k]->keyOfCode.data() : nullptr, layout->shift[k]});
         Accumulators totals(plan, table, groups, stop);
         addInBlocks(totals, plan, table, quick, parts, stop);
-        return groupRows(plan, table, std::move(totals), codes, *layout, {}, stop);
+        return Grouping{std::move(totals), std::move(codes), std::move(derivedCodes), *layout, {}};
     }
 
     if (filtered) kept = keptRows(plan, table, quick, stop);
@@ -1545,7 +1615,7 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
     } else {
         onThreads(parts, parts, [&](size_t p) { totals.add(Pass{0, n, rowList, groupOf, uint32_t(p), uint32_t(parts), stop}); });
     }
-    return groupRows(plan, table, std::move(totals), codes, *layout, std::move(keyOfGroup), stop);
+    return Grouping{std::move(totals), std::move(codes), std::move(derivedCodes), *layout, std::move(keyOfGroup)};
 }
 
 
@@ -1633,6 +1703,126 @@ void ColumnRows::done(size_t p) {
 ColumnPathTuning& columnPathTuning() {
     static ColumnPathTuning tuning;
     return tuning;
+}
+
+namespace {
+
+PathValue gatheredValue(const AggregateSpec& what, ColumnType type, const GatheredTotal& t) {
+    const int64_t n = t.count;
+    switch (what.kind) {
+    case Aggregate::CountRows:
+    case Aggregate::Count: return PathValue::ofInteger(n);
+    case Aggregate::CountDistinct: throw Decline{};
+    case Aggregate::Sum:
+    case Aggregate::Avg: {
+        const bool integers = type == ColumnType::Integer;
+        const ExactSum* reals = integers ? nullptr : &t.reals;
+        const __int128 whole = integers ? t.integer : 0;
+        const Total::Outcome o = what.kind == Aggregate::Sum ? Total::sumOf(n, whole, reals) : Total::averageOf(n, whole, reals);
+        if (o.failure != Total::Failure::None) throw Decline{};
+        if (o.kind == Total::Outcome::Kind::Null) return {};
+        if (o.kind == Total::Outcome::Kind::Integer) return PathValue::ofInteger(o.integer);
+        return PathValue::ofReal(o.real);
+    }
+    case Aggregate::StDev:
+    case Aggregate::StDevP:
+    case Aggregate::Var:
+    case Aggregate::VarP: {
+        const bool sample = what.kind == Aggregate::StDev || what.kind == Aggregate::Var;
+        const Spread::Answer a = t.spread.value(sample, what.kind == Aggregate::StDev || what.kind == Aggregate::StDevP);
+        if (!a.exact) throw Decline{};
+        return a.value ? PathValue::ofReal(*a.value) : PathValue{};
+    }
+    case Aggregate::Min:
+    case Aggregate::Max:
+        if (!t.held) return {};
+        return type == ColumnType::Integer ? PathValue::ofInteger(t.least) : PathValue::ofReal(t.leastReal);
+    }
+    return {};
+}
+
+}  // namespace
+
+bool takeColumnGroups(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop, const GroupTaker& take) {
+    if (plan.projection || plan.top) return false;
+    for (const AggregateSpec& a : plan.aggregates)
+        if (a.kind == Aggregate::CountDistinct) return false;
+    try {
+        const std::optional<QuickFilter> quick = plan.where >= 0 ? quickFilterOf(plan, table, plan.where) : std::nullopt;
+        std::optional<Grouping> grouping = groupTotals(plan, table, quick, stop);
+        if (!grouping) return false;
+        const Grouping& g = *grouping;
+        std::vector<PathValue> keys(g.codes.size());
+        for (size_t group = 0; group < g.totals.groupCount(); ++group) {
+            listen(stop, group);
+            if (!g.codes.empty() && g.totals.rowsIn(group) == 0) continue;  // a key no row has
+            const uint64_t key = g.keyOfGroup.empty() ? group : g.keyOfGroup[group];
+            for (size_t k = 0; k < keys.size(); ++k) {
+                const uint32_t code = g.layout.code(key, k);
+                keys[k] = plan.derived[k] ? plan.derived[k]->keys[code]
+                                          : valueOfCell(table, g.codes[k]->cellOfCode[code], plan.groupColumns[k]);
+            }
+            take(keys, g.totals.rowsIn(group), [&](size_t k, GatheredTotal& total) { g.totals.addTo(k, group, total); });
+        }
+        return true;
+    } catch (const Decline&) {
+        return false;
+    }
+}
+
+std::optional<ColumnRows> rowsOfGathered(const ColumnPlan& plan, const GatheredGroups& groups, const std::atomic<bool>* stop) {
+    struct Source {
+        const ColumnPlan& plan;
+        const GatheredGroups& groups;
+        size_t group;
+        PathValue column(size_t c) const {
+            for (size_t k = 0; k < plan.groupColumns.size(); ++k)
+                if (plan.groupColumns[k] == c && !plan.derived[k]) return groups.key(group, k);
+            throw Decline{};
+        }
+        PathValue aggregate(size_t a) const { return gatheredValue(plan.aggregates[a], groups.typeOf[a], groups.total(group, a)); }
+        PathValue groupKey(size_t k) const { return groups.key(group, k); }
+        size_t rowIndex() const { throw Decline{}; }
+    };
+    try {
+        const size_t width = plan.items.size() + plan.order.size();
+        std::vector<PathValue> values;
+        for (size_t g = 0; g < groups.count; ++g) {
+            listen(stop, g);
+            const Source source{plan, groups, g};
+            if (plan.having >= 0 && truthOf(plan, plan.having, source) != Truth::True) continue;
+            for (const int item : plan.items) values.push_back(valueOf(plan, item, source));
+            for (const ColumnPlan::OrderKey& key : plan.order) values.push_back(valueOf(plan, key.node, source));
+        }
+        std::vector<size_t> sequence(values.size() / std::max<size_t>(width, 1));
+        std::iota(sequence.begin(), sequence.end(), size_t(0));
+        if (!plan.order.empty()) {
+            const size_t firstKey = plan.items.size();
+            const auto compare = [&](size_t a, size_t b) {
+                for (size_t k = 0; k < plan.order.size(); ++k) {
+                    const int c = orderOf(values[a * width + firstKey + k], values[b * width + firstKey + k]);
+                    if (c) return plan.order[k].descending ? -c : c;
+                }
+                return 0;
+            };
+            size_t comparisons = 0;
+            std::sort(sequence.begin(), sequence.end(), [&](size_t a, size_t b) {
+                listen(stop, ++comparisons);
+                return compare(a, b) < 0;
+            });
+            for (size_t i = 1; i < sequence.size(); ++i)
+                if (compare(sequence[i - 1], sequence[i]) == 0) return std::nullopt;  // SQLite's sorter tells ties apart
+        }
+        if (plan.limit && sequence.size() > size_t(*plan.limit)) sequence.resize(size_t(*plan.limit));
+        ColumnRows out;
+        out.fieldCount = plan.items.size();
+        RowPart& part = out.parts.emplace_back();
+        for (const size_t i : sequence)
+            for (size_t f = 0; f < plan.items.size(); ++f) part.add(values[i * width + f]);
+        return out;
+    } catch (const Decline&) {
+        return std::nullopt;
+    }
 }
 
 std::optional<ColumnRows> runColumnPlan(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop) {

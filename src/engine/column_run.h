@@ -7,6 +7,8 @@
 
 #include "csv/large_array.h"
 #include "engine/column_plan.h"
+#include "values/exact_sum.h"
+#include "values/spread.h"
 
 #include <atomic>
 #include <functional>
@@ -77,5 +79,36 @@ ColumnPathTuning& columnPathTuning();
 
 // Throws Cancelled when stop is set, Error for a total no number holds.
 std::optional<ColumnRows> runColumnPlan(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop);
+
+// A group's total for one aggregate, gathered over runs on several tables
+// (the pieces of one file): what each run's totals add up to, exactly.
+struct GatheredTotal {
+    int64_t count = 0;     // values (rows, for a count of rows)
+    __int128 integer = 0;  // an integer column's sum
+    ExactSum reals;        // a real column's
+    Spread spread;
+    bool held = false;  // Min, Max: a value is held,
+    int64_t least = 0;  // the least (or greatest) of an integer column,
+    double leastReal = 0;  // or of a real one
+};
+
+// A grouped plan's groups over one table, before HAVING, ORDER BY and TOP:
+// take hears each group that rows have (or the one group of a plan without
+// keys), in its keys' order, with its keys' values (valid during the call),
+// its rows, and add(k, total), which adds its aggregate k to total. False
+// where SQLite answers. Throws as runColumnPlan.
+using GroupTaker = std::function<void(const std::vector<PathValue>& keys, int64_t rows,
+                                      const std::function<void(size_t, GatheredTotal&)>& add)>;
+bool takeColumnGroups(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop, const GroupTaker& take);
+
+// Groups gathered elsewhere, in their keys' order.
+struct GatheredGroups {
+    size_t count = 0;
+    std::function<PathValue(size_t group, size_t key)> key;
+    std::function<const GatheredTotal&(size_t group, size_t aggregate)> total;
+    std::vector<ColumnType> typeOf;  // each aggregate's column's type
+};
+// Their rows as runColumnPlan gives a grouped plan's: HAVING, ORDER BY and TOP.
+std::optional<ColumnRows> rowsOfGathered(const ColumnPlan& plan, const GatheredGroups& groups, const std::atomic<bool>* stop);
 
 }  // namespace tarlo

@@ -9,6 +9,7 @@
 #include "dialect/parser.h"
 #include "engine/column_crosstab.h"
 #include "engine/column_join.h"
+#include "engine/column_pieces.h"
 #include "engine/csv_vtab.h"
 #include "engine/messages.h"
 #include "dialect/sql_writer.h"
@@ -305,30 +306,72 @@ std::vector<PivotValue> Connection::pivotValues(const Crosstab& crosstab) {
 }
 
 std::optional<Connection::ColumnWay> Connection::planOnColumns(const syntax::SyntaxTree& tree, const Binding& binding,
-                                                               const SqlWriter& writer, const std::map<int, QString>& tableAt) {
+                                                               const SqlWriter& writer, const std::map<int, QString>& tableAt,
+                                                               const PieceOf* piece) {
     if (!columnPath_ || statementTables_.empty()) return std::nullopt;
-    // A file read in pieces holds no rows for the column path: SQLite reads it, a piece at a time.
+    // A file read in pieces holds no rows: the column path reads one of its pieces at a time, or SQLite reads it.
+    const auto tableNamed = [&](const QString& name) -> std::shared_ptr<const CsvTable> {
+        if (piece && name == piece->name) return piece->table;
+        std::shared_ptr<const CsvTable> table = lookup_->find(name.toStdString());
+        return table && !table->pieces() ? table : nullptr;
+    };
     for (const TableReference& ref : statementTables_)
-        if (const auto table = lookup_->find(ref.name.toStdString()); !table || table->pieces()) return std::nullopt;
+        if (!tableNamed(ref.name)) return std::nullopt;
     const std::atomic<bool>* stop = &lookup_->interrupted;
     if (statementTables_.size() == 1) {
         const QString& name = statementTables_[0].name;
-        if (const auto table = lookup_->find(name.toStdString()))
+        if (const auto table = tableNamed(name))
             if (auto plan = planColumnQuery(tree, binding, writer, tableAt, name, *table, db_, stop))
                 return ColumnWay{std::move(*plan), table};
     }
-    const auto tableNamed = [this](const QString& name) { return lookup_->find(name.toStdString()); };
-    if (const auto joined = joinForColumns(tree, binding, tableAt, tableNamed, stop))
+    if (const auto joined = joinForColumns(tree, binding, tableAt, tableNamed, stop)) {
+        // A piece's joined rows are the file's only where each of them holds one of its rows.
+        if (piece && std::find(joined->leftJoined.begin(), joined->leftJoined.end(), piece->table) != joined->leftJoined.end())
+            return std::nullopt;
         if (auto plan = planColumnQuery(tree, binding, writer, tableAt, QString(), *joined->table, db_, stop, &joined->columnAt))
             return ColumnWay{std::move(*plan), joined->table};
+    }
     return std::nullopt;
+}
+
+std::optional<PiecedRows> Connection::runOnPieces(const syntax::SyntaxTree& tree, const Binding& binding, const SqlWriter& writer,
+                                                  const std::map<int, QString>& tableAt) {
+    if (!columnPath_) return std::nullopt;
+    // One file read in pieces, named once in the statement; the others whole.
+    std::shared_ptr<const CsvTable> pieced;
+    QString name;
+    for (const TableReference& ref : statementTables_) {
+        const std::shared_ptr<const CsvTable> table = lookup_->find(ref.name.toStdString());
+        if (!table) return std::nullopt;
+        if (!table->pieces()) continue;
+        if (pieced) return std::nullopt;
+        pieced = table;
+        name = ref.name;
+    }
+    if (!pieced) return std::nullopt;
+    if (std::count_if(tableAt.begin(), tableAt.end(), [&](const auto& at) { return at.second == name; }) != 1)
+        return std::nullopt;  // a file joined with itself would meet each piece with that piece alone
+    const PiecePlanner planFor = [&](const std::shared_ptr<const CsvTable>& piece) -> std::optional<PlannedPiece> {
+        const PieceOf of{name, piece};
+        std::optional<ColumnWay> way = planOnColumns(tree, binding, writer, tableAt, &of);
+        if (!way) return std::nullopt;
+        return PlannedPiece{std::move(way->plan), std::move(way->table)};
+    };
+    // The groups may take what a table could: a half of what this program allows itself.
+    const auto mostGroupBytes = size_t(std::max<qint64>(tableMemoryBound() / 2, 1 << 20));
+    return tarlo::runOnPieces(*pieced->pieces(), planFor, mostGroupBytes, lookup_->host.piecesRead, &lookup_->interrupted);
 }
 
 std::optional<PivotedRows> Connection::crosstabOnColumns(const syntax::SyntaxTree& tree, const Binding& binding,
                                                          const SqlWriter& writer, const std::map<int, QString>& tableAt) {
-    std::optional<ColumnWay> way = planOnColumns(tree, binding, writer, tableAt);
-    if (!way || !way->plan.crosstabHeadings) return std::nullopt;
     const std::atomic<bool>* stop = &lookup_->interrupted;
+    std::optional<ColumnWay> way = planOnColumns(tree, binding, writer, tableAt);
+    if (!way) {
+        std::optional<PiecedRows> pieced = runOnPieces(tree, binding, writer, tableAt);
+        if (!pieced || !pieced->crosstabHeadings) return std::nullopt;
+        return pivotRows(std::move(pieced->rows), *pieced->crosstabHeadings, stop);
+    }
+    if (!way->plan.crosstabHeadings) return std::nullopt;
     std::optional<ColumnRows> grouped = runColumnPlan(way->plan, *way->table, stop);
     if (!grouped) return std::nullopt;
     grouped->table = way->table;
@@ -342,6 +385,7 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     sqlite3_stmt* stmt = nullptr;
     std::optional<ColumnWay> way;       // the plan and the table it reads: a file's, or joined files' columns
     std::optional<PivotedRows> pivoted;         // a crosstab's rows from the column path
+    std::optional<PiecedRows> pieced;           // the column path's rows over a file read in pieces
     try {
         // What the parser does not read goes no further, named where it stands.
         ParseOptions options;
@@ -384,6 +428,10 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
             stmt = prepare(crosstab->query(pivotValues(*crosstab)));
         }
         if (!crosstab) way = planOnColumns(tree, binding, writer, tables.tableAt);
+        if (!crosstab && !way)
+            if ((pieced = runOnPieces(tree, binding, writer, tables.tableAt)) &&
+                pieced->rows.fieldCount != size_t(sqlite3_column_count(stmt)))
+                pieced.reset();
     } catch (const SyntaxError& e) {
         const TextPlace place = placeIn(statement, e.at().offset);
         throw Error(ErrorFacts{.line = place.line, .column = place.column, .word = e.word()},
@@ -394,6 +442,10 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     auto result = std::unique_ptr<Result>(new Result(this, stmt));
     if (pivoted) {
         result->takeRows(std::move(pivoted->rows));
+        return result;
+    }
+    if (pieced) {
+        result->takeRows(std::move(pieced->rows));
         return result;
     }
     if (std::optional<ColumnRows> rows = way ? runOnColumns(result->stmt_, way->plan, way->table) : std::nullopt)

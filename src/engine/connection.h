@@ -8,6 +8,7 @@
 #include "dialect/sql_writer.h"
 #include "dialect/table_references.h"
 #include "engine/column_crosstab.h"
+#include "engine/column_pieces.h"
 #include "csv/csv_table.h"
 
 #include <QString>
@@ -72,8 +73,17 @@ private:
         ColumnPlan plan;
         std::shared_ptr<const CsvTable> table;
     };
+    // piece: a piece that stands for the file of that name, read in pieces.
+    struct PieceOf {
+        QString name;
+        std::shared_ptr<const CsvTable> table;
+    };
     std::optional<ColumnWay> planOnColumns(const syntax::SyntaxTree& tree, const Binding& binding, const SqlWriter& writer,
-                                           const std::map<int, QString>& tableAt);
+                                           const std::map<int, QString>& tableAt, const PieceOf* piece = nullptr);
+    // The column path's rows over the statement's file read in pieces, or
+    // nothing where it does not take the statement.
+    std::optional<PiecedRows> runOnPieces(const syntax::SyntaxTree& tree, const Binding& binding, const SqlWriter& writer,
+                                          const std::map<int, QString>& tableAt);
     // A crosstab's rows by the column path, or nothing where it does not take the statement.
     std::optional<PivotedRows> crosstabOnColumns(const syntax::SyntaxTree& tree, const Binding& binding,
                                                  const SqlWriter& writer, const std::map<int, QString>& tableAt);

@@ -153,6 +153,7 @@ std::optional<DerivedKey> deriveKeys(sqlite3* db, const QString& expression, con
                      [&](uint32_t a, uint32_t b) { return orderOf(values[a], values[b], noCase) < 0; });
     DerivedKey out;
     out.texts = texts;
+    out.noCase = noCase;
     out.keyOfCode.resize(width);
     for (size_t i = 0; i < width; ++i) {
         const PathValue& v = values[byKey[i]];

@@ -1,0 +1,206 @@
+#include "engine/column_pieces.h"
+
+#include "platform/error.h"
+#include "values/case_folding.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <numeric>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tarlo {
+
+namespace {
+
+using Kind = PathValue::Kind;
+
+// A key's value, kept past the piece it came from.
+struct KeptKey {
+    Kind kind = Kind::Null;
+    int64_t integer = 0;
+    double real = 0;
+    std::string text;
+
+    static KeptKey of(const PathValue& v) { return {v.kind, v.integer, v.real, std::string(v.text)}; }
+    PathValue value() const {
+        switch (kind) {
+        case Kind::Integer: return PathValue::ofInteger(integer);
+        case Kind::Real: return PathValue::ofReal(real);
+        case Kind::Text: return PathValue::ofText(text);
+        case Kind::Null: break;
+        }
+        return {};
+    }
+    // The same value, spelt the same: one piece's group is another's.
+    bool same(const PathValue& v) const {
+        if (v.kind != kind) return false;
+        switch (kind) {
+        case Kind::Integer: return v.integer == integer;
+        case Kind::Real: return v.real == real;
+        case Kind::Text: return v.text == text;
+        case Kind::Null: break;
+        }
+        return true;
+    }
+};
+
+// SQLite's order of group keys: null, then numbers, then texts by the collation.
+int orderOf(const KeptKey& a, const KeptKey& b, bool noCase) {
+    const auto rank = [](Kind k) { return k == Kind::Null ? 0 : k == Kind::Text ? 2 : 1; };
+    if (rank(a.kind) != rank(b.kind)) return rank(a.kind) < rank(b.kind) ? -1 : 1;
+    if (a.kind == Kind::Text) {
+        const int c = noCase ? compareIgnoringCase(a.text, b.text) : a.text.compare(b.text);
+        return (c > 0) - (c < 0);
+    }
+    if (a.kind == Kind::Integer && b.kind == Kind::Integer) return (a.integer > b.integer) - (a.integer < b.integer);
+    const double x = a.kind == Kind::Integer ? double(a.integer) : a.real;
+    const double y = b.kind == Kind::Integer ? double(b.integer) : b.real;
+    return (x > y) - (x < y);
+}
+
+// Whether two pieces' plans group and show alike, so their groups add up.
+bool sameShape(const ColumnPlan& a, const ColumnPlan& b) {
+    if (a.groupColumns != b.groupColumns || a.aggregates != b.aggregates || a.items.size() != b.items.size() ||
+        a.derived.size() != b.derived.size() || (a.having < 0) != (b.having < 0) || a.order.size() != b.order.size() ||
+        a.limit != b.limit || a.crosstabHeadings != b.crosstabHeadings || a.projection || b.projection || a.top || b.top)
+        return false;
+    for (size_t k = 0; k < a.derived.size(); ++k) {
+        if (a.derived[k].has_value() != b.derived[k].has_value()) return false;
+        if (a.derived[k] && a.derived[k]->noCase != b.derived[k]->noCase) return false;
+    }
+    return true;
+}
+
+// The file's groups so far, found by their keys' values: texts of a key
+// that ignores case by their folded text, numbers by value.
+class Groups {
+public:
+    Groups(const ColumnPlan& plan, const CsvTable& table, size_t mostBytes) : aggregates_(plan.aggregates.size()) {
+        for (size_t k = 0; k < plan.groupColumns.size(); ++k)
+            noCase_.push_back(plan.derived[k] ? plan.derived[k]->noCase : true);  // a text column ignores case
+        for (const AggregateSpec& a : plan.aggregates)
+            typeOf_.push_back(a.kind == Aggregate::CountRows ? ColumnType::Integer : table.columnTypes()[a.column]);
+        const size_t perGroup = noCase_.size() * (sizeof(KeptKey) + 16) + aggregates_ * sizeof(GatheredTotal) + 64;
+        mostGroups_ = std::max<size_t>(mostBytes / perGroup, 1);
+    }
+
+    // False where the groups leave the column path: a key spelt otherwise
+    // than the same key of an earlier piece, or too many groups.
+    bool add(const std::vector<PathValue>& keys, const std::function<void(size_t, GatheredTotal&)>& addTotal) {
+        name_.clear();
+        for (size_t k = 0; k < keys.size(); ++k) appendName(keys[k], noCase_[k]);
+        const auto [at, fresh] = index_.try_emplace(name_, uint32_t(count_));
+        const size_t g = at->second;
+        if (fresh) {
+            if (count_ == mostGroups_) return false;
+            for (const PathValue& v : keys) keys_.push_back(KeptKey::of(v));
+            totals_.resize(totals_.size() + aggregates_);
+            ++count_;
+        } else {
+            for (size_t k = 0; k < keys.size(); ++k)
+                if (!keys_[g * keys.size() + k].same(keys[k])) return false;  // SQLite groups them by one spelling
+        }
+        for (size_t a = 0; a < aggregates_; ++a) addTotal(a, totals_[g * aggregates_ + a]);
+        return true;
+    }
+
+    // The groups in their keys' order; nothing where two keys tie.
+    std::optional<GatheredGroups> sorted() {
+        const size_t width = noCase_.size();
+        if (width == 0 && count_ == 0) {  // no rows at all: one group of nothing
+            totals_.resize(aggregates_);
+            count_ = 1;
+        }
+        order_.resize(count_);
+        std::iota(order_.begin(), order_.end(), uint32_t(0));
+        const auto compare = [&](uint32_t a, uint32_t b) {
+            for (size_t k = 0; k < width; ++k)
+                if (const int c = orderOf(keys_[a * width + k], keys_[b * width + k], noCase_[k])) return c;
+            return 0;
+        };
+        std::sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) { return compare(a, b) < 0; });
+        for (size_t i = 1; i < order_.size(); ++i)
+            if (compare(order_[i - 1], order_[i]) == 0) return std::nullopt;
+        GatheredGroups out;
+        out.count = count_;
+        out.key = [this, width](size_t g, size_t k) { return keys_[order_[g] * width + k].value(); };
+        out.total = [this](size_t g, size_t a) -> const GatheredTotal& { return totals_[order_[g] * aggregates_ + a]; };
+        out.typeOf = typeOf_;
+        return out;
+    }
+
+private:
+    void appendName(const PathValue& v, bool noCase) {
+        const auto put = [&](const void* bytes, size_t n) { name_.append(static_cast<const char*>(bytes), n); };
+        switch (v.kind) {
+        case Kind::Null: name_ += 'n'; return;
+        case Kind::Real:
+            // A whole real is the integer it equals (1.0 groups with 1).
+            if (v.real >= -0x1p63 && v.real < 0x1p63 && std::trunc(v.real) == v.real) {
+                const auto whole = int64_t(v.real);
+                name_ += 'i';
+                put(&whole, sizeof whole);
+                return;
+            }
+            name_ += 'r';
+            put(&v.real, sizeof v.real);
+            return;
+        case Kind::Integer:
+            name_ += 'i';
+            put(&v.integer, sizeof v.integer);
+            return;
+        case Kind::Text: {
+            const std::string text = noCase ? foldCase(v.text) : std::string(v.text);
+            const auto size = uint32_t(text.size());
+            name_ += 't';
+            put(&size, sizeof size);
+            name_ += text;
+            return;
+        }
+        }
+    }
+
+    size_t aggregates_;
+    std::vector<bool> noCase_;
+    std::vector<ColumnType> typeOf_;
+    size_t mostGroups_ = 0;
+    size_t count_ = 0;
+    std::string name_;  // the key being looked up
+    std::unordered_map<std::string, uint32_t> index_;
+    std::vector<KeptKey> keys_;          // groups x keys
+    std::deque<GatheredTotal> totals_;   // groups x aggregates
+    std::vector<uint32_t> order_;
+};
+
+}  // namespace
+
+std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const PiecePlanner& planFor, size_t mostGroupBytes,
+                                      std::atomic<double>* share, const std::atomic<bool>* stop) {
+    std::optional<ColumnPlan> first;  // shows the rows; nothing in it reads its piece then
+    std::optional<Groups> groups;
+    for (size_t k = 0; k < file.pieceCount(); ++k) {
+        if (share) share->store(file.shareBefore(k), std::memory_order_relaxed);
+        std::optional<PlannedPiece> planned = planFor(file.piece(k, stop));
+        if (!planned || (first && !sameShape(*first, planned->plan))) return std::nullopt;
+        if (!groups) groups.emplace(planned->plan, *planned->table, mostGroupBytes);
+        bool kept = true;
+        const bool taken = takeColumnGroups(planned->plan, *planned->table, stop,
+                                            [&](const std::vector<PathValue>& keys, int64_t, const auto& add) {
+                                                kept = kept && groups->add(keys, add);
+                                            });
+        if (!taken || !kept) return std::nullopt;
+        if (!first) first = std::move(planned->plan);
+    }
+    if (!first) return std::nullopt;  // a file of no pieces
+    const std::optional<GatheredGroups> gathered = groups->sorted();
+    if (!gathered) return std::nullopt;
+    std::optional<ColumnRows> rows = rowsOfGathered(*first, *gathered, stop);
+    if (!rows) return std::nullopt;
+    return PiecedRows{std::move(*rows), first->crosstabHeadings};
+}
+
+}  // namespace tarlo
