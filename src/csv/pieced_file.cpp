@@ -5,10 +5,13 @@
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/memory.h"
+#include "platform/parallel.h"
 #include "platform/utf8.h"
 #include "values/column_types.h"
 
 #include <algorithm>
+#include <deque>
+#include <future>
 
 namespace tarlo {
 
@@ -121,6 +124,35 @@ std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const Pars
         Typing typing;
         size_t width = format.columns.size();
         qint64 offset = 0, line = 1;
+        std::atomic<bool> cancelled{false};
+        const ParseProgress listen = [&cancelled](double) { return !cancelled.load(std::memory_order_relaxed); };
+        std::deque<std::future<CsvData>> parsing;  // of the pieces from typed on
+        size_t typed = 0;
+        const size_t depth = std::max<size_t>(coreCount(), 1);
+        struct Settle {  // a piece still parsing when this pass stops is stopped, and waited for
+            std::atomic<bool>& cancelled;
+            std::deque<std::future<CsvData>>& parsing;
+            ~Settle() {
+                cancelled = true;
+                parsing.clear();
+            }
+        } settle{cancelled, parsing};
+        const auto typeNext = [&] {
+            CsvData data = parsing.front().get();
+            parsing.pop_front();
+            Piece& piece = file->pieces_[typed++];
+            piece.firstRow = file->rows_;
+            typing.read(data, format);
+            width = std::max({width, data.columns.size(), data.header.size()});
+            file->rows_ += data.rows;
+            if (declares) {
+                // A value that does not fit its declared type stops the read here, before any row is answered.
+                CsvTable check;
+                check.path_ = path;
+                check.lineOffset_ = file->lineOffsetOf(piece);
+                check.build(std::move(data), format);
+            }
+        };
         FileReader reader = [&] {
             try {
                 return FileReader(path);
@@ -163,24 +195,19 @@ std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const Pars
                 // A header ended by a lone CR would take a later piece's first LF for its own.
                 if (file->header_.endsWith('\r')) file->header_ += '\n';
             }
-            Piece piece{.offset = offset, .bytes = cut, .firstRow = file->rows_, .firstLine = line};
-            CsvData data = file->parse(piece, file->textOf(piece, bytes, nullptr), progress ? [&](double) {
-                return progress(double(offset) / double(size));
-            } : ParseProgress());
-            typing.read(data, format);
-            width = std::max({width, data.columns.size(), data.header.size()});
-            file->rows_ += data.rows;
-            if (declares) {
-                // A value that does not fit its declared type stops the read here, before any row is answered.
-                CsvTable check;
-                check.path_ = path;
-                check.lineOffset_ = file->lineOffsetOf(piece);
-                check.build(std::move(data), format);
-            }
+            // Pieces are parsed on every core; their values are typed here, in the file's order.
+            Piece piece{.offset = offset, .bytes = cut, .firstRow = 0, .firstLine = line};
             file->pieces_.push_back(piece);
             line += lineBreaksIn({bytes.data(), cut});
+            parsing.push_back(std::async(std::launch::async, [&, piece, bytes = std::move(bytes)] {
+                return file->parse(piece, file->textOf(piece, bytes, &cancelled), listen);
+            }));
             offset += qint64(cut);
-            if (progress && !progress(double(offset) / double(size))) throw Cancelled{};
+            if (progress && !progress(double(offset) / double(size))) {
+                cancelled = true;
+                throw Cancelled{};
+            }
+            while (parsing.size() > depth || (offset >= size && !parsing.empty())) typeNext();
         }
         if (!again) file->types_ = typing.types(std::max<size_t>(width, 1), format);
     }

@@ -1,12 +1,14 @@
 #include "engine/column_pieces.h"
 
 #include "platform/error.h"
+#include "platform/parallel.h"
 #include "values/case_folding.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <numeric>
 #include <string>
 #include <unordered_map>
@@ -182,9 +184,20 @@ std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const PiecePlanner
                                       std::atomic<double>* share, const std::atomic<bool>* stop) {
     std::optional<ColumnPlan> first;  // shows the rows; nothing in it reads its piece then
     std::optional<Groups> groups;
+    // The next pieces are read on every core while this thread plans and
+    // groups the one before (SQLite, which works out derived keys, stays on
+    // this thread). On an early return, the pieces being read are waited for.
+    std::deque<std::future<std::shared_ptr<const CsvTable>>> ahead;
+    size_t requested = 0;
+    const size_t depth = std::max<size_t>(coreCount(), 1);
     for (size_t k = 0; k < file.pieceCount(); ++k) {
         if (share) share->store(file.shareBefore(k), std::memory_order_relaxed);
-        std::optional<PlannedPiece> planned = planFor(file.piece(k, stop));
+        for (; requested < file.pieceCount() && requested < k + 1 + depth; ++requested)
+            ahead.push_back(std::async(std::launch::async, [&file, stop, requested] { return file.piece(requested, stop); }));
+        std::shared_ptr<const CsvTable> piece = ahead.front().get();
+        ahead.pop_front();
+        std::optional<PlannedPiece> planned = planFor(piece);
+        piece.reset();
         if (!planned || (first && !sameShape(*first, planned->plan))) return std::nullopt;
         if (!groups) groups.emplace(planned->plan, *planned->table, mostGroupBytes);
         bool kept = true;
