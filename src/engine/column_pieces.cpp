@@ -5,7 +5,9 @@
 #include "values/case_folding.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <future>
@@ -64,12 +66,14 @@ int orderOf(const KeptKey& a, const KeptKey& b, bool noCase) {
     return (x > y) - (x < y);
 }
 
-// Whether two pieces' plans group and show alike, so their groups add up.
+// Whether two pieces' plans group and show alike, so their groups (or rows) add up.
 bool sameShape(const ColumnPlan& a, const ColumnPlan& b) {
     if (a.groupColumns != b.groupColumns || a.aggregates != b.aggregates || a.items.size() != b.items.size() ||
         a.derived.size() != b.derived.size() || (a.having < 0) != (b.having < 0) || a.order.size() != b.order.size() ||
-        a.limit != b.limit || a.crosstabHeadings != b.crosstabHeadings || a.projection || b.projection || a.top || b.top)
+        a.limit != b.limit || a.crosstabHeadings != b.crosstabHeadings || a.projection != b.projection || a.top || b.top)
         return false;
+    for (size_t k = 0; k < a.order.size(); ++k)
+        if (a.order[k].descending != b.order[k].descending) return false;
     for (size_t k = 0; k < a.derived.size(); ++k) {
         if (a.derived[k].has_value() != b.derived[k].has_value()) return false;
         if (a.derived[k] && a.derived[k]->noCase != b.derived[k]->noCase) return false;
@@ -178,12 +182,124 @@ private:
     std::vector<uint32_t> order_;
 };
 
+// The first rows of a projection with TOP, by its ORDER BY (or in the
+// file's order): each piece's first rows, one more than TOP with an order,
+// so that a tie at the last row shown is seen, are kept as shown, with
+// their order keys' values read back from what is shown (rounding to
+// fifteen digits keeps an order strict, and reals that show alike are taken for a tie).
+class TopRows {
+public:
+    // Whether the column path takes the projection over pieces: a TOP, and
+    // an order of number or text columns, as the column path sorts.
+    static bool takes(const ColumnPlan& plan, const CsvTable& table) {
+        if (!plan.projection || !plan.limit || *plan.limit < 0) return false;
+        for (const ColumnPlan::OrderKey& key : plan.order) {
+            const PlanNode& n = plan.nodes[size_t(key.node)];
+            if (n.kind != PlanNode::Kind::Column) return false;
+            const ColumnType type = table.columnTypes()[n.index];
+            if (type != ColumnType::Integer && type != ColumnType::Real && type != ColumnType::Text) return false;
+        }
+        return true;
+    }
+
+    explicit TopRows(const ColumnPlan& plan) : limit_(size_t(*plan.limit)), fields_(plan.items.size()), order_(plan.order) {}
+
+    bool full() const { return order_.empty() && rows_.size() >= limit_; }
+
+    // False where the column path does not take the piece.
+    bool add(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop) {
+        ColumnPlan wider = plan;  // its literals' texts point into plan's, which outlives it
+        for (const ColumnPlan::OrderKey& key : plan.order) wider.items.push_back(key.node);
+        wider.limit = int64_t(order_.empty() ? limit_ - rows_.size() : limit_ + 1);
+        std::optional<ColumnRows> rows = runColumnPlan(wider, table, stop);
+        if (!rows) return false;
+        for (size_t p = 0; p < rows->parts.size(); ++p) {
+            rows->ready(p);
+            const RowPart& part = rows->parts[p];
+            for (size_t r = 0; r < rows->rowsIn(p); ++r) {
+                Row& row = rows_.emplace_back();
+                for (size_t f = 0; f < fields_; ++f) {
+                    const size_t at = r * rows->fieldCount + f;
+                    row.shown.emplace_back(part.field(at));
+                    row.kinds.push_back(part.kinds[at]);
+                }
+                for (size_t k = 0; k < order_.size(); ++k) {
+                    const size_t at = r * rows->fieldCount + fields_ + k;
+                    const std::optional<KeptKey> key = keyOf(part.field(at), part.kinds[at]);
+                    if (!key) return false;
+                    row.order.push_back(*key);
+                }
+            }
+            rows->done(p);
+        }
+        return true;
+    }
+
+    // Nothing where rows tie.
+    std::optional<ColumnRows> rows(const std::atomic<bool>* stop) {
+        const auto compare = [&](const Row& a, const Row& b) {
+            for (size_t k = 0; k < order_.size(); ++k)
+                if (const int c = orderOf(a.order[k], b.order[k], true)) return order_[k].descending ? -c : c;
+            return 0;
+        };
+        size_t steps = 0;
+        std::sort(rows_.begin(), rows_.end(), [&](const Row& a, const Row& b) {
+            if ((++steps & 0xFFFF) == 0 && stop && stop->load(std::memory_order_relaxed)) throw Cancelled{};
+            return compare(a, b) < 0;
+        });
+        const size_t shown = std::min(rows_.size(), limit_);
+        if (!order_.empty())
+            for (size_t i = 1; i < std::min(rows_.size(), limit_ + 1); ++i)
+                if (compare(rows_[i - 1], rows_[i]) == 0) return std::nullopt;  // SQLite's sorter tells ties apart
+        ColumnRows out;
+        out.fieldCount = fields_;
+        RowPart& part = out.parts.emplace_back();
+        for (size_t i = 0; i < shown; ++i)
+            for (size_t f = 0; f < fields_; ++f) part.add(rows_[i].shown[f], rows_[i].kinds[f]);
+        return out;
+    }
+
+private:
+    struct Row {
+        std::vector<std::string> shown;
+        std::vector<Kind> kinds;
+        std::vector<KeptKey> order;
+    };
+
+    static std::optional<KeptKey> keyOf(std::string_view shown, Kind kind) {
+        KeptKey key;
+        key.kind = kind;
+        switch (kind) {
+        case Kind::Null: return key;
+        case Kind::Text: key.text = std::string(shown); return key;
+        case Kind::Integer: {
+            const auto [end, fault] = std::from_chars(shown.data(), shown.data() + shown.size(), key.integer);
+            if (fault != std::errc() || end != shown.data() + shown.size()) return std::nullopt;
+            return key;
+        }
+        case Kind::Real: {
+            const std::string text(shown);
+            char* end = nullptr;
+            key.real = std::strtod(text.c_str(), &end);
+            if (end != text.c_str() + text.size() || !std::isfinite(key.real)) return std::nullopt;
+            return key;
+        }
+        }
+        return std::nullopt;
+    }
+
+    size_t limit_, fields_;
+    std::vector<ColumnPlan::OrderKey> order_;
+    std::vector<Row> rows_;
+};
+
 }  // namespace
 
 std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const PiecePlanner& planFor, size_t mostGroupBytes,
                                       std::atomic<double>* share, const std::atomic<bool>* stop) {
     std::optional<ColumnPlan> first;  // shows the rows; nothing in it reads its piece then
     std::optional<Groups> groups;
+    std::optional<TopRows> top;
     // The next pieces are read on every core while this thread plans and
     // groups the one before (SQLite, which works out derived keys, stays on
     // this thread). On an early return, the pieces being read are waited for.
@@ -199,6 +315,14 @@ std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const PiecePlanner
         std::optional<PlannedPiece> planned = planFor(piece);
         piece.reset();
         if (!planned || (first && !sameShape(*first, planned->plan))) return std::nullopt;
+        if (planned->plan.projection) {
+            if (!TopRows::takes(planned->plan, *planned->table)) return std::nullopt;
+            if (!top) top.emplace(planned->plan);
+            if (!top->add(planned->plan, *planned->table, stop)) return std::nullopt;
+            if (!first) first = std::move(planned->plan);
+            if (top->full()) break;  // the first rows of the file are read
+            continue;
+        }
         if (!groups) groups.emplace(planned->plan, *planned->table, mostGroupBytes);
         bool kept = true;
         const bool taken = takeColumnGroups(planned->plan, *planned->table, stop,
@@ -209,6 +333,11 @@ std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const PiecePlanner
         if (!first) first = std::move(planned->plan);
     }
     if (!first) return std::nullopt;  // a file of no pieces
+    if (top) {
+        std::optional<ColumnRows> rows = top->rows(stop);
+        if (!rows) return std::nullopt;
+        return PiecedRows{std::move(*rows), std::nullopt};
+    }
     const std::optional<GatheredGroups> gathered = groups->sorted();
     if (!gathered) return std::nullopt;
     std::optional<ColumnRows> rows = rowsOfGathered(*first, *gathered, stop);

@@ -82,6 +82,13 @@ TEST(Pieces, GroupsAddUpOverThePiecesOnTheColumnPath) {
              {"SELECT s.store, Count(*) FROM sales.csv s LEFT JOIN stores.csv r ON s.store = r.store WHERE r.region Is Null "
               "GROUP BY s.store", true},
              {"TRANSFORM Sum(amount) SELECT store FROM sales.csv GROUP BY store PIVOT code", true},
+             // The first rows, by an order or the file's.
+             {"SELECT TOP 5 id, amount, code FROM sales.csv ORDER BY amount DESC, id", true},
+             {"SELECT TOP 3 code, id FROM sales.csv WHERE store = 3 ORDER BY code DESC, qty, id DESC", true},
+             {"SELECT TOP 4 id, twin FROM sales.csv WHERE store = 3 AND id > 2000", true},
+             {"SELECT TOP 2 id FROM sales.csv ORDER BY sold_on DESC, id", false},
+             // 999 is the most of three pieces: TOP shows every row that ties with its last.
+             {"SELECT TOP 1 amount FROM sales.csv WHERE amount < 1000 ORDER BY amount DESC", false},
              // Equal but for case: SQLite's one group, under the spelling it met first.
              {"SELECT twin, Count(*) FROM sales.csv GROUP BY twin", false},
              // A store without sales is a row of every piece's join, but one of the file's.
