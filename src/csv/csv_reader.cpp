@@ -95,8 +95,17 @@ TextBuffer decodeToUtf8(TextBuffer bytes, const ParseProgress& progress, Charset
         return decodeWith(decoder, bytes, 0, progress);
     }
     if (charset == Charset::Utf8) {
+        const size_t bom = startsWith(bytes, "\xEF\xBB\xBF", 3) ? 3 : 0;
+        // Valid text is its own UTF-8: no decoding, and no copy.
+        if (isValidUtf8InPieces(bytes, progress)) {
+            if (bom) {
+                std::memmove(bytes.data(), bytes.data() + bom, bytes.size() - bom);
+                bytes.resize(bytes.size() - bom);
+            }
+            return bytes;
+        }
         QStringDecoder decoder(QStringConverter::Utf8);
-        return decodeStrictly(decoder, bytes, startsWith(bytes, "\xEF\xBB\xBF", 3) ? 3 : 0, progress, path, "UTF-8");
+        return decodeStrictly(decoder, bytes, bom, progress, path, "UTF-8");
     }
     if (charset == Charset::Utf16) {
         const bool big = startsWith(bytes, "\xFE\xFF", 2);
@@ -562,6 +571,15 @@ CsvData parseCsvInPieces(TextBuffer utf8, const QString& path, const ParseProgre
 size_t recordsEnd(std::string_view bytes, const CsvDialect& dialect, bool cp932, bool first) {
     const char* const b = bytes.data();
     const size_t n = bytes.size();
+    // Without a quote every line break ends a record (no CP932 trail byte is
+    // one): the last, found from the end.
+    if (!first && (!dialect.quote || !std::memchr(b, dialect.quote, n))) {
+        for (size_t i = n; i-- > 0;) {
+            if (b[i] == '\n') return i + 1;
+            if (b[i] == '\r' && i + 1 < n) return i + 1;  // a lone CR (a CR LF ends at its LF, met first)
+        }
+        return 0;
+    }
     size_t ended = 0, i = 0;
     bool fieldStart = true;
     while (i < n) {

@@ -277,17 +277,18 @@ std::shared_ptr<const CsvTable> CsvTable::load(const QString& path, const ParseP
     table->format_ = format;
     table->fromFile_ = true;
     TextBuffer utf8 = decodeToUtf8(readWholeFile(path, progress, format), progress, format.charset, path);
-    ColumnChoice choose;
-    if (!wish.all) {
-        choose = [&](const std::vector<std::string_view>& header) {
-            const std::vector<std::string> names = uniqueColumnNames(writtenNames(header, header.size(), format));
-            std::vector<bool> kept(names.size());
-            for (size_t c = 0; c < names.size(); ++c) kept[c] = wished(wish, names[c]);
-            return kept;
-        };
-    }
-    table->build(parseCsv(std::move(utf8), path, progress, dialectOf(format), choose), format, progress);
+    table->build(parseCsv(std::move(utf8), path, progress, dialectOf(format), choiceOf(wish, format)), format, progress);
     return table;
+}
+
+ColumnChoice choiceOf(const ColumnWish& wish, const TableFormat& format) {
+    if (wish.all) return {};
+    return [wish, format](const std::vector<std::string_view>& header) {
+        const std::vector<std::string> names = uniqueColumnNames(writtenNames(header, header.size(), format));
+        std::vector<bool> kept(names.size());
+        for (size_t c = 0; c < names.size(); ++c) kept[c] = wished(wish, names[c]);
+        return kept;
+    };
 }
 
 bool CsvTable::hasLoaded(const ColumnWish& wish) const {

@@ -45,6 +45,9 @@ struct ColumnWish {
     std::vector<std::string> names;
 };
 
+// The choice of a read that keeps the columns of wish.
+ColumnChoice choiceOf(const ColumnWish& wish, const TableFormat& format);
+
 void checkRoomToLoad(const QString& path, qint64 fileSize, qint64 available, const TableFormat& format = {});
 // The memory a load may take: the free memory, or less where
 // TARLO_MEMORY_BOUND (bytes) says so.

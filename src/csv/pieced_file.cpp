@@ -10,6 +10,7 @@
 #include "values/column_types.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <future>
 
@@ -18,8 +19,9 @@ namespace tarlo {
 namespace {
 
 qint64 lineBreaksIn(std::string_view s) {
-    qint64 n = 0;
-    for (size_t i = 0; i < s.size(); ++i) n += s[i] == '\n' || (s[i] == '\r' && (i + 1 == s.size() || s[i + 1] != '\n'));
+    // Every LF, and each CR not before one: a count the compiler vectorises, then the few CRs.
+    qint64 n = std::count(s.begin(), s.end(), '\n');
+    for (size_t i = s.find('\r'); i != std::string_view::npos; i = s.find('\r', i + 1)) n += i + 1 == s.size() || s[i + 1] != '\n';
     return n;
 }
 
@@ -126,20 +128,30 @@ std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const Pars
         qint64 offset = 0, line = 1;
         std::atomic<bool> cancelled{false};
         const ParseProgress listen = [&cancelled](double) { return !cancelled.load(std::memory_order_relaxed); };
-        std::deque<std::future<CsvData>> parsing;  // of the pieces from typed on
+        struct Parsed {
+            CsvData data;
+            bool notUtf8 = false;  // the file is then read again, as CP932
+        };
+        std::deque<std::future<Parsed>> parsing;  // of the pieces from typed on
         size_t typed = 0;
         const size_t depth = std::max<size_t>(coreCount(), 1);
         struct Settle {  // a piece still parsing when this pass stops is stopped, and waited for
             std::atomic<bool>& cancelled;
-            std::deque<std::future<CsvData>>& parsing;
+            std::deque<std::future<Parsed>>& parsing;
             ~Settle() {
                 cancelled = true;
                 parsing.clear();
             }
         } settle{cancelled, parsing};
         const auto typeNext = [&] {
-            CsvData data = parsing.front().get();
+            Parsed parsed = parsing.front().get();
             parsing.pop_front();
+            if (parsed.notUtf8) {
+                file->charset_ = Charset::Cp932;
+                again = true;
+                return;
+            }
+            CsvData& data = parsed.data;
             Piece& piece = file->pieces_[typed++];
             piece.firstRow = file->rows_;
             typing.read(data, format);
@@ -160,21 +172,25 @@ std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const Pars
                 unreadable(path, e);
             }
         }();
-        while (offset < size) {
-            QByteArray bytes;
+        while (offset < size && !again) {
+            // A later piece is read after the header's bytes, so it parses to the same columns.
+            TextBuffer text;
+            const size_t prefix = offset > 0 ? size_t(file->header_.size()) : 0;
+            text.append(file->header_.data(), prefix);
             size_t cut = 0, headerEnd = 0;
             const bool cp932 = file->charset_ == Charset::Cp932;
             for (size_t want = pieceBytes;; want *= 2) {
-                bytes.resize(qsizetype(std::min<qint64>(qint64(want), size - offset)));
+                const auto bytes = size_t(std::min<qint64>(qint64(want), size - offset));
+                text.resize(prefix + bytes);
                 size_t got = 0;
                 try {
-                    got = reader.readAt(offset, bytes.data(), size_t(bytes.size()));
+                    got = reader.readAt(offset, text.data() + prefix, bytes);
                 } catch (const FileError& e) {
                     unreadable(path, e);
                 }
-                if (got < size_t(bytes.size())) changedWhileRead(path);
-                const std::string_view view(bytes.data(), size_t(bytes.size()));
-                const bool last = offset + bytes.size() >= size;
+                if (got < bytes) changedWhileRead(path);
+                const std::string_view view(text.data() + prefix, bytes);
+                const bool last = offset + qint64(bytes) >= size;
                 cut = last ? view.size() : recordsEnd(view, dialect, cp932);
                 if (offset == 0 && format.header) {
                     headerEnd = headerEndIn(view, dialect, cp932);
@@ -184,30 +200,29 @@ std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const Pars
                 }
                 if (cut > 0) break;
             }
-            bytes.truncate(qsizetype(cut));
-            if (detect && file->charset_ == Charset::Utf8 && !isValidUtf8(bytes)) {
-                file->charset_ = Charset::Cp932;
-                again = true;
-                break;
-            }
+            text.resize(prefix + cut);
             if (offset == 0 && format.header) {
-                file->header_ = bytes.left(qsizetype(headerEnd));
+                file->header_ = QByteArray(text.data(), qsizetype(headerEnd));
                 // A header ended by a lone CR would take a later piece's first LF for its own.
                 if (file->header_.endsWith('\r')) file->header_ += '\n';
             }
-            // Pieces are parsed on every core; their values are typed here, in the file's order.
+            // Pieces are checked and parsed on every core; their values are typed here, in the file's order.
             Piece piece{.offset = offset, .bytes = cut, .firstRow = 0, .firstLine = line};
             file->pieces_.push_back(piece);
-            line += lineBreaksIn({bytes.data(), cut});
-            parsing.push_back(std::async(std::launch::async, [&, piece, bytes = std::move(bytes)] {
-                return file->parse(piece, file->textOf(piece, bytes, &cancelled), listen);
+            line += lineBreaksIn({text.data() + prefix, cut});
+            const bool checkUtf8 = detect && file->charset_ == Charset::Utf8;
+            parsing.push_back(std::async(std::launch::async, [&, piece, prefix, checkUtf8, text = std::move(text)]() mutable {
+                Parsed out;
+                out.notUtf8 = checkUtf8 && !isValidUtf8(QByteArrayView(text.data() + prefix, qsizetype(text.size() - prefix)));
+                if (!out.notUtf8) out.data = file->parse(piece, file->decoded(std::move(text), &cancelled), listen);
+                return out;
             }));
             offset += qint64(cut);
             if (progress && !progress(double(offset) / double(size))) {
                 cancelled = true;
                 throw Cancelled{};
             }
-            while (parsing.size() > depth || (offset >= size && !parsing.empty())) typeNext();
+            while (!again && (parsing.size() > depth || (offset >= size && !parsing.empty()))) typeNext();
         }
         if (!again) file->types_ = typing.types(std::max<size_t>(width, 1), format);
     }
@@ -218,25 +233,21 @@ std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const Pars
     schema->path_ = path;
     schema->format_ = format;
     const Piece header{.offset = 0, .bytes = size_t(file->header_.size()), .firstRow = 0, .firstLine = 1};
-    schema->build(file->parse(header, file->textOf(header, file->header_, nullptr)), format, {}, &file->types_);
+    schema->build(file->parse(header, file->decoded(textBufferOf(std::string_view(file->header_.data(), size_t(file->header_.size()))), nullptr)), format, {}, &file->types_);
     schema->rows_ = 0;
     schema->pieces_ = std::move(file);
     return schema;
 }
 
-TextBuffer PiecedFile::textOf(const Piece& piece, const QByteArray& bytes, const std::atomic<bool>* stop) const {
-    TextBuffer raw;
-    // A later piece is read after the header, so it parses to the same columns.
-    if (piece.offset > 0) raw.append(header_.data(), size_t(header_.size()));
-    raw.append(bytes.data(), size_t(bytes.size()));
+TextBuffer PiecedFile::decoded(TextBuffer bytes, const std::atomic<bool>* stop) const {
     const ParseProgress listen = [stop](double) { return !stopped(stop); };
-    return decodeToUtf8(std::move(raw), stop ? listen : ParseProgress(), charset_, path_);
+    return decodeToUtf8(std::move(bytes), stop ? listen : ParseProgress(), charset_, path_);
 }
 
-CsvData PiecedFile::parse(const Piece& piece, TextBuffer utf8, const ParseProgress& progress) const {
+CsvData PiecedFile::parse(const Piece& piece, TextBuffer utf8, const ParseProgress& progress, const ColumnChoice& choose) const {
     CsvDialect dialect = dialectOf(format_);
     dialect.lineOffset = lineOffsetOf(piece);
-    return parseCsv(std::move(utf8), path_, progress, dialect);
+    return parseCsv(std::move(utf8), path_, progress, dialect, choose);
 }
 
 // A later piece's text starts with the header's lines, then the piece's first.
@@ -244,19 +255,23 @@ qint64 PiecedFile::lineOffsetOf(const Piece& piece) const {
     return piece.offset > 0 ? piece.firstLine - 1 - lineBreaksIn({header_.data(), size_t(header_.size())}) : 0;
 }
 
-QByteArray PiecedFile::bytesOf(const Piece& piece) const {
+TextBuffer PiecedFile::textOf(const Piece& piece, const std::atomic<bool>* stop) const {
     if (fileIdentity(path_) != identity_) changedWhileRead(path_);
-    QByteArray bytes(qsizetype(piece.bytes), Qt::Uninitialized);
+    // A later piece is read after the header's bytes, so it parses to the same columns.
+    const size_t prefix = piece.offset > 0 ? size_t(header_.size()) : 0;
+    TextBuffer text;
+    text.resize(prefix + piece.bytes);
+    std::memcpy(text.data(), header_.data(), prefix);
     try {
         FileReader reader(path_);
-        if (reader.readAt(piece.offset, bytes.data(), piece.bytes) != piece.bytes) changedWhileRead(path_);
+        if (reader.readAt(piece.offset, text.data() + prefix, piece.bytes) != piece.bytes) changedWhileRead(path_);
     } catch (const FileError& e) {
         unreadable(path_, e);
     }
-    return bytes;
+    return decoded(std::move(text), stop);
 }
 
-std::shared_ptr<const CsvTable> PiecedFile::piece(size_t k, const std::atomic<bool>* stop) const {
+std::shared_ptr<const CsvTable> PiecedFile::piece(size_t k, const std::atomic<bool>* stop, const ColumnWish& wish) const {
     if (stopped(stop)) throw Cancelled{};
     const Piece& piece = pieces_[k];
     auto table = std::shared_ptr<CsvTable>(new CsvTable);
@@ -264,7 +279,8 @@ std::shared_ptr<const CsvTable> PiecedFile::piece(size_t k, const std::atomic<bo
     table->format_ = format_;
     table->lineOffset_ = lineOffsetOf(piece);
     const ParseProgress listen = [stop](double) { return !stopped(stop); };
-    table->build(parse(piece, textOf(piece, bytesOf(piece), stop)), format_, stop ? listen : ParseProgress(), &types_);
+    const ParseProgress heard = stop ? listen : ParseProgress();
+    table->build(parse(piece, textOf(piece, stop), heard, choiceOf(wish, format_)), format_, heard, &types_);
     return table;
 }
 
@@ -274,7 +290,7 @@ qint64 PiecedFile::lineOfValue(size_t column, std::string_view value) const {
             const std::shared_ptr<const CsvTable> table = piece(k);
             const size_t row = table->firstRowHolding(column, value);
             if (row == table->rowCount()) continue;
-            const CsvData data = parse(pieces_[k], textOf(pieces_[k], bytesOf(pieces_[k]), nullptr));
+            const CsvData data = parse(pieces_[k], textOf(pieces_[k], nullptr));
             const qint64 line = lineOfField(data, column, row);
             return line > 0 ? line + table->lineOffset_ : 0;
         }

@@ -28,9 +28,10 @@ public:
     size_t firstRowOf(size_t piece) const { return pieces_[piece].firstRow; }
     // The share of the file's bytes before piece k.
     double shareBefore(size_t k) const { return size_ > 0 ? double(pieces_[k].offset) / double(size_) : 0; }
-    // Piece k as a table typed as the file. Throws Error when the file has
-    // changed since it was opened, Cancelled when stop is set.
-    std::shared_ptr<const CsvTable> piece(size_t k, const std::atomic<bool>* stop = nullptr) const;
+    // Piece k as a table typed as the file, with the columns of wish (the
+    // others empty). Throws Error when the file has changed since it was
+    // opened, Cancelled when stop is set.
+    std::shared_ptr<const CsvTable> piece(size_t k, const std::atomic<bool>* stop = nullptr, const ColumnWish& wish = {}) const;
     // As CsvTable::lineOfValue, one piece at a time.
     qint64 lineOfValue(size_t column, std::string_view value) const;
 
@@ -42,11 +43,12 @@ private:
         qint64 firstLine = 0;  // the file's line the piece starts on
     };
     PiecedFile() = default;
-    QByteArray bytesOf(const Piece& piece) const;
     qint64 lineOffsetOf(const Piece& piece) const;
     // The piece's text in UTF-8, after the header's for a later piece.
-    TextBuffer textOf(const Piece& piece, const QByteArray& bytes, const std::atomic<bool>* stop) const;
-    CsvData parse(const Piece& piece, TextBuffer utf8, const ParseProgress& progress = {}) const;
+    TextBuffer textOf(const Piece& piece, const std::atomic<bool>* stop) const;
+    // Bytes of the file's charset in UTF-8.
+    TextBuffer decoded(TextBuffer bytes, const std::atomic<bool>* stop) const;
+    CsvData parse(const Piece& piece, TextBuffer utf8, const ParseProgress& progress = {}, const ColumnChoice& choose = {}) const;
 
     QString path_;
     TableFormat format_;

@@ -295,8 +295,8 @@ private:
 
 }  // namespace
 
-std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const PiecePlanner& planFor, size_t mostGroupBytes,
-                                      std::atomic<double>* share, const std::atomic<bool>* stop) {
+std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const ColumnWish& wish, const PiecePlanner& planFor,
+                                      size_t mostGroupBytes, std::atomic<double>* share, const std::atomic<bool>* stop) {
     std::optional<ColumnPlan> first;  // shows the rows; nothing in it reads its piece then
     std::optional<Groups> groups;
     std::optional<TopRows> top;
@@ -309,7 +309,7 @@ std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const PiecePlanner
     for (size_t k = 0; k < file.pieceCount(); ++k) {
         if (share) share->store(file.shareBefore(k), std::memory_order_relaxed);
         for (; requested < file.pieceCount() && requested < k + 1 + depth; ++requested)
-            ahead.push_back(std::async(std::launch::async, [&file, stop, requested] { return file.piece(requested, stop); }));
+            ahead.push_back(std::async(std::launch::async, [&file, &wish, stop, requested] { return file.piece(requested, stop, wish); }));
         std::shared_ptr<const CsvTable> piece = ahead.front().get();
         ahead.pop_front();
         std::optional<PlannedPiece> planned = planFor(piece);

@@ -31,7 +31,8 @@ struct PiecedRows {
 // column path does not take or plans otherwise, keys equal but for case,
 // more groups than mostGroupBytes holds. share hears the share of the file
 // read. Throws Cancelled once stop is set, and Error as reading a piece does.
-std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const PiecePlanner& planFor, size_t mostGroupBytes,
-                                      std::atomic<double>* share, const std::atomic<bool>* stop);
+// Each piece is read with the columns of wish.
+std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const ColumnWish& wish, const PiecePlanner& planFor,
+                                      size_t mostGroupBytes, std::atomic<double>* share, const std::atomic<bool>* stop);
 
 }  // namespace tarlo

@@ -359,7 +359,7 @@ std::optional<PiecedRows> Connection::runOnPieces(const syntax::SyntaxTree& tree
     };
     // The groups may take what a table could: a half of what this program allows itself.
     const auto mostGroupBytes = size_t(std::max<qint64>(tableMemoryBound() / 2, 1 << 20));
-    return tarlo::runOnPieces(*pieced->pieces(), planFor, mostGroupBytes, lookup_->host.piecesRead, &lookup_->interrupted);
+    return tarlo::runOnPieces(*pieced->pieces(), wish_, planFor, mostGroupBytes, lookup_->host.piecesRead, &lookup_->interrupted);
 }
 
 std::optional<PivotedRows> Connection::crosstabOnColumns(const syntax::SyntaxTree& tree, const Binding& binding,
@@ -400,7 +400,8 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
         refuseUnknownCalls(db_, tree);
         TableNames tables = resolveTables(tree, folder_);
         statementTables_ = std::move(tables.tables);
-        registerTables(progress, columnsReadBy(tree));
+        wish_ = columnsReadBy(tree);
+        registerTables(progress, wish_);
         // The tree typed once the tables' columns are known: its names by the scopes, then every rule.
         Catalog catalog = catalogOfTables();
         catalog.names = resolveNames(tree, tables.tableAt, catalog);

@@ -98,6 +98,7 @@ private:
     MappedText bound_;  // the last statement prepare made, as SQLite reads it
     std::vector<QString> boundTables_;
     std::vector<TableReference> statementTables_;  // the files the statement run names
+    ColumnWish wish_;  // the columns it reads
 };
 
 class Result {

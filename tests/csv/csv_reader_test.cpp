@@ -102,6 +102,30 @@ TEST(CsvReader, DecodesEveryEncodingToUtf8) {
     EXPECT_EQ(decoded(std::string("\xFE\xFF\0i\0d", 6)), "id");
     EXPECT_EQ(decoded("\x93\xfa\x96\x7b,\x5c"), "日本,\\");
     EXPECT_EQ(decoded("日本"), "日本");
+    // Declared UTF-8: valid text as it is, and bytes that are not UTF-8 refused.
+    const auto declared = [](const std::string& bytes) {
+        tarlo::TextBuffer out = tarlo::decodeToUtf8(tarlo::textBufferOf(bytes), {}, tarlo::Charset::Utf8, QStringLiteral("x.csv"));
+        return std::string(out.data(), out.size());
+    };
+    EXPECT_EQ(declared("\xEF\xBB\xBFid,日本"), "id,日本");
+    EXPECT_EQ(declared("日本"), "日本");
+    EXPECT_THROW(declared("\x93\xfa\x96\x7b"), tarlo::Error);
+}
+
+TEST(CsvReader, RecordsEndAtTheLastLineBreakOutsideQuotes) {
+    const auto end = [](std::string_view bytes, char quote = '"') {
+        tarlo::CsvDialect dialect;
+        dialect.quote = quote;
+        return tarlo::recordsEnd(bytes, dialect, false);
+    };
+    EXPECT_EQ(end("a,b\r\nc,d\r"), 5u);  // an LF may follow the last CR
+    EXPECT_EQ(end("a\rb\rc"), 4u);
+    EXPECT_EQ(end("a\r\nb\rc\n"), 7u);
+    EXPECT_EQ(end("abc"), 0u);
+    EXPECT_EQ(end("a\r"), 0u);
+    EXPECT_EQ(end("a,\"x\ny\"\nb"), 8u);  // the quoted line break is the field's
+    EXPECT_EQ(end("a\nb,\"x\ny"), 2u);     // a quote not yet closed
+    EXPECT_EQ(end("a\nb,\"x\ny", 0), 7u);  // with no quoting, a quote is text
 }
 
 TEST(CsvTable, HeaderNamesAreUniqueAndRaggedRowsKeepTheirData) {
