@@ -1123,6 +1123,59 @@ size_t passing(const QuickFilter& filter, size_t from, size_t to, uint32_t* out)
     return to - from;
 }
 
+// Of the rows, the first limit by ORDER BY, in order, and the one after:
+// each core keeps the first of its share, and those are sorted. The values
+// are compared as they are, so no codes are built. False where rows tie
+// among them (SQLite's sorter orders those, and TOP shows every row that
+// ties with its last), or a key is not a column of numbers or texts.
+bool firstRows(const ColumnPlan& plan, const CsvTable& table, LargeArray<uint32_t>& rows, size_t limit,
+               const std::atomic<bool>* stop) {
+    struct Key {
+        size_t column;
+        ColumnType type;
+        bool descending;
+    };
+    std::vector<Key> keys;
+    for (const ColumnPlan::OrderKey& o : plan.order) {
+        const PlanNode& n = plan.nodes[size_t(o.node)];
+        if (n.kind != PlanNode::Kind::Column) return false;
+        const ColumnType type = table.columnTypes()[n.index];
+        if (type != ColumnType::Integer && type != ColumnType::Real && type != ColumnType::Text) return false;
+        keys.push_back({n.index, type, o.descending});
+    }
+    const auto compare = [&](uint32_t a, uint32_t b) {
+        for (const Key& k : keys) {
+            const int c = orderOf(cellValue(table, a, k.column), cellValue(table, b, k.column));
+            if (c) return k.descending ? -c : c;
+        }
+        return 0;
+    };
+    const size_t keep = std::min(rows.size(), limit + 1);
+    const size_t n = rows.size();
+    const size_t parts = threadCount(n);
+    std::vector<std::vector<uint32_t>> best(parts);
+    onThreads(parts, parts, [&](size_t p) {
+        std::vector<uint32_t>& mine = best[p];
+        const size_t begin = n * p / parts, end = n * (p + 1) / parts;
+        mine.assign(rows.data() + begin, rows.data() + end);
+        const size_t most = std::min(keep, mine.size());
+        size_t steps = 0;
+        std::partial_sort(mine.begin(), mine.begin() + ptrdiff_t(most), mine.end(), [&](uint32_t a, uint32_t b) {
+            listen(stop, ++steps);
+            return compare(a, b) < 0;
+        });
+        mine.resize(most);
+    });
+    std::vector<uint32_t> all;
+    for (const std::vector<uint32_t>& part : best) all.insert(all.end(), part.begin(), part.end());
+    std::partial_sort(all.begin(), all.begin() + ptrdiff_t(keep), all.end(), [&](uint32_t a, uint32_t b) { return compare(a, b) < 0; });
+    for (size_t i = 1; i < keep; ++i)
+        if (compare(all[i - 1], all[i]) == 0) return false;
+    rows.resize(keep);
+    std::copy(all.begin(), all.begin() + ptrdiff_t(keep), rows.data());
+    return true;
+}
+
 // The kept rows in ORDER BY's order (nulls first, texts ignoring case, -0
 // as 0): keys of value codes that fit 64 bits together by one radix sort,
 // others a share sorted on each core and the shares merged. False where
@@ -1493,7 +1546,9 @@ std::optional<ColumnRows> run(const ColumnPlan& plan, const CsvTable& table, con
                 kept.resize(rows);
                 for (size_t r = 0; r < rows; ++r) kept[r] = uint32_t(r);
             }
-            if (!sortRows(plan, table, kept, stop)) return std::nullopt;
+            const bool few = plan.limit && size_t(*plan.limit) < kept.size() / 16;
+            if (!(few ? firstRows(plan, table, kept, size_t(*plan.limit), stop) : sortRows(plan, table, kept, stop)))
+                return std::nullopt;
         }
         const bool listed = filtered || !plan.order.empty();
         return rowsOf(plan, table, stop, std::move(kept), listed, plan.limit ? std::min(n, size_t(*plan.limit)) : n);
