@@ -1,6 +1,7 @@
 // How a long "全＊" feels, offscreen: the longest stall of the event loop
 // while it runs, and how soon Esc (cancelRun) ends it.
-// `bench-cancel DIR TABLE SECONDS` cancels SECONDS after the start.
+// `bench-cancel DIR TABLE SECONDS [STATEMENT]` cancels SECONDS after the
+// start of SELECT COUNT(*) FROM TABLE, or of STATEMENT.
 #include "ui/main_window.h"
 #include "ui/tab_strip.h"
 
@@ -12,7 +13,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: bench-cancel DIR TABLE SECONDS\n");
+        std::fprintf(stderr, "usage: bench-cancel DIR TABLE SECONDS [STATEMENT]\n");
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -21,7 +22,8 @@ int main(int argc, char** argv) {
     if (!folder.endsWith('/')) folder += '/';
     QFile query(folder + "q~cancel.txt");
     if (!query.open(QIODevice::WriteOnly)) return 1;
-    query.write(("SELECT COUNT(*)\r\nFROM " + QString::fromLocal8Bit(argv[2]) + "\r\n;").toUtf8());
+    const QString statement = argc > 4 ? QString::fromLocal8Bit(argv[4]) : "SELECT COUNT(*)\r\nFROM " + QString::fromLocal8Bit(argv[2]);
+    query.write((statement + "\r\n;").toUtf8());
     query.close();
     const int cancelAfterMs = int(std::atof(argv[3]) * 1000);
 
