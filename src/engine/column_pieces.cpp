@@ -85,33 +85,38 @@ bool sameShape(const ColumnPlan& a, const ColumnPlan& b) {
 // that ignores case by their folded text, numbers by value.
 class Groups {
 public:
-    Groups(const ColumnPlan& plan, const CsvTable& table, size_t mostBytes) : aggregates_(plan.aggregates.size()) {
+    Groups(const ColumnPlan& plan, const CsvTable& table, size_t mostBytes) : aggregates_(plan.aggregates.size()), mostBytes_(mostBytes) {
         for (size_t k = 0; k < plan.groupColumns.size(); ++k)
             noCase_.push_back(plan.derived[k] ? plan.derived[k]->noCase : true);  // a text column ignores case
         for (const AggregateSpec& a : plan.aggregates)
             typeOf_.push_back(a.kind == Aggregate::CountRows ? ColumnType::Integer : table.columnTypes()[a.column]);
-        const size_t perGroup = noCase_.size() * (sizeof(KeptKey) + 16) + aggregates_ * sizeof(GatheredTotal) + 64;
-        mostGroups_ = std::max<size_t>(mostBytes / perGroup, 1);
+        perGroup_ = noCase_.size() * (sizeof(KeptKey) + 16) + aggregates_ * sizeof(GatheredTotal) + 64;
     }
 
     // False where the groups leave the column path: a key spelt otherwise
-    // than the same key of an earlier piece, or too many groups.
+    // than the same key of an earlier piece, or groups and distinct values
+    // past the memory given.
     bool add(const std::vector<PathValue>& keys, const std::function<void(size_t, GatheredTotal&)>& addTotal) {
         name_.clear();
-        for (size_t k = 0; k < keys.size(); ++k) appendName(keys[k], noCase_[k]);
+        for (size_t k = 0; k < keys.size(); ++k) appendValueName(name_, keys[k], noCase_[k]);
         const auto [at, fresh] = index_.try_emplace(name_, uint32_t(count_));
         const size_t g = at->second;
         if (fresh) {
-            if (count_ == mostGroups_) return false;
             for (const PathValue& v : keys) keys_.push_back(KeptKey::of(v));
             totals_.resize(totals_.size() + aggregates_);
             ++count_;
+            bytes_ += perGroup_ + name_.size();
         } else {
             for (size_t k = 0; k < keys.size(); ++k)
                 if (!keys_[g * keys.size() + k].same(keys[k])) return false;  // SQLite groups them by one spelling
         }
-        for (size_t a = 0; a < aggregates_; ++a) addTotal(a, totals_[g * aggregates_ + a]);
-        return true;
+        for (size_t a = 0; a < aggregates_; ++a) {
+            GatheredTotal& total = totals_[g * aggregates_ + a];
+            const size_t values = total.distinct.size();
+            addTotal(a, total);
+            bytes_ += (total.distinct.size() - values) * kBytesADistinctValue;
+        }
+        return bytes_ <= mostBytes_;  // past it, SQLite's sorter, which spills to disk
     }
 
     // The groups in their keys' order; nothing where two keys tie.
@@ -140,40 +145,11 @@ public:
     }
 
 private:
-    void appendName(const PathValue& v, bool noCase) {
-        const auto put = [&](const void* bytes, size_t n) { name_.append(static_cast<const char*>(bytes), n); };
-        switch (v.kind) {
-        case Kind::Null: name_ += 'n'; return;
-        case Kind::Real:
-            // A whole real is the integer it equals (1.0 groups with 1).
-            if (v.real >= -0x1p63 && v.real < 0x1p63 && std::trunc(v.real) == v.real) {
-                const auto whole = int64_t(v.real);
-                name_ += 'i';
-                put(&whole, sizeof whole);
-                return;
-            }
-            name_ += 'r';
-            put(&v.real, sizeof v.real);
-            return;
-        case Kind::Integer:
-            name_ += 'i';
-            put(&v.integer, sizeof v.integer);
-            return;
-        case Kind::Text: {
-            const std::string text = noCase ? foldCase(v.text) : std::string(v.text);
-            const auto size = uint32_t(text.size());
-            name_ += 't';
-            put(&size, sizeof size);
-            name_ += text;
-            return;
-        }
-        }
-    }
-
     size_t aggregates_;
     std::vector<bool> noCase_;
     std::vector<ColumnType> typeOf_;
-    size_t mostGroups_ = 0;
+    static constexpr size_t kBytesADistinctValue = 64;  // its name and the set's node
+    size_t mostBytes_, perGroup_ = 0, bytes_ = 0;
     size_t count_ = 0;
     std::string name_;  // the key being looked up
     std::unordered_map<std::string, uint32_t> index_;

@@ -482,7 +482,19 @@ public:
         switch (s.what.kind) {
         case Aggregate::CountRows:
         case Aggregate::Count: break;
-        case Aggregate::CountDistinct: throw Decline{};  // its values are this table's codes
+        case Aggregate::CountDistinct: {
+            // Its codes are this table's: the values go by name.
+            const CsvTable::ValueCodes& codes = table_.codesOf(s.what.column);
+            std::string name;
+            for (size_t w = 0; w < s.words; ++w)
+                for (uint64_t bits = s.seen[g * s.words + w]; bits; bits &= bits - 1) {
+                    const size_t code = w * 64 + size_t(std::countr_zero(bits));
+                    name.clear();
+                    appendValueName(name, valueOfCell(table_, codes.cellOfCode[code], s.what.column), true);
+                    total.distinct.insert(name);
+                }
+            break;
+        }
         case Aggregate::Sum:
         case Aggregate::Avg:
             if (s.type == ColumnType::Integer) {
@@ -1767,7 +1779,7 @@ PathValue gatheredValue(const AggregateSpec& what, ColumnType type, const Gather
     switch (what.kind) {
     case Aggregate::CountRows:
     case Aggregate::Count: return PathValue::ofInteger(n);
-    case Aggregate::CountDistinct: throw Decline{};
+    case Aggregate::CountDistinct: return PathValue::ofInteger(int64_t(t.distinct.size()));
     case Aggregate::Sum:
     case Aggregate::Avg: {
         const bool integers = type == ColumnType::Integer;
@@ -1798,10 +1810,37 @@ PathValue gatheredValue(const AggregateSpec& what, ColumnType type, const Gather
 
 }  // namespace
 
+void appendValueName(std::string& to, const PathValue& v, bool noCase) {
+    const auto put = [&](const void* bytes, size_t n) { to.append(static_cast<const char*>(bytes), n); };
+    switch (v.kind) {
+    case Kind::Null: to += 'n'; return;
+    case Kind::Real:
+        if (v.real >= -0x1p63 && v.real < 0x1p63 && std::trunc(v.real) == v.real) {
+            const auto whole = int64_t(v.real);  // -0 too
+            to += 'i';
+            put(&whole, sizeof whole);
+            return;
+        }
+        to += 'r';
+        put(&v.real, sizeof v.real);
+        return;
+    case Kind::Integer:
+        to += 'i';
+        put(&v.integer, sizeof v.integer);
+        return;
+    case Kind::Text: {
+        const std::string text = noCase ? foldCase(v.text) : std::string(v.text);
+        const auto size = uint32_t(text.size());
+        to += 't';
+        put(&size, sizeof size);
+        to += text;
+        return;
+    }
+    }
+}
+
 bool takeColumnGroups(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop, const GroupTaker& take) {
     if (plan.projection || plan.top) return false;
-    for (const AggregateSpec& a : plan.aggregates)
-        if (a.kind == Aggregate::CountDistinct) return false;
     try {
         const std::optional<QuickFilter> quick = plan.where >= 0 ? quickFilterOf(plan, table, plan.where) : std::nullopt;
         std::optional<Grouping> grouping = groupTotals(plan, table, quick, stop);

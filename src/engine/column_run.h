@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace tarlo {
@@ -80,10 +81,16 @@ ColumnPathTuning& columnPathTuning();
 // Throws Cancelled when stop is set, Error for a total no number holds.
 std::optional<ColumnRows> runColumnPlan(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop);
 
+// Appends the name equal values share: numbers by value (a whole real as
+// the integer it equals), texts by their letters, alike but for case where
+// noCase is set.
+void appendValueName(std::string& to, const PathValue& value, bool noCase);
+
 // A group's total for one aggregate, gathered over runs on several tables
 // (the pieces of one file): what each run's totals add up to, exactly.
 struct GatheredTotal {
     int64_t count = 0;     // values (rows, for a count of rows)
+    std::unordered_set<std::string> distinct;  // Count(DISTINCT): the values' names
     __int128 integer = 0;  // an integer column's sum
     ExactSum reals;        // a real column's
     Spread spread;

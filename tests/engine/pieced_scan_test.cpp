@@ -54,8 +54,8 @@ Answer answerOf(const QString& folder, const char* sql, bool columnPath) {
 
 TEST(Pieces, GroupsAddUpOverThePiecesOnTheColumnPath) {
     // Groups in every piece; reals of every scale, one past 2^53, each in pieces of its own; nulls in a
-    // few pieces only; a text key spelt in another case only in the last pieces.
-    QByteArray text = "id,sold_on,store,amount,qty,code,twin\r\n";
+    // few pieces only; texts spelt in another case in the last pieces, beside the first spelling (twin) or alone (late).
+    QByteArray text = "id,sold_on,store,amount,qty,code,twin,late\r\n";
     for (int i = 1; i <= 3000; ++i) {
         const QByteArray amount = i % 97 == 0    ? QByteArray("0.1")
                                   : i == 1234    ? QByteArray("9007199254740993.5")
@@ -64,7 +64,7 @@ TEST(Pieces, GroupsAddUpOverThePiecesOnTheColumnPath) {
         const QByteArray qty = i > 1000 && i < 1200 ? QByteArray() : QByteArray::number(i % 13);
         text += QByteArray::number(i) + ",2024/" + QByteArray::number(i % 12 + 1) + "/" + QByteArray::number(i % 28 + 1) + "," +
                 QByteArray::number(i % 7) + "," + amount + "," + qty + ",c" + QByteArray::number(i % 5) + "," +
-                (i > 2900 && i % 2 ? "ABC" : i % 3 ? "abc" : "x") + "\r\n";
+                (i > 2900 && i % 2 ? "ABC" : i % 3 ? "abc" : "x") + (i > 2900 ? ",ABC" : i > 2800 ? ",mid" : ",abc") + "\r\n";
     }
     struct Case {
         const char* sql;
@@ -93,7 +93,12 @@ TEST(Pieces, GroupsAddUpOverThePiecesOnTheColumnPath) {
              {"SELECT twin, Count(*) FROM sales.csv GROUP BY twin", false},
              // A store without sales is a row of every piece's join, but one of the file's.
              {"SELECT r.region, Count(*) FROM stores.csv r LEFT JOIN sales.csv s ON s.store = r.store GROUP BY r.region", false},
-             {"SELECT Count(DISTINCT code) FROM sales.csv", false},
+             {"SELECT Count(DISTINCT code), Count(DISTINCT sold_on) FROM sales.csv", true},
+             {"SELECT store, Count(DISTINCT qty), Count(*) FROM sales.csv WHERE id > 100 GROUP BY store", true},
+             {"SELECT Count(DISTINCT twin) FROM sales.csv", false},
+             // Alike but for case, in pieces of their own: one value, but a group SQLite shows by one spelling.
+             {"SELECT Count(DISTINCT late) FROM sales.csv", true},
+             {"SELECT late, Count(*) FROM sales.csv GROUP BY late", false},
          }) {
         // A folder of its own: a table loaded whole is kept for the next statement.
         TempFolder folder;
