@@ -10,17 +10,39 @@
 #include "values/column_types.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <future>
+#include <memory>
+#include <string>
 
 namespace tarlo {
 
 namespace {
 
+// How many bytes of s are c: eight at a time, each byte equal to c made
+// zero and the zero bytes counted.
+qint64 countOf(std::string_view s, char c) {
+    constexpr uint64_t ones = 0x0101010101010101u, lows = 0x7F7F7F7F7F7F7F7Fu;
+    const uint64_t pattern = ones * static_cast<unsigned char>(c);
+    qint64 n = 0;
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, s.data() + i, 8);
+        word ^= pattern;
+        n += std::popcount(~(((word & lows) + lows) | word | lows));
+    }
+    for (; i < s.size(); ++i) n += s[i] == c;
+    return n;
+}
+
 qint64 lineBreaksIn(std::string_view s) {
-    // Every LF, and each CR not before one: a count the compiler vectorises, then the few CRs.
-    qint64 n = std::count(s.begin(), s.end(), '\n');
+    // Every LF, and each CR not before one.
+    qint64 n = countOf(s, '\n');
     for (size_t i = s.find('\r'); i != std::string_view::npos; i = s.find('\r', i + 1)) n += i + 1 == s.size() || s[i + 1] != '\n';
     return n;
 }
@@ -49,19 +71,42 @@ bool stopped(const std::atomic<bool>* stop) {
     return stop && stop->load(std::memory_order_relaxed);
 }
 
+// Values a column has just been typed from. A value typed again changes
+// nothing (typing only ever clears what a column may still be, or marks
+// what it has held, by the value alone), so it is passed over: a column of
+// a few hundred dates reads each date once, not once a row.
+class RecentValues {
+public:
+    // Whether value was among the recent ones; it is from now on.
+    bool seen(std::string_view value) {
+        std::string& slot = slots_[std::hash<std::string_view>()(value) % slots_.size()];
+        if (slot == value) return true;
+        slot.assign(value);
+        return false;
+    }
+
+private:
+    std::array<std::string, 1024> slots_;
+};
+
 // Each column's type, read from every value in order as a whole load reads them.
 struct Typing {
     std::vector<TypeInference> inferred;
     std::vector<bool> withTime;  // a declared date column's value with a time
+    std::vector<std::unique_ptr<RecentValues>> recent;
 
     void read(const CsvData& data, const TableFormat& format) {
         if (inferred.size() < data.columns.size()) {
             inferred.resize(data.columns.size());
             withTime.resize(data.columns.size());
+            while (recent.size() < data.columns.size()) recent.push_back(std::make_unique<RecentValues>());
         }
         for (size_t c = 0; c < data.columns.size(); ++c) {
             const bool declared = c < format.columns.size() && format.columns[c].type != DeclaredType::None;
             if (declared && format.columns[c].type != DeclaredType::DateTime) continue;
+            // Numbers are looked at quickly; a column past them parses every value as a date.
+            const ColumnType sofar = inferred[c].type();
+            const bool moments = sofar == ColumnType::Date || sofar == ColumnType::DateTime || sofar == ColumnType::Time;
             for (size_t r = 0; r < data.rows && !inferred[c].decided() && !withTime[c]; ++r) {
                 if (!data.present(c, r)) {
                     if (!declared) inferred[c].note({});
@@ -69,7 +114,7 @@ struct Typing {
                 }
                 const std::string_view v = data.field(c, r);
                 if (!declared) {
-                    inferred[c].note(v);
+                    if (!moments || !recent[c]->seen(v)) inferred[c].note(v);
                 } else if (!v.empty()) {
                     const auto value = readDeclared(DeclaredType::DateTime, v, format);
                     withTime[c] = value && value->hasTime;
