@@ -97,6 +97,10 @@ TEST(PiecedFile, MadeFilesReadAsAWholeLoadReadsThem) {
     EXPECT_EQ(inPieces(path, {}, 61, &pieces).error, "");
     EXPECT_GT(pieces, 20u);
 
+    // A byte-order mark is the first piece's alone, not each piece's.
+    QByteArray marked = "\xEF\xBB\xBFid,v\n";
+    for (int i = 0; i < 40; ++i) marked += QByteArray::number(i) + ",値" + QByteArray::number(i % 3) + "\n";
+    expectSame(folder.write("marked.csv", marked), "byte-order mark");
     // CP932 only after the first piece: the file is read again as CP932.
     QByteArray sjis = "k,v\n";
     for (int i = 0; i < 40; ++i) sjis += QByteArray::number(i) + ",abc\n";
@@ -120,6 +124,7 @@ TEST(PiecedFile, MadeFilesReadAsAWholeLoadReadsThem) {
     tarlo::TableFormat headless;
     headless.header = false;
     expectSame(folder.write("plain.csv", "1,2\n3,4\n5,6,7\n8,9\n"), "no header", headless);
+    expectSame(folder.write("plain-marked.csv", "\xEF\xBB\xBF" "1,2\n3,4\n5,6,7\n8,9\n"), "no header, a mark", headless);
 }
 
 TEST(PiecedFile, EveryCorpusFileReadsAsAWholeLoadReadsIt) {
