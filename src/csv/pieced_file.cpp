@@ -109,6 +109,7 @@ struct Typing {
         for (size_t c = 0; c < data.columns.size(); ++c) {
             const bool declared = c < format.columns.size() && format.columns[c].type != DeclaredType::None;
             if (declared && format.columns[c].type != DeclaredType::DateTime) continue;
+            if (c < data.kept.size() && !data.kept[c]) continue;  // a text already: not read
             // Numbers are looked at quickly; a column past them parses every value as a date.
             const ColumnType sofar = inferred[c].type();
             const bool moments = sofar == ColumnType::Date || sofar == ColumnType::DateTime || sofar == ColumnType::Time;
@@ -126,6 +127,20 @@ struct Typing {
                 }
             }
         }
+    }
+
+    // The columns a later piece is read for: those still to be typed, and
+    // the declared ones, whose values are checked; nothing: every column.
+    ColumnChoice stillTyped(const TableFormat& format) const {
+        std::vector<bool> kept(inferred.size());
+        for (size_t c = 0; c < kept.size(); ++c)
+            kept[c] = !inferred[c].decided() || withTime[c] || (c < format.columns.size() && format.columns[c].type != DeclaredType::None);
+        if (std::all_of(kept.begin(), kept.end(), [](bool k) { return k; })) return {};
+        return [kept](const std::vector<std::string_view>& header) {
+            std::vector<bool> out = kept;
+            out.resize(header.size(), true);
+            return out;
+        };
     }
 
     std::vector<ColumnType> types(size_t width, const TableFormat& format) const {
@@ -263,10 +278,12 @@ std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const Pars
             file->pieces_.push_back(piece);
             line += lineBreaksIn({text.data() + prefix, cut});
             const bool checkUtf8 = detect && file->charset_ == Charset::Utf8;
-            parsing.push_back(std::async(std::launch::async, [&, piece, prefix, checkUtf8, text = std::move(text)]() mutable {
+            // Typed as text by the pieces before (as far as they are typed): not read again.
+            const ColumnChoice choose = typing.stillTyped(format);
+            parsing.push_back(std::async(std::launch::async, [&, piece, prefix, checkUtf8, choose, text = std::move(text)]() mutable {
                 Parsed out;
                 if (!checkUtf8) {
-                    out.data = file->parse(piece, file->decoded(std::move(text), &cancelled), listen);
+                    out.data = file->parse(piece, file->decoded(std::move(text), &cancelled), listen, choose);
                 } else if (!isValidUtf8(QByteArrayView(text.data() + prefix, qsizetype(text.size() - prefix)))) {
                     out.notUtf8 = true;
                 } else {
@@ -275,7 +292,7 @@ std::shared_ptr<const CsvTable> PiecedFile::open(const QString& path, const Pars
                         std::memmove(text.data(), text.data() + 3, text.size() - 3);
                         text.resize(text.size() - 3);
                     }
-                    out.data = file->parse(piece, std::move(text), listen);
+                    out.data = file->parse(piece, std::move(text), listen, choose);
                 }
                 return out;
             }));
