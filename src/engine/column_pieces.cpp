@@ -66,11 +66,39 @@ int orderOf(const KeptKey& a, const KeptKey& b, bool noCase) {
     return (x > y) - (x < y);
 }
 
+// A value read back from what is shown of it: exact for integers and
+// texts, and for reals an order kept (rounding to fifteen digits keeps one).
+std::optional<KeptKey> keyOf(std::string_view shown, Kind kind) {
+    KeptKey key;
+    key.kind = kind;
+    switch (kind) {
+    case Kind::Null: return key;
+    case Kind::Text: key.text = std::string(shown); return key;
+    case Kind::Integer: {
+        const auto [end, fault] = std::from_chars(shown.data(), shown.data() + shown.size(), key.integer);
+        if (fault != std::errc() || end != shown.data() + shown.size()) return std::nullopt;
+        return key;
+    }
+    case Kind::Real: {
+        const std::string text(shown);
+        char* end = nullptr;
+        key.real = std::strtod(text.c_str(), &end);
+        if (end != text.c_str() + text.size() || !std::isfinite(key.real)) return std::nullopt;
+        return key;
+    }
+    }
+    return std::nullopt;
+}
+
 // Whether two pieces' plans group and show alike, so their groups (or rows) add up.
 bool sameShape(const ColumnPlan& a, const ColumnPlan& b) {
     if (a.groupColumns != b.groupColumns || a.aggregates != b.aggregates || a.items.size() != b.items.size() ||
         a.derived.size() != b.derived.size() || (a.having < 0) != (b.having < 0) || a.order.size() != b.order.size() ||
-        a.limit != b.limit || a.crosstabHeadings != b.crosstabHeadings || a.projection != b.projection || a.top || b.top)
+        a.limit != b.limit || a.crosstabHeadings != b.crosstabHeadings || a.projection != b.projection ||
+        a.top.has_value() != b.top.has_value())
+        return false;
+    if (a.top && (a.top->partition != b.top->partition || a.top->order != b.top->order ||
+                  a.top->descending != b.top->descending || a.top->limit != b.top->limit || a.top->fields != b.top->fields))
         return false;
     for (size_t k = 0; k < a.order.size(); ++k)
         if (a.order[k].descending != b.order[k].descending) return false;
@@ -242,31 +270,114 @@ private:
         std::vector<KeptKey> order;
     };
 
-    static std::optional<KeptKey> keyOf(std::string_view shown, Kind kind) {
-        KeptKey key;
-        key.kind = kind;
-        switch (kind) {
-        case Kind::Null: return key;
-        case Kind::Text: key.text = std::string(shown); return key;
-        case Kind::Integer: {
-            const auto [end, fault] = std::from_chars(shown.data(), shown.data() + shown.size(), key.integer);
-            if (fault != std::errc() || end != shown.data() + shown.size()) return std::nullopt;
-            return key;
-        }
-        case Kind::Real: {
-            const std::string text(shown);
-            char* end = nullptr;
-            key.real = std::strtod(text.c_str(), &end);
-            if (end != text.c_str() + text.size() || !std::isfinite(key.real)) return std::nullopt;
-            return key;
-        }
-        }
-        return std::nullopt;
-    }
-
     size_t limit_, fields_;
     std::vector<ColumnPlan::OrderKey> order_;
     std::vector<Row> rows_;
+};
+
+// The best rows of each partition by ROW_NUMBER's order: each piece's,
+// then the best of those. Only the partition, the order's value and the
+// number are shown, and tied values show alike, so which of them comes
+// first changes nothing shown.
+class TopPerPartition {
+public:
+    // Whether the rows show the partition and the order's value, which the
+    // merge reads, and the partition is of numbers or texts (dates show as texts).
+    static bool takes(const ColumnPlan& plan, const CsvTable& table) {
+        using Field = ColumnPlan::TopPerGroup::Field;
+        const auto& fields = plan.top->fields;
+        const ColumnType type = table.columnTypes()[plan.top->partition];
+        return (type == ColumnType::Integer || type == ColumnType::Text) &&
+               std::find(fields.begin(), fields.end(), Field::Partition) != fields.end() &&
+               std::find(fields.begin(), fields.end(), Field::Order) != fields.end();
+    }
+
+    explicit TopPerPartition(const ColumnPlan& plan) : top_(*plan.top) {}
+
+    // False where the column path does not take the piece, or a partition is spelt otherwise than before.
+    bool add(const ColumnPlan& plan, const CsvTable& table, const std::atomic<bool>* stop) {
+        using Field = ColumnPlan::TopPerGroup::Field;
+        std::optional<ColumnRows> rows = runColumnPlan(plan, table, stop);
+        if (!rows) return false;
+        const size_t partition = size_t(std::find(top_.fields.begin(), top_.fields.end(), Field::Partition) - top_.fields.begin());
+        const size_t order = size_t(std::find(top_.fields.begin(), top_.fields.end(), Field::Order) - top_.fields.begin());
+        std::string name;
+        for (size_t p = 0; p < rows->parts.size(); ++p) {
+            rows->ready(p);
+            const RowPart& part = rows->parts[p];
+            for (size_t r = 0; r < rows->rowsIn(p); ++r) {
+                const size_t at = r * rows->fieldCount;
+                const std::string_view key = part.field(at + partition);
+                const Kind keyKind = part.kinds[at + partition];
+                const std::optional<KeptKey> keyValue = keyOf(key, keyKind);
+                if (!keyValue) return false;
+                name.clear();
+                appendValueName(name, keyValue->value(), true);
+                const auto [it, fresh] = index_.try_emplace(name, partitions_.size());
+                if (fresh) partitions_.push_back({std::string(key), keyKind, {}});
+                Partition& mine = partitions_[it->second];
+                if (mine.shown != key || mine.kind != keyKind) return false;  // SQLite shows one spelling
+                const std::optional<KeptKey> value = keyOf(part.field(at + order), part.kinds[at + order]);
+                if (!value) return false;
+                mine.best.push_back({*value, std::string(part.field(at + order)), part.kinds[at + order]});
+            }
+            rows->done(p);
+        }
+        // Each partition keeps its best so far.
+        for (Partition& mine : partitions_) keepBest(mine);
+        return true;
+    }
+
+    ColumnRows rows(const std::atomic<bool>* stop) {
+        using Field = ColumnPlan::TopPerGroup::Field;
+        std::vector<size_t> order(partitions_.size());
+        std::iota(order.begin(), order.end(), size_t(0));
+        std::vector<KeptKey> keys;
+        for (const Partition& mine : partitions_) keys.push_back(keyOf(mine.shown, mine.kind).value_or(KeptKey{}));
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return orderOf(keys[a], keys[b], true) < 0; });
+        ColumnRows out;
+        out.fieldCount = top_.fields.size();
+        RowPart& part = out.parts.emplace_back();
+        size_t steps = 0;
+        for (const size_t p : order) {
+            if ((++steps & 0xFFF) == 0 && stop && stop->load(std::memory_order_relaxed)) throw Cancelled{};
+            const Partition& mine = partitions_[p];
+            for (size_t k = 0; k < mine.best.size(); ++k)
+                for (const Field field : top_.fields) {
+                    switch (field) {
+                    case Field::Partition: part.add(mine.shown, mine.kind); break;
+                    case Field::Order: part.add(mine.best[k].shown, mine.best[k].kind); break;
+                    case Field::Number: part.add(PathValue::ofInteger(int64_t(k + 1))); break;
+                    }
+                }
+        }
+        return out;
+    }
+
+private:
+    struct Value {
+        KeptKey key;
+        std::string shown;
+        Kind kind;
+    };
+    struct Partition {
+        std::string shown;
+        Kind kind;
+        std::vector<Value> best;
+    };
+
+    // Nulls first, as SQLite sorts; last in a descending order.
+    void keepBest(Partition& mine) const {
+        std::stable_sort(mine.best.begin(), mine.best.end(), [&](const Value& a, const Value& b) {
+            const int c = orderOf(a.key, b.key, true);
+            return top_.descending ? c > 0 : c < 0;
+        });
+        if (mine.best.size() > size_t(top_.limit)) mine.best.resize(size_t(top_.limit));
+    }
+
+    ColumnPlan::TopPerGroup top_;
+    std::unordered_map<std::string, size_t> index_;
+    std::vector<Partition> partitions_;
 };
 
 }  // namespace
@@ -276,6 +387,7 @@ std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const ColumnWish& 
     std::optional<ColumnPlan> first;  // shows the rows; nothing in it reads its piece then
     std::optional<Groups> groups;
     std::optional<TopRows> top;
+    std::optional<TopPerPartition> perPartition;
     // The next pieces are read on every core while this thread plans and
     // groups the one before (SQLite, which works out derived keys, stays on
     // this thread). On an early return, the pieces being read are waited for.
@@ -291,6 +403,13 @@ std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const ColumnWish& 
         std::optional<PlannedPiece> planned = planFor(piece);
         piece.reset();
         if (!planned || (first && !sameShape(*first, planned->plan))) return std::nullopt;
+        if (planned->plan.top) {
+            if (!TopPerPartition::takes(planned->plan, *planned->table)) return std::nullopt;
+            if (!perPartition) perPartition.emplace(planned->plan);
+            if (!perPartition->add(planned->plan, *planned->table, stop)) return std::nullopt;
+            if (!first) first = std::move(planned->plan);
+            continue;
+        }
         if (planned->plan.projection) {
             if (!TopRows::takes(planned->plan, *planned->table)) return std::nullopt;
             if (!top) top.emplace(planned->plan);
@@ -309,6 +428,7 @@ std::optional<PiecedRows> runOnPieces(const PiecedFile& file, const ColumnWish& 
         if (!first) first = std::move(planned->plan);
     }
     if (!first) return std::nullopt;  // a file of no pieces
+    if (perPartition) return PiecedRows{perPartition->rows(stop), std::nullopt};
     if (top) {
         std::optional<ColumnRows> rows = top->rows(stop);
         if (!rows) return std::nullopt;

@@ -87,6 +87,13 @@ TEST(Pieces, GroupsAddUpOverThePiecesOnTheColumnPath) {
              {"SELECT TOP 3 code, id FROM sales.csv WHERE store = 3 ORDER BY code DESC, qty, id DESC", true},
              {"SELECT TOP 4 id, twin FROM sales.csv WHERE store = 3 AND id > 2000", true},
              {"SELECT TOP 2 id FROM sales.csv ORDER BY sold_on DESC, id", false},
+             // The best rows of each partition, nulls first in an ascending order.
+             {"SELECT store, amount, rn FROM (SELECT store, amount, ROW_NUMBER() OVER (PARTITION BY store ORDER BY amount DESC) "
+              "AS rn FROM sales.csv) AS t WHERE rn <= 3", true},
+             {"SELECT rn, qty, code FROM (SELECT code, qty, ROW_NUMBER() OVER (PARTITION BY code ORDER BY qty) AS rn "
+              "FROM sales.csv WHERE id > 990) AS t WHERE rn <= 45", true},
+             {"SELECT late, amount, rn FROM (SELECT late, amount, ROW_NUMBER() OVER (PARTITION BY late ORDER BY amount) "
+              "AS rn FROM sales.csv) AS t WHERE rn <= 2", false},
              // 999 is the most of three pieces: TOP shows every row that ties with its last.
              {"SELECT TOP 1 amount FROM sales.csv WHERE amount < 1000 ORDER BY amount DESC", false},
              // Equal but for case: SQLite's one group, under the spelling it met first.
