@@ -297,6 +297,24 @@ private:
     }
 };
 
+// Sum or Avg of a group's integers (whole) and reals: its total, or Decline
+// for one no number holds (SQLite's own message then).
+PathValue totalValue(Aggregate kind, int64_t n, __int128 whole, const ExactSum* reals) {
+    const Total::Outcome o = kind == Aggregate::Sum ? Total::sumOf(n, whole, reals) : Total::averageOf(n, whole, reals);
+    if (o.failure != Total::Failure::None) throw Decline{};
+    if (o.kind == Total::Outcome::Kind::Null) return {};
+    if (o.kind == Total::Outcome::Kind::Integer) return PathValue::ofInteger(o.integer);
+    return PathValue::ofReal(o.real);
+}
+
+// StDev, StDevP, Var or VarP of a group's spread.
+PathValue spreadValue(Aggregate kind, const Spread& spread) {
+    const bool sample = kind == Aggregate::StDev || kind == Aggregate::Var;
+    const Spread::Answer a = spread.value(sample, kind == Aggregate::StDev || kind == Aggregate::StDevP);
+    if (!a.exact) throw Decline{};  // running moments follow the order rows came in: SQLite's
+    return a.value ? PathValue::ofReal(*a.value) : PathValue{};
+}
+
 bool isSpread(Aggregate a) {
     return a == Aggregate::StDev || a == Aggregate::StDevP || a == Aggregate::Var || a == Aggregate::VarP;
 }
@@ -577,23 +595,12 @@ public:
                 return o.kind == Total::Outcome::Kind::Null ? PathValue{} : PathValue::ofReal(o.real);
             }
             const bool integers = s.type == ColumnType::Integer;
-            const __int128 whole = integers ? s.integers[g] : 0;
-            const ExactSum* reals = integers ? nullptr : &s.reals[g];
-            const Total::Outcome o = s.what.kind == Aggregate::Sum ? Total::sumOf(n, whole, reals) : Total::averageOf(n, whole, reals);
-            if (o.failure != Total::Failure::None) throw Decline{};
-            if (o.kind == Total::Outcome::Kind::Null) return {};
-            if (o.kind == Total::Outcome::Kind::Integer) return PathValue::ofInteger(o.integer);
-            return PathValue::ofReal(o.real);
+            return totalValue(s.what.kind, n, integers ? s.integers[g] : 0, integers ? nullptr : &s.reals[g]);
         }
         case Aggregate::StDev:
         case Aggregate::StDevP:
         case Aggregate::Var:
-        case Aggregate::VarP: {
-            const bool sample = s.what.kind == Aggregate::StDev || s.what.kind == Aggregate::Var;
-            const Spread::Answer a = s.spreads[g].value(sample, s.what.kind == Aggregate::StDev || s.what.kind == Aggregate::StDevP);
-            if (!a.exact) throw Decline{};  // running moments follow the order rows came in: SQLite's
-            return a.value ? PathValue::ofReal(*a.value) : PathValue{};
-        }
+        case Aggregate::VarP: return spreadValue(s.what.kind, s.spreads[g]);
         case Aggregate::Min:
         case Aggregate::Max:
             if (!n) return {};
@@ -1135,6 +1142,23 @@ size_t passing(const QuickFilter& filter, size_t from, size_t to, uint32_t* out)
     return to - from;
 }
 
+// ORDER BY's columns, where each key is a column of numbers or texts.
+struct OrderColumn {
+    size_t column;
+    bool descending;
+};
+std::optional<std::vector<OrderColumn>> orderColumns(const ColumnPlan& plan, const CsvTable& table) {
+    std::vector<OrderColumn> out;
+    for (const ColumnPlan::OrderKey& o : plan.order) {
+        const PlanNode& n = plan.nodes[size_t(o.node)];
+        if (n.kind != PlanNode::Kind::Column) return std::nullopt;
+        const ColumnType type = table.columnTypes()[n.index];
+        if (type != ColumnType::Integer && type != ColumnType::Real && type != ColumnType::Text) return std::nullopt;
+        out.push_back({n.index, o.descending});
+    }
+    return out;
+}
+
 // Of the rows, the first limit by ORDER BY, in order, and the one after:
 // each core keeps the first of its share, and those are sorted. The values
 // are compared as they are, so no codes are built. False where rows tie
@@ -1142,21 +1166,10 @@ size_t passing(const QuickFilter& filter, size_t from, size_t to, uint32_t* out)
 // ties with its last), or a key is not a column of numbers or texts.
 bool firstRows(const ColumnPlan& plan, const CsvTable& table, LargeArray<uint32_t>& rows, size_t limit,
                const std::atomic<bool>* stop) {
-    struct Key {
-        size_t column;
-        ColumnType type;
-        bool descending;
-    };
-    std::vector<Key> keys;
-    for (const ColumnPlan::OrderKey& o : plan.order) {
-        const PlanNode& n = plan.nodes[size_t(o.node)];
-        if (n.kind != PlanNode::Kind::Column) return false;
-        const ColumnType type = table.columnTypes()[n.index];
-        if (type != ColumnType::Integer && type != ColumnType::Real && type != ColumnType::Text) return false;
-        keys.push_back({n.index, type, o.descending});
-    }
+    const std::optional<std::vector<OrderColumn>> keys = orderColumns(plan, table);
+    if (!keys) return false;
     const auto compare = [&](uint32_t a, uint32_t b) {
-        for (const Key& k : keys) {
+        for (const OrderColumn& k : *keys) {
             const int c = orderOf(cellValue(table, a, k.column), cellValue(table, b, k.column));
             if (c) return k.descending ? -c : c;
         }
@@ -1198,17 +1211,14 @@ bool sortRows(const ColumnPlan& plan, const CsvTable& table, LargeArray<uint32_t
         CsvTable::CellSpan cells;
         bool descending;
     };
+    const std::optional<std::vector<OrderColumn>> columns = orderColumns(plan, table);
+    if (!columns) return false;
     std::vector<Key> keys;
-    for (const ColumnPlan::OrderKey& o : plan.order) {
-        const PlanNode& n = plan.nodes[size_t(o.node)];
-        if (n.kind != PlanNode::Kind::Column) return false;
-        const ColumnType type = table.columnTypes()[n.index];
-        Key key{nullptr, table.cellsOf(n.index), o.descending};
-        if (type == ColumnType::Integer || type == ColumnType::Text) {
-            key.codes = &table.codesOf(n.index, stop);
+    for (const OrderColumn& o : *columns) {
+        Key key{nullptr, table.cellsOf(o.column), o.descending};
+        if (table.columnTypes()[o.column] != ColumnType::Real) {
+            key.codes = &table.codesOf(o.column, stop);
             if (key.codes->caseTwins) return false;
-        } else if (type != ColumnType::Real) {
-            return false;
         }
         keys.push_back(key);
     }
@@ -1358,6 +1368,39 @@ void addInBlocks(Accumulators& totals, const ColumnPlan& plan, const CsvTable& t
     for (size_t p = 1; p < parts; ++p) totals.merge(*partial[p]);
 }
 
+// Rows from values, each row's fields and then its ORDER BY keys side by
+// side: in ORDER BY's order (else as given) and cut to TOP. Nothing where
+// two rows tie: SQLite's sorter sets no order among them that we could promise.
+std::optional<ColumnRows> orderedRows(const ColumnPlan& plan, const std::vector<PathValue>& values, const std::atomic<bool>* stop) {
+    const size_t width = plan.items.size() + plan.order.size();
+    std::vector<size_t> sequence(values.size() / std::max<size_t>(width, 1));
+    std::iota(sequence.begin(), sequence.end(), size_t(0));
+    if (!plan.order.empty()) {
+        const size_t firstKey = plan.items.size();
+        const auto compare = [&](size_t a, size_t b) {
+            for (size_t k = 0; k < plan.order.size(); ++k) {
+                const int c = orderOf(values[a * width + firstKey + k], values[b * width + firstKey + k]);
+                if (c) return plan.order[k].descending ? -c : c;
+            }
+            return 0;
+        };
+        size_t comparisons = 0;
+        std::sort(sequence.begin(), sequence.end(), [&](size_t a, size_t b) {
+            listen(stop, ++comparisons);
+            return compare(a, b) < 0;
+        });
+        for (size_t i = 1; i < sequence.size(); ++i)
+            if (compare(sequence[i - 1], sequence[i]) == 0) return std::nullopt;
+    }
+    if (plan.limit && sequence.size() > size_t(*plan.limit)) sequence.resize(size_t(*plan.limit));
+    ColumnRows out;
+    out.fieldCount = plan.items.size();
+    RowPart& part = out.parts.emplace_back();
+    for (const size_t i : sequence)
+        for (size_t f = 0; f < plan.items.size(); ++f) part.add(values[i * width + f]);
+    return out;
+}
+
 // The groups' rows: each group's key values and aggregates, HAVING's test
 // and ORDER BY's order.
 std::optional<ColumnRows> groupRows(const ColumnPlan& plan, const CsvTable& table, Accumulators totals,
@@ -1494,7 +1537,6 @@ std::optional<ColumnRows> groupRows(const ColumnPlan& plan, const CsvTable& tabl
         if (plan.limit) keepFirstRows(out, size_t(*plan.limit));
         return out;
     }
-    const size_t width = plan.items.size() + plan.order.size();
     std::vector<PathValue> values;
     for (size_t g = 0; g < groups; ++g) {
         listen(stop, g);
@@ -1504,29 +1546,7 @@ std::optional<ColumnRows> groupRows(const ColumnPlan& plan, const CsvTable& tabl
         for (const ColumnPlan::OrderKey& key : plan.order) values.push_back(valueOf(plan, key.node, source));
     }
 
-    std::vector<size_t> sequence(values.size() / width);
-    for (size_t i = 0; i < sequence.size(); ++i) sequence[i] = i;
-    const size_t firstKey = plan.items.size();
-    const auto compare = [&](size_t a, size_t b) {
-        for (size_t k = 0; k < plan.order.size(); ++k) {
-            const int c = orderOf(values[a * width + firstKey + k], values[b * width + firstKey + k]);
-            if (c) return plan.order[k].descending ? -c : c;
-        }
-        return 0;
-    };
-    size_t comparisons = 0;
-    std::sort(sequence.begin(), sequence.end(), [&](size_t a, size_t b) {
-        listen(stop, ++comparisons);
-        return compare(a, b) < 0;
-    });
-    // SQLite's sorter sets no order among equal keys that we could promise.
-    for (size_t i = 1; i < sequence.size(); ++i)
-        if (compare(sequence[i - 1], sequence[i]) == 0) return std::nullopt;
-    if (plan.limit && sequence.size() > size_t(*plan.limit)) sequence.resize(size_t(*plan.limit));
-    RowPart& part = out.parts.emplace_back();
-    for (const size_t i : sequence)
-        for (size_t f = 0; f < plan.items.size(); ++f) part.add(values[i * width + f]);
-    return out;
+    return orderedRows(plan, values, stop);
 }
 
 // A grouping's totals, and what tells each group's key.
@@ -1783,23 +1803,12 @@ PathValue gatheredValue(const AggregateSpec& what, ColumnType type, const Gather
     case Aggregate::Sum:
     case Aggregate::Avg: {
         const bool integers = type == ColumnType::Integer;
-        const ExactSum* reals = integers ? nullptr : &t.reals;
-        const __int128 whole = integers ? t.integer : 0;
-        const Total::Outcome o = what.kind == Aggregate::Sum ? Total::sumOf(n, whole, reals) : Total::averageOf(n, whole, reals);
-        if (o.failure != Total::Failure::None) throw Decline{};
-        if (o.kind == Total::Outcome::Kind::Null) return {};
-        if (o.kind == Total::Outcome::Kind::Integer) return PathValue::ofInteger(o.integer);
-        return PathValue::ofReal(o.real);
+        return totalValue(what.kind, n, integers ? t.integer : 0, integers ? nullptr : &t.reals);
     }
     case Aggregate::StDev:
     case Aggregate::StDevP:
     case Aggregate::Var:
-    case Aggregate::VarP: {
-        const bool sample = what.kind == Aggregate::StDev || what.kind == Aggregate::Var;
-        const Spread::Answer a = t.spread.value(sample, what.kind == Aggregate::StDev || what.kind == Aggregate::StDevP);
-        if (!a.exact) throw Decline{};
-        return a.value ? PathValue::ofReal(*a.value) : PathValue{};
-    }
+    case Aggregate::VarP: return spreadValue(what.kind, t.spread);
     case Aggregate::Min:
     case Aggregate::Max:
         if (!t.held) return {};
@@ -1879,7 +1888,6 @@ std::optional<ColumnRows> rowsOfGathered(const ColumnPlan& plan, const GatheredG
         size_t rowIndex() const { throw Decline{}; }
     };
     try {
-        const size_t width = plan.items.size() + plan.order.size();
         std::vector<PathValue> values;
         for (size_t g = 0; g < groups.count; ++g) {
             listen(stop, g);
@@ -1888,32 +1896,7 @@ std::optional<ColumnRows> rowsOfGathered(const ColumnPlan& plan, const GatheredG
             for (const int item : plan.items) values.push_back(valueOf(plan, item, source));
             for (const ColumnPlan::OrderKey& key : plan.order) values.push_back(valueOf(plan, key.node, source));
         }
-        std::vector<size_t> sequence(values.size() / std::max<size_t>(width, 1));
-        std::iota(sequence.begin(), sequence.end(), size_t(0));
-        if (!plan.order.empty()) {
-            const size_t firstKey = plan.items.size();
-            const auto compare = [&](size_t a, size_t b) {
-                for (size_t k = 0; k < plan.order.size(); ++k) {
-                    const int c = orderOf(values[a * width + firstKey + k], values[b * width + firstKey + k]);
-                    if (c) return plan.order[k].descending ? -c : c;
-                }
-                return 0;
-            };
-            size_t comparisons = 0;
-            std::sort(sequence.begin(), sequence.end(), [&](size_t a, size_t b) {
-                listen(stop, ++comparisons);
-                return compare(a, b) < 0;
-            });
-            for (size_t i = 1; i < sequence.size(); ++i)
-                if (compare(sequence[i - 1], sequence[i]) == 0) return std::nullopt;  // SQLite's sorter tells ties apart
-        }
-        if (plan.limit && sequence.size() > size_t(*plan.limit)) sequence.resize(size_t(*plan.limit));
-        ColumnRows out;
-        out.fieldCount = plan.items.size();
-        RowPart& part = out.parts.emplace_back();
-        for (const size_t i : sequence)
-            for (size_t f = 0; f < plan.items.size(); ++f) part.add(values[i * width + f]);
-        return out;
+        return orderedRows(plan, values, stop);
     } catch (const Decline&) {
         return std::nullopt;
     }
