@@ -196,7 +196,7 @@ public:
     // Whether the column path takes the projection over pieces: a TOP, and
     // an order of number or text columns, as the column path sorts.
     static bool takes(const ColumnPlan& plan, const CsvTable& table) {
-        if (!plan.projection || !plan.limit || *plan.limit < 0) return false;
+        if (!plan.projection || !plan.limit || *plan.limit < 0 || *plan.limit > kMostRowsKept) return false;
         for (const ColumnPlan::OrderKey& key : plan.order) {
             const PlanNode& n = plan.nodes[size_t(key.node)];
             if (n.kind != PlanNode::Kind::Column) return false;
@@ -236,21 +236,17 @@ public:
             }
             rows->done(p);
         }
+        // The first so far, and the one after them, are all a later piece is weighed against.
+        if (!order_.empty()) {
+            sortRows(stop);
+            if (rows_.size() > limit_ + 1) rows_.resize(limit_ + 1);
+        }
         return true;
     }
 
     // Nothing where rows tie.
     std::optional<ColumnRows> rows(const std::atomic<bool>* stop) {
-        const auto compare = [&](const Row& a, const Row& b) {
-            for (size_t k = 0; k < order_.size(); ++k)
-                if (const int c = orderOf(a.order[k], b.order[k], true)) return order_[k].descending ? -c : c;
-            return 0;
-        };
-        size_t steps = 0;
-        std::sort(rows_.begin(), rows_.end(), [&](const Row& a, const Row& b) {
-            if ((++steps & 0xFFFF) == 0 && stop && stop->load(std::memory_order_relaxed)) throw Cancelled{};
-            return compare(a, b) < 0;
-        });
+        sortRows(stop);
         const size_t shown = std::min(rows_.size(), limit_);
         if (!order_.empty())
             for (size_t i = 1; i < std::min(rows_.size(), limit_ + 1); ++i)
@@ -263,12 +259,28 @@ public:
         return out;
     }
 
+    // More rows than these are SQLite's sorter's, which spills to disk.
+    static constexpr int64_t kMostRowsKept = int64_t(1) << 20;
+
 private:
     struct Row {
         std::vector<std::string> shown;
         std::vector<Kind> kinds;
         std::vector<KeptKey> order;
     };
+
+    int compare(const Row& a, const Row& b) const {
+        for (size_t k = 0; k < order_.size(); ++k)
+            if (const int c = orderOf(a.order[k], b.order[k], true)) return order_[k].descending ? -c : c;
+        return 0;
+    }
+    void sortRows(const std::atomic<bool>* stop) {
+        size_t steps = 0;
+        std::stable_sort(rows_.begin(), rows_.end(), [&](const Row& a, const Row& b) {
+            if ((++steps & 0xFFFF) == 0 && stop && stop->load(std::memory_order_relaxed)) throw Cancelled{};
+            return compare(a, b) < 0;
+        });
+    }
 
     size_t limit_, fields_;
     std::vector<ColumnPlan::OrderKey> order_;
@@ -320,11 +332,16 @@ public:
                 const std::optional<KeptKey> value = keyOf(part.field(at + order), part.kinds[at + order]);
                 if (!value) return false;
                 mine.best.push_back({*value, std::string(part.field(at + order)), part.kinds[at + order]});
+                if (++values_ > kMostValuesKept) return false;  // SQLite's window, which spills to disk
             }
             rows->done(p);
         }
         // Each partition keeps its best so far.
-        for (Partition& mine : partitions_) keepBest(mine);
+        values_ = 0;
+        for (Partition& mine : partitions_) {
+            keepBest(mine);
+            values_ += mine.best.size();
+        }
         return true;
     }
 
@@ -375,7 +392,9 @@ private:
         if (mine.best.size() > size_t(top_.limit)) mine.best.resize(size_t(top_.limit));
     }
 
+    static constexpr size_t kMostValuesKept = size_t(1) << 22;
     ColumnPlan::TopPerGroup top_;
+    size_t values_ = 0;  // held in all partitions
     std::unordered_map<std::string, size_t> index_;
     std::vector<Partition> partitions_;
 };
