@@ -30,6 +30,7 @@
 #include <QFileInfo>
 
 #include <cstring>
+#include <utility>
 
 namespace tarlo {
 
@@ -383,6 +384,15 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     refuseNul(statement);
     statement_ = statement;
     sqlite3_stmt* stmt = nullptr;
+    // Until a result owns it, a statement prepared is finalized on any way
+    // out: a cancel while a file's pieces are read, say. Else the engine,
+    // and the tables it holds, would outlive the connection.
+    struct Prepared {
+        sqlite3_stmt*& stmt;
+        ~Prepared() {
+            if (stmt) sqlite3_finalize(stmt);
+        }
+    } prepared{stmt};
     std::optional<ColumnWay> way;       // the plan and the table it reads: a file's, or joined files' columns
     std::optional<PivotedRows> pivoted;         // a crosstab's rows from the column path
     std::optional<PiecedRows> pieced;           // the column path's rows over a file read in pieces
@@ -440,7 +450,7 @@ std::unique_ptr<Result> Connection::execute(const QString& statement, const Pars
     } catch (const PlacedError& e) {
         throw placedIn(statement, e);
     }
-    auto result = std::unique_ptr<Result>(new Result(this, stmt));
+    auto result = std::unique_ptr<Result>(new Result(this, std::exchange(stmt, nullptr)));
     if (pivoted) {
         result->takeRows(std::move(pivoted->rows));
         return result;
